@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs a Windows test executable under Wine, in a prefix that belongs to the
+# build folder (created once, on first use). Used by ctest as the cross-compiling
+# emulator. The prefix's architecture follows the executable's.
+set -euo pipefail
+exe=$1
+build_dir=${QUARN_BUILD_DIR:-}
+if [ -z "$build_dir" ]; then
+  # The executables live in <build>/bin.
+  build_dir=$(cd "$(dirname "$exe")/.." && pwd)
+fi
+if file -b "$exe" | grep -q 'x86-64'; then
+  arch=win64
+else
+  arch=win32
+fi
+export WINEPREFIX="$build_dir/wineprefix-$arch"
+export WINEARCH=$arch
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/.quarn-ready" ]; then
+  mkdir -p "$build_dir"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.quarn-ready" ]; then
+      wineboot -i >/dev/null 2>&1 || true
+      # Without a window manager Wine waits on every window close otherwise.
+      wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+      wineserver -w || true
+      touch "$WINEPREFIX/.quarn-ready"
+    fi
+  ) 9>"$build_dir/.wineprefix-$arch.lock"
+fi
+exec wine "$@"

@@ -1,0 +1,63 @@
+#pragma once
+// The root exception class of Quarn and the stream/file exception family.
+// Every error the program reports to the user is an Exception carrying its
+// text in Message; subclasses only tell the kind of failure apart.
+
+#include <exception>
+#include <string>
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : Message(std::move(message)) {}
+  const char* what() const noexcept override { return Message.c_str(); }
+
+  std::string Message;
+};
+
+// Raised to unwind quietly: callers catch it and show nothing.
+class EAbort : public Exception {
+ public:
+  EAbort() : Exception("Operation aborted") {}
+};
+
+class EStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A stream delivered fewer bytes than were asked for ("Stream read error").
+class EReadError : public EStreamError {
+ public:
+  EReadError();
+};
+
+// A stream accepted fewer bytes than were given ("Stream write error").
+class EWriteError : public EStreamError {
+ public:
+  EWriteError();
+};
+
+class EFileStreamError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+
+// A file could not be opened: "Cannot open file \"<full path>\". <system text>".
+class EFOpenError : public EFileStreamError {
+ public:
+  EFOpenError(const std::string& fileName, const std::string& systemText);
+};
+
+// A file could not be created: "Cannot create file \"<full path>\". <system text>".
+class EFCreateError : public EFileStreamError {
+ public:
+  EFCreateError(const std::string& fileName, const std::string& systemText);
+};
+
+// printf-style formatting into a std::string (only %s and %d-style arguments
+// are used by the program's texts).
+std::string Format(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;

@@ -1,0 +1,114 @@
+#pragma once
+// Byte streams: the abstract TStream, an in-memory stream and a file stream.
+//
+// Positions and sizes are 64-bit. Read and Write move the position and return
+// how many bytes they delivered or accepted, which may be fewer than asked for;
+// ReadBuffer and WriteBuffer insist on the whole count and raise EReadError or
+// EWriteError otherwise.
+
+#include <cstdint>
+#include <string>
+
+#include "Exception.h"
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  // Reads up to count bytes into buffer; returns the count delivered (0 at the end).
+  virtual int64_t Read(void* buffer, int64_t count) = 0;
+  // Writes up to count bytes from buffer; returns the count accepted.
+  virtual int64_t Write(const void* buffer, int64_t count) = 0;
+  // Moves the position; returns the new position. Raises EStreamError on failure.
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+  virtual int64_t GetSize();
+
+  int64_t GetPosition() { return Seek(0, TSeekOrigin::soCurrent); }
+  void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+
+  // Reads exactly count bytes or raises EReadError.
+  void ReadBuffer(void* buffer, int64_t count);
+  // Writes exactly count bytes or raises EWriteError.
+  void WriteBuffer(const void* buffer, int64_t count);
+};
+
+// A growable stream over an owned byte string.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string data) : Data(std::move(data)) {}
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t GetSize() override { return static_cast<int64_t>(Data.size()); }
+
+  std::string Data;  // the stream's content
+
+ private:
+  int64_t FPosition = 0;
+};
+
+// Open modes of TFileStream: one access mode, or fmCreate, combined with one
+// share mode. fmCreate creates the file, replacing an existing one, for reading
+// and writing.
+enum : uint32_t {
+  fmOpenRead = 0x0000,
+  fmOpenWrite = 0x0001,
+  fmOpenReadWrite = 0x0002,
+  fmShareExclusive = 0x0010,  // others may neither read nor write
+  fmShareDenyWrite = 0x0020,  // others may read
+  fmShareDenyRead = 0x0030,   // others may write
+  fmShareDenyNone = 0x0040,   // others may read and write
+  fmCreate = 0xFF00,
+};
+
+// A stream over a file on disk. FileName is a byte string in the system code
+// page. On Windows the share modes are enforced by the system; the POSIX build
+// has no equivalent and ignores them.
+//
+// Fails with EFOpenError (open modes) or EFCreateError (fmCreate), whose message
+// carries the expanded path and the system's error text.
+class TFileStream : public TStream {
+ public:
+  TFileStream(const std::string& FileName, uint32_t Mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t GetSize() override;
+
+  const std::string& FileName() const { return FFileName; }
+
+ private:
+  std::string FFileName;
+#ifdef _WIN32
+  void* FHandle;  // HANDLE, owned
+#else
+  int FHandle;  // file descriptor, owned
+#endif
+};
+
+// The absolute form of a path, as the file layer reports it in its messages.
+std::string ExpandFileName(const std::string& FileName);
+
+// The system's text for the calling thread's last error (GetLastError / errno),
+// without a trailing line break.
+std::string LastSystemErrorText();
+
+// Saving a file without ever leaving it half written: the new content goes to a
+// temporary file in the target's folder, which then replaces the target.
+//
+// CreateFileBeside creates a new empty file with a unique name in the folder of
+// Target, opened for reading and writing with no sharing, and stores its name in
+// TempName. It raises EFCreateError naming Target when that folder does not allow
+// it. PutFileInPlace renames TempName over Target (EFCreateError naming Target on
+// failure). DeleteFileQuietly removes a file and ignores any failure.
+TFileStream* CreateFileBeside(const std::string& Target, std::string& TempName);
+void PutFileInPlace(const std::string& TempName, const std::string& Target);
+void DeleteFileQuietly(const std::string& FileName);

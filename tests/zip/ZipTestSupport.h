@@ -1,0 +1,81 @@
+#pragma once
+// Helpers for the zip engine's tests: an independent CRC-32, archives assembled
+// byte by byte, and scratch folders on disk.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Streams.h"
+
+// CRC-32 computed bit by bit, independently of the engine's table/zlib code.
+uint32_t ReferenceCrc32(const std::string& data);
+
+// Raw deflate of data (zlib, default level), for building archives by hand.
+std::string RawDeflate(const std::string& data);
+
+// Deterministic pseudo-random bytes.
+std::string RandomBytes(size_t n, uint32_t seed);
+
+// Little-endian field writers for hand-made archives.
+void Put16(std::string& out, uint16_t v);
+void Put32(std::string& out, uint32_t v);
+
+// One member of a hand-made archive. Unless told otherwise the header carries
+// the true sizes and CRC of Content, compressed by Method (0 stored, 8 deflate).
+struct RawMember {
+  RawMember(std::string name, std::string content, uint16_t method = 8, uint16_t flags = 0)
+      : Name(std::move(name)), Content(std::move(content)), Method(method), Flags(flags) {}
+
+  std::string Name;
+  std::string Content;
+  uint16_t Method = 8;
+  uint16_t Flags = 0;
+  std::string Extra;
+  std::string Comment;
+  // With flag bit 3: zeros in the local header and a data descriptor after the
+  // data, with or without its signature.
+  bool DescriptorSignature = true;
+  // Overrides of the stored data and header values, for damaged archives.
+  const std::string* DataOverride = nullptr;
+  int64_t CrcOverride = -1;
+  int64_t UncompressedOverride = -1;
+};
+
+// Builds a complete archive: local records, central directory, end record.
+std::string BuildArchive(const std::vector<RawMember>& members, const std::string& comment = "");
+
+// A stream that accepts only Limit bytes in all; further writes are refused.
+class TLimitedStream : public TMemoryStream {
+ public:
+  explicit TLimitedStream(int64_t limit) : Limit(limit) {}
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Limit;
+};
+
+// A fresh, empty folder for one test, removed with its content at the end.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& Path() const { return FPath; }
+  std::string File(const std::string& name) const;  // full path of a file inside
+  std::vector<std::string> List() const;            // names of the files inside
+
+ private:
+  std::string FPath;
+};
+
+void WriteWholeFile(const std::string& path, const std::string& content);
+std::string ReadWholeFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// The platform's folder separator.
+#ifdef _WIN32
+constexpr char kSep = '\\';
+#else
+constexpr char kSep = '/';
+#endif

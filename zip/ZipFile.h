@@ -1,0 +1,173 @@
+#pragma once
+// TZipFile: one zip archive held entirely in memory, with its reader and writer.
+//
+// The model keeps, for every member, its local file header (which also owns the
+// member's compressed bytes) and its central directory header, plus the end of
+// central directory record and the archive comment. Names, extra fields,
+// comments and data are byte strings, never converted between code pages.
+//
+// All failures are exceptions (see each operation); nothing is shown to the user.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Exception.h"
+#include "Streams.h"
+
+// Record signatures, as little-endian 32-bit values.
+constexpr uint32_t kLocalFileHeaderSignature = 0x04034B50;
+constexpr uint32_t kCentralFileHeaderSignature = 0x02014B50;
+constexpr uint32_t kEndOfCentralDirSignature = 0x06054B50;
+constexpr uint32_t kDataDescriptorSignature = 0x08074B50;
+
+// Local file header: 30 fixed bytes in the file, then name, extra field and
+// compressed data (raw deflate, or the plain bytes of a stored member).
+struct TLocalFile {
+  uint32_t Signature = 0;
+  uint16_t VersionNeeded = 0;
+  uint16_t Flags = 0;
+  uint16_t CompressionMethod = 0;
+  uint32_t LastModDateTime = 0;  // DOS time in the low word, DOS date in the high word
+  uint32_t CRC32 = 0;
+  uint32_t CompressedSize = 0;
+  uint32_t UncompressedSize = 0;
+  uint16_t FileNameLength = 0;
+  uint16_t ExtraFieldLength = 0;
+  std::string FileName;
+  std::string ExtraField;
+  std::string CompressedData;
+};
+
+// Central directory header: 46 fixed bytes in the file, then name, extra field
+// and member comment. Its fields VersionNeeded to ExtraFieldLength have the
+// layout of bytes 4 to 29 of the local header.
+struct TFileHeader {
+  uint32_t Signature = 0;
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 0;
+  uint16_t Flags = 0;
+  uint16_t CompressionMethod = 0;
+  uint32_t LastModDateTime = 0;
+  uint32_t CRC32 = 0;
+  uint32_t CompressedSize = 0;
+  uint32_t UncompressedSize = 0;
+  uint16_t FileNameLength = 0;
+  uint16_t ExtraFieldLength = 0;
+  uint16_t FileCommentLength = 0;
+  uint16_t DiskNumberStart = 0;
+  uint16_t InternalAttributes = 0;
+  uint32_t ExternalAttributes = 0;
+  uint32_t LocalHeaderOffset = 0;
+  std::string FileName;
+  std::string ExtraField;
+  std::string FileComment;
+};
+
+// End of central directory record: 22 fixed bytes, then the archive comment
+// (held in TZipFile::Comment).
+struct TEndOfCentralDirectory {
+  uint32_t Signature = 0;
+  uint16_t DiskNumber = 0;
+  uint16_t CentralDirStartDisk = 0;
+  uint16_t EntriesOnDisk = 0;
+  uint16_t TotalEntries = 0;
+  uint32_t CentralDirSize = 0;
+  uint32_t CentralDirOffset = 0;
+  uint16_t CommentLength = 0;
+};
+
+// A member's data does not match its CRC-32: "CRC Error in \"<name>\".".
+// Also raised when a member yields fewer bytes than its header promises.
+class EZipFileCRCError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A member or archive the engine cannot handle: an encrypted member, a
+// compression method other than stored or deflate, a member whose end cannot be
+// found, or an archive beyond the limits of the zip format (too many members,
+// 4 GiB or more). The message names the member and the reason.
+class EZipFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// zlib reported a failure; the message is "Error".
+class EZlibError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class ECompressionError : public EZlibError {
+ public:
+  using EZlibError::EZlibError;
+};
+class EDecompressionError : public EZlibError {
+ public:
+  using EZlibError::EZlibError;
+};
+
+class TZipFile {
+ public:
+  std::vector<TLocalFile> LocalFiles;          // one per member, in archive order
+  std::vector<TFileHeader> CentralDirectory;   // always as long as LocalFiles
+  TEndOfCentralDirectory EndOfCentralDirectory;
+  std::string Comment;                         // the archive comment
+
+  // Opens FileName for reading (others may read it but not write it) and loads
+  // it with LoadFromStream. Raises EFOpenError when the file cannot be opened.
+  void LoadFromFile(const std::string& FileName);
+
+  // Parses an archive from the stream's current position. The object is emptied
+  // first. A stream without any local header gives no members and no error;
+  // damaged or cut-short records end the walk and keep what was read (a member
+  // whose header or name is cut off is dropped; one whose data are cut short
+  // fails its extraction). Raises
+  // EZipFileError for a member whose size follows its data when its end cannot
+  // be found (stored, encrypted or damaged); the members before it are kept.
+  void LoadFromStream(TStream& Stream);
+
+  int32_t Count() const { return static_cast<int32_t>(LocalFiles.size()); }
+
+  // The member's name exactly as stored. Index must lie within 0..Count()-1.
+  std::string GetName(int32_t Index) const { return LocalFiles[Index].FileName; }
+  // Replaces the member's name (local record only). Index must lie within range.
+  void SetName(int32_t Index, const std::string& Value) { LocalFiles[Index].FileName = Value; }
+
+  // The member's uncompressed data after its CRC-32 test. Raises Exception
+  // "Index out of range." for a bad index, EZipFileError for an encrypted member
+  // or an unsupported method, EDecompressionError ("Error") for corrupt deflate
+  // data and EZipFileCRCError when the data are short or the CRC differs.
+  std::string GetUncompressed(int32_t Index) const;
+
+  // Appends an empty deflated member named Name whose central record carries
+  // Attributes as its external attributes. Raises EZipFileError when the name is
+  // longer than the format allows.
+  void AddFile(const std::string& Name, uint32_t Attributes);
+
+  // Deflates Data into member Index and fills its header fields. Raises
+  // Exception "Index out of range.", ECompressionError ("Error") when zlib fails,
+  // EZipFileError when Data or its compressed form reach 4 GiB.
+  void SetUncompressed(int32_t Index, const std::string& Data);
+
+  // Writes the whole archive at the stream's current position, recomputing all
+  // offsets and the end record. Checks everything first and raises EZipFileError
+  // without writing when the archive would break the format's limits or a
+  // member's header no longer matches its strings; raises EWriteError when the
+  // stream does not take every byte.
+  void SaveToStream(TStream& Stream);
+
+  // Writes the archive to FileName, replacing any existing file only after the
+  // whole archive was written: the previous file stays intact on any failure.
+  // Raises EFCreateError when the file cannot be created or replaced.
+  void SaveToFile(const std::string& FileName);
+};
+
+// The CRC-32 of the zip format (reflected polynomial 0xEDB88320).
+uint32_t ZipCRC32(const std::string& Data);
+uint32_t ZipCRC32(const void* Data, size_t Length, uint32_t Previous = 0);
+
+// The DOS form of a local date and time: 0 when the year lies outside 1980..2107.
+uint32_t DosDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second);
+// The local wall-clock time now, in DOS form.
+uint32_t DosDateTimeNow();

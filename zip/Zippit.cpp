@@ -1,0 +1,92 @@
+#include "Zippit.h"
+
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+const char kTooLargeText[] = "Cannot add \"%s\": a zip member must stay below 4 GiB.";
+const char kNoMemoryText[] = "Cannot add \"%s\": there is not enough memory to read it.";
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// In a double-byte code page a backslash byte can be the second half of a
+// character; such pairs are stepped over whole.
+bool IsLeadByte(char c) {
+#ifdef _WIN32
+  return IsDBCSLeadByte(static_cast<BYTE>(c)) != 0;
+#else
+  (void)c;
+  return false;
+#endif
+}
+}  // namespace
+
+std::string ZipMemberName(const std::string& Path) {
+  std::string rest = Path;
+  if (StartsWith(rest, "\\\\?\\") || StartsWith(rest, "\\\\.\\")) {
+    rest.erase(0, 4);
+    if (rest.size() >= 4 && (rest[0] == 'U' || rest[0] == 'u') && (rest[1] == 'N' || rest[1] == 'n') &&
+        (rest[2] == 'C' || rest[2] == 'c') && IsSeparator(rest[3]))
+      rest.erase(0, 4);
+  }
+  if (rest.size() >= 2 && rest[1] == ':' &&
+      ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
+    rest.erase(0, 2);
+
+  std::vector<std::string> parts;
+  std::string part;
+  auto flush = [&] {
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (IsLeadByte(c) && i + 1 < rest.size()) {
+      part += c;
+      part += rest[++i];
+    } else if (IsSeparator(c)) {
+      flush();
+    } else {
+      part += c;
+    }
+  }
+  flush();
+
+  std::string name;
+  for (const std::string& p : parts) {
+    if (!name.empty()) name += '/';
+    name += p;
+  }
+  return name;
+}
+
+void TZippit::AddDiskFile(const std::string& FileName) {
+  std::string content;
+  {
+    TFileStream file(FileName, fmOpenRead | fmShareExclusive);
+    const int64_t size = file.GetSize();
+    if (static_cast<uint64_t>(size) > 0xFFFFFFFFu)
+      throw EZipFileError(Format(kTooLargeText, FileName.c_str()));
+    try {
+      content.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+      throw EZipFileError(Format(kNoMemoryText, FileName.c_str()));
+    } catch (const std::length_error&) {
+      throw EZipFileError(Format(kNoMemoryText, FileName.c_str()));
+    }
+    if (size > 0) file.ReadBuffer(&content[0], size);
+  }
+  AddFile(ZipMemberName(FileName), 0);
+  SetUncompressed(Count() - 1, content);
+}
