@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Configures and builds one of Quarn's build trees under build/:
+#   scripts/build.sh i686     Windows 32-bit (the release target), engine DLLs beside the exes
+#   scripts/build.sh x86_64   Windows 64-bit
+#   scripts/build.sh native   Linux build of the zip engine with ASan+UBSan and the fuzz target
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind=${1:-i686}
+jobs=$(nproc 2>/dev/null || echo 2)
+case "$kind" in
+  i686|x86_64)
+    args=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-$kind.cmake")
+    if [ "$kind" = i686 ]; then
+      engines=$(scripts/build-engines.sh i686 | tail -n 1)
+      args+=(-DQUARN_ENGINE_DIR="$engines")
+    fi
+    ;;
+  native)
+    args=(-DQUARN_NATIVE=ON -DQUARN_SANITIZE=ON -DQUARN_FUZZ=ON
+          -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug)
+    ;;
+  *) echo "usage: $0 i686|x86_64|native" >&2; exit 2 ;;
+esac
+cmake -S . -B "build/$kind" "${args[@]}" >/dev/null
+cmake --build "build/$kind" -j"$jobs"

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every tree and runs every test:
+#  - the Windows (i686) build's tests under Wine, including the engine DLL checks,
+#  - the Windows x86_64 build (built, not run),
+#  - the native zip engine tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+#  - a short libFuzzer run over the zip reader (QUARN_FUZZ_SECONDS, default 60).
+# Ends with one line "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")"
+
+passed=0
+failed=0
+logs=build/test-logs
+fail() { echo "FAILED: $1" >&2; failed=$((failed + 1)); }
+
+./scripts/install-deps.sh || { echo "dependency installation failed" >&2; echo "0 passed, 1 failed"; exit 1; }
+mkdir -p "$logs"
+
+# Adds the counts of a ctest run (read from its summary line) to the totals.
+count_ctest() {
+  local log=$1 line total bad
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then fail "no test summary in $log"; return; fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+run_ctest() {  # name build-dir
+  local log="$logs/$1.log"
+  ctest --test-dir "$2" -j2 --output-on-failure >"$log" 2>&1
+  grep -E '(Failed|Not Run|Timeout|\*\*\*)' "$log" | grep -v '^ *[0-9]*% tests' >&2 || true
+  tail -n 3 "$log"
+  count_ctest "$log"
+}
+
+echo "== Windows i686: build, then tests under Wine"
+if scripts/build.sh i686; then run_ctest i686 build/i686; else fail "i686 build"; fi
+
+echo "== Windows x86_64: build"
+if scripts/build.sh x86_64; then passed=$((passed + 1)); else fail "x86_64 build"; fi
+
+echo "== native: zip engine under ASan + UBSan"
+if scripts/build.sh native; then
+  run_ctest native build/native
+  echo "== native: fuzzing the zip reader"
+  if tests/fuzz/run-fuzzer.sh build/native "${QUARN_FUZZ_SECONDS:-60}" >"$logs/fuzz.log" 2>&1; then
+    tail -n 2 "$logs/fuzz.log"
+    passed=$((passed + 1))
+  else
+    tail -n 40 "$logs/fuzz.log" >&2
+    fail "fuzzing"
+  fi
+else
+  fail "native build"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
