@@ -20,7 +20,8 @@ const char kCrcErrorText[] = "CRC Error in \"%s\".";
 const char kEncryptedText[] = "Cannot extract \"%s\": the member is encrypted.";
 const char kMethodText[] = "Cannot extract \"%s\": compression method %u is not supported.";
 const char kStoredDescriptorText[] =
-    "Cannot read \"%s\": it is stored with its sizes after its data, so its end cannot be found.";
+    "Cannot read \"%s\": it is stored with its sizes after its data, and its end cannot be found.";
+const char kCutHeaderText[] = "The archive ends inside the header of its member number %d.";
 const char kDamagedDescriptorText[] =
     "Cannot read \"%s\": its compressed data are damaged or cut short.";
 const char kHugeMemberText[] = "Cannot read \"%s\": members of 4 GiB or more are not supported.";
@@ -278,15 +279,88 @@ void ReadDataDescriptor(TArchiveReader& reader, const TDeflateExtent& extent, TL
   reader.SeekTo(start + (withSignature ? 16 : 12));
 }
 
+// What a data descriptor found after a member's data says.
+struct TDescriptor {
+  uint64_t Distance = 0;  // from the start of the data to the descriptor
+  uint32_t CRC32 = 0;
+  uint32_t UncompressedSize = 0;
+};
+
+// Looks, from the reader's position on, for a data descriptor with its
+// signature whose compressed size equals its distance from here and, when
+// checkCrc is set (the data are the plain bytes), whose CRC and uncompressed
+// size match the data before it. The file is scanned in chunks with a small
+// overlap, so nothing beyond one chunk is held. On success the reader stands
+// after the descriptor; otherwise it is back where it was.
+bool FindSignedDescriptor(TArchiveReader& reader, bool checkCrc, TDescriptor& found) {
+  static const std::string kSignature("PK\x07\x08", 4);
+  const int64_t start = reader.Position();
+  std::string window;  // bytes from distance `base` on
+  uint64_t base = 0;
+  uint32_t crc = 0;
+  uint64_t crcDone = 0;  // crc covers the bytes before this distance
+  auto advanceCrc = [&](uint64_t to) {
+    if (!checkCrc || to <= crcDone) return;
+    crc = ZipCRC32(window.data() + (crcDone - base), static_cast<size_t>(to - crcDone), crc);
+    crcDone = to;
+  };
+  std::vector<char> chunk(kChunk);
+  for (;;) {
+    const size_t n = reader.Read(chunk.data(), chunk.size());
+    window.append(chunk.data(), n);
+    for (size_t at = window.find(kSignature); at != std::string::npos && at + 16 <= window.size();
+         at = window.find(kSignature, at + 1)) {
+      const uint64_t distance = base + at;
+      const auto* p = reinterpret_cast<const uint8_t*>(window.data()) + at;
+      if (distance > 0xFFFFFFFFu || GetU32(p + 8) != distance) continue;
+      if (checkCrc) {
+        advanceCrc(distance);
+        if (GetU32(p + 4) != crc || GetU32(p + 12) != distance) continue;
+      }
+      found.Distance = distance;
+      found.CRC32 = GetU32(p + 4);
+      found.UncompressedSize = GetU32(p + 12);
+      reader.SeekTo(start + static_cast<int64_t>(distance) + 16);
+      return true;
+    }
+    if (n == 0) break;
+    // Keep the last 15 bytes: a descriptor may straddle two chunks.
+    if (window.size() > 15) {
+      const size_t drop = window.size() - 15;
+      advanceCrc(base + drop);
+      window.erase(0, drop);
+      base += drop;
+    }
+  }
+  reader.SeekTo(start);
+  return false;
+}
+
 // A member whose local header leaves its sizes and CRC to a data descriptor
-// after its data: its end is found from the deflate stream itself.
+// after its data. Plain deflate data are delimited by the deflate stream
+// itself; anything else (stored, encrypted, another method) by the first signed
+// descriptor that fits. Such a member is kept, so that extraction can give it
+// its own clear error, and the members after it are read as usual.
 void ReadDeferredMember(TArchiveReader& reader, TLocalFile& member) {
-  if (member.Flags & kFlagEncrypted) throw EZipFileError(WithName(kEncryptedText, member.FileName));
-  if (member.CompressionMethod == kMethodStored)
-    throw EZipFileError(WithName(kStoredDescriptorText, member.FileName));
-  if (member.CompressionMethod != kMethodDeflated)
-    throw EZipFileError(
-        Format(WithName(kMethodText, member.FileName).c_str(), member.CompressionMethod));
+  const bool encrypted = (member.Flags & kFlagEncrypted) != 0;
+  if (member.CompressionMethod != kMethodDeflated || encrypted) {
+    const bool plain = member.CompressionMethod == kMethodStored && !encrypted;
+    const int64_t start = reader.Position();
+    TDescriptor descriptor;
+    if (!FindSignedDescriptor(reader, plain, descriptor)) {
+      if (encrypted) throw EZipFileError(WithName(kEncryptedText, member.FileName));
+      if (plain) throw EZipFileError(WithName(kStoredDescriptorText, member.FileName));
+      throw EZipFileError(
+          Format(WithName(kMethodText, member.FileName).c_str(), member.CompressionMethod));
+    }
+    reader.SeekTo(start);
+    member.CompressedData = reader.ReadString(descriptor.Distance);
+    reader.SeekTo(start + static_cast<int64_t>(descriptor.Distance) + 16);
+    member.CRC32 = descriptor.CRC32;
+    member.CompressedSize = static_cast<uint32_t>(descriptor.Distance);
+    member.UncompressedSize = descriptor.UncompressedSize;
+    return;
+  }
   const int64_t start = reader.Position();
   TDeflateExtent extent;
   if (!FindDeflateEnd(reader, extent))
@@ -403,11 +477,11 @@ void TZipFile::LoadFromStream(TStream& Stream) {
     member.ExtraField = reader.ReadString(member.ExtraFieldLength);
     if (got < sizeof block || member.FileName.size() < member.FileNameLength ||
         member.ExtraField.size() < member.ExtraFieldLength) {
-      // The file ends inside this header: there is no member to speak of, only
-      // a cut-off name that must not turn into an empty file.
+      // The file ends inside this header: a damaged archive, not a member with
+      // a cut-off name (which would turn into a wrong, empty file).
       LocalFiles.pop_back();
       CentralDirectory.pop_back();
-      break;
+      throw EZipFileError(Format(kCutHeaderText, Count() + 1));
     }
     if (member.Flags & kFlagDataDescriptor) {
       try {

@@ -120,11 +120,10 @@ class TZipFile {
 
   // Parses an archive from the stream's current position. The object is emptied
   // first. A stream without any local header gives no members and no error;
-  // damaged or cut-short records end the walk and keep what was read (a member
-  // whose header or name is cut off is dropped; one whose data are cut short
-  // fails its extraction). Raises
-  // EZipFileError for a member whose size follows its data when its end cannot
-  // be found (stored, encrypted or damaged); the members before it are kept.
+  // damaged records end the walk and keep what was read, and a member whose
+  // data are cut short fails its extraction. Raises EZipFileError when the
+  // stream ends inside a local header, or for a member whose sizes follow its
+  // data when its end cannot be found; the members before it are kept.
   void LoadFromStream(TStream& Stream);
 
   int32_t Count() const { return static_cast<int32_t>(LocalFiles.size()); }

@@ -158,12 +158,14 @@ TEST(ZipReader, MembersWithSizesAfterDataThatCannotBeDelimitedFailToLoad) {
   const std::string garbage = "this is not deflate data \xFF\xFF\xFF";
   RawMember damaged{"damaged.txt", "x", 8, 8};
   damaged.DataOverride = &garbage;
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {{"stored.txt", "plain", 0, 8}, "end cannot be found"},
       {{"crypt.txt", "secret", 8, 9}, "encrypted"},
       {{"lzma.txt", "abc", 14, 8}, "method 14"},
       {damaged, "damaged"},
   };
+  // Without the descriptor's signature only deflate data can be delimited.
+  for (size_t i = 0; i < 3; ++i) cases[i].member.DescriptorSignature = false;
   for (const Case& c : cases) {
     TZipFile zip;
     TMemoryStream stream(BuildArchive({{"first.txt", "kept"}, c.member}));
@@ -174,6 +176,29 @@ TEST(ZipReader, MembersWithSizesAfterDataThatCannotBeDelimitedFailToLoad) {
     ASSERT_GE(zip.Count(), 1) << c.member.Name;
     EXPECT_EQ(zip.GetUncompressed(0), "kept");
   }
+}
+
+TEST(ZipReader, OtherMembersWithSizesAfterTheirDataEndAtTheirDescriptor) {
+  // Stored data that contain a descriptor signature which does not fit them.
+  std::string tricky = "before PK\x07\x08";
+  Put32(tricky, 0x11111111);
+  Put32(tricky, 3);
+  Put32(tricky, 3);
+  tricky += " after";
+  RawMember stored{"stored.txt", tricky, 0, 8};
+  RawMember empty{"empty.txt", "", 0, 8};  // as Info-ZIP writes an empty file to a pipe
+  RawMember encrypted{"crypt.txt", "secret", 8, 9};
+  RawMember lzma{"lzma.txt", "abc", 14, 8};
+  lzma.DataOverride = &lzma.Content;
+  const TZipFile zip = Load(BuildArchive({stored, empty, encrypted, lzma, {"last.txt", "last"}}));
+
+  ASSERT_EQ(zip.Count(), 5);
+  EXPECT_EQ(zip.GetUncompressed(0), tricky);
+  EXPECT_EQ(zip.GetUncompressed(1), "");
+  EXPECT_NE(MessageOf<EZipFileError>([&] { zip.GetUncompressed(2); }).find("\"crypt.txt\": the member is encrypted"),
+            std::string::npos);
+  EXPECT_NE(MessageOf<EZipFileError>([&] { zip.GetUncompressed(3); }).find("method 14"), std::string::npos);
+  EXPECT_EQ(zip.GetUncompressed(4), "last");
 }
 
 TEST(ZipReader, ReportsDamagedDataClearly) {
@@ -241,7 +266,10 @@ TEST(ZipReader, HeadersThatClaimMoreThanTheFileHoldsCostNoMemory) {
   // Names and extra fields that run past the end: no member, no allocation.
   std::string longName = header;
   longName[26] = longName[27] = longName[28] = longName[29] = '\xFF';
-  EXPECT_EQ(Load(longName + "short name").Count(), 0);
+  TZipFile cut;
+  TMemoryStream cutStream(longName + "short name");
+  EXPECT_THROW(cut.LoadFromStream(cutStream), EZipFileError);
+  EXPECT_EQ(cut.Count(), 0);
 
   // Real deflate data that promise 4 GiB but give a few bytes.
   RawMember liar{"liar.txt", "tiny"};
@@ -273,7 +301,7 @@ TEST(ZipReader, EveryCutOfAnArchiveLoadsOrFailsCleanly) {
     try {
       zip.LoadFromStream(stream);
     } catch (const EZipFileError&) {
-      // a cut inside the deferred member's data
+      // a cut inside a local header or inside the deferred member's data
     }
     ASSERT_LE(zip.Count(), 4) << length;
     for (int32_t i = 0; i < zip.Count(); ++i) {

@@ -1,0 +1,231 @@
+// zip_interop_tool: a console front end to the zip engine, driven by
+// interop_test.py to compare the engine with Info-ZIP, 7-Zip and Python's
+// zipfile module.
+//
+//   zip_interop_tool extract <archive> <outdir>
+//     Loads the archive with TZipFile and writes every member under outdir.
+//     Prints one line per member:
+//       FILE <size> <name>                  a file was written
+//       DIR <name>                          a folder entry (name ending in '/')
+//       ERROR <ExceptionClass>: <Message>   the member failed; the next one follows
+//     then, when the archive has a comment, "COMMENT <comment bytes in hex>".
+//     A load failure prints one ERROR line. Exit code: 0 when every member was
+//     written, 1 when any member failed, 2 when the archive could not be loaded.
+//
+//   zip_interop_tool create <archive> <file>...
+//     Adds each file with TZippit::AddDiskFile and saves the archive after each
+//     one, as the program's Zip command does. Prints the member name stored for
+//     each file, or an ERROR line. Exit code 0, or 1 when any file failed.
+//
+// Paths are used as given (bytes in the system code page). Unlike the program,
+// this tool refuses member names that would land outside outdir (absolute
+// names, drive letters, ".." components), since it extracts archives from
+// anywhere.
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <typeinfo>
+
+#include "Exception.h"
+#include "Streams.h"
+#include "ZipFile.h"
+#include "Zippit.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <errno.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#endif
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitMemberFailed = 1;
+constexpr int kExitLoadFailed = 2;
+constexpr int kExitUsage = 3;
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+void PrintLine(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  // Flushed line by line so that what was done shows even if the process dies.
+  std::fflush(stdout);
+}
+
+// The most derived of the program's exception classes that e belongs to.
+const char* ClassName(const Exception& e) {
+  if (dynamic_cast<const EZipFileCRCError*>(&e)) return "EZipFileCRCError";
+  if (dynamic_cast<const EZipFileError*>(&e)) return "EZipFileError";
+  if (dynamic_cast<const EDecompressionError*>(&e)) return "EDecompressionError";
+  if (dynamic_cast<const ECompressionError*>(&e)) return "ECompressionError";
+  if (dynamic_cast<const EZlibError*>(&e)) return "EZlibError";
+  if (dynamic_cast<const EFOpenError*>(&e)) return "EFOpenError";
+  if (dynamic_cast<const EFCreateError*>(&e)) return "EFCreateError";
+  if (dynamic_cast<const EFileStreamError*>(&e)) return "EFileStreamError";
+  if (dynamic_cast<const EReadError*>(&e)) return "EReadError";
+  if (dynamic_cast<const EWriteError*>(&e)) return "EWriteError";
+  if (dynamic_cast<const EStreamError*>(&e)) return "EStreamError";
+  if (dynamic_cast<const EAbort*>(&e)) return "EAbort";
+  return "Exception";
+}
+
+void PrintError(const Exception& e) { PrintLine(std::string("ERROR ") + ClassName(e) + ": " + e.Message); }
+
+void PrintError(const std::exception& e) {
+  PrintLine(std::string("ERROR std::exception (") + typeid(e).name() + "): " + e.what());
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// True when writing Name under the output folder could reach outside it.
+bool IsUnsafeName(const std::string& Name) {
+  if (Name.empty() || IsSeparator(Name[0])) return true;
+  if (Name.find(':') != std::string::npos) return true;  // drive letters, alternate streams
+  size_t start = 0;
+  while (start <= Name.size()) {
+    size_t end = start;
+    while (end < Name.size() && !IsSeparator(Name[end])) ++end;
+    if (Name.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Creates Path as a folder; an existing folder is fine.
+bool MakeFolder(const std::string& Path) {
+#ifdef _WIN32
+  if (CreateDirectoryA(Path.c_str(), nullptr)) return true;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const DWORD attributes = GetFileAttributesA(Path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+  if (mkdir(Path.c_str(), 0777) == 0) return true;
+  struct stat st;
+  return errno == EEXIST && stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+}
+
+// Creates every folder along Path up to its last separator, below Root (which
+// exists). Raises Exception naming the folder that could not be made.
+void MakeParentFolders(const std::string& Root, const std::string& Path) {
+  for (size_t at = Root.size() + 1; at < Path.size(); ++at) {
+    if (Path[at] != kSeparator) continue;
+    const std::string folder = Path.substr(0, at);
+    if (!MakeFolder(folder))
+      throw Exception("Cannot create folder \"" + folder + "\". " + LastSystemErrorText());
+  }
+}
+
+std::string ToHex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+
+// Writes member Index of Zip under OutDir; returns the line to print.
+std::string ExtractMember(const TZipFile& Zip, int32_t Index, const std::string& OutDir) {
+  const std::string name = Zip.GetName(Index);
+  if (IsUnsafeName(name)) throw Exception("Refusing the unsafe member name \"" + name + "\".");
+  std::string local = name;
+  for (char& c : local)
+    if (c == '/') c = kSeparator;
+  const std::string path = OutDir + kSeparator + local;
+  if (name.back() == '/') {
+    // A folder entry. Its data, if any, are still read, so a damaged entry shows.
+    Zip.GetUncompressed(Index);
+    MakeParentFolders(OutDir, path);
+    return "DIR " + name;
+  }
+  const std::string data = Zip.GetUncompressed(Index);
+  MakeParentFolders(OutDir, path);
+  TFileStream out(path, fmCreate | fmShareExclusive);
+  out.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  return "FILE " + std::to_string(data.size()) + " " + name;
+}
+
+int Extract(const std::string& Archive, std::string OutDir) {
+  while (OutDir.size() > 1 && IsSeparator(OutDir.back())) OutDir.pop_back();
+  TZipFile zip;
+  try {
+    zip.LoadFromFile(Archive);
+  } catch (const Exception& e) {
+    PrintError(e);
+    return kExitLoadFailed;
+  } catch (const std::exception& e) {
+    PrintError(e);
+    return kExitLoadFailed;
+  }
+  if (!MakeFolder(OutDir)) {
+    PrintLine("ERROR Exception: Cannot create folder \"" + OutDir + "\". " + LastSystemErrorText());
+    return kExitMemberFailed;
+  }
+  int result = kExitOk;
+  for (int32_t i = 0; i < zip.Count(); ++i) {
+    try {
+      PrintLine(ExtractMember(zip, i, OutDir));
+    } catch (const Exception& e) {
+      PrintError(e);
+      result = kExitMemberFailed;
+    } catch (const std::exception& e) {
+      PrintError(e);
+      result = kExitMemberFailed;
+    }
+  }
+  if (!zip.Comment.empty()) PrintLine("COMMENT " + ToHex(zip.Comment));
+  return result;
+}
+
+int Create(const std::string& Archive, int Count, char** Files) {
+  TZippit zip;
+  int result = kExitOk;
+  for (int i = 0; i < Count; ++i) {
+    try {
+      zip.AddDiskFile(Files[i]);
+      zip.SaveToFile(Archive);
+      PrintLine(zip.GetName(zip.Count() - 1));
+    } catch (const Exception& e) {
+      PrintError(e);
+      result = kExitMemberFailed;
+    } catch (const std::exception& e) {
+      PrintError(e);
+      result = kExitMemberFailed;
+    }
+  }
+  return result;
+}
+
+int Usage() {
+  std::fputs(
+      "usage: zip_interop_tool extract <archive> <outdir>\n"
+      "       zip_interop_tool create <archive> <file>...\n",
+      stderr);
+  return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Member names go out byte for byte, with plain '\n' line ends.
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  if (command == "extract" && argc == 4) return Extract(argv[2], argv[3]);
+  if (command == "create" && argc >= 4) return Create(argv[2], argc - 3, argv + 3);
+  return Usage();
+}
