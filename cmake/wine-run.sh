@@ -31,4 +31,15 @@ if [ ! -f "$WINEPREFIX/.quarn-ready" ]; then
     fi
   ) 9>"$build_dir/.wineprefix-$arch.lock"
 fi
-exec wine "$@"
+# Wine's server, when this call starts it, inherits our stdout and stderr and
+# keeps them open for a few seconds after the program exits, so a reader of a
+# pipe (ctest) would wait that long for every test. The program's output goes
+# through files instead.
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+rc=0
+wine "$@" >"$out" 2>"$err" </dev/null || rc=$?
+cat "$out"
+cat "$err" >&2
+exit $rc
