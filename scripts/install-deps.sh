@@ -13,7 +13,7 @@ PACKAGES=(
   cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest
   wine wine32:i386 wine64 xvfb imagemagick python3-xlib
   p7zip-full 7zip rar zip unzip python3
-  zlib1g-dev clang
+  zlib1g-dev clang libclang-rt-14-dev
   dpkg-dev file
 )
 
