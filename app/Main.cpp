@@ -1,0 +1,58 @@
+// Quarn's entry point: one instance per user logon, the hidden owner window,
+// the main window and the message loop.
+
+#include <windows.h>
+
+#include <memory>
+
+#include "Unit1.h"
+#include "UserInterface.h"
+#include "resource.h"
+
+namespace {
+const char kTitle[] = "Quarn 1.00";
+const char kMutexName[] = "Quarn";
+
+// The program's hidden owner window: it owns every top-level window, and the
+// main window takes the taskbar button from it.
+HWND CreateApplicationWindow(HINSTANCE instance) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUARN));
+  wc.lpszClassName = QUARN_APP_CLASS;
+  RegisterClassExA(&wc);
+  return CreateWindowExA(0, QUARN_APP_CLASS, kTitle, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
+  if (mutex == nullptr || GetLastError() != 0) {
+    // Another instance runs (or the name cannot be had): end silently.
+    if (mutex != nullptr) CloseHandle(mutex);
+    return 0;
+  }
+  HWND application = CreateApplicationWindow(instance);
+  int exitCode = 0;
+  try {
+    TForm1 form(application, std::make_unique<TWin32UserInterface>());
+    Form1 = &form;
+    form.Show();
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      if (form.PreTranslate(msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    Form1 = nullptr;
+  } catch (const std::exception& e) {
+    Form1 = nullptr;
+    MessageBoxA(nullptr, e.what(), kTitle, MB_OK | MB_ICONERROR);
+    exitCode = 1;
+  }
+  if (application != nullptr) DestroyWindow(application);
+  CloseHandle(mutex);
+  return exitCode;
+}

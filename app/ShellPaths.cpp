@@ -1,0 +1,101 @@
+#include "ShellPaths.h"
+
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+bool IsLeadByte(char c) {
+#ifdef _WIN32
+  return IsDBCSLeadByte(static_cast<BYTE>(c)) != 0;
+#else
+  (void)c;
+  return false;
+#endif
+}
+
+// Position of the last "\" or ":" (or npos), stepping over double-byte pairs.
+size_t LastDelimiter(const std::string& path) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsLeadByte(path[i]) && i + 1 < path.size()) {
+      ++i;
+    } else if (path[i] == '\\' || path[i] == ':') {
+      last = i;
+    }
+  }
+  return last;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+std::string ExtensionOf(const std::string& Path) {
+  const size_t delimiter = LastDelimiter(Path);
+  const size_t dot = Path.find_last_of('.');
+  if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter)) return "";
+  return Path.substr(dot);
+}
+
+TArchiveKind ArchiveKindOf(const std::string& Path) {
+  const std::string ext = Lower(ExtensionOf(Path));
+  if (ext == ".zip") return TArchiveKind::Zip;
+  if (ext == ".rar") return TArchiveKind::Rar;
+  if (ext == ".7z") return TArchiveKind::SevenZip;
+  return TArchiveKind::None;
+}
+
+std::string OutputFolderOf(const std::string& Destination, const std::string& Archive) {
+  const size_t delimiter = LastDelimiter(Archive);
+  std::string name = delimiter == std::string::npos ? Archive : Archive.substr(delimiter + 1);
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return Destination + "\\" + name;
+}
+
+std::string SafeMemberPath(const std::string& Name) {
+  std::vector<std::string> parts;
+  std::string part;
+  auto flush = [&] {
+    if (!part.empty() && part != "." && part != "..") parts.push_back(part);
+    part.clear();
+  };
+  std::string rest = Name;
+  // A drive at the start ("C:" or "C:\") is no folder of the archive.
+  if (rest.size() >= 2 && rest[1] == ':' &&
+      ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
+    rest.erase(0, 2);
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (IsLeadByte(c) && i + 1 < rest.size()) {
+      part += c;
+      part += rest[++i];
+    } else if (c == '/' || c == '\\') {
+      flush();
+    } else if (c == ':') {
+      part += '_';
+    } else {
+      part += c;
+    }
+  }
+  flush();
+  std::string result;
+  for (const std::string& p : parts) {
+    if (!result.empty()) result += '\\';
+    result += p;
+  }
+  return result;
+}
+
+std::string GenericErrorText(const std::string& Message) {
+  if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
+  return Message;
+}

@@ -1,0 +1,147 @@
+#pragma once
+// TForm1: Quarn's main window with its two pages, the archive list and the Unzip
+// command, the file list and the Zip command, drops, help and exit.
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "UserInterface.h"
+
+class TForm1 {
+ public:
+  // What AddPathToList does about the icon of a new item.
+  enum class TIconRule { Archive, File, None };
+
+  // Creates the main window (hidden until Show) owned by Application, the
+  // program's hidden owner window (may be null in tests). UI is the modal
+  // interaction to use; the form owns it.
+  TForm1(HWND Application, std::unique_ptr<IUserInterface> UI);
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  HWND Handle() const { return FHandle; }
+  void Show();
+
+  // Gives the key preview and the window's own key handling a message before it
+  // is dispatched; true when the message was handled.
+  bool PreTranslate(MSG& Msg);
+
+  // Runs every pending message of the thread's queue (painting, input).
+  static void ProcessMessages();
+
+  // ---- the two lists ----
+  // Appends Path to List unless an item with exactly that caption exists;
+  // returns false for a duplicate.
+  bool AddPathToList(HWND List, const std::string& Path, TIconRule Rule);
+  static int64_t GetFileSizeKB(const std::string& Path);
+  static std::string GetSpecialFolderPath(int Folder);
+
+  // ---- handlers ----
+  void FormCreate();
+  void FormActivate();
+  void FormClose();
+  bool FormKeyDown(WPARAM Key);
+  void PageControl1Change();
+  void ListView1Change();
+  void ListView2Change();
+  void BitBtn3Click();  // Help/License
+  void BitBtn4Click();  // Exit
+  bool HandleSystemCommand(WPARAM Command);
+
+  void AddFiles1Click();
+  void DeleteFiles1Click();
+  void ExploreZipFile1Click();
+  void RemoveAll1Click();
+  void BitBtn5Click();  // choose the destination
+  void BitBtn1Click();  // Unzip
+
+  void MenuItem1Click();
+  void MenuItem2Click();
+  void MenuItem5Click();
+  void BitBtn7Click();  // choose the archive's name
+  void BitBtn6Click();  // Zip
+
+  void HandleDroppedFiles(HDROP Drop);
+
+  // ---- per-archive steps of the Unzip command ----
+  void ExtractZipArchive(const std::string& Archive);
+  void ExtractRarArchive(const std::string& Archive);
+  void Extract7zArchive(const std::string& Archive);
+
+  // Shows an exception that reached the message loop in the program's generic
+  // error box (title "Quarn 1.00").
+  void ShowException(const std::exception& E);
+
+  // ---- controls (owned by the window) ----
+  HWND Image1 = nullptr, Image2 = nullptr;
+  HWND BitBtn1 = nullptr, BitBtn3 = nullptr, BitBtn4 = nullptr, BitBtn6 = nullptr;
+  HWND PageControl1 = nullptr;
+  HWND ListView1 = nullptr, Label1 = nullptr, Edit1 = nullptr, BitBtn5 = nullptr;
+  HWND ListView2 = nullptr, Label2 = nullptr, Edit2 = nullptr, BitBtn7 = nullptr;
+  HWND StatusBar1 = nullptr;
+  HWND ToolTips = nullptr;
+  HMENU PopupMenu1 = nullptr, PopupMenu2 = nullptr;
+
+  // Dialog state kept between uses.
+  int OpenDialog1FilterIndex = 1;
+  std::string SaveDialog1InitialDir;
+  std::string SaveDialog1FileName;
+
+  // ---- list helpers, also used by tests ----
+  static int ItemCount(HWND List);
+  static std::string ItemCaption(HWND List, int Index);
+  static std::string ItemSubText(HWND List, int Index);
+  static int ItemImage(HWND List, int Index);
+  std::string StatusText(int Panel) const;
+  static std::string WindowText(HWND Window);
+  bool ArchivePageShowing() const;
+
+  // The archives of the last Unzip command that failed or were skipped, with
+  // the reason, as shown in the report after the walk.
+  std::vector<std::string> UnzipReport;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
+  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  int Scale(int Value) const;
+  void Place(HWND Control, int X, int Y, int W, int H) const;
+  void PlaceOnPage(HWND Control, int X, int Y, int W, int H) const;
+  void SetStatus(int Panel, const std::string& Text);
+  void ShowPage(int Page);
+  void DeleteSelected(HWND List);
+  void DeleteAll(HWND List);
+  void OnCommand(int Id, int Code);
+  void OnNotify(NMHDR* Header);
+  void OnContextMenu(HWND From, int X, int Y);
+  void InformationBox(const std::string& Text, int LeftOffset);
+  void BeginBusy();
+  void EndBusy();
+  void ShowUnzipReport();
+  LRESULT PageBackground(HDC Dc, HWND Label);
+  void ApplyStoredPosition();
+
+  HWND FHandle = nullptr;
+  HWND FApplication = nullptr;
+  std::unique_ptr<IUserInterface> FUI;
+  int FDpi = 96;
+  bool FShown = false;
+  bool FActivated = false;
+  bool FBusy = false;  // inside a command that lets the message loop run
+  int FPage = 0;
+  std::string FMember;  // the zip member being extracted, for the report
+  RECT FPageArea = {};  // display area of the page control, in window client pixels
+  HFONT FFont = nullptr;
+  HIMAGELIST FImageList = nullptr;
+  HBITMAP FBitmaps[2] = {};
+  HICON FButtonIcons[4] = {};
+};
+
+// The main window of this process, for the message loop's exception handling.
+extern TForm1* Form1;

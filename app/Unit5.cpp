@@ -1,0 +1,238 @@
+#include "Unit5.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "resource.h"
+
+namespace {
+const char kCaption[] = "License";
+const char kHelpPage[] = "Help";
+const char kLicensePage[] = "License";
+const char kOk[] = "&OK";
+
+int WindowsMajorVersion() {
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(&info)) return 0;
+  return static_cast<int>(info.dwMajorVersion);
+}
+
+// The end-user agreement shipped in the program's resources, with CR LF line
+// ends (a multi-line edit breaks lines only there).
+std::string LicenseText() {
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDR_LICENSE), MAKEINTRESOURCEA(10));  // RT_RCDATA
+  if (found == nullptr) return "";
+  HGLOBAL loaded = LoadResource(module, found);
+  const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  if (data == nullptr) return "";
+  const std::string raw(data, SizeofResource(module, found));
+  std::string text;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r') continue;
+    if (raw[i] == '\n') text += '\r';
+    text += raw[i];
+  }
+  return text;
+}
+}  // namespace
+
+const char* const TForm5::HelpText =
+    "Quarn is a very user friendly,and easy to use, yet powerful, program\r\n"
+    "with drag and drop capabilities. This allows the user to work with \r\n"
+    "multiple files at one time with .zip, .rar and .7z file type support.\r\n"
+    "\r\n"
+    "To unzip files:\r\n"
+    "Simply drag and drop files, select a destination directory and\r\n"
+    "click 'unzip' button.\r\n"
+    "\r\n"
+    "To zip files:\r\n"
+    "Simply switch tabs, add files to be zipped, and select the\r\n"
+    "destination directory where the zipped file is to be created.\r\n"
+    "By default, files are zipped or unzipped to the desktop directory,\r\n"
+    "each zipped file is unzipped to its own folder.\r\n"
+    "\r\n"
+    "Make life easier and unzip with Quarn.";
+
+TForm5::TForm5(HWND Owner) : FOwner(Owner) {
+  static bool registered = false;
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  if (!registered) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = QUARN_HELP_CLASS;
+    RegisterClassExA(&wc);
+    registered = true;
+  }
+  HDC screen = GetDC(nullptr);
+  FDpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  if (FDpi <= 0) FDpi = 96;
+
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+  RECT r = {0, 0, Scale(385), Scale(384)};
+  AdjustWindowRectEx(&r, style, FALSE, exStyle);
+  const int w = r.right - r.left;
+  const int h = r.bottom - r.top;
+  // Centred over the owner (or the screen without one).
+  RECT over = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (Owner != nullptr) GetWindowRect(Owner, &over);
+  const int x = over.left + ((over.right - over.left) - w) / 2;
+  const int y = over.top + ((over.bottom - over.top) - h) / 2;
+  FHandle = CreateWindowExA(exStyle, QUARN_HELP_CLASS, kCaption, style, x, y, w, h, Owner, nullptr, instance,
+                            this);
+}
+
+TForm5::~TForm5() {
+  if (FHandle != nullptr) DestroyWindow(FHandle);
+  if (FFont != nullptr) DeleteObject(FFont);
+}
+
+LRESULT CALLBACK TForm5::WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
+  TForm5* self = reinterpret_cast<TForm5*>(GetWindowLongPtrA(Window, GWLP_USERDATA));
+  if (Message == WM_NCCREATE) {
+    self = static_cast<TForm5*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    self->FHandle = Window;
+    SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (self == nullptr) return DefWindowProcA(Window, Message, wParam, lParam);
+  try {
+    return self->Dispatch(Message, wParam, lParam);
+  } catch (...) {
+    // Nothing the dialog does can fail in a way worth telling; never let it
+    // cross into the window system.
+  }
+  return 0;
+}
+
+LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
+  switch (Message) {
+    case WM_CREATE:
+      FormCreate();
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_FORM5_BUTTON1 || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
+        Button1Click();
+        return 0;
+      }
+      break;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->hwndFrom == PageControl1 && header->code == TCN_SELCHANGE) PageControl1Change();
+      return 0;
+    }
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_NCDESTROY:
+      SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
+      FHandle = nullptr;
+      return DefWindowProcA(nullptr, Message, wParam, lParam);
+  }
+  return DefWindowProcA(FHandle, Message, wParam, lParam);
+}
+
+void TForm5::FormCreate() {
+  const bool modern = WindowsMajorVersion() >= 6;
+  FontName = modern ? "Segoe UI" : "Tahoma";
+  FontPoints = modern ? 9 : 8;
+  FFont = CreateFontA(-MulDiv(FontPoints, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                      FontName.c_str());
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  auto child = [&](DWORD exStyle, const char* cls, const char* text, DWORD style, int id) {
+    HWND w = CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0, 0, FHandle,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    return w;
+  };
+  Button1 = child(0, "BUTTON", kOk, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDC_FORM5_BUTTON1);
+  SetWindowPos(Button1, nullptr, Scale(155), Scale(347), Scale(75), Scale(25), SWP_NOZORDER);
+
+  PageControl1 = child(0, WC_TABCONTROLA, "", WS_VISIBLE | WS_TABSTOP, IDC_FORM5_PAGECONTROL1);
+  SetWindowPos(PageControl1, nullptr, 0, 0, Scale(385), Scale(330), SWP_NOZORDER);
+  TCITEMA tab = {};
+  tab.mask = TCIF_TEXT;
+  tab.pszText = const_cast<char*>(kHelpPage);
+  SendMessageA(PageControl1, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&tab));
+  tab.pszText = const_cast<char*>(kLicensePage);
+  SendMessageA(PageControl1, TCM_INSERTITEMA, 1, reinterpret_cast<LPARAM>(&tab));
+  RECT area = {0, 0, Scale(385), Scale(330)};
+  SendMessageA(PageControl1, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  FPageArea = area;
+
+  // The help text, in a label sized to it.
+  Label1 = child(0, "STATIC", HelpText, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, IDC_FORM5_LABEL1);
+  HDC dc = GetDC(Label1);
+  HGDIOBJ old = SelectObject(dc, FFont);
+  RECT text = {0, 0, 0, 0};
+  DrawTextA(dc, HelpText, -1, &text, DT_CALCRECT | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(Label1, dc);
+  const int labelX = modern ? 10 : 24;
+  const int labelY = modern ? 5 : 19;
+  SetWindowPos(Label1, nullptr, FPageArea.left + Scale(labelX), FPageArea.top + Scale(labelY),
+               text.right - text.left, text.bottom - text.top, SWP_NOZORDER);
+
+  // The agreement: read-only, wrapped at the box's width, vertical scroll bar only.
+  Memo1 = child(WS_EX_CLIENTEDGE, "EDIT", "",
+                WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_LEFT,
+                IDC_FORM5_MEMO1);
+  SetWindowPos(Memo1, nullptr, FPageArea.left, FPageArea.top + Scale(3), Scale(374), Scale(296), SWP_NOZORDER);
+  SetWindowTextA(Memo1, LicenseText().c_str());
+
+  SetWindowPos(PageControl1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TForm5::PageControl1Change() {
+  const bool help = SendMessageA(PageControl1, TCM_GETCURSEL, 0, 0) == 0;
+  ShowWindow(Label1, help ? SW_SHOW : SW_HIDE);
+  ShowWindow(Memo1, help ? SW_HIDE : SW_SHOW);
+}
+
+void TForm5::Button1Click() { Close(); }
+
+void TForm5::Close() {
+  FClosed = true;
+  ShowWindow(FHandle, SW_HIDE);
+}
+
+bool TForm5::FormKeyDown(WPARAM Key) {
+  if (Key != VK_ESCAPE) return false;
+  Close();
+  return true;
+}
+
+void TForm5::ShowModal() {
+  FClosed = false;
+  const bool ownerEnabled = FOwner != nullptr && IsWindowEnabled(FOwner);
+  if (ownerEnabled) EnableWindow(FOwner, FALSE);
+  ShowWindow(FHandle, SW_SHOW);
+  SetFocus(Button1);
+  MSG msg;
+  while (!FClosed) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));  // for the main loop
+      break;
+    }
+    if (msg.hwnd == FHandle || IsChild(FHandle, msg.hwnd)) {
+      // Key preview: Escape closes the dialog from any of its controls.
+      if (msg.message == WM_KEYDOWN && FormKeyDown(msg.wParam)) continue;
+      if (IsDialogMessageA(FHandle, &msg)) continue;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  if (ownerEnabled) {
+    EnableWindow(FOwner, TRUE);
+    SetActiveWindow(FOwner);
+  }
+}

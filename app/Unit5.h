@@ -1,0 +1,52 @@
+#pragma once
+// TForm5: the modal help dialog with its "Help" and "License" pages.
+
+#include <windows.h>
+
+#include <string>
+
+class TForm5 {
+ public:
+  // Creates the dialog (hidden) owned by Owner, centred over it.
+  explicit TForm5(HWND Owner);
+  ~TForm5();
+  TForm5(const TForm5&) = delete;
+  TForm5& operator=(const TForm5&) = delete;
+
+  // Shows the dialog and runs its modal loop until it is closed; the owner is
+  // disabled meanwhile.
+  void ShowModal();
+  void Close();
+
+  HWND Handle() const { return FHandle; }
+
+  // ---- handlers ----
+  void FormCreate();
+  void Button1Click();
+  bool FormKeyDown(WPARAM Key);
+  void PageControl1Change();
+
+  static const char* const HelpText;
+
+  // ---- controls (owned by the dialog) ----
+  HWND Button1 = nullptr;
+  HWND PageControl1 = nullptr;
+  HWND Label1 = nullptr;
+  HWND Memo1 = nullptr;
+
+  // The dialog's font face and point size, as chosen by FormCreate.
+  std::string FontName;
+  int FontPoints = 8;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
+  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam);
+  int Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
+
+  HWND FHandle = nullptr;
+  HWND FOwner = nullptr;
+  HFONT FFont = nullptr;
+  int FDpi = 96;
+  bool FClosed = false;
+  RECT FPageArea = {};
+};

@@ -1,0 +1,154 @@
+#include "UserInterface.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <vector>
+
+namespace {
+
+const char kInformationTitle[] = "Information";
+
+// Where the next message box of this thread goes: a CBT hook moves the box
+// when it is activated, since MessageBox itself takes no position.
+struct TBoxPlacement {
+  bool Centre = false;
+  int X = 0;
+  int Y = 0;
+  HHOOK Hook = nullptr;
+};
+thread_local TBoxPlacement* gPlacement = nullptr;
+
+LRESULT CALLBACK PlaceBoxHook(int code, WPARAM wParam, LPARAM lParam) {
+  TBoxPlacement* placement = gPlacement;
+  if (placement == nullptr) return 0;
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wParam);
+    RECT r;
+    GetWindowRect(box, &r);
+    int x = placement->X;
+    int y = placement->Y;
+    if (placement->Centre) {
+      x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+      y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    }
+    SetWindowPos(box, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    UnhookWindowsHookEx(placement->Hook);
+    placement->Hook = nullptr;
+    gPlacement = nullptr;
+    return 0;
+  }
+  return CallNextHookEx(placement->Hook, code, wParam, lParam);
+}
+
+void PlacedMessageBox(HWND owner, const std::string& text, const std::string& title, UINT flags,
+                      TBoxPlacement placement) {
+  placement.Hook = SetWindowsHookExA(WH_CBT, PlaceBoxHook, nullptr, GetCurrentThreadId());
+  gPlacement = &placement;
+  MessageBoxA(owner, text.c_str(), title.c_str(), flags);
+  if (placement.Hook != nullptr) UnhookWindowsHookEx(placement.Hook);
+  gPlacement = nullptr;
+}
+
+// "a|b|c|d" becomes "a\0b\0c\0d\0\0", the form the common dialogs take.
+std::string DialogFilter(const std::string& filter) {
+  std::string result = filter;
+  for (char& c : result)
+    if (c == '|') c = '\0';
+  result.push_back('\0');
+  result.push_back('\0');
+  return result;
+}
+
+}  // namespace
+
+void TWin32UserInterface::ShowInformation(HWND Owner, const std::string& Text, int X, int Y) {
+  TBoxPlacement placement;
+  placement.X = X;
+  placement.Y = Y;
+  PlacedMessageBox(Owner, Text, kInformationTitle, MB_OK | MB_ICONINFORMATION, placement);
+}
+
+void TWin32UserInterface::ShowError(HWND Owner, const std::string& Title, const std::string& Text) {
+  TBoxPlacement placement;
+  placement.Centre = true;
+  PlacedMessageBox(Owner, Text, Title, MB_OK | MB_ICONERROR, placement);
+}
+
+bool TWin32UserInterface::OpenFiles(HWND Owner, const std::string& Filter, int& FilterIndex,
+                                    std::vector<std::string>& Files) {
+  const std::string filter = DialogFilter(Filter);
+  // Room for many long names: the dialog fails with FNERR_BUFFERTOOSMALL otherwise.
+  std::vector<char> buffer(65536, '\0');
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = static_cast<DWORD>(FilterIndex);
+  ofn.lpstrFile = buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  ofn.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST |
+              OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  if (!GetOpenFileNameA(&ofn)) return false;
+  FilterIndex = static_cast<int>(ofn.nFilterIndex);
+  Files.clear();
+  // One name: the full path. Several: the folder, then the names, NUL-separated.
+  const std::string first = buffer.data();
+  const char* p = buffer.data() + first.size() + 1;
+  if (*p == '\0') {
+    Files.push_back(first);
+    return true;
+  }
+  const bool root = !first.empty() && first.back() == '\\';
+  while (*p != '\0') {
+    const std::string name = p;
+    Files.push_back(first + (root ? "" : "\\") + name);
+    p += name.size() + 1;
+  }
+  return true;
+}
+
+bool TWin32UserInterface::SaveFile(HWND Owner, const std::string& Filter, const std::string& DefaultExt,
+                                   const std::string& InitialDir, std::string& FileName) {
+  const std::string filter = DialogFilter(Filter);
+  std::vector<char> buffer(32768, '\0');
+  FileName.copy(buffer.data(), buffer.size() - 1);
+  // The dialog wants the extension without "*." ("zip").
+  std::string ext = DefaultExt;
+  if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  ofn.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
+  ofn.lpstrDefExt = ext.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_PATHMUSTEXIST;
+  if (!GetSaveFileNameA(&ofn)) return false;
+  FileName = buffer.data();
+  return true;
+}
+
+bool TWin32UserInterface::BrowseForFolder(HWND Owner, const std::string& Title, std::string& Folder) {
+  BROWSEINFOA info = {};
+  info.hwndOwner = Owner;
+  info.pidlRoot = nullptr;  // the desktop
+  info.lpszTitle = Title.c_str();
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;  // 0x241
+  // The new dialog style needs COM on this thread.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+  bool ok = false;
+  if (chosen != nullptr) {
+    char path[MAX_PATH] = {0};
+    if (SHGetPathFromIDListA(chosen, path)) {
+      Folder = path;
+      ok = true;
+    }
+    CoTaskMemFree(chosen);
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return ok;
+}

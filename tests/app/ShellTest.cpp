@@ -1,0 +1,567 @@
+// The main window's commands driven through a scripted user: lists, status
+// bar, drops, the Unzip and Zip commands, the stored position, the help dialog.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <deque>
+#include <memory>
+
+#include "ShellPaths.h"
+#include "Unit1.h"
+#include "Unit5.h"
+#include "ZipFile.h"
+#include "zip/ZipTestSupport.h"
+#include "Zippit.h"
+#include "resource.h"
+
+namespace {
+
+// Answers the program's dialogs from a script and records every box.
+class TScriptedUI : public IUserInterface {
+ public:
+  struct Box {
+    std::string Title, Text;
+    int X = 0, Y = 0;
+  };
+  std::vector<Box> Boxes;
+  std::deque<std::vector<std::string>> OpenAnswers;  // an empty answer cancels
+  std::deque<std::string> SaveAnswers;               // an empty answer cancels
+  std::deque<std::string> FolderAnswers;
+  int OpenCalls = 0, SaveCalls = 0;
+  int LastFilterIndex = 0;
+  std::string LastSaveInitialDir;
+
+  void ShowInformation(HWND, const std::string& Text, int X, int Y) override {
+    Boxes.push_back({"Information", Text, X, Y});
+  }
+  void ShowError(HWND, const std::string& Title, const std::string& Text) override {
+    Boxes.push_back({Title, Text, -1, -1});
+  }
+  bool OpenFiles(HWND, const std::string&, int& FilterIndex, std::vector<std::string>& Files) override {
+    ++OpenCalls;
+    LastFilterIndex = FilterIndex;
+    if (OpenAnswers.empty()) return false;
+    Files = OpenAnswers.front();
+    OpenAnswers.pop_front();
+    return !Files.empty();
+  }
+  bool SaveFile(HWND, const std::string&, const std::string&, const std::string& InitialDir,
+                std::string& FileName) override {
+    ++SaveCalls;
+    LastSaveInitialDir = InitialDir;
+    if (SaveAnswers.empty()) return false;
+    FileName = SaveAnswers.front();
+    SaveAnswers.pop_front();
+    return !FileName.empty();
+  }
+  bool BrowseForFolder(HWND, const std::string&, std::string& Folder) override {
+    if (FolderAnswers.empty()) return false;
+    Folder = FolderAnswers.front();
+    FolderAnswers.pop_front();
+    return true;
+  }
+};
+
+// A hidden main window with a scripted user, activated once as at start.
+struct Shell {
+  TScriptedUI* UI;
+  std::unique_ptr<TForm1> Form;
+  Shell() {
+    auto ui = std::make_unique<TScriptedUI>();
+    UI = ui.get();
+    Form = std::make_unique<TForm1>(nullptr, std::move(ui));
+    Form->FormActivate();
+  }
+  TForm1& operator*() { return *Form; }
+  TForm1* operator->() { return Form.get(); }
+  void SwitchTo(int page) {
+    SendMessageA(Form->PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
+    Form->PageControl1Change();
+  }
+  void Select(HWND list, int index) {
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+  }
+  std::vector<std::string> Captions(HWND list) {
+    std::vector<std::string> result;
+    for (int i = 0; i < TForm1::ItemCount(list); ++i) result.push_back(TForm1::ItemCaption(list, i));
+    return result;
+  }
+};
+
+// A drop as the shell makes it: DROPFILES followed by the ANSI paths.
+HDROP MakeDrop(const std::vector<std::string>& paths) {
+  std::string names;
+  for (const std::string& p : paths) names += p + '\0';
+  names += '\0';
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + names.size());
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = FALSE;
+  memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(), names.size());
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+// A folder tree for one test, removed with everything below it.
+class Tree {
+ public:
+  Tree() : FPath(FDir.Path()) {}
+  ~Tree() { Remove(FPath, false); }
+  std::string operator/(const std::string& name) const { return FPath + "\\" + name; }
+  const std::string& Path() const { return FPath; }
+
+ private:
+  static void Remove(const std::string& folder, bool self) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string n = fd.cFileName;
+        if (n == "." || n == "..") continue;
+        const std::string p = folder + "\\" + n;
+        SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(p, true);
+        else DeleteFileA(p.c_str());
+      } while (FindNextFileA(h, &fd));
+      FindClose(h);
+    }
+    if (self) RemoveDirectoryA(folder.c_str());
+  }
+  ScratchDir FDir;
+  std::string FPath;
+};
+
+std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& members) {
+  TZipFile zip;
+  for (const auto& m : members) {
+    zip.AddFile(m.first, 0);
+    zip.SetUncompressed(zip.Count() - 1, m.second);
+  }
+  TMemoryStream stream;
+  zip.SaveToStream(stream);
+  return stream.Data;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(ShellLists, AddPathToListRefusesDuplicatesAndSetsIcons) {
+  Tree t;
+  WriteWholeFile(t / "small.bin", std::string(1023, 's'));
+  WriteWholeFile(t / "one.bin", std::string(1024, 'o'));
+  WriteWholeFile(t / "almost2.bin", std::string(2047, 'a'));
+  Shell s;
+  using R = TForm1::TIconRule;
+  EXPECT_TRUE(s->AddPathToList(s->ListView1, t / "a.zip", R::Archive));
+  EXPECT_TRUE(s->AddPathToList(s->ListView1, t / "b.rar", R::Archive));
+  EXPECT_TRUE(s->AddPathToList(s->ListView1, t / "c.7z", R::Archive));
+  EXPECT_TRUE(s->AddPathToList(s->ListView1, t / "D.ZIP", R::Archive));
+  EXPECT_TRUE(s->AddPathToList(s->ListView1, t / "A.zip", R::Archive));  // captions compare exactly
+  EXPECT_FALSE(s->AddPathToList(s->ListView1, t / "b.rar", R::Archive));
+  EXPECT_EQ(s.Captions(s->ListView1),
+            (std::vector<std::string>{t / "a.zip", t / "b.rar", t / "c.7z", t / "D.ZIP", t / "A.zip"}));
+  const int icons[] = {0, 1, 3, 0, 0};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(TForm1::ItemImage(s->ListView1, i), icons[i]) << i;
+
+  EXPECT_TRUE(s->AddPathToList(s->ListView2, t / "small.bin", R::File));
+  EXPECT_TRUE(s->AddPathToList(s->ListView2, t / "one.bin", R::None));
+  EXPECT_TRUE(s->AddPathToList(s->ListView2, t / "almost2.bin", R::File));
+  EXPECT_TRUE(s->AddPathToList(s->ListView2, t.Path(), R::File));  // a folder
+  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 0), 2);
+  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 1), 0);
+  const char* sizes[] = {"0", "1", "1", "0"};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(TForm1::ItemSubText(s->ListView2, i), sizes[i]) << i;
+  EXPECT_EQ(TForm1::ItemSubText(s->ListView1, 0), "0");  // missing file
+}
+
+TEST(ShellLists, SizesOfHugeFilesDoNotOverflow) {
+  Tree t;
+  const std::string path = t / "huge.bin";
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = 5LL * 1024 * 1024 * 1024 + 1023;  // 5 GiB and a bit: sparse on most disks
+  const bool made = SetFilePointerEx(h, size, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+  CloseHandle(h);
+  if (!made) GTEST_SKIP() << "the disk cannot hold a 5 GiB file";
+  EXPECT_EQ(TForm1::GetFileSizeKB(path), 5LL * 1024 * 1024);
+}
+
+TEST(ShellLists, StatusPanelFollowsTheListsAndThePages) {
+  Tree t;
+  Shell s;
+  EXPECT_EQ(s->StatusText(0), "");
+  EXPECT_FALSE(s->StatusText(1).empty());
+  s->AddPathToList(s->ListView1, t / "a.zip", TForm1::TIconRule::Archive);
+  EXPECT_EQ(s->StatusText(0), "1 archive(s)");
+  s->AddPathToList(s->ListView2, t / "x.txt", TForm1::TIconRule::File);
+  EXPECT_EQ(s->StatusText(0), "1 file(s)");  // whichever page shows
+  s->AddPathToList(s->ListView1, t / "b.zip", TForm1::TIconRule::Archive);
+
+  s.SwitchTo(1);
+  EXPECT_EQ(s->StatusText(0), "1 file(s)");
+  EXPECT_FALSE(IsWindowVisible(s->BitBtn1) && GetWindowLongA(s->BitBtn1, GWL_STYLE) & WS_VISIBLE);
+  EXPECT_TRUE(GetWindowLongA(s->BitBtn6, GWL_STYLE) & WS_VISIBLE);
+  EXPECT_TRUE(GetWindowLongA(s->ListView2, GWL_STYLE) & WS_VISIBLE);
+  EXPECT_FALSE(GetWindowLongA(s->ListView1, GWL_STYLE) & WS_VISIBLE);
+
+  // Delete acts on the archive list, even from the other page.
+  s.Select(s->ListView1, 0);
+  s.Select(s->ListView2, 0);
+  EXPECT_TRUE(s->FormKeyDown(VK_DELETE));
+  EXPECT_EQ(s.Captions(s->ListView1), std::vector<std::string>{t / "b.zip"});
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 1);
+  EXPECT_EQ(s->StatusText(0), "1 archive(s)");
+  EXPECT_FALSE(s->FormKeyDown('A'));
+
+  s.SwitchTo(0);
+  EXPECT_EQ(s->StatusText(0), "1 archive(s)");
+  EXPECT_TRUE(GetWindowLongA(s->BitBtn1, GWL_STYLE) & WS_VISIBLE);
+  EXPECT_FALSE(GetWindowLongA(s->BitBtn6, GWL_STYLE) & WS_VISIBLE);
+  s->RemoveAll1Click();  // writes nothing to the status bar
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  EXPECT_EQ(s->StatusText(0), "1 archive(s)");
+}
+
+TEST(ShellLists, AddCommandsUseTheirDialogsAndStopAtADuplicate) {
+  Tree t;
+  Shell s;
+  s.UI->OpenAnswers.push_back({t / "a.zip", t / "b.7z"});
+  s->AddFiles1Click();
+  EXPECT_EQ(s.UI->LastFilterIndex, 4);  // set by the first activation
+  s.UI->OpenAnswers.push_back({t / "c.rar", t / "a.zip", t / "d.zip"});
+  s->AddFiles1Click();
+  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "b.7z", t / "c.rar"}));
+  s->AddFiles1Click();  // cancelled: nothing changes
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 3);
+
+  s.UI->OpenAnswers.push_back({t / "f.txt", t / "g.zip"});
+  s->MenuItem1Click();
+  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "f.txt", t / "g.zip"}));
+  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 1), 2);
+  s.Select(s->ListView2, 0);
+  s->MenuItem2Click();
+  EXPECT_EQ(s.Captions(s->ListView2), std::vector<std::string>{t / "g.zip"});
+  s->MenuItem5Click();
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+
+  s.UI->FolderAnswers.push_back("C:\\chosen");
+  s->BitBtn5Click();
+  EXPECT_EQ(TForm1::WindowText(s->Edit1), "C:\\chosen");
+  s->BitBtn5Click();  // cancelled
+  EXPECT_EQ(TForm1::WindowText(s->Edit1), "C:\\chosen");
+}
+
+TEST(ShellDrops, FollowThePageAndStopAtADuplicate) {
+  Tree t;
+  Shell s;
+  s->HandleDroppedFiles(MakeDrop({t / "a.zip", t / "b.txt", t / "c.rar", t / "D.7Z", t.Path()}));
+  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "c.rar", t / "D.7Z"}));
+  EXPECT_EQ(TForm1::ItemImage(s->ListView1, 1), 1);
+  EXPECT_EQ(TForm1::ItemImage(s->ListView1, 2), 3);
+  s->HandleDroppedFiles(MakeDrop({t / "x.zip", t / "a.zip", t / "z.zip"}));
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 4);
+  EXPECT_EQ(TForm1::ItemCaption(s->ListView1, 3), t / "x.zip");
+
+  s.SwitchTo(1);
+  s->HandleDroppedFiles(MakeDrop({t / "a.zip", t / "b.txt", t.Path()}));
+  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "a.zip", t / "b.txt", t.Path()}));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(TForm1::ItemImage(s->ListView2, i), 0);
+  EXPECT_EQ(TForm1::ItemSubText(s->ListView2, 2), "0");
+  EXPECT_EQ(s->StatusText(0), "3 file(s)");
+
+  // Long paths arrive whole.
+  const std::string deep = "C:\\" + std::string(200, 'd') + "\\" + std::string(100, 'n') + ".zip";
+  s.SwitchTo(0);
+  s->HandleDroppedFiles(MakeDrop({deep}));
+  EXPECT_EQ(TForm1::ItemCaption(s->ListView1, 4), deep);
+}
+
+TEST(ShellUnzip, AsksForADestinationFirst) {
+  Shell s;
+  SetWindowTextA(s->Edit1, "");
+  s->AddPathToList(s->ListView1, "C:\\a.zip", TForm1::TIconRule::Archive);
+  s->BitBtn1Click();
+  ASSERT_EQ(s.UI->Boxes.size(), 1u);
+  EXPECT_EQ(s.UI->Boxes[0].Text, "Please select a directory first !");
+  RECT r;
+  GetWindowRect(s->Handle(), &r);
+  EXPECT_EQ(s.UI->Boxes[0].X, r.left + 170);
+  EXPECT_EQ(s.UI->Boxes[0].Y, r.top + 150);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 1);
+  EXPECT_EQ(s.UI->OpenCalls, 0);
+}
+
+TEST(ShellUnzip, ExtractsEachArchiveIntoItsOwnFolder) {
+  Tree t;
+  CreateDirectoryA((t / "out").c_str(), nullptr);
+  WriteWholeFile(t / "photos.2007.zip",
+                 ZipOf({{"a/b/c/d.txt", "deep"}, {"empty/", ""}, {"top.txt", "top"}}));
+  WriteWholeFile(t / "UPPER.ZIP", ZipOf({{"u.txt", "upper case extension"}}));
+  CreateDirectoryA((t / "out\\UPPER").c_str(), nullptr);
+  WriteWholeFile(t / "out\\UPPER\\u.txt", "old content, replaced");
+  Shell s;
+  SetWindowTextA(s->Edit1, (t / "out").c_str());
+  s.UI->OpenAnswers.push_back({t / "photos.2007.zip", t / "UPPER.ZIP"});
+  s->BitBtn1Click();  // the empty list offers the add dialog first
+  EXPECT_EQ(s.UI->OpenCalls, 1);
+  EXPECT_EQ(ReadWholeFile(t / "out\\photos.2007\\a\\b\\c\\d.txt"), "deep");
+  EXPECT_EQ(ReadWholeFile(t / "out\\photos.2007\\top.txt"), "top");
+  EXPECT_TRUE(GetFileAttributesA((t / "out\\photos.2007\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(ReadWholeFile(t / "out\\UPPER\\u.txt"), "upper case extension");
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  EXPECT_TRUE(s.UI->Boxes.empty());
+}
+
+TEST(ShellUnzip, AFailureEndsTheWalkAndIsReported) {
+  Tree t;
+  CreateDirectoryA((t / "out").c_str(), nullptr);
+  WriteWholeFile(t / "one.zip", ZipOf({{"1.txt", "first"}}));
+  std::string bad = ZipOf({{"ok.txt", "fine"}, {"bad.txt", "will be damaged"}});
+  bad[bad.find("bad.txt") + 8] ^= 0x55;  // inside the second member's data
+  WriteWholeFile(t / "two.zip", bad);
+  WriteWholeFile(t / "three.zip", ZipOf({{"3.txt", "third"}}));
+  Shell s;
+  SetWindowTextA(s->Edit1, (t / "out").c_str());
+  for (const char* name : {"notes.txt", "one.zip", "two.zip", "three.zip"})
+    s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
+  s->BitBtn1Click();
+
+  EXPECT_EQ(ReadWholeFile(t / "out\\one\\1.txt"), "first");
+  EXPECT_EQ(ReadWholeFile(t / "out\\two\\ok.txt"), "fine");
+  EXPECT_FALSE(Exists(t / "out\\two\\bad.txt"));
+  EXPECT_FALSE(Exists(t / "out\\three"));
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  ASSERT_EQ(s.UI->Boxes.size(), 2u);
+  EXPECT_EQ(s.UI->Boxes[0].Title, "Error");
+  EXPECT_EQ(s.UI->Boxes[0].Text, "Can't extract files from " + (t / "two.zip") + " .\r\nPlease try again .");
+  // Then one report names what was skipped and why the archive failed.
+  const std::string& report = s.UI->Boxes[1].Text;
+  EXPECT_EQ(s.UI->Boxes[1].Title, "Error");
+  EXPECT_NE(report.find(t / "notes.txt"), std::string::npos) << report;
+  EXPECT_NE(report.find(t / "two.zip"), std::string::npos) << report;
+  EXPECT_NE(report.find((t / "two.zip") + ": \"bad.txt\": Error."), std::string::npos) << report;
+}
+
+TEST(ShellUnzip, UnsupportedKindsAreReportedNotPretended) {
+  Tree t;
+  CreateDirectoryA((t / "out").c_str(), nullptr);
+  WriteWholeFile(t / "z.zip", ZipOf({{"z.txt", "zip"}}));
+  Shell s;
+  SetWindowTextA(s->Edit1, (t / "out").c_str());
+  for (const char* name : {"r.rar", "s.7z", "z.zip"})
+    s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
+  s->BitBtn1Click();
+  EXPECT_EQ(ReadWholeFile(t / "out\\z\\z.txt"), "zip");  // the walk went on
+  ASSERT_EQ(s.UI->Boxes.size(), 1u);
+  EXPECT_NE(s.UI->Boxes[0].Text.find(t / "r.rar"), std::string::npos);
+  EXPECT_NE(s.UI->Boxes[0].Text.find(t / "s.7z"), std::string::npos);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+}
+
+TEST(ShellUnzip, HostileMemberNamesStayInsideTheOutputFolder) {
+  Tree t;
+  CreateDirectoryA((t / "out").c_str(), nullptr);
+  WriteWholeFile(t / "evil.zip", ZipOf({{"../escaped.txt", "1"},
+                                        {"..\\..\\escaped2.txt", "2"},
+                                        {"/rooted.txt", "3"},
+                                        {"C:\\driven.txt", "4"},
+                                        {"a/../../up.txt", "5"},
+                                        {"name.txt:stream", "6"}}));
+  Shell s;
+  SetWindowTextA(s->Edit1, (t / "out").c_str());
+  s->AddPathToList(s->ListView1, t / "evil.zip", TForm1::TIconRule::Archive);
+  s->BitBtn1Click();
+  EXPECT_TRUE(s.UI->Boxes.empty()) << s.UI->Boxes[0].Text;
+  EXPECT_FALSE(Exists(t / "escaped.txt"));
+  EXPECT_FALSE(Exists(t / "out\\escaped.txt"));
+  EXPECT_FALSE(Exists(t / "escaped2.txt"));
+  EXPECT_EQ(ReadWholeFile(t / "out\\evil\\escaped.txt"), "1");
+  EXPECT_EQ(ReadWholeFile(t / "out\\evil\\escaped2.txt"), "2");
+  EXPECT_EQ(ReadWholeFile(t / "out\\evil\\rooted.txt"), "3");
+  EXPECT_EQ(ReadWholeFile(t / "out\\evil\\driven.txt"), "4");
+  EXPECT_EQ(ReadWholeFile(t / "out\\evil\\a\\up.txt"), "5");
+  EXPECT_EQ(ReadWholeFile(t / "out\\evil\\name.txt_stream"), "6");
+}
+
+TEST(ShellZip, ChecksComeInOrderWithTheirBoxes) {
+  Tree t;
+  Shell s;
+  RECT r;
+  GetWindowRect(s->Handle(), &r);
+  SetWindowTextA(s->Edit2, "");
+  s->BitBtn6Click();
+  SetWindowTextA(s->Edit2, (t / "new.zip").c_str());
+  s->BitBtn6Click();  // empty list: no dialog is offered
+  ASSERT_EQ(s.UI->Boxes.size(), 2u);
+  EXPECT_EQ(s.UI->Boxes[0].Text, "Please select a filename first !");
+  EXPECT_EQ(s.UI->Boxes[0].X, r.left + 170);
+  EXPECT_EQ(s.UI->Boxes[1].Text, "Please select at least one file first !");
+  EXPECT_EQ(s.UI->Boxes[1].X, r.left + 160);
+  EXPECT_EQ(s.UI->Boxes[1].Y, r.top + 150);
+  EXPECT_EQ(s.UI->OpenCalls + s.UI->SaveCalls, 0);
+  EXPECT_FALSE(Exists(t / "new.zip"));
+}
+
+TEST(ShellZip, AnExistingArchiveAsksForAnotherNameOnce) {
+  Tree t;
+  WriteWholeFile(t / "in.txt", "input");
+  WriteWholeFile(t / "taken.zip", "old");
+  WriteWholeFile(t / "also-taken.zip", "old too");
+  Shell s;
+  SetWindowTextA(s->Edit2, (t / "taken.zip").c_str());
+  s->AddPathToList(s->ListView2, t / "in.txt", TForm1::TIconRule::File);
+
+  s->BitBtn6Click();  // dialog cancelled
+  s.UI->SaveAnswers.push_back(t / "also-taken.zip");
+  s->BitBtn6Click();  // the new name exists too
+  ASSERT_EQ(s.UI->Boxes.size(), 4u);
+  EXPECT_EQ(s.UI->Boxes[0].Text, "File already exists !\r\nPlease choose another filename .");
+  EXPECT_EQ(s.UI->Boxes[1].Text, "No archive was created !");
+  EXPECT_EQ(s.UI->Boxes[3].Text, "No archive was created !");
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 1);
+  EXPECT_EQ(ReadWholeFile(t / "taken.zip"), "old");
+
+  s.UI->SaveAnswers.push_back(t / "fresh.zip");
+  SetWindowTextA(s->Edit2, (t / "taken.zip").c_str());
+  s->BitBtn6Click();
+  EXPECT_EQ(TForm1::WindowText(s->Edit2), t / "fresh.zip");
+  TZipFile zip;
+  zip.LoadFromFile(t / "fresh.zip");
+  ASSERT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.GetUncompressed(0), "input");
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+}
+
+TEST(ShellZip, PacksTheListInOrderAndKeepsWhatWasSavedOnFailure) {
+  Tree t;
+  WriteWholeFile(t / "1.txt", "one");
+  WriteWholeFile(t / "2.txt", "two");
+  WriteWholeFile(t / "3.txt", "three");
+  Shell s;
+  SetWindowTextA(s->Edit2, (t / "out.zip").c_str());
+  for (const char* n : {"1.txt", "2.txt", "3.txt"}) s->AddPathToList(s->ListView2, t / n, TForm1::TIconRule::File);
+  const std::string status = s->StatusText(0);
+  s->BitBtn6Click();
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+  EXPECT_EQ(s->StatusText(0), status);
+  TZipFile zip;
+  zip.LoadFromFile(t / "out.zip");
+  ASSERT_EQ(zip.Count(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(zip.GetName(i), ZipMemberName(t / (std::to_string(i + 1) + ".txt")));
+  EXPECT_EQ(zip.GetUncompressed(2), "three");
+
+  // The second file is held open by another program: the archive keeps the
+  // first, the error reaches the generic box, and the list is emptied.
+  for (const char* n : {"1.txt", "2.txt", "3.txt"}) s->AddPathToList(s->ListView2, t / n, TForm1::TIconRule::File);
+  SetWindowTextA(s->Edit2, (t / "partial.zip").c_str());
+  HANDLE lock = CreateFileA((t / "2.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  SendMessageA(s->Handle(), WM_COMMAND, MAKEWPARAM(IDC_BITBTN6, BN_CLICKED), reinterpret_cast<LPARAM>(s->BitBtn6));
+  CloseHandle(lock);
+  ASSERT_EQ(s.UI->Boxes.size(), 1u);
+  EXPECT_EQ(s.UI->Boxes[0].Title, "Quarn 1.00");
+  EXPECT_EQ(s.UI->Boxes[0].Text.rfind("Cannot open file \"" + (t / "2.txt") + "\". ", 0), 0u) << s.UI->Boxes[0].Text;
+  TZipFile partial;
+  partial.LoadFromFile(t / "partial.zip");
+  ASSERT_EQ(partial.Count(), 1);
+  EXPECT_EQ(partial.GetUncompressed(0), "one");
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+}
+
+TEST(ShellZip, TheSelectButtonStartsAtTheDesktop) {
+  Shell s;
+  s.UI->SaveAnswers.push_back("C:\\somewhere\\chosen.zip");
+  s->BitBtn7Click();
+  EXPECT_EQ(s.UI->LastSaveInitialDir, TForm1::GetSpecialFolderPath(CSIDL_DESKTOP));
+  EXPECT_EQ(TForm1::WindowText(s->Edit2), "C:\\somewhere\\chosen.zip");
+  s->BitBtn7Click();  // cancelled
+  EXPECT_EQ(TForm1::WindowText(s->Edit2), "C:\\somewhere\\chosen.zip");
+}
+
+TEST(ShellStart, DefaultsAndTheStoredPosition) {
+  const std::string desktop = TForm1::GetSpecialFolderPath(CSIDL_DESKTOP);
+  ASSERT_FALSE(desktop.empty());
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Quarn", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegDeleteValueA(key, "top");
+  RegDeleteValueA(key, "left");
+  {
+    Shell s;
+    EXPECT_EQ(TForm1::WindowText(s->Edit1), desktop);
+    EXPECT_EQ(TForm1::WindowText(s->Edit2), desktop + "\\quarn.zip");
+    RECT r;
+    GetWindowRect(s->Handle(), &r);
+    EXPECT_EQ(r.left, 100);
+    EXPECT_EQ(r.top, 100);
+    SetWindowPos(s->Handle(), nullptr, 140, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    s->FormClose();
+  }
+  DWORD value = 0, size = sizeof value, type = 0;
+  RegQueryValueExA(key, "top", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 120u);
+  {
+    Shell s;
+    RECT r;
+    GetWindowRect(s->Handle(), &r);
+    EXPECT_EQ(r.left, 140);
+    EXPECT_EQ(r.top, 120);
+  }
+  // A place on no screen, or a value of the wrong type, gives the default.
+  const DWORD offScreen = 50000;
+  RegSetValueExA(key, "left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&offScreen), sizeof offScreen);
+  {
+    Shell s;
+    RECT r;
+    GetWindowRect(s->Handle(), &r);
+    EXPECT_EQ(r.left, 100);
+    EXPECT_EQ(r.top, 100);
+  }
+  RegSetValueExA(key, "left", 0, REG_SZ, reinterpret_cast<const BYTE*>("12"), 3);
+  {
+    Shell s;
+    RECT r;
+    GetWindowRect(s->Handle(), &r);
+    EXPECT_EQ(r.left, 100);
+  }
+  RegDeleteValueA(key, "top");
+  RegDeleteValueA(key, "left");
+  RegCloseKey(key);
+}
+
+TEST(ShellHelp, ShowsTheHelpTextAndClosesOnEscape) {
+  TForm5 help(nullptr);
+  char caption[32] = {0};
+  GetWindowTextA(help.Handle(), caption, sizeof caption);
+  EXPECT_STREQ(caption, "License");
+  const std::string text = TForm1::WindowText(help.Label1);
+  int lines = 1;
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
+  EXPECT_EQ(lines, 15);
+  EXPECT_EQ(text.substr(0, text.find("\r\n")), "Quarn is a very user friendly,and easy to use, yet powerful, program");
+  EXPECT_NE(text.find("with drag and drop capabilities. This allows the user to work with \r\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.rfind("\r\n") + 2), "Make life easier and unzip with Quarn.");
+  const LONG memo = GetWindowLongA(help.Memo1, GWL_STYLE);
+  EXPECT_TRUE(memo & ES_READONLY);
+  EXPECT_TRUE(memo & WS_VSCROLL);
+  EXPECT_FALSE(memo & WS_HSCROLL);
+  EXPECT_FALSE(memo & ES_AUTOHSCROLL);
+  OSVERSIONINFOA v = {};
+  v.dwOSVersionInfoSize = sizeof v;
+  GetVersionExA(&v);
+  EXPECT_EQ(help.FontName, v.dwMajorVersion >= 6 ? "Segoe UI" : "Tahoma");
+  EXPECT_FALSE(help.FormKeyDown(VK_RETURN));
+  EXPECT_TRUE(help.FormKeyDown(VK_ESCAPE));
+  EXPECT_FALSE(IsWindowVisible(help.Handle()));
+}
+
+}  // namespace
