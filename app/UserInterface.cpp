@@ -60,6 +60,18 @@ std::string DialogFilter(const std::string& filter) {
   return result;
 }
 
+// The folder browser opens centred on the screen.
+int CALLBACK CentreBrowser(HWND window, UINT message, LPARAM, LPARAM) {
+  if (message == BFFM_INITIALIZED) {
+    RECT r;
+    GetWindowRect(window, &r);
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return 0;
+}
+
 }  // namespace
 
 void TWin32UserInterface::ShowInformation(HWND Owner, const std::string& Text, int X, int Y) {
@@ -137,6 +149,7 @@ bool TWin32UserInterface::BrowseForFolder(HWND Owner, const std::string& Title, 
   info.pidlRoot = nullptr;  // the desktop
   info.lpszTitle = Title.c_str();
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;  // 0x241
+  info.lpfn = CentreBrowser;
   // The new dialog style needs COM on this thread.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
