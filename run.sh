@@ -14,7 +14,11 @@ if [ ! -f "$WINEPREFIX/.quarn-run-ready" ]; then
   wineserver -w || true
   touch "$WINEPREFIX/.quarn-run-ready"
 fi
+# With a window manager (a real display) it decorates Wine's windows; on the
+# virtual screen there is none, so Wine draws title bars itself.
+managed() { wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1 || true; }
 if [ -n "${DISPLAY:-}" ]; then
+  managed Y
   exec wine "$exe"
 fi
 
@@ -25,6 +29,7 @@ xvfb=$!
 trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -s "$PWD/build/.xvfb-display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n 1 "$PWD/build/.xvfb-display")"
+managed N
 wine "$exe" &
 sleep 6
 import -window root "$shot"
