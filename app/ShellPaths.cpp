@@ -1,21 +1,8 @@
 #include "ShellPaths.h"
 
-#include <vector>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "PathParts.h"
 
 namespace {
-
-bool IsLeadByte(char c) {
-#ifdef _WIN32
-  return IsDBCSLeadByte(static_cast<BYTE>(c)) != 0;
-#else
-  (void)c;
-  return false;
-#endif
-}
 
 // Position of the last "\" or ":" (or npos), stepping over double-byte pairs.
 size_t LastDelimiter(const std::string& path) {
@@ -62,35 +49,18 @@ std::string OutputFolderOf(const std::string& Destination, const std::string& Ar
 }
 
 std::string SafeMemberPath(const std::string& Name) {
-  std::vector<std::string> parts;
-  std::string part;
-  auto flush = [&] {
-    if (!part.empty() && part != "." && part != "..") parts.push_back(part);
-    part.clear();
-  };
   std::string rest = Name;
   // A drive at the start ("C:" or "C:\") is no folder of the archive.
   if (rest.size() >= 2 && rest[1] == ':' &&
       ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
     rest.erase(0, 2);
-  for (size_t i = 0; i < rest.size(); ++i) {
-    const char c = rest[i];
-    if (IsLeadByte(c) && i + 1 < rest.size()) {
-      part += c;
-      part += rest[++i];
-    } else if (c == '/' || c == '\\') {
-      flush();
-    } else if (c == ':') {
-      part += '_';
-    } else {
-      part += c;
-    }
-  }
-  flush();
   std::string result;
-  for (const std::string& p : parts) {
+  for (std::string part : SplitPath(rest)) {
+    if (part == "." || part == "..") continue;
+    for (char& c : part)
+      if (c == ':') c = '_';  // no alternate data streams
     if (!result.empty()) result += '\\';
-    result += p;
+    result += part;
   }
   return result;
 }

@@ -14,6 +14,7 @@
 #include "Unit5.h"
 #include "ZipFile.h"
 #include "Zippit.h"
+#include "Win32Window.h"
 #include "resource.h"
 
 TForm1* Form1 = nullptr;
@@ -80,12 +81,6 @@ void ForceDirectories(const std::string& folder) {
   CreateDirectoryA(path.c_str(), nullptr);
 }
 
-int WindowsMajorVersion() {
-  OSVERSIONINFOA info = {};
-  info.dwOSVersionInfoSize = sizeof info;  // 148 bytes
-  if (!GetVersionExA(&info)) return 0;
-  return static_cast<int>(info.dwMajorVersion);
-}
 
 // Reads a REG_DWORD value; false when it is missing or of another type.
 bool ReadDword(HKEY key, const char* name, int& value) {
@@ -127,7 +122,7 @@ TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI)
     InitCommonControlsEx(&icc);
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WindowProc;
+    wc.lpfnWndProc = ObjectWindowProc<TForm1>;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -184,11 +179,9 @@ void TForm1::PlaceOnPage(HWND Control, int X, int Y, int W, int H) const {
 void TForm1::CreateControls() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   auto child = [&](DWORD exStyle, const char* cls, const char* text, DWORD style, int id) {
-    HWND w = CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0, 0, FHandle,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
-    return w;
+    return CreateChild(FHandle, FFont, exStyle, cls, text, style, id);
   };
+
 
   // Left band with the logo and the four picture buttons on it.
   BitBtn1 = child(0, "BUTTON", kUnzipHint, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, IDC_BITBTN1);
@@ -314,26 +307,6 @@ void TForm1::CreateControls() {
 
 // ---- window procedure ----
 
-LRESULT CALLBACK TForm1::WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
-  TForm1* self = reinterpret_cast<TForm1*>(GetWindowLongPtrA(Window, GWLP_USERDATA));
-  if (Message == WM_NCCREATE) {
-    self = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-    self->FHandle = Window;
-    SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  if (self == nullptr) return DefWindowProcA(Window, Message, wParam, lParam);
-  // No exception may cross into the window system: it is shown here and the
-  // program goes on.
-  try {
-    return self->Dispatch(Message, wParam, lParam);
-  } catch (const std::exception& e) {
-    self->ShowException(e);
-  } catch (...) {
-    self->ShowException(Exception("Unknown error"));
-  }
-  return 0;
-}
-
 LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
   switch (Message) {
     case WM_CREATE:
@@ -352,10 +325,6 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
       if (Form1 == this) PostQuitMessage(0);
       break;
-    case WM_NCDESTROY:
-      SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
-      FHandle = nullptr;
-      return DefWindowProcA(nullptr, Message, wParam, lParam);
     case WM_SYSCOMMAND:
       if (HandleSystemCommand(wParam)) return 0;
       break;
@@ -715,6 +684,8 @@ void TForm1::EndBusy() {
   FBusy = false;
   SetCursor(LoadCursor(nullptr, IDC_ARROW));
 }
+
+void TForm1::HandleException(const std::exception& E) { ShowException(E); }
 
 void TForm1::ShowException(const std::exception& E) {
   FUI->ShowError(FHandle, kCaption, GenericErrorText(ExceptionText(E)));

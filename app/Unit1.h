@@ -3,6 +3,8 @@
 // command, the file list and the Zip command, drops, help and exit.
 
 #include <windows.h>
+
+#include <exception>
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -107,7 +109,10 @@ class TForm1 {
   std::vector<std::string> UnzipReport;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
+  template <typename T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
+  void AttachHandle(HWND Window) { FHandle = Window; }
+  void HandleException(const std::exception& E);
   LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam);
   void CreateControls();
   int Scale(int Value) const;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Win32Window.h"
 #include "resource.h"
 
 namespace {
@@ -12,12 +13,6 @@ const char kHelpPage[] = "Help";
 const char kLicensePage[] = "License";
 const char kOk[] = "&OK";
 
-int WindowsMajorVersion() {
-  OSVERSIONINFOA info = {};
-  info.dwOSVersionInfoSize = sizeof info;
-  if (!GetVersionExA(&info)) return 0;
-  return static_cast<int>(info.dwMajorVersion);
-}
 
 // The end-user agreement shipped in the program's resources, with CR LF line
 // ends (a multi-line edit breaks lines only there).
@@ -62,7 +57,7 @@ TForm5::TForm5(HWND Owner) : FOwner(Owner) {
   if (!registered) {
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WindowProc;
+    wc.lpfnWndProc = ObjectWindowProc<TForm5>;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -95,23 +90,6 @@ TForm5::~TForm5() {
   if (FFont != nullptr) DeleteObject(FFont);
 }
 
-LRESULT CALLBACK TForm5::WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
-  TForm5* self = reinterpret_cast<TForm5*>(GetWindowLongPtrA(Window, GWLP_USERDATA));
-  if (Message == WM_NCCREATE) {
-    self = static_cast<TForm5*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-    self->FHandle = Window;
-    SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  if (self == nullptr) return DefWindowProcA(Window, Message, wParam, lParam);
-  try {
-    return self->Dispatch(Message, wParam, lParam);
-  } catch (...) {
-    // Nothing the dialog does can fail in a way worth telling; never let it
-    // cross into the window system.
-  }
-  return 0;
-}
-
 LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
   switch (Message) {
     case WM_CREATE:
@@ -131,10 +109,6 @@ LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Close();
       return 0;
-    case WM_NCDESTROY:
-      SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
-      FHandle = nullptr;
-      return DefWindowProcA(nullptr, Message, wParam, lParam);
   }
   return DefWindowProcA(FHandle, Message, wParam, lParam);
 }
@@ -146,13 +120,10 @@ void TForm5::FormCreate() {
   FFont = CreateFontA(-MulDiv(FontPoints, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                       FontName.c_str());
-  HINSTANCE instance = GetModuleHandleA(nullptr);
   auto child = [&](DWORD exStyle, const char* cls, const char* text, DWORD style, int id) {
-    HWND w = CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0, 0, FHandle,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
-    return w;
+    return CreateChild(FHandle, FFont, exStyle, cls, text, style, id);
   };
+
   Button1 = child(0, "BUTTON", kOk, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDC_FORM5_BUTTON1);
   SetWindowPos(Button1, nullptr, Scale(155), Scale(347), Scale(75), Scale(25), SWP_NOZORDER);
 
@@ -196,6 +167,9 @@ void TForm5::PageControl1Change() {
   ShowWindow(Label1, help ? SW_SHOW : SW_HIDE);
   ShowWindow(Memo1, help ? SW_HIDE : SW_SHOW);
 }
+
+// Nothing the dialog does can fail in a way worth telling the user.
+void TForm5::HandleException(const std::exception&) {}
 
 void TForm5::Button1Click() { Close(); }
 

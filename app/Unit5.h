@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <exception>
+
 #include <string>
 
 class TForm5 {
@@ -39,7 +41,10 @@ class TForm5 {
   int FontPoints = 8;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
+  template <typename T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
+  void AttachHandle(HWND Window) { FHandle = Window; }
+  void HandleException(const std::exception& E);
   LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam);
   int Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 

@@ -4,9 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "PathParts.h"
 
 namespace {
 const char kTooLargeText[] = "Cannot add \"%s\": a zip member must stay below 4 GiB.";
@@ -15,17 +13,6 @@ const char kNoMemoryText[] = "Cannot add \"%s\": there is not enough memory to r
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// In a double-byte code page a backslash byte can be the second half of a
-// character; such pairs are stepped over whole.
-bool IsLeadByte(char c) {
-#ifdef _WIN32
-  return IsDBCSLeadByte(static_cast<BYTE>(c)) != 0;
-#else
-  (void)c;
-  return false;
-#endif
-}
 }  // namespace
 
 std::string ZipMemberName(const std::string& Path) {
@@ -41,27 +28,13 @@ std::string ZipMemberName(const std::string& Path) {
     rest.erase(0, 2);
 
   std::vector<std::string> parts;
-  std::string part;
-  auto flush = [&] {
+  for (const std::string& part : SplitPath(rest)) {
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
+    } else if (part != ".") {
       parts.push_back(part);
     }
-    part.clear();
-  };
-  for (size_t i = 0; i < rest.size(); ++i) {
-    const char c = rest[i];
-    if (IsLeadByte(c) && i + 1 < rest.size()) {
-      part += c;
-      part += rest[++i];
-    } else if (IsSeparator(c)) {
-      flush();
-    } else {
-      part += c;
-    }
   }
-  flush();
 
   std::string name;
   for (const std::string& p : parts) {
