@@ -69,3 +69,4 @@ std::string GenericErrorText(const std::string& Message) {
   if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
   return Message;
 }
+

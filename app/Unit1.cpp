@@ -9,8 +9,11 @@
 #include <cstring>
 
 #include "Exception.h"
+#include "SevenZip.h"
+#include "SevenZipPaths.h"
 #include "ShellPaths.h"
 #include "Streams.h"
+#include "UnRar.h"
 #include "Unit5.h"
 #include "ZipFile.h"
 #include "Zippit.h"
@@ -57,11 +60,12 @@ const char kErrorTitle[] = "Error";
 const char kCantExtract[] = "Can't extract files from %s .\r\nPlease try again .";
 const char kReportHead[] = "These archives were not extracted completely:";
 const char kNotAnArchive[] = "not a zip, 7z or rar archive; skipped.";
-const char kNo7zYet[] = "7z archives cannot be extracted by this version of Quarn yet.";
-const char kNoRarYet[] = "RAR archives cannot be extracted by this version of Quarn yet.";
+const char kExtractResult[] = "extraction failed (result %d).";
+const char kMoreProblems[] = "... and %d more problems.";
 const char kRegistryKey[] = "Software\\Quarn";
 
 constexpr int kDefaultPosition = 100;
+constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
 
 bool FileExists(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
@@ -794,9 +798,50 @@ void TForm1::ExtractZipArchive(const std::string& Archive) {
   FMember.clear();
 }
 
-void TForm1::ExtractRarArchive(const std::string& Archive) { UnzipReport.push_back(Archive + ": " + kNoRarYet); }
+void TForm1::ExtractRarArchive(const std::string& Archive) {
+  auto* component = new TUnRar(&FComponents);
+  component->FileName = Archive;
+  const std::string folder = OutputFolderOf(WindowText(Edit1), Archive);
+  ForceDirectories(folder);
+  component->Directory = folder + "\\";
+  component->SetMode(UNRAR_EXTRACT);
+  component->OverrideEvent = OR_ALWAYS;
+  // Everything the component reports (a missing library included) goes into
+  // the report after the walk, which goes on with the next archive.
+  std::vector<std::string> problems;
+  component->OnError = [&problems](TUnRar*, const std::string& Message, int32_t) { problems.push_back(Message); };
+  component->ProcessArchive();
+  delete component;
+  ReportProblems(Archive, problems);
+}
 
-void TForm1::Extract7zArchive(const std::string& Archive) { UnzipReport.push_back(Archive + ": " + kNo7zYet); }
+void TForm1::Extract7zArchive(const std::string& Archive) {
+  // A missing engine raises here and ends the walk. Should the run raise, the
+  // component goes away with its owner, the window.
+  auto* component = new TSevenZip(&FComponents);
+  const std::string folder = OutputFolderOf(WindowText(Edit1), Archive);
+  ForceDirectories(folder);
+  component->ExtrBaseDir = AnsiToWide(folder + "\\");
+  component->ExtractOptions = ExtractOverwrite;
+  component->SelectedItems.Clear();
+  component->SZFileName = AnsiToWide(Archive);
+  // Everything the component reports goes into the report after the walk.
+  std::vector<std::string> problems;
+  component->OnMessage = [&problems](TComponent*, int32_t, const std::string& Message, const std::wstring& File) {
+    problems.push_back(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
+  };
+  const int32_t result = component->Extract(false);
+  delete component;
+  if (problems.empty() && result != 0) problems.push_back(Format(kExtractResult, static_cast<int>(result)));
+  ReportProblems(Archive, problems);
+}
+
+void TForm1::ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems) {
+  const size_t shown = std::min<size_t>(Problems.size(), kProblemsShown);
+  for (size_t i = 0; i < shown; ++i) UnzipReport.push_back(Archive + ": " + Problems[i]);
+  if (Problems.size() > shown)
+    UnzipReport.push_back(Archive + ": " + Format(kMoreProblems, static_cast<int>(Problems.size() - shown)));
+}
 
 // ---- file list commands ----
 

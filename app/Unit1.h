@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Component.h"
 #include "UserInterface.h"
 
 class TForm1 {
@@ -129,9 +130,12 @@ class TForm1 {
   void BeginBusy();
   void EndBusy();
   void ShowUnzipReport();
+  void ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems);
   LRESULT PageBackground(HDC Dc, HWND Label);
   void ApplyStoredPosition();
 
+  // Owner of the archive components the per-archive steps create.
+  TComponent FComponents{nullptr};
   HWND FHandle = nullptr;
   HWND FApplication = nullptr;
   std::unique_ptr<IUserInterface> FUI;

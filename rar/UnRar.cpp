@@ -1,0 +1,516 @@
+#include "UnRar.h"
+
+#include <cstdio>
+#include <cstring>
+
+TUnRar* CurrentUnRar = nullptr;
+
+const char UnRarPromptClassName[] = "TQuarnUnRarPrompt";
+
+namespace {
+
+constexpr unsigned int CommentBufferSize = 65536;
+
+// Header flag bits of the library's records.
+constexpr unsigned int FlagSplitBefore = 0x01;
+constexpr unsigned int FlagSplitAfter = 0x02;
+constexpr unsigned int FlagEncrypted = 0x04;
+constexpr unsigned int FlagDictionaryBits = 0xE0;
+constexpr unsigned int FlagDirectory = 0x20;
+// From this library version on, Flags no longer carry the RAR 2/3 header's
+// dictionary bits: the library sets 0x20 for a directory and gives the window
+// size in DictSize (kilobytes) instead.
+constexpr int DllVersionWithDirectoryFlag = 6;
+
+// How many times in a row the same missing volume may be asked for before the
+// component gives up on it.
+constexpr int MaxVolumeAsks = 3;
+
+std::string WideToAnsi(const wchar_t* s)
+{
+  int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1)
+    return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, s, -1, &out[0], n, nullptr, nullptr);
+  out.resize(static_cast<size_t>(n - 1));
+  return out;
+}
+
+// The wide file name of a header record, bounded by the record's array.
+std::string HeaderFileName(const RARHeaderDataEx& h)
+{
+  wchar_t name[1025];
+  std::memcpy(name, h.FileNameW, sizeof(h.FileNameW));
+  name[1024] = 0;
+  return WideToAnsi(name);
+}
+
+std::string BoundedAnsi(const char* s, size_t size)
+{
+  return std::string(s, strnlen(s, size));
+}
+
+// Copies Text into a zero-terminated buffer of Size bytes, cutting it to fit.
+void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text)
+{
+  if (Buffer == nullptr || Size == 0)
+    return;
+  size_t n = Text.size() < Size - 1 ? Text.size() : Size - 1;
+  std::memcpy(Buffer, Text.data(), n);
+  Buffer[n] = '\0';
+}
+
+bool FileExistsA(const std::string& Path)
+{
+  DWORD attr = GetFileAttributesA(Path.c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool SameTextA(const std::string& a, const std::string& b)
+{
+  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                        static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// Days from 30 December 1899 to the given civil date (proleptic Gregorian).
+long DaysFrom1899(int y, unsigned m, unsigned d)
+{
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long days1970 = era * 146097 + static_cast<long>(doe) - 719468;
+  return days1970 + 25569;  // 1970-01-01 is day 25569
+}
+
+}  // namespace
+
+bool DosDateTimeToDateTime(uint32_t DosDateTime, double& Result)
+{
+  const unsigned date = DosDateTime >> 16, time = DosDateTime & 0xFFFF;
+  const int year = 1980 + static_cast<int>(date >> 9);
+  const unsigned month = (date >> 5) & 15, day = date & 31;
+  const unsigned hour = time >> 11, minute = (time >> 5) & 63, second = (time & 31) * 2;
+  static const unsigned monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+    return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > monthDays[month - 1] + ((month == 2 && leap) ? 1u : 0u))
+    return false;
+  Result = static_cast<double>(DaysFrom1899(year, month, day)) + (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  return true;
+}
+
+int CALLBACK UnRarCallback(UINT Msg, LPARAM /*UserData*/, LPARAM P1, LPARAM P2)
+{
+  // No component to answer: stop whatever the library is doing.
+  if (CurrentUnRar == nullptr)
+    return -1;
+  return CurrentUnRar->HandleCallback(Msg, P1, P2);
+}
+
+TUnRar::TUnRar(TComponent* Owner) : TComponent(Owner)
+{
+  LoadUnRarLibrary();
+  FLibHeld = IsUnRarLibraryLoaded();
+  // A library without one of the entries the component calls is treated as
+  // missing: the run reports "UnRar.Dll not loaded" instead of calling null.
+  FLibLoaded = FLibHeld && UnRarLibraryComplete();
+  if (FLibLoaded)
+    FDllVersion = UnRarLib.RARGetDllVersion();
+  SetMode(UNRAR_LIST);
+}
+
+TUnRar::~TUnRar()
+{
+  if (FLibHeld)
+    UnloadUnRarLibrary();
+  // The library can no longer call back into a destroyed component.
+  if (CurrentUnRar == this)
+    CurrentUnRar = nullptr;
+}
+
+void TUnRar::SetMode(TUnRarMode Value)
+{
+  FMode = Value;
+  FFileOperation = Value == UNRAR_EXTRACT ? RAR_EXTRACT : RAR_TEST;
+}
+
+std::string TUnRar::ErrorText(int Code)
+{
+  switch (Code) {
+    case ERAR_NO_MEMORY: return "M\xE9moire insuffisante";
+    case ERAR_BAD_DATA: return "donn\xE9" "es corrompues";
+    case ERAR_BAD_ARCHIVE: return "Archive d\xE9" "fectueuse";
+    case ERAR_UNKNOWN_FORMAT: return "format inconnu";
+    case ERAR_EOPEN: return "Volumn-Error";
+    case ERAR_ECREATE: return "Erreur \xE0 la cr\xE9" "ation du fichier";
+    case ERAR_ECLOSE: return "Erreur \xE0 la fermeture du fichier";
+    case ERAR_EREAD: return "Erreur de lecture";
+    case ERAR_EWRITE: return "Erreur d'\xE9" "criture";
+    case ERAR_SMALL_BUF: return "buffer trop petit";
+    default: {
+      char text[64];
+      std::snprintf(text, sizeof text, "Erreur inconnue (code %d)", Code);
+      return text;
+    }
+  }
+}
+
+void TUnRar::Error(const std::string& Message, int32_t MessageID)
+{
+  if (OnError)
+    OnError(this, Message, MessageID);
+}
+
+void TUnRar::Status(TRarStatus S)
+{
+  if (OnRarStatus)
+    OnRarStatus(this, std::string(), S);
+}
+
+void TUnRar::RethrowPending()
+{
+  if (FPending) {
+    std::exception_ptr e = FPending;
+    FPending = nullptr;
+    std::rethrow_exception(e);
+  }
+}
+
+void TUnRar::PrepareOpenRecord(unsigned int OpenMode)
+{
+  FArcPath = FileName;
+  FCommentBuffer.assign(CommentBufferSize, '\0');
+  FOpenRecord = RAROpenArchiveData();
+  FOpenRecord.ArcName = &FArcPath[0];
+  FOpenRecord.OpenMode = OpenMode;
+  FOpenRecord.OpenResult = 0;
+  FOpenRecord.CmtBuf = FCommentBuffer.data();
+  FOpenRecord.CmtBufSize = CommentBufferSize;
+  FOpenRecord.CmtSize = FCommentSize;
+  FOpenRecord.CmtState = 0;
+}
+
+bool TUnRar::OpenArchive()
+{
+  Status(RAR_ONBEFOREOPEN);
+  FHandle = UnRarLib.RAROpenArchive(&FOpenRecord);
+  Status(RAR_ONOPEN);
+  if (FHandle == nullptr) {
+    // The library gives no handle when it cannot open the archive; report why.
+    const int code = FOpenRecord.OpenResult != 0 ? static_cast<int>(FOpenRecord.OpenResult) : ERAR_EOPEN;
+    FArchivComment.clear();
+    FCommentSize = 0;
+    Error(ErrorText(code), code);
+    return false;
+  }
+  if (FOpenRecord.OpenResult != 0)
+    Error(ErrorText(static_cast<int>(FOpenRecord.OpenResult)), static_cast<int32_t>(FOpenRecord.OpenResult));
+  switch (FOpenRecord.CmtState) {
+    case 0:
+      FArchivComment.clear();
+      FCommentSize = 0;
+      break;
+    case 1:
+      FArchivComment = BoundedAnsi(FCommentBuffer.data(), FCommentBuffer.size());
+      FCommentSize = static_cast<uint32_t>(FArchivComment.size());
+      if (OnComment)
+        OnComment(this, FArchivComment);
+      break;
+    case ERAR_NO_MEMORY:
+    case ERAR_BAD_DATA:
+    case ERAR_UNKNOWN_FORMAT:
+    case ERAR_SMALL_BUF:
+      Error(ErrorText(static_cast<int>(FOpenRecord.CmtState)), static_cast<int32_t>(FOpenRecord.CmtState));
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+void TUnRar::CloseArchive()
+{
+  HANDLE handle = FHandle;
+  FHandle = nullptr;
+  struct BufferRelease {
+    TUnRar* Self;
+    ~BufferRelease() { std::vector<char>().swap(Self->FCommentBuffer); }
+  } release{this};
+  if (handle != nullptr && UnRarLib.RARCloseArchive(handle) == ERAR_ECLOSE)
+    Error("Erreur lors de la fermeture", ERAR_ECLOSE);
+  Status(RAR_AFTERCLOSE);
+}
+
+void TUnRar::ProcessArchive()
+{
+  StopProcessing = false;
+  FPending = nullptr;
+  if (!FLibLoaded) {
+    Error("UnRar.Dll not loaded", 0);
+    return;
+  }
+  FFilesProcessed = 0;
+  FSizeProcessed = 0;
+  CurrentUnRar = this;
+  FAskedVolume.clear();
+  FAskCount = 0;
+  if (CanProgress)
+    CountFiles();
+  PrepareOpenRecord(FMode == UNRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);
+  if (StopProcessing) {
+    std::vector<char>().swap(FCommentBuffer);
+    return;
+  }
+  try {
+    if (OpenArchive() && !StopProcessing) {
+      UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
+      if (!Password.empty())
+        UnRarLib.RARSetPassword(FHandle, &Password[0]);
+      for (;;) {
+        const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
+        RethrowPending();
+        if (r == ERAR_END_ARCHIVE)
+          break;
+        HandleHeader(r);
+        if (r != ERAR_SUCCESS && r != ERAR_BAD_DATA)
+          Error(ErrorText(r), r);
+        if (StopProcessing || r != ERAR_SUCCESS)
+          break;
+        const int c = ProcessFile(FFileOperation);
+        RethrowPending();
+        if (c != ERAR_SUCCESS)
+          Error(ErrorText(c), c);
+        if (StopProcessing || c != ERAR_SUCCESS)
+          break;
+      }
+    }
+  } catch (...) {
+    // The archive is closed on every path; the first exception is the one
+    // that leaves.
+    try {
+      CloseArchive();
+    } catch (...) {
+    }
+    throw;
+  }
+  CloseArchive();
+}
+
+void TUnRar::CountFiles()
+{
+  if (!FLibLoaded) {
+    Error("UnRar.Dll not loaded", 0);
+    return;
+  }
+  CurrentUnRar = this;
+  FFileCount = 0;
+  FSizeCount = 0;
+  PrepareOpenRecord(RAR_OM_EXTRACT);
+  if (StopProcessing) {
+    std::vector<char>().swap(FCommentBuffer);
+    return;
+  }
+  try {
+    if (OpenArchive() && !StopProcessing) {
+      UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
+      if (!Password.empty())
+        UnRarLib.RARSetPassword(FHandle, &Password[0]);
+      for (;;) {
+        const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
+        RethrowPending();
+        if (r == ERAR_END_ARCHIVE || StopProcessing || r != ERAR_SUCCESS)
+          break;
+        const int c = UnRarLib.RARProcessFile(FHandle, RAR_SKIP, Directory.empty() ? nullptr : &Directory[0], nullptr);
+        RethrowPending();
+        if (c == ERAR_SUCCESS && (FHeader.Flags & FlagSplitBefore) == 0) {
+          ++FFileCount;
+          FSizeCount += FHeader.UnpSize;
+        }
+        if (StopProcessing || c != ERAR_SUCCESS)
+          break;
+      }
+    }
+  } catch (...) {
+    try {
+      CloseArchive();
+    } catch (...) {
+    }
+    throw;
+  }
+  CloseArchive();
+}
+
+void TUnRar::HandleHeader(int r)
+{
+  if (r == ERAR_BAD_DATA) {
+    Error("Ent\xEAte de fichier corrompu", ERAR_BAD_DATA);
+    return;
+  }
+  if (!OnFileProcessing && !OnProgress)
+    return;
+  TranslateHeader();
+  if (OnFileProcessing)
+    OnFileProcessing(this, FTranslated, r);
+  if (OnProgress) {
+    ++FFilesProcessed;
+    FSizeProcessed += FHeader.UnpSize;
+    OnProgress(this, FFilesProcessed, FFileCount, FSizeProcessed, FSizeCount);
+  }
+}
+
+void TUnRar::TranslateHeader()
+{
+  const RARHeaderDataEx& h = FHeader;
+  TUnRarHeaderData& t = FTranslated;
+  t.ArcName = BoundedAnsi(h.ArcName, sizeof h.ArcName);
+  t.FileName = HeaderFileName(h);
+  t.ContinuedNext = (h.Flags & FlagSplitAfter) != 0;
+  t.ContinuedPrev = (h.Flags & FlagSplitBefore) != 0;
+  t.Encrypted = (h.Flags & FlagEncrypted) != 0;
+  if (FDllVersion >= DllVersionWithDirectoryFlag) {
+    t.IsDirectory = (h.Flags & FlagDirectory) != 0;
+    t.DictionarySize = static_cast<int32_t>(h.DictSize * 1024u);
+  } else {
+    t.IsDirectory = (h.Flags & FlagDictionaryBits) == FlagDictionaryBits;
+    t.DictionarySize = static_cast<int32_t>(65536u << ((h.Flags & FlagDictionaryBits) >> 5));
+  }
+  t.PackSize = static_cast<int32_t>(h.PackSize);
+  t.UnpSize = static_cast<int32_t>(h.UnpSize);
+  static const char* const hosts[] = {"DOS", "IBM OS/2", "Windows", "Unix"};
+  if (h.HostOS < 4)
+    t.HostOS = hosts[h.HostOS];
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%X", h.FileCRC);
+  t.FileCRC = crc;
+  // An invalid DOS stamp has no date-time value: FileTime is 0 then.
+  if (!DosDateTimeToDateTime(h.FileTime, t.FileTime))
+    t.FileTime = 0;
+  t.UnpVerMajor = static_cast<int32_t>(h.UnpVer / 10);
+  t.UnpVerMinor = static_cast<int32_t>(h.UnpVer % 10);
+  static const char* const methods[] = {"pas de compression", "la plus rapide", "rapide",
+                                        "normale", "bonne", "la meilleure"};
+  if (h.Method >= 0x30 && h.Method <= 0x35)
+    t.Method = methods[h.Method - 0x30];
+  const unsigned a = h.FileAttr;
+  t.AttrArchive = (a & 0x20) != 0;
+  t.AttrCompressed = (a & 0x800) != 0;
+  t.AttrDirectory = (a & 0x10) != 0;
+  t.AttrHidden = (a & 0x2) != 0;
+  t.AttrNormal = (a & 0x80) != 0;
+  t.AttrOffline = (a & 0x1000) != 0;
+  t.AttrReadOnly = (a & 0x1) != 0;
+  t.AttrSystem = (a & 0x4) != 0;
+  t.AttrTemporary = (a & 0x100) != 0;
+}
+
+int TUnRar::ProcessFile(int Operation)
+{
+  int op = Operation;
+  if (OverrideEvent != OR_ALWAYS) {
+    const std::string target = Directory + "\\" + HeaderFileName(FHeader);
+    bool listed = FileList.empty();
+    for (const std::string& entry : FileList)
+      if (SameTextA(entry, target)) {
+        listed = true;
+        break;
+      }
+    const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
+                                 ? (FHeader.Flags & FlagDirectory) != 0
+                                 : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
+    if (!listed) {
+      op = RAR_SKIP;
+    } else if (isDirectory || Operation != RAR_EXTRACT || !FileExistsA(target)) {
+      op = Operation;
+    } else if (OverrideEvent == OR_NEVER) {
+      op = RAR_SKIP;
+    } else {
+      bool canOverride = false;
+      if (OnOverride)
+        OnOverride(this, target, canOverride);
+      op = canOverride ? Operation : RAR_SKIP;
+    }
+  }
+  // The library reads the destination as OEM text and converts it to the
+  // ANSI code page; hand it the OEM form so that a non-ASCII folder name
+  // arrives unchanged. An empty Directory means the current folder.
+  if (Directory.empty())
+    return UnRarLib.RARProcessFile(FHandle, op, nullptr, nullptr);
+  std::string dest(Directory.size() + 1, '\0');
+  CharToOemBuffA(Directory.c_str(), &dest[0], static_cast<DWORD>(Directory.size()));
+  return UnRarLib.RARProcessFile(FHandle, op, &dest[0], nullptr);
+}
+
+int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2)
+{
+  // Handlers run inside the library's call: nothing may unwind through it.
+  // An exception is kept, the library told to stop, and the exception raised
+  // again once the library call has returned.
+  if (FPending)
+    return -1;
+  try {
+    int answer = 0;
+    switch (Msg) {
+      case UCM_CHANGEVOLUME:
+        if (P2 == RAR_VOL_ASK) {
+          char* buffer = reinterpret_cast<char*>(P1);
+          const std::string asked = BoundedAnsi(buffer, UnRarVolumeNameSize);
+          if (asked == FAskedVolume) {
+            ++FAskCount;
+          } else {
+            FAskedVolume = asked;
+            FAskCount = 1;
+          }
+          if (OnVolChange) {
+            std::string name = asked;
+            OnVolChange(this, name, 0);
+            CopyToBuffer(buffer, UnRarVolumeNameSize, name);
+          } else if (PromptForVolumn) {
+            const std::string current = BoundedAnsi(FHeader.ArcName, sizeof FHeader.ArcName);
+            const bool ok = AskNextVolume(current, buffer, UnRarVolumeNameSize);
+            answer = ok && BoundedAnsi(buffer, UnRarVolumeNameSize) != current ? 0 : -1;
+          } else {
+            answer = -1;
+          }
+          if (buffer[0] == '\0')
+            answer = -1;
+          // The library asks again, forever, for a name given back unchanged
+          // with answer 0: give up on the third ask for the same name.
+          if (answer == 0 && FAskCount >= MaxVolumeAsks && BoundedAnsi(buffer, UnRarVolumeNameSize) == asked)
+            answer = -1;
+        } else {
+          FAskedVolume.clear();
+          FAskCount = 0;
+        }
+        break;
+      case UCM_PROCESSDATA:
+        answer = StopProcessing ? -1 : 0;
+        break;
+      case UCM_NEEDPASSWORD: {
+        std::string password = Password;
+        if (OnPassword)
+          OnPassword(this, password);
+        else if (PromptForPass)
+          password = AskPassword();
+        else
+          Error("Pas de mot de passe!", 0);
+        if (P2 > 0)
+          CopyToBuffer(reinterpret_cast<char*>(P1), static_cast<size_t>(P2), password);
+        if (OnRarStatus)
+          OnRarStatus(this, "Le mot de passe utilis\xE9 est : " + password, RAR_ONPASSWORD);
+        break;
+      }
+      default:
+        break;
+    }
+    if (StopProcessing)
+      answer = -1;
+    return answer;
+  } catch (...) {
+    FPending = std::current_exception();
+    return -1;
+  }
+}

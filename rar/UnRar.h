@@ -1,0 +1,173 @@
+#pragma once
+// TUnRar: lists or extracts one RAR archive through the UnRAR library.
+//
+// A caller creates the component with an owner, sets its properties, may
+// attach event handlers and calls ProcessArchive. The component returns and
+// raises nothing of its own: failures, status changes, the comment, headers and
+// progress all leave through events; an event without a handler is skipped.
+// The binding and CurrentUnRar are process-wide, so one component runs at a
+// time, on the thread that created it.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Component.h"
+#include "UnRarLib.h"
+
+enum TUnRarMode { UNRAR_EXTRACT, UNRAR_LIST };
+enum TOverrideOptions { OR_ALWAYS, OR_NEVER, OR_EVENT };
+enum TRarStatus { RAR_ONOPEN, RAR_ONBEFOREOPEN, RAR_AFTERCLOSE, RAR_ONPASSWORD };
+
+// One file header of the archive, translated from the library's record.
+struct TUnRarHeaderData {
+  std::string ArcName;   // the volume that holds this header
+  std::string FileName;  // the wide name converted with the system code page
+  bool ContinuedNext = false;
+  bool ContinuedPrev = false;
+  bool Encrypted = false;
+  bool IsDirectory = false;
+  int32_t DictionarySize = 0;
+  int32_t PackSize = 0;
+  int32_t UnpSize = 0;
+  std::string HostOS;
+  std::string FileCRC;
+  double FileTime = 0;  // days since 30 December 1899, local time as stored
+  int32_t UnpVerMajor = 0;
+  int32_t UnpVerMinor = 0;
+  std::string Method;
+  bool AttrArchive = false;
+  bool AttrCompressed = false;
+  bool AttrDirectory = false;
+  bool AttrHidden = false;
+  bool AttrNormal = false;
+  bool AttrOffline = false;
+  bool AttrReadOnly = false;
+  bool AttrSystem = false;
+  bool AttrTemporary = false;
+};
+
+class TUnRar;
+
+using TRarCommentEvent = std::function<void(TUnRar* Sender, const std::string& Comment)>;
+using TRarErrorEvent = std::function<void(TUnRar* Sender, const std::string& Message, int32_t MessageID)>;
+using TRarHeaderEvent = std::function<void(TUnRar* Sender, const TUnRarHeaderData& hdrData, int32_t status)>;
+using TRAROverrideEvent = std::function<void(TUnRar* Sender, const std::string& FileName, bool& CanOverride)>;
+using TRarPromptPassEvent = std::function<void(TUnRar* Sender, std::string& Password)>;
+using TRARProgress = std::function<void(TUnRar* Sender, uint32_t FilesProcessed, uint32_t FileCount,
+                                        uint32_t SizeProcessed, uint32_t SizeCount)>;
+using TRarStatusEvent = std::function<void(TUnRar* Sender, const std::string& Message, TRarStatus status)>;
+// ArcName holds the volume name the library looks for; a handler may replace
+// it. The component writes it back into the library's buffer, cut to the
+// buffer's size (UnRarVolumeNameSize - 1 characters).
+using TRarChangeVolEvent = std::function<void(TUnRar* Sender, std::string& ArcName, int32_t Mode)>;
+
+// The two prompt dialogs are windows of this class; tests find them by it.
+extern const char UnRarPromptClassName[];
+// Control ids inside a prompt dialog.
+enum : int { UnRarPromptEditId = 100, UnRarPromptOkId = IDOK, UnRarPromptCancelId = 101 };
+
+class TUnRar : public TComponent {
+ public:
+  explicit TUnRar(TComponent* Owner);
+  ~TUnRar() override;
+
+  // Published properties.
+  const std::string& ArchivComment() const { return FArchivComment; }
+  bool CanProgress = false;
+  uint32_t CommentSize() const { return FCommentSize; }
+  std::string Directory;
+  int32_t DllVersion() const { return FDllVersion; }
+  // Destination paths ("Directory\name") to extract; empty = all. Ignored
+  // with OR_ALWAYS.
+  std::vector<std::string> FileList;
+  std::string FileName;
+  TUnRarMode Mode() const { return FMode; }
+  void SetMode(TUnRarMode Value);
+  TOverrideOptions OverrideEvent = OR_ALWAYS;
+  std::string Password;
+  bool PromptForPass = false;
+  bool PromptForVolumn = false;
+  bool StopProcessing = false;
+
+  // Events.
+  TRarCommentEvent OnComment;
+  TRarErrorEvent OnError;
+  TRarHeaderEvent OnFileProcessing;
+  TRAROverrideEvent OnOverride;
+  TRarPromptPassEvent OnPassword;
+  TRARProgress OnProgress;
+  TRarStatusEvent OnRarStatus;
+  TRarChangeVolEvent OnVolChange;
+
+  void ProcessArchive();
+  void CountFiles();
+
+  // Counters of the last run: FilesProcessed/SizeProcessed by ProcessArchive,
+  // FileCount/SizeCount by CountFiles.
+  uint32_t FilesProcessed() const { return FFilesProcessed; }
+  uint32_t SizeProcessed() const { return FSizeProcessed; }
+  uint32_t FileCount() const { return FFileCount; }
+  uint32_t SizeCount() const { return FSizeCount; }
+
+  // The answer to one library callback (0 go on, -1 stop).
+  int HandleCallback(UINT Msg, LPARAM P1, LPARAM P2);
+
+  // The prompt dialogs, modal, built at run time.
+  std::string AskPassword();
+  bool AskNextVolume(const std::string& CurrentName, char* Buffer, size_t BufferSize);
+
+  // Message of the library's code: the program's French text, or a generic
+  // one naming the code.
+  static std::string ErrorText(int Code);
+
+ private:
+  void PrepareOpenRecord(unsigned int OpenMode);
+  bool OpenArchive();
+  void CloseArchive();
+  void HandleHeader(int r);
+  void TranslateHeader();
+  int ProcessFile(int Operation);
+  void Error(const std::string& Message, int32_t MessageID);
+  void Status(TRarStatus S);
+  void RethrowPending();
+
+  HANDLE FHandle = nullptr;
+  int FFileOperation = RAR_TEST;
+  TUnRarMode FMode = UNRAR_LIST;
+  bool FLibLoaded = false;
+  bool FLibHeld = false;
+  int32_t FDllVersion = 0;
+  std::string FArchivComment;
+  uint32_t FCommentSize = 0;
+  RAROpenArchiveData FOpenRecord{};
+  RARHeaderDataEx FHeader{};
+  std::vector<char> FCommentBuffer;
+  std::string FArcPath;  // the archive path the open record points at
+  TUnRarHeaderData FTranslated;
+  uint32_t FFilesProcessed = 0;
+  uint32_t FSizeProcessed = 0;
+  uint32_t FFileCount = 0;
+  uint32_t FSizeCount = 0;
+  HWND FDialog = nullptr;
+  // A handler's exception caught inside a library callback, rethrown once the
+  // library call has returned.
+  std::exception_ptr FPending;
+  // The missing volume asked for last and how many times in a row.
+  std::string FAskedVolume;
+  int FAskCount = 0;
+};
+
+// The component whose HandleCallback answers the library.
+extern TUnRar* CurrentUnRar;
+
+// The plain function registered with RARSetCallback.
+int CALLBACK UnRarCallback(UINT Msg, LPARAM UserData, LPARAM P1, LPARAM P2);
+
+// DOS date (high 16 bits) and time (low 16 bits) as a date-time value, with
+// no time-zone shift; false when they do not form a valid date and time.
+bool DosDateTimeToDateTime(uint32_t DosDateTime, double& Result);

@@ -1,0 +1,72 @@
+#include "UnRarLib.h"
+
+TUnRarLibrary UnRarLib;
+
+namespace {
+
+std::string& LibraryName()
+{
+  static std::string name = "unrar.dll";
+  return name;
+}
+
+// Number of LoadUnRarLibrary calls that found the library and are not yet
+// matched by an UnloadUnRarLibrary.
+int LoadCount = 0;
+
+template <typename T>
+void Bind(T& entry, const char* name)
+{
+  entry = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(UnRarLib.Handle, name)));
+}
+
+}  // namespace
+
+void SetUnRarLibraryName(const std::string& Name) { LibraryName() = Name; }
+
+const std::string& GetUnRarLibraryName() { return LibraryName(); }
+
+void LoadUnRarLibrary()
+{
+  if (UnRarLib.Loaded) {
+    ++LoadCount;
+    return;
+  }
+  HMODULE handle = LoadLibraryA(LibraryName().c_str());
+  if (handle == nullptr)
+    return;
+  UnRarLib.Handle = handle;
+  UnRarLib.Loaded = true;
+  LoadCount = 1;
+  Bind(UnRarLib.RAROpenArchive, "RAROpenArchive");
+  Bind(UnRarLib.RAROpenArchiveEx, "RAROpenArchiveEx");
+  Bind(UnRarLib.RARCloseArchive, "RARCloseArchive");
+  Bind(UnRarLib.RARReadHeader, "RARReadHeader");
+  Bind(UnRarLib.RARReadHeaderEx, "RARReadHeaderEx");
+  Bind(UnRarLib.RARProcessFile, "RARProcessFile");
+  Bind(UnRarLib.RARSetCallback, "RARSetCallback");
+  Bind(UnRarLib.RARSetChangeVolProc, "RARSetChangeVolProc");
+  Bind(UnRarLib.RARSetProcessDataProc, "RARSetProcessDataProc");
+  Bind(UnRarLib.RARSetPassword, "RARSetPassword");
+  Bind(UnRarLib.RARGetDllVersion, "RARGetDllVersion");
+}
+
+void UnloadUnRarLibrary()
+{
+  if (UnRarLib.Handle == nullptr)
+    return;
+  if (--LoadCount > 0)
+    return;
+  FreeLibrary(UnRarLib.Handle);
+  UnRarLib = TUnRarLibrary();
+  LoadCount = 0;
+}
+
+bool IsUnRarLibraryLoaded() { return UnRarLib.Loaded; }
+
+bool UnRarLibraryComplete()
+{
+  return UnRarLib.Loaded && UnRarLib.RAROpenArchive && UnRarLib.RARCloseArchive && UnRarLib.RARReadHeaderEx &&
+         UnRarLib.RARProcessFile && UnRarLib.RARSetCallback && UnRarLib.RARSetPassword &&
+         UnRarLib.RARGetDllVersion;
+}

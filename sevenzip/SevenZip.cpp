@@ -1,0 +1,276 @@
+#include "SevenZip.h"
+
+#include <vector>
+
+#include "SevenZipCallbacks.h"
+
+namespace {
+const uint8_t kSignature[6] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+
+template <typename T>
+void ReleaseEngineObject(T*& object) {
+  if (object != nullptr) object->Release();
+  object = nullptr;
+}
+
+// Reads exactly size bytes at offset; false otherwise.
+bool ReadAt(HANDLE h, uint64_t offset, void* data, DWORD size) {
+  LARGE_INTEGER li;
+  li.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD got = 0;
+  return SetFilePointerEx(h, li, nullptr, FILE_BEGIN) && ReadFile(h, data, size, &got, nullptr) && got == size;
+}
+
+bool SignatureAt(HANDLE h, uint64_t offset) {
+  uint8_t buf[6];
+  return ReadAt(h, offset, buf, 6) && memcmp(buf, kSignature, 6) == 0;
+}
+
+// Closes the engine archive and clears the cancel flag however Extract ends.
+struct TExtractGuard {
+  IInArchive* Archive;
+  TSevenZip* Owner;
+  ~TExtractGuard() {
+    if (Archive) Archive->Close();
+    Owner->ResetCancel();
+  }
+};
+}  // namespace
+
+TItemInfo ReadItemInfo(IInArchive* archive, uint32_t index) {
+  TItemInfo info;
+  PROPVARIANT v;
+  PropVariantInit(&v);
+  if (archive->GetProperty(index, kpidPath, &v) == S_OK && v.vt == VT_BSTR && v.bstrVal)
+    info.Path.assign(v.bstrVal, SysStringLen(v.bstrVal));
+  PropVariantClear(&v);
+  if (archive->GetProperty(index, kpidSize, &v) == S_OK) {
+    if (v.vt == VT_UI8) info.Size = v.uhVal.QuadPart;
+    else if (v.vt == VT_UI4) info.Size = v.ulVal;
+  }
+  PropVariantClear(&v);
+  if (archive->GetProperty(index, kpidAttrib, &v) == S_OK && v.vt == VT_UI4) info.Attrib = v.ulVal;
+  PropVariantClear(&v);
+  if (archive->GetProperty(index, kpidMTime, &v) == S_OK && v.vt == VT_FILETIME) info.MTime = v.filetime;
+  PropVariantClear(&v);
+  return info;
+}
+
+TSevenZip::TSevenZip(TComponent* Owner) : TComponent(Owner) {
+  ResetCancel();
+  FLibrary = LoadLibraryW(L"7za.dll");
+  if (FLibrary != nullptr)
+    FCreateObject = reinterpret_cast<TCreateObjectFunc>(
+        reinterpret_cast<void*>(GetProcAddress(FLibrary, "CreateObject")));
+  if (FCreateObject == nullptr) {
+    if (FLibrary != nullptr) FreeLibrary(FLibrary);
+    FLibrary = nullptr;
+    throw ESevenZipEngineMissing();
+  }
+  FCreateObject(&CLSID_CFormat7z, &IID_IInArchive, reinterpret_cast<void**>(&FInArchive));
+  FCreateObject(&CLSID_CFormat7z, &IID_IOutArchive, reinterpret_cast<void**>(&FOutArchive));
+  FCreateObject(&CLSID_CFormat7z, &IID_ISetProperties, reinterpret_cast<void**>(&FSetProperties));
+
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  UseWideFileApi = !(GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
+#pragma GCC diagnostic pop
+}
+
+TSevenZip::~TSevenZip() {
+  ReleaseEngineObject(FInArchive);
+  ReleaseEngineObject(FOutArchive);
+  ReleaseEngineObject(FSetProperties);
+  if (FLibrary != nullptr) FreeLibrary(FLibrary);
+  SelectedItems.Clear();
+}
+
+void TSevenZip::Message(int32_t code, const std::string& text, const std::wstring& fileName) {
+  if (OnMessage) OnMessage(this, code, text, fileName);
+}
+
+void TSevenZip::TraceLine(const std::wstring& text) { SevenZipTrace(L"%ls", text.c_str()); }
+
+void TSevenZip::SetSFXCreate(bool value) {
+  FSFXCreate = false;
+  if (!value) return;
+  const uint64_t size = FileSizeW(SFXModule);
+  if (size == 0) return;
+  if (FVolumeSize > 0 && static_cast<uint64_t>(FVolumeSize) < size + 7)
+    FVolumeSize = static_cast<int32_t>(size + 7);
+  SFXOffset = size;
+  FSFXCreate = true;
+}
+
+void TSevenZip::SetVolumeSize(int32_t value) {
+  if (FSFXCreate && value > 0 && static_cast<uint64_t>(value) < SFXOffset)
+    FVolumeSize = static_cast<int32_t>(SFXOffset + 7);
+  else
+    FVolumeSize = value;
+}
+
+bool TSevenZip::IsSFXArchive(const std::wstring& path) {
+  if (UpperCaseW(ExtractFileExtW(path)) != L".EXE") return false;
+  SFXOffset = 0;
+  SFXDetected = false;
+  HANDLE h = CreateFileAuto(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  LARGE_INTEGER zero{}, end{};
+  const uint64_t fileSize = SetFilePointerEx(h, zero, &end, FILE_END) ? static_cast<uint64_t>(end.QuadPart) : 0;
+
+  // Self-extractor modules are at least 64 KiB: look for the signature in the
+  // 80 KiB that follow.
+  std::vector<uint8_t> buf(81920);
+  LARGE_INTEGER start;
+  start.QuadPart = 65536;
+  DWORD got = 0;
+  if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN) && ReadFile(h, buf.data(), 81920, &got, nullptr) &&
+      got >= 6) {
+    for (DWORD i = 0; i + 6 <= got; ++i) {
+      if (memcmp(&buf[i], kSignature, 6) == 0) {
+        SFXOffset = 65536 + i;
+        found = true;
+        break;
+      }
+    }
+  }
+  // Otherwise the data follows the executable image: its end is taken from
+  // the PE section table (the largest raw data end of any section).
+  if (!found) {
+    uint32_t peOffset = 0;
+    uint16_t sections = 0, optionalSize = 0;
+    if (ReadAt(h, 60, &peOffset, 4) && ReadAt(h, uint64_t(peOffset) + 6, &sections, 2) &&
+        ReadAt(h, uint64_t(peOffset) + 20, &optionalSize, 2)) {
+      // The historical candidate: the value at header + 248 + 40 x (N + 1) - 20.
+      uint32_t candidate = 0;
+      if (ReadAt(h, uint64_t(peOffset) + 248 + 40ull * (sections + 1) - 20, &candidate, 4) &&
+          candidate != fileSize && SignatureAt(h, candidate)) {
+        SFXOffset = candidate;
+        found = true;
+      }
+      uint64_t imageEnd = 0;
+      const uint64_t table = uint64_t(peOffset) + 24 + optionalSize;
+      for (uint32_t s = 0; !found && s < sections; ++s) {
+        uint32_t raw[2] = {0, 0};  // SizeOfRawData, PointerToRawData
+        if (!ReadAt(h, table + 40ull * s + 16, raw, 8)) break;
+        imageEnd = std::max<uint64_t>(imageEnd, uint64_t(raw[1]) + raw[0]);
+      }
+      if (!found && imageEnd != 0 && imageEnd < fileSize && SignatureAt(h, imageEnd)) {
+        SFXOffset = imageEnd;
+        found = true;
+      }
+    }
+  }
+  CloseHandle(h);
+  SFXDetected = found;
+  return found;
+}
+
+int32_t TSevenZip::FindItemPath(const std::wstring& path) {
+  UINT32 count = 0;
+  if (FInArchive->GetNumberOfItems(&count) != S_OK) return -1;
+  std::wstring wanted = path;
+  for (wchar_t& c : wanted)
+    if (c == L'/') c = L'\\';
+  wanted = UpperCaseW(wanted);
+  for (UINT32 i = 0; i < count; ++i) {
+    std::wstring itemPath = ReadItemInfo(FInArchive, i).Path;
+    for (wchar_t& c : itemPath)
+      if (c == L'/') c = L'\\';
+    if (UpperCaseW(itemPath) == wanted) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+int32_t TSevenZip::IndexOfItemPath(const std::wstring& path) {
+  if (FInArchive == nullptr) return -1;
+  int32_t result = -1;
+  TMyStreamReader* reader = new TMyStreamReader(this, true, SZFileName);
+  reader->AddRef();
+  FInArchive->Close();
+  try {
+    if (FInArchive->Open(reader, nullptr, nullptr) == S_OK) result = FindItemPath(path);
+  } catch (...) {
+  }
+  FInArchive->Close();
+  reader->Release();
+  return result;
+}
+
+int32_t TSevenZip::Extract(bool TestMode) {
+  TExtractGuard guard{FInArchive, this};
+  try {
+    return DoExtract(TestMode);
+  } catch (...) {
+    Message(SZ_EXTRACT_FAILED, "Extraction failed", SZFileName);
+    return -1;
+  }
+}
+
+int32_t TSevenZip::DoExtract(bool TestMode) {
+  if (UpperCaseW(ExtractFileExtW(SZFileName)) == L".EXE") {
+    if (!IsSFXArchive(SZFileName)) {
+      Message(SZ_NOT_SFX, "File is not an 7z SFX archive", SZFileName);
+      return -1;
+    }
+  } else {
+    SFXDetected = false;
+  }
+  if (FInArchive == nullptr) {
+    Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
+    return -1;
+  }
+
+  // Our own reference keeps the objects alive while the engine holds them.
+  TMyStreamReader* reader = new TMyStreamReader(this, true, SZFileName);
+  reader->AddRef();
+  FInArchive->Close();
+  TMyArchiveOpenCallback* openCallback = new TMyArchiveOpenCallback(this);
+  openCallback->AddRef();
+  const HRESULT opened = FInArchive->Open(reader, nullptr, openCallback);
+  openCallback->Release();
+  reader->Release();
+  if (opened != S_OK) {
+    Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
+    return -1;
+  }
+
+  UINT32 count = 0;
+  FInArchive->GetNumberOfItems(&count);
+  std::vector<uint32_t> indices;
+  uint64_t total = 0;
+  for (int32_t i = 0; i < SelectedItems.Count; ++i) {
+    const std::wstring& entry = SelectedItems.Strings[i];
+    int64_t index = -1;
+    if (!TryParseIndex(entry, index)) index = FindItemPath(entry);
+    if (index < 0 || index > static_cast<int64_t>(count) - 1) {
+      Message(SZ_INDEX_OUT_OF_RANGE, "Index out of Range", std::wstring());
+      return -1;
+    }
+    total += ReadItemInfo(FInArchive, static_cast<uint32_t>(index)).Size;
+    indices.push_back(static_cast<uint32_t>(index));
+  }
+  if (total > 0 && OnPreProgress) OnPreProgress(this, static_cast<int64_t>(total));
+  if (indices.size() > 1) SortIndices(indices, 0, static_cast<int>(indices.size()) - 1);
+
+  TMyArchiveExtractCallback* callback =
+      new TMyArchiveExtractCallback(this, FInArchive, TestMode, SelectedItems.Count);
+  callback->AddRef();
+  const UINT32 numItems = indices.empty() ? 0xFFFFFFFFu : static_cast<UINT32>(indices.size());
+  const HRESULT result =
+      FInArchive->Extract(indices.empty() ? nullptr : indices.data(), numItems, TestMode ? 1 : 0, callback);
+  // A stop asked for by the callbacks (last selected file done, cancel, an
+  // output file that could not be created) was reported already or is no
+  // failure; any other non-zero result is the engine giving up.
+  const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed;
+  callback->Release();
+  if (result != S_OK && !explained) {
+    char text[64];
+    snprintf(text, sizeof(text), "Extraction failed (error %08lX)", static_cast<unsigned long>(result));
+    Message(SZ_EXTRACT_FAILED, text, SZFileName);
+  }
+  return static_cast<int32_t>(result);
+}

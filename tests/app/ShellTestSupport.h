@@ -1,0 +1,149 @@
+#pragma once
+// Helpers of the shell's tests: a scripted user, a hidden main window, drops
+// made in memory, scratch folder trees and small zip archives.
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Unit1.h"
+#include "ZipFile.h"
+#include "zip/ZipTestSupport.h"
+
+// Answers the program's dialogs from a script and records every box.
+class TScriptedUI : public IUserInterface {
+ public:
+  struct Box {
+    std::string Title, Text;
+    int X = 0, Y = 0;
+  };
+  std::vector<Box> Boxes;
+  std::deque<std::vector<std::string>> OpenAnswers;  // an empty answer cancels
+  std::deque<std::string> SaveAnswers;               // an empty answer cancels
+  std::deque<std::string> FolderAnswers;
+  int OpenCalls = 0, SaveCalls = 0;
+  int LastFilterIndex = 0;
+  std::string LastSaveInitialDir;
+
+  void ShowInformation(HWND, const std::string& Text, int X, int Y) override {
+    Boxes.push_back({"Information", Text, X, Y});
+  }
+  void ShowError(HWND, const std::string& Title, const std::string& Text) override {
+    Boxes.push_back({Title, Text, -1, -1});
+  }
+  bool OpenFiles(HWND, const std::string&, int& FilterIndex, std::vector<std::string>& Files) override {
+    ++OpenCalls;
+    LastFilterIndex = FilterIndex;
+    if (OpenAnswers.empty()) return false;
+    Files = OpenAnswers.front();
+    OpenAnswers.pop_front();
+    return !Files.empty();
+  }
+  bool SaveFile(HWND, const std::string&, const std::string&, const std::string& InitialDir,
+                std::string& FileName) override {
+    ++SaveCalls;
+    LastSaveInitialDir = InitialDir;
+    if (SaveAnswers.empty()) return false;
+    FileName = SaveAnswers.front();
+    SaveAnswers.pop_front();
+    return !FileName.empty();
+  }
+  bool BrowseForFolder(HWND, const std::string&, std::string& Folder) override {
+    if (FolderAnswers.empty()) return false;
+    Folder = FolderAnswers.front();
+    FolderAnswers.pop_front();
+    return true;
+  }
+};
+
+// A hidden main window with a scripted user, activated once as at start.
+struct Shell {
+  TScriptedUI* UI;
+  std::unique_ptr<TForm1> Form;
+  Shell() {
+    auto ui = std::make_unique<TScriptedUI>();
+    UI = ui.get();
+    Form = std::make_unique<TForm1>(nullptr, std::move(ui));
+    Form->FormActivate();
+  }
+  TForm1& operator*() { return *Form; }
+  TForm1* operator->() { return Form.get(); }
+  void SwitchTo(int page) {
+    SendMessageA(Form->PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
+    Form->PageControl1Change();
+  }
+  void Select(HWND list, int index) {
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+  }
+  std::vector<std::string> Captions(HWND list) {
+    std::vector<std::string> result;
+    for (int i = 0; i < TForm1::ItemCount(list); ++i) result.push_back(TForm1::ItemCaption(list, i));
+    return result;
+  }
+};
+
+// A drop as the shell makes it: DROPFILES followed by the ANSI paths.
+inline HDROP MakeDrop(const std::vector<std::string>& paths) {
+  std::string names;
+  for (const std::string& p : paths) names += p + '\0';
+  names += '\0';
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + names.size());
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = FALSE;
+  memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(), names.size());
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+// A folder tree for one test, removed with everything below it.
+class Tree {
+ public:
+  Tree() : FPath(FDir.Path()) {}
+  ~Tree() { Remove(FPath, false); }
+  std::string operator/(const std::string& name) const { return FPath + "\\" + name; }
+  const std::string& Path() const { return FPath; }
+
+ private:
+  static void Remove(const std::string& folder, bool self) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string n = fd.cFileName;
+        if (n == "." || n == "..") continue;
+        const std::string p = folder + "\\" + n;
+        SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(p, true);
+        else DeleteFileA(p.c_str());
+      } while (FindNextFileA(h, &fd));
+      FindClose(h);
+    }
+    if (self) RemoveDirectoryA(folder.c_str());
+  }
+  ScratchDir FDir;
+  std::string FPath;
+};
+
+inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& members) {
+  TZipFile zip;
+  for (const auto& m : members) {
+    zip.AddFile(m.first, 0);
+    zip.SetUncompressed(zip.Count() - 1, m.second);
+  }
+  TMemoryStream stream;
+  zip.SaveToStream(stream);
+  return stream.Data;
+}
+
+inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+

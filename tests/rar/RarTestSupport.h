@@ -1,0 +1,57 @@
+#pragma once
+// Helpers shared by the RAR component tests: the archives made by
+// make_fixtures.py, scratch folders, file contents, and a recorder that keeps
+// every event a TUnRar fires in order.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "UnRar.h"
+
+namespace rartest {
+
+// Windows path of an archive made by make_fixtures.py.
+std::string Fixture(const std::string& name);
+
+// The bytes make_fixtures.py writes for pattern(size, seed).
+std::string Pattern(size_t size, uint32_t seed);
+
+uint32_t Crc32(const std::string& data);
+
+bool FileExists(const std::string& path);
+bool DirExists(const std::string& path);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+// Every file below root (full paths), recursively.
+std::vector<std::string> ListFiles(const std::string& root);
+
+// A fresh, empty folder below the temp folder, removed with its contents at
+// destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+
+// Records the events of one component as lines, e.g. "status:1",
+// "error:12:donnees...", "header:hello.txt:0".
+struct Recorder {
+  std::vector<std::string> events;
+  std::vector<std::pair<std::string, int>> errors;
+  std::vector<TUnRarHeaderData> headers;
+
+  void Attach(TUnRar& rar, bool headerEvents = true);
+  std::vector<std::string> Only(const std::string& prefix) const;
+};
+
+}  // namespace rartest

@@ -1,0 +1,415 @@
+// Extraction through TUnRar and the real library: contents, comment, event
+// order, progress counters, overwrite policies, volumes, passwords, damage and
+// stopping.
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "RarTestSupport.h"
+#include "UnRar.h"
+
+using namespace rartest;
+
+namespace {
+
+const std::string HelloData = "Hello from Quarn\r\n";
+
+// A component set up to extract one fixture into a scratch folder.
+struct Extraction {
+  ScratchDir out;
+  TComponent owner{nullptr};
+  TUnRar* rar = new TUnRar(&owner);
+  Recorder rec;
+
+  explicit Extraction(const std::string& archive, bool headerEvents = true)
+  {
+    rar->FileName = Fixture(archive);
+    rar->Directory = out.Path() + "\\";
+    rar->SetMode(UNRAR_EXTRACT);
+    rec.Attach(*rar, headerEvents);
+  }
+  std::string Out(const std::string& name) const { return out / name; }
+};
+
+}  // namespace
+
+TEST(UnRarExtract, FilesFoldersAndNonAsciiNames)
+{
+  Extraction x("basic.rar");
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(ReadFile(x.Out("hello.txt")), HelloData);
+  EXPECT_EQ(ReadFile(x.Out("dir\\sub\\nested.bin")), Pattern(100000, 7));
+  EXPECT_EQ(ReadFile(x.Out("caf\xE9 \xE0 l'\xE9t\xE9.txt")), "accents\r\n");
+  EXPECT_TRUE(DirExists(x.Out("emptydir")));
+  EXPECT_EQ(ListFiles(x.out.Path()).size(), 3u);
+}
+
+TEST(UnRarExtract, NonAsciiDestinationFolderIsUsedAsGiven)
+{
+  Extraction x("basic.rar");
+  const std::string dest = x.out / "sortie \xE9t\xE9";
+  ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
+  x.rar->Directory = dest;
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(ReadFile(dest + "\\hello.txt"), HelloData);
+  for (const std::string& f : ListFiles(x.out.Path()))
+    EXPECT_EQ(f.compare(0, dest.size() + 1, dest + "\\"), 0) << f;
+}
+
+TEST(UnRarExtract, ArchiveComment)
+{
+  Extraction x("comment.rar");
+  x.rar->ProcessArchive();
+  const std::string comment = "Commentaire de test\nligne deux";
+  EXPECT_EQ(x.rec.Only("comment:"), std::vector<std::string>{"comment:" + comment});
+  EXPECT_EQ(x.rar->ArchivComment(), comment);
+  EXPECT_EQ(x.rar->CommentSize(), comment.size());
+
+  // A later archive without a comment clears it and fires nothing.
+  x.rec.events.clear();
+  x.rar->FileName = Fixture("basic.rar");
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.Only("comment:").empty());
+  EXPECT_EQ(x.rar->ArchivComment(), "");
+  EXPECT_EQ(x.rar->CommentSize(), 0u);
+}
+
+TEST(UnRarExtract, CanProgressEventOrderAndCounters)
+{
+  Extraction x("basic.rar");
+  x.rar->CanProgress = true;
+  std::vector<std::vector<uint32_t>> progress;
+  x.rar->OnProgress = [&](TUnRar*, uint32_t fp, uint32_t fc, uint32_t sp, uint32_t sc) {
+    x.rec.events.push_back("progress");
+    progress.push_back({fp, fc, sp, sc});
+  };
+  x.rar->ProcessArchive();
+  ASSERT_EQ(x.rec.headers.size(), 6u);
+  std::vector<std::string> expected = {"status:ONBEFOREOPEN", "status:ONOPEN", "status:AFTERCLOSE",
+                                       "status:ONBEFOREOPEN", "status:ONOPEN"};
+  uint32_t totalSize = 0;
+  for (const TUnRarHeaderData& h : x.rec.headers) {
+    expected.push_back("header:" + h.FileName + ":0");
+    expected.push_back("progress");
+    totalSize += static_cast<uint32_t>(h.UnpSize);
+  }
+  expected.push_back("status:AFTERCLOSE");
+  EXPECT_EQ(x.rec.events, expected);
+
+  ASSERT_EQ(progress.size(), 6u);
+  uint32_t size = 0;
+  for (size_t i = 0; i < progress.size(); ++i) {
+    size += static_cast<uint32_t>(x.rec.headers[i].UnpSize);
+    EXPECT_EQ(progress[i], (std::vector<uint32_t>{static_cast<uint32_t>(i + 1), 6u, size, totalSize}));
+  }
+  EXPECT_EQ(x.rar->FileCount(), 6u);
+  EXPECT_EQ(x.rar->SizeCount(), totalSize);
+}
+
+TEST(UnRarExtract, ProgressWithoutCountingPassReportsZeroTotals)
+{
+  Extraction x("basic.rar", false);
+  uint32_t lastFiles = 0, lastCount = 99, lastSizeCount = 99;
+  x.rar->OnProgress = [&](TUnRar*, uint32_t fp, uint32_t fc, uint32_t, uint32_t sc) {
+    lastFiles = fp;
+    lastCount = fc;
+    lastSizeCount = sc;
+  };
+  x.rar->ProcessArchive();
+  EXPECT_EQ(lastFiles, 6u);
+  EXPECT_EQ(lastCount, 0u);
+  EXPECT_EQ(lastSizeCount, 0u);
+  // A second run starts counting again from zero.
+  x.rar->ProcessArchive();
+  EXPECT_EQ(lastFiles, 6u);
+  EXPECT_EQ(x.rar->FilesProcessed(), 6u);
+}
+
+TEST(UnRarExtract, OverwritePolicies)
+{
+  const std::string old = "old contents";
+  auto prepare = [&](Extraction& x) {
+    WriteFile(x.Out("hello.txt"), old);
+  };
+  {
+    Extraction x("basic.rar");
+    prepare(x);
+    x.rar->OverrideEvent = OR_ALWAYS;
+    x.rar->FileList = {"no such entry"};  // ignored with OR_ALWAYS
+    x.rar->ProcessArchive();
+    EXPECT_EQ(ReadFile(x.Out("hello.txt")), HelloData);
+    EXPECT_TRUE(FileExists(x.Out("dir\\sub\\nested.bin")));
+  }
+  {
+    Extraction x("basic.rar");
+    prepare(x);
+    x.rar->OverrideEvent = OR_NEVER;
+    x.rar->ProcessArchive();
+    EXPECT_TRUE(x.rec.errors.empty());
+    EXPECT_EQ(ReadFile(x.Out("hello.txt")), old);
+    EXPECT_EQ(ReadFile(x.Out("dir\\sub\\nested.bin")), Pattern(100000, 7));
+  }
+  {
+    Extraction x("basic.rar");
+    prepare(x);
+    x.rar->OverrideEvent = OR_EVENT;  // no handler: existing files are kept
+    x.rar->ProcessArchive();
+    EXPECT_EQ(ReadFile(x.Out("hello.txt")), old);
+    EXPECT_TRUE(FileExists(x.Out("dir\\sub\\nested.bin")));
+  }
+  for (bool allow : {false, true}) {
+    Extraction x("basic.rar");
+    prepare(x);
+    x.rar->OverrideEvent = OR_EVENT;
+    std::vector<std::string> asked;
+    x.rar->OnOverride = [&](TUnRar*, const std::string& name, bool& can) {
+      asked.push_back(name);
+      EXPECT_FALSE(can);
+      can = allow;
+    };
+    x.rar->ProcessArchive();
+    EXPECT_EQ(asked, std::vector<std::string>{x.rar->Directory + "\\hello.txt"});
+    EXPECT_EQ(ReadFile(x.Out("hello.txt")), allow ? HelloData : old);
+  }
+}
+
+TEST(UnRarExtract, FileListSelectsTargetsCaseInsensitively)
+{
+  Extraction x("basic.rar");
+  x.rar->Directory = x.out.Path();
+  x.rar->OverrideEvent = OR_NEVER;
+  x.rar->FileList = {x.out.Path() + "\\DIR\\SUB\\NESTED.BIN", x.out.Path() + "\\dir", x.out.Path() + "\\dir\\sub"};
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(ListFiles(x.out.Path()), std::vector<std::string>{x.Out("dir\\sub\\nested.bin")});
+}
+
+TEST(UnRarExtract, TestModeReadsEverythingAndWritesNothing)
+{
+  Extraction x("basic.rar");
+  x.rar->SetMode(UNRAR_LIST);
+  x.rar->OverrideEvent = OR_NEVER;
+  WriteFile(x.Out("hello.txt"), "old");
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(x.rec.headers.size(), 6u);
+  EXPECT_EQ(ListFiles(x.out.Path()).size(), 1u);
+}
+
+TEST(UnRarVolumes, CompleteSetIsJoined)
+{
+  Extraction x("vol.part1.rar");
+  x.rar->CanProgress = true;
+  x.rar->OnProgress = [](TUnRar*, uint32_t, uint32_t, uint32_t, uint32_t) {};
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(ReadFile(x.Out("big.bin")), Pattern(100000, 3));
+  // One file, continued across two volumes: two headers, one counted file.
+  EXPECT_EQ(x.rar->FileCount(), 1u);
+  EXPECT_EQ(x.rar->SizeCount(), 100000u);
+  // Extracting, the library joins the parts inside one file operation.
+  EXPECT_EQ(x.rar->FilesProcessed(), 1u);
+  ASSERT_EQ(x.rec.headers.size(), 1u);
+  EXPECT_TRUE(x.rec.headers[0].ContinuedNext);
+
+  // Listing shows the part in each volume; only the first one is counted.
+  x.rec.headers.clear();
+  x.rar->SetMode(UNRAR_LIST);
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  ASSERT_EQ(x.rec.headers.size(), 1u);
+  EXPECT_TRUE(x.rec.headers[0].ContinuedNext);
+  EXPECT_EQ(x.rar->FileCount(), 1u);
+}
+
+TEST(UnRarVolumes, MissingVolumeNamedByOnVolChange)
+{
+  Extraction x("missing\\vol.part1.rar");
+  std::vector<std::string> asked;
+  x.rar->OnVolChange = [&](TUnRar*, std::string& name, int32_t mode) {
+    asked.push_back(name);
+    EXPECT_EQ(mode, 0);
+    name = Fixture("spare-volume.rar");
+  };
+  x.rar->ProcessArchive();
+  EXPECT_EQ(asked, std::vector<std::string>{Fixture("missing\\vol.part2.rar")});
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(ReadFile(x.Out("big.bin")), Pattern(100000, 3));
+}
+
+TEST(UnRarVolumes, MissingVolumeUnansweredStops)
+{
+  Extraction x("missing\\vol.part1.rar");
+  x.rar->ProcessArchive();
+  ASSERT_EQ(x.rec.errors.size(), 1u);
+  EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("Volumn-Error"), 15));
+  EXPECT_FALSE(FileExists(x.Out("big.bin")));  // the library removes the partial file
+  EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
+}
+
+TEST(UnRarVolumes, NameGivenBackUnchangedIsAskedThreeTimesAtMost)
+{
+  Extraction x("missing\\vol.part1.rar");
+  int asks = 0;
+  x.rar->OnVolChange = [&](TUnRar*, std::string&, int32_t) { ++asks; };
+  x.rar->ProcessArchive();
+  EXPECT_EQ(asks, 3);
+  ASSERT_FALSE(x.rec.errors.empty());
+  EXPECT_EQ(x.rec.errors.back().second, 15);
+}
+
+TEST(UnRarVolumes, OverlongNameFromHandlerIsCutToTheLibraryBuffer)
+{
+  Extraction x("missing\\vol.part1.rar");
+  int asks = 0;
+  x.rar->OnVolChange = [&](TUnRar*, std::string& name, int32_t) {
+    ++asks;
+    name = std::string(5000, 'v');
+  };
+  x.rar->ProcessArchive();
+  EXPECT_GE(asks, 1);
+  ASSERT_FALSE(x.rec.errors.empty());  // the cut name does not exist
+  EXPECT_FALSE(FileExists(x.Out("big.bin")));
+}
+
+TEST(UnRarPassword, PasswordProperty)
+{
+  Extraction x("password.rar");
+  x.rar->Password = "Secret123";
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(ReadFile(x.Out("secret.txt")), "top secret\r\n");
+  ASSERT_EQ(x.rec.headers.size(), 1u);
+  EXPECT_TRUE(x.rec.headers[0].Encrypted);
+}
+
+TEST(UnRarPassword, OnPasswordSuppliesItAndStatusNamesIt)
+{
+  Extraction x("password.rar");
+  int asked = 0;
+  x.rar->OnPassword = [&](TUnRar*, std::string& pw) {
+    ++asked;
+    EXPECT_EQ(pw, "");
+    pw = "Secret123";
+  };
+  x.rar->ProcessArchive();
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(ReadFile(x.Out("secret.txt")), "top secret\r\n");
+  EXPECT_EQ(x.rec.Only("status:ONPASSWORD"),
+            std::vector<std::string>{"status:ONPASSWORD:Le mot de passe utilis\xE9 est : Secret123"});
+}
+
+TEST(UnRarPassword, NoPasswordAndWrongPasswordAreReported)
+{
+  {
+    Extraction x("password.rar");
+    x.rar->ProcessArchive();
+    ASSERT_GE(x.rec.errors.size(), 2u);
+    EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("Pas de mot de passe!"), 0));
+    EXPECT_NE(x.rec.errors[1].second, 0);  // the library's failure code follows
+    EXPECT_FALSE(FileExists(x.Out("secret.txt")));
+  }
+  {
+    Extraction x("password.rar");
+    x.rar->Password = "wrong";
+    x.rar->ProcessArchive();
+    ASSERT_EQ(x.rec.errors.size(), 1u);
+    EXPECT_EQ(x.rec.errors[0].second, 24);
+    EXPECT_EQ(x.rec.errors[0].first, "Erreur inconnue (code 24)");
+    EXPECT_FALSE(FileExists(x.Out("secret.txt")));
+  }
+}
+
+TEST(UnRarPassword, LongPasswordIsCutToTheBuffer)
+{
+  TUnRar rar(nullptr);
+  rar.OnPassword = [](TUnRar*, std::string& pw) { pw = "0123456789ABCDEF"; };
+  char buffer[16];
+  memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(rar.HandleCallback(UCM_NEEDPASSWORD, reinterpret_cast<LPARAM>(buffer), 8), 0);
+  EXPECT_STREQ(buffer, "0123456");
+  EXPECT_EQ(std::string(buffer + 8, 8), std::string(8, '#'));
+}
+
+TEST(UnRarDamage, CorruptDataIsReported)
+{
+  Extraction x("damaged.rar");
+  x.rar->ProcessArchive();
+  ASSERT_FALSE(x.rec.errors.empty());
+  EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("donn\xE9" "es corrompues"), 12));
+  EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
+}
+
+TEST(UnRarDamage, MissingArchiveAndNonArchiveAreReported)
+{
+  {
+    Extraction x("no-such-archive.rar");
+    x.rar->ProcessArchive();
+    EXPECT_EQ(x.rec.events,
+              (std::vector<std::string>{"status:ONBEFOREOPEN", "status:ONOPEN", "error:15", "status:AFTERCLOSE"}));
+  }
+  {
+    Extraction x("basic.rar");
+    const std::string notRar = x.out / "not-a-rar.rar";
+    WriteFile(notRar, std::string(4096, 'x'));
+    x.rar->FileName = notRar;
+    x.rar->ProcessArchive();
+    ASSERT_EQ(x.rec.errors.size(), 1u);
+    EXPECT_EQ(x.rec.errors[0].second, 13);
+  }
+}
+
+TEST(UnRarStop, StopFromHeaderHandlerEndsTheRunAfterClosing)
+{
+  Extraction x("basic.rar");
+  x.rar->OnFileProcessing = [&](TUnRar* sender, const TUnRarHeaderData& h, int32_t) {
+    x.rec.events.push_back("header:" + h.FileName);
+    sender->StopProcessing = true;
+  };
+  x.rar->ProcessArchive();
+  EXPECT_EQ(x.rec.Only("header:").size(), 1u);
+  EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
+  EXPECT_TRUE(ListFiles(x.out.Path()).empty());
+  // The next run starts afresh.
+  x.rar->OnFileProcessing = nullptr;
+  x.rar->ProcessArchive();
+  EXPECT_EQ(ListFiles(x.out.Path()).size(), 3u);
+}
+
+TEST(UnRarStop, StopDuringCountingPassEndsBeforeTheMainPass)
+{
+  Extraction x("basic.rar");
+  x.rar->CanProgress = true;
+  x.rar->OnRarStatus = [&](TUnRar* sender, const std::string&, TRarStatus s) {
+    x.rec.events.push_back("status:" + std::to_string(s));
+    if (s == RAR_ONOPEN)
+      sender->StopProcessing = true;
+  };
+  x.rar->ProcessArchive();
+  EXPECT_EQ(x.rec.events, (std::vector<std::string>{"status:1", "status:0", "status:2"}));
+}
+
+TEST(UnRarStop, HandlerExceptionsLeaveAfterTheArchiveIsClosed)
+{
+  {
+    Extraction x("basic.rar");
+    x.rar->OnFileProcessing = [](TUnRar*, const TUnRarHeaderData&, int32_t) { throw std::runtime_error("header"); };
+    EXPECT_THROW(x.rar->ProcessArchive(), std::runtime_error);
+    EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
+  }
+  {
+    // Thrown inside a library callback: it must not cross the library.
+    Extraction x("password.rar");
+    x.rar->OnPassword = [](TUnRar*, std::string&) { throw std::runtime_error("password"); };
+    EXPECT_THROW(x.rar->ProcessArchive(), std::runtime_error);
+    EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
+    x.rar->OnPassword = nullptr;
+    x.rar->Password = "Secret123";
+    x.rar->ProcessArchive();
+    EXPECT_EQ(ReadFile(x.Out("secret.txt")), "top secret\r\n");
+  }
+}
