@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every tree and runs every test:
 #  - the Windows (i686) build's tests under Wine, including the engine DLL checks,
+#  - the end-to-end run of quarn.exe under Wine + Xvfb (tests/e2e),
 #  - the Windows x86_64 build (built, not run),
 #  - the native zip engine tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #  - a short libFuzzer run over the zip reader (QUARN_FUZZ_SECONDS, default 60).
@@ -37,6 +38,23 @@ run_ctest() {  # name build-dir
 
 echo "== Windows i686: build, then tests under Wine"
 if scripts/build.sh i686; then run_ctest i686 build/i686; else fail "i686 build"; fi
+
+echo "== Windows i686: end to end, the real program under Wine + Xvfb"
+if [ -f build/i686/bin/quarn.exe ]; then
+  if tests/e2e/run-e2e.sh build/i686 >"$logs/e2e.log" 2>&1; then :; fi
+  grep -E '^(PASS|FAIL|SKIP)' "$logs/e2e.log" | grep -v '^PASS' >&2 || true
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$logs/e2e.log" | tail -n 1)
+  if [ -n "$line" ]; then
+    echo "e2e: $line"
+    passed=$((passed + $(sed -E 's/^([0-9]+) passed.*/\1/' <<<"$line")))
+    failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
+  else
+    tail -n 20 "$logs/e2e.log" >&2
+    fail "the end-to-end run printed no summary"
+  fi
+else
+  fail "no quarn.exe to run end to end"
+fi
 
 echo "== Windows x86_64: build"
 if scripts/build.sh x86_64; then passed=$((passed + 1)); else fail "x86_64 build"; fi

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "ShellTestSupport.h"
+#include "rar/RarTestSupport.h"
 
 namespace {
 
@@ -62,6 +63,19 @@ TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
   EXPECT_NE(report.find((t / "e.7z") + ": "), std::string::npos) << report;
   EXPECT_EQ(report.find(t / "b.rar"), std::string::npos) << report;
   EXPECT_EQ(report.find(t / "c.7z"), std::string::npos) << report;
+}
+
+TEST(ShellArchives, ARarVolumeSetIsExtractedFromItsFirstPart) {
+  Tree t;
+  CreateDirectoryA((t / "out").c_str(), nullptr);
+  CopyInto(RarFixture("vol.part1.rar"), t / "vol.part1.rar");
+  CopyInto(RarFixture("vol.part2.rar"), t / "vol.part2.rar");
+  Shell s;
+  SetWindowTextA(s->Edit1, (t / "out").c_str());
+  s->AddPathToList(s->ListView1, t / "vol.part1.rar", TForm1::TIconRule::Archive);
+  s->BitBtn1Click();
+  EXPECT_TRUE(s.UI->Boxes.empty()) << s.UI->Boxes[0].Text;
+  EXPECT_EQ(ReadWholeFile(t / "out\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
 }
 
 // Without the engine DLLs beside the program: a RAR archive is reported and
