@@ -31,7 +31,7 @@ count_ctest() {
 run_ctest() {  # name build-dir
   local log="$logs/$1.log"
   ctest --test-dir "$2" -j2 --output-on-failure >"$log" 2>&1
-  grep -E '(Failed|Not Run|Timeout|\*\*\*)' "$log" | grep -v '^ *[0-9]*% tests' >&2 || true
+  grep -E '\*\*\*(Failed|Timeout|Exception)|Not Run' "$log" >&2 || true
   grep -E '% tests passed' "$log" | tail -n 1
   count_ctest "$log"
 }
