@@ -347,7 +347,7 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == Label1 || reinterpret_cast<HWND>(lParam) == Label2)
-        return PageBackground(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
       break;
     case WM_SETCURSOR:
       if (FBusy) {
@@ -420,21 +420,6 @@ void TForm1::OnContextMenu(HWND From, int X, int Y) {
     Y = r.top;
   }
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, X, Y, 0, FHandle, nullptr);
-}
-
-// A label on a page shows the page's own background: the page control paints
-// the part under the label into the label's DC, and the label draws its text
-// transparently on it (themed pages are not button-face grey).
-LRESULT TForm1::PageBackground(HDC Dc, HWND Label) {
-  RECT r;
-  GetWindowRect(Label, &r);
-  MapWindowPoints(nullptr, PageControl1, reinterpret_cast<POINT*>(&r), 2);
-  POINT old;
-  SetWindowOrgEx(Dc, r.left, r.top, &old);
-  SendMessageA(PageControl1, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(Dc), PRF_CLIENT);
-  SetWindowOrgEx(Dc, old.x, old.y, nullptr);
-  SetBkMode(Dc, TRANSPARENT);
-  return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
 }
 
 // ---- start, activation, close ----

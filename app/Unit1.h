@@ -131,7 +131,6 @@ class TForm1 {
   void EndBusy();
   void ShowUnzipReport();
   void ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems);
-  LRESULT PageBackground(HDC Dc, HWND Label);
   void ApplyStoredPosition();
 
   // Owner of the archive components the per-archive steps create.

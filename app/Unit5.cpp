@@ -106,6 +106,10 @@ LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
       if (header->hwndFrom == PageControl1 && header->code == TCN_SELCHANGE) PageControl1Change();
       return 0;
     }
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lParam) == Label1)
+        return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), Label1);
+      break;
     case WM_CLOSE:
       Close();
       return 0;

@@ -15,3 +15,15 @@ HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, 
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
   return child;
 }
+
+LRESULT PageBackground(HWND PageControl, HDC Dc, HWND Label) {
+  RECT r;
+  GetWindowRect(Label, &r);
+  MapWindowPoints(nullptr, PageControl, reinterpret_cast<POINT*>(&r), 2);
+  POINT old;
+  SetWindowOrgEx(Dc, r.left, r.top, &old);
+  SendMessageA(PageControl, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(Dc), PRF_CLIENT);
+  SetWindowOrgEx(Dc, old.x, old.y, nullptr);
+  SetBkMode(Dc, TRANSPARENT);
+  return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}

@@ -14,6 +14,12 @@ int WindowsMajorVersion();
 HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, const char* Text, DWORD Style,
                  int Id);
 
+// Answers WM_CTLCOLORSTATIC for a label standing on a page of PageControl:
+// the page control paints the part under the label into the label's DC, and
+// the label draws its text transparently on it (themed pages are not
+// button-face grey). Returns the brush to answer with.
+LRESULT PageBackground(HWND PageControl, HDC Dc, HWND Label);
+
 // The window procedure of a class whose windows belong to objects of type T.
 // The object is the creation parameter; it is remembered at WM_NCCREATE and
 // told its handle (T::AttachHandle), and every message then goes to
