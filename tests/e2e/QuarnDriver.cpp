@@ -544,6 +544,72 @@ void UnzipOtherKind(const char* kind, const std::string& archive, const std::str
   base = base.substr(0, base.rfind('.'));
   ExpectTree(source, JoinPath(out, base));
 }
+// All three kinds in one walk, with a damaged archive of each engine's kind
+// and a RAR volume set: the good ones land in their folders, the damaged ones
+// are named in one report after the walk, which went on past them.
+void UnzipAllKinds() {
+  if (!g.kinds.count("7z") || !g.kinds.count("rar")) SkipCase("7z and RAR extraction are not enabled for this run");
+  QuarnApp app(g.exe);
+  app.Start();
+  const std::string out = S("out\\all");
+  RemoveTree(out);
+  const std::string zip = S("arch\\nested2.zip"), rar = S("arch\\rarred.rar"), sev = S("arch\\seven.7z");
+  const std::string badRar = S("arch\\rar-broken.rar"), bad7z = S("arch\\seven-broken.7z");
+  const std::string volume = S("arch\\spread.part1.rar");
+  app.Drop({badRar, zip, bad7z, rar, volume, sev});
+  ExpectCaptions(app, IDC_LISTVIEW1, {badRar, zip, bad7z, rar, volume, sev}, "six archives dropped");
+  ChooseDestination(app, out);
+  app.Click(IDC_BITBTN1);
+  HWND report = app.WaitMessageBox(60000, "the report after the walk");
+  const std::string text = app.BoxText(report);
+  app.CloseBox(report);
+  Check(text.find(badRar + ": ") != std::string::npos, "the report does not name %s: \"%s\"", badRar.c_str(),
+        Visible(text).c_str());
+  Check(text.find(bad7z + ": ") != std::string::npos, "the report does not name %s: \"%s\"", bad7z.c_str(),
+        Visible(text).c_str());
+  for (const std::string& fine : {zip, rar, volume, sev})
+    Check(text.find(fine + ":") == std::string::npos, "the report names %s, which extracted fine", fine.c_str());
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of six archives");
+  ExpectNoBox(app, "after the report");
+  ExpectTree(S("src\\nested2"), JoinPath(out, "nested2"));
+  ExpectTree(S("src\\nested2"), JoinPath(out, "rarred"));
+  ExpectTree(S("src\\nested1"), JoinPath(out, "seven"));
+  ExpectTree(S("src\\volume"), JoinPath(out, "spread.part1"));
+}
+
+// A copy of quarn.exe without the engine DLLs beside it: the RAR archive is
+// reported and the walk goes on; the 7z archive ends the walk with the error
+// box; both are named in the report.
+void UnzipWithoutEngines() {
+  const std::string alone = S("alone\\quarn.exe");
+  CreateDirectoryA(S("alone").c_str(), nullptr);
+  Require(CopyFileA(g.exe.c_str(), alone.c_str(), FALSE) != 0, "cannot copy quarn.exe to %s", alone.c_str());
+  Require(!FileExists(S("alone\\7za.dll")) && !FileExists(S("alone\\unrar.dll")), "engine DLLs beside the copy");
+  QuarnApp app(alone);
+  app.Start();
+  const std::string out = S("out\\alone");
+  RemoveTree(out);
+  const std::string rar = S("arch\\rarred.rar"), sev = S("arch\\seven.7z"), after = S("arch\\after.zip");
+  app.Drop({rar, sev, after});
+  ChooseDestination(app, out);
+  app.Click(IDC_BITBTN1);
+  HWND box = app.WaitMessageBox(30000, "the Unzip error for the 7z archive");
+  const std::string text = app.BoxText(box);
+  app.CloseBox(box);
+  const std::string want = "Can't extract files from " + sev + " .\r\nPlease try again .";
+  Check(text == want, "error box says \"%s\", expected \"%s\"", Visible(text).c_str(), Visible(want).c_str());
+  HWND report = app.WaitMessageBox(30000, "the report after the walk");
+  const std::string reportText = app.BoxText(report);
+  app.CloseBox(report);
+  Check(reportText.find(rar + ": UnRar.Dll not loaded") != std::string::npos,
+        "the report does not say that unrar.dll is missing: \"%s\"", Visible(reportText).c_str());
+  Check(reportText.find(sev + ": Could not load CreateObject function from 7za.dll") != std::string::npos,
+        "the report does not say that 7za.dll is missing: \"%s\"", Visible(reportText).c_str());
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip without engines");
+  Check(DirExists(JoinPath(out, "rarred")), "the RAR archive's (empty) output folder is missing");
+  Check(!DirExists(JoinPath(out, "after")), "the zip after the 7z archive was extracted");
+}
+
 void Unzip7z() { UnzipOtherKind("7z", S("arch\\seven.7z"), S("src\\nested1")); }
 void UnzipRar() { UnzipOtherKind("rar", S("arch\\rarred.rar"), S("src\\nested2")); }
 
@@ -822,6 +888,8 @@ int main(int argc, char** argv) {
       {"unzip_failure_names_archive", UnzipFailureNamesArchive},
       {"unzip_7z", Unzip7z},
       {"unzip_rar", UnzipRar},
+      {"unzip_all_kinds", UnzipAllKinds},
+      {"unzip_without_engines", UnzipWithoutEngines},
       {"zip_files_from_dialog", ZipFilesFromDialog},
       {"zip_empty_list_message", ZipEmptyListMessage},
       {"zip_existing_name_new_name", ZipExistingNameNewName},

@@ -47,6 +47,17 @@ def run(cmd, cwd):
     subprocess.run(cmd, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
 
+def damage(path):
+    """Flips bytes in the middle of an archive's packed data."""
+    size = os.path.getsize(path)
+    with open(path, 'r+b') as f:
+        for offset in (size // 2, size // 2 + 1, size // 2 + 7):
+            f.seek(offset)
+            b = f.read(1)[0]
+            f.seek(offset)
+            f.write(bytes([b ^ 0x5A]))
+
+
 def make_fixtures(scratch):
     rng = random.Random(20240601)
     src = os.path.join(scratch, 'src')
@@ -108,8 +119,18 @@ def make_fixtures(scratch):
 
     if shutil.which('7z'):
         run(['7z', 'a', '-bd', '-y', os.path.join(arch, 'seven.7z'), '.'], n1)
+        # A 7z whose packed data are damaged in the middle (not solid, so the
+        # damage hits one item and the rest extract).
+        run(['7z', 'a', '-bd', '-y', '-ms=off', os.path.join(arch, 'seven-broken.7z'), '.'], n2)
+        damage(os.path.join(arch, 'seven-broken.7z'))
     if shutil.which('rar'):
         run(['rar', 'a', '-r', '-idq', '-y', os.path.join(arch, 'rarred.rar'), '*'], n2)
+        shutil.copy(os.path.join(arch, 'rarred.rar'), os.path.join(arch, 'rar-broken.rar'))
+        damage(os.path.join(arch, 'rar-broken.rar'))
+        # A volume set: only its first part is listed, the rest follows.
+        vol = os.path.join(src, 'volume')
+        write(os.path.join(vol, 'spread.bin'), bytes(rng.getrandbits(8) for _ in range(90 * 1024)))
+        run(['rar', 'a', '-m0', '-v40k', '-idq', '-y', os.path.join(arch, 'spread.rar'), '*'], vol)
 
     drop = os.path.join(scratch, 'drop')
     os.makedirs(drop, exist_ok=True)
