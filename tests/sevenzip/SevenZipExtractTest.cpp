@@ -318,7 +318,7 @@ TEST_F(SevenZipExtract, HostileNamesStayInsideTheBaseFolder) {
 
 TEST_F(SevenZipExtract, ArchiveLargerThan4GiB) {
   if (!Exists(Fixture(L"large.7z")))
-    GTEST_SKIP() << "large.7z not made (run the fixtures with QUARN_7Z_LARGE=1)";
+    GTEST_SKIP() << "large.7z not made: the fixtures ran without QUARN_7Z_LARGE=1, or the disk had no room for it";
   // Only the small item after the 4.1 GiB one: its data and the archive's
   // headers lie beyond 4 GiB.
   sz->SelectedItems.Add(L"tail.txt");
