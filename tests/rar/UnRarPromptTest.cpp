@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <functional>
 
 #include "RarTestSupport.h"
@@ -53,10 +55,30 @@ std::string Text(HWND w)
   return buf;
 }
 
+BOOL CALLBACK MatchPrompt(HWND w, LPARAM found)
+{
+  char name[64] = {0};
+  GetClassNameA(w, name, sizeof name);
+  if (strcmp(name, UnRarPromptClassName) != 0)
+    return TRUE;
+  *reinterpret_cast<HWND*>(found) = w;
+  return FALSE;
+}
+
+// The prompt dialog of this test, which runs on this thread. Other test
+// programs running at the same time show prompts of their own on the same
+// Wine desktop, so a look-up by class alone could find theirs.
+HWND OwnPrompt()
+{
+  HWND found = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), MatchPrompt, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 void CALLBACK DriveTimer(HWND, UINT, UINT_PTR, DWORD)
 {
   Driver* d = ActiveDriver;
-  HWND dlg = FindWindowA(UnRarPromptClassName, nullptr);
+  HWND dlg = OwnPrompt();
   if (d == nullptr || dlg == nullptr || !IsWindowVisible(dlg))
     return;
   // The same window must not be answered twice while it closes.
@@ -138,7 +160,7 @@ TEST(UnRarPrompt, PasswordDialogLayoutAndMasking)
   // Centred on the screen.
   const int cx = (d.seen.window.left + d.seen.window.right) / 2;
   EXPECT_NEAR(cx, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
-  EXPECT_EQ(FindWindowA(UnRarPromptClassName, nullptr), nullptr);  // released afterwards
+  EXPECT_EQ(OwnPrompt(), nullptr);  // released afterwards
 }
 
 TEST(UnRarPrompt, PasswordDialogCancelAndFrameStillYieldTheText)
