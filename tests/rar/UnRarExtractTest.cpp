@@ -344,6 +344,15 @@ TEST(UnRarDamage, CorruptDataIsReported)
   EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
 }
 
+TEST(UnRarDamage, ABrokenFileHeaderIsReportedAsSuch)
+{
+  Extraction x("badheader.rar");
+  x.rar->ProcessArchive();
+  ASSERT_FALSE(x.rec.errors.empty());
+  EXPECT_EQ(x.rec.errors.back(), std::make_pair(std::string("Ent\xEAte de fichier corrompu"), 12));
+  EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
+}
+
 TEST(UnRarDamage, MissingArchiveAndNonArchiveAreReported)
 {
   {

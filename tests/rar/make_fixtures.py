@@ -124,6 +124,15 @@ def main():
                                   buf[b[3]:b[3] + b[4]] == b"dir/sub/nested.bin"][0]
     buf[header_end + 5000] ^= 0xFF
     open(os.path.join(out, "damaged.rar"), "wb").write(bytes(buf))
+    # A broken file header: the second file block's size reads as 0, so the
+    # library stops reading headers there with a header error. Made without
+    # the quick-open record, whose copies of the headers would stand in for it.
+    run_rar(["a", "-r", "-m0", "-qo-", "-idq", os.path.join(out, "noqo.rar"), "."], src)
+    buf = bytearray(open(os.path.join(out, "noqo.rar"), "rb").read())
+    os.remove(os.path.join(out, "noqo.rar"))
+    start = [b for b in rar5_blocks(bytes(buf)) if b[2] == 2][1][0]
+    buf[start + 4] = 0
+    open(os.path.join(out, "badheader.rar"), "wb").write(bytes(buf))
     # A compressible file packed with the best method.
     write(os.path.join(stage, "best", "text.txt"), b"Quarn compresse ce texte. " * 4000)
     run_rar(["a", "-m5", "-idq", os.path.join(out, "best.rar"), "text.txt"], os.path.join(stage, "best"))
