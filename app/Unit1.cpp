@@ -118,27 +118,12 @@ std::string ExceptionText(const std::exception& e) {
 
 TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI)
     : FApplication(Application), FUI(std::move(UI)) {
-  static bool registered = false;
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  if (!registered) {
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES |
-                                                ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&icc);
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ObjectWindowProc<TForm1>;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUARN));
-    wc.lpszClassName = QUARN_MAIN_CLASS;
-    RegisterClassExA(&wc);
-    registered = true;
-  }
-  HDC screen = GetDC(nullptr);
-  FDpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  if (FDpi <= 0) FDpi = 96;
+  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES |
+                                              ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+  RegisterWindowClass(QUARN_MAIN_CLASS, ObjectWindowProc<TForm1>, LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUARN)));
+  FDpi = ScreenDpi();
 
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;

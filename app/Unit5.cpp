@@ -52,23 +52,9 @@ const char* const TForm5::HelpText =
     "Make life easier and unzip with Quarn.";
 
 TForm5::TForm5(HWND Owner) : FOwner(Owner) {
-  static bool registered = false;
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  if (!registered) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ObjectWindowProc<TForm5>;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = QUARN_HELP_CLASS;
-    RegisterClassExA(&wc);
-    registered = true;
-  }
-  HDC screen = GetDC(nullptr);
-  FDpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  if (FDpi <= 0) FDpi = 96;
+  RegisterWindowClass(QUARN_HELP_CLASS, ObjectWindowProc<TForm5>, nullptr);
+  FDpi = ScreenDpi();
 
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;

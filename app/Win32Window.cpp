@@ -1,5 +1,8 @@
 #include "Win32Window.h"
 
+#include <set>
+#include <string>
+
 int WindowsMajorVersion() {
   OSVERSIONINFOA info = {};
   info.dwOSVersionInfoSize = sizeof info;  // 148 bytes
@@ -26,4 +29,25 @@ LRESULT PageBackground(HWND PageControl, HDC Dc, HWND Label) {
   SetWindowOrgEx(Dc, old.x, old.y, nullptr);
   SetBkMode(Dc, TRANSPARENT);
   return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}
+
+void RegisterWindowClass(const char* ClassName, WNDPROC Procedure, HICON Icon) {
+  static std::set<std::string> registered;
+  if (!registered.insert(ClassName).second) return;
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = Procedure;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.hIcon = Icon;
+  wc.lpszClassName = ClassName;
+  RegisterClassExA(&wc);
+}
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
 }

@@ -10,6 +10,13 @@
 // The major version of Windows (6 from Vista on); 0 when it cannot be read.
 int WindowsMajorVersion();
 
+// Registers a window class of this program once (later calls do nothing):
+// arrow cursor, button-face background, the given procedure and icon.
+void RegisterWindowClass(const char* ClassName, WNDPROC Procedure, HICON Icon);
+
+// The screen's dots per inch (96 when it cannot be read).
+int ScreenDpi();
+
 // A child control of Parent with the given font, placed later.
 HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, const char* Text, DWORD Style,
                  int Id);

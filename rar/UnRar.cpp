@@ -265,7 +265,7 @@ void TUnRar::ProcessArchive()
     std::vector<char>().swap(FCommentBuffer);
     return;
   }
-  try {
+  ClosingAfter([&] {
     if (OpenArchive() && !StopProcessing) {
       UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
       if (!Password.empty())
@@ -288,9 +288,16 @@ void TUnRar::ProcessArchive()
           break;
       }
     }
+  });
+}
+
+// Runs Body and closes the archive afterwards, on every path; when Body
+// raises, its exception is the one that leaves.
+void TUnRar::ClosingAfter(const std::function<void()>& Body)
+{
+  try {
+    Body();
   } catch (...) {
-    // The archive is closed on every path; the first exception is the one
-    // that leaves.
     try {
       CloseArchive();
     } catch (...) {
@@ -314,7 +321,7 @@ void TUnRar::CountFiles()
     std::vector<char>().swap(FCommentBuffer);
     return;
   }
-  try {
+  ClosingAfter([&] {
     if (OpenArchive() && !StopProcessing) {
       UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
       if (!Password.empty())
@@ -334,14 +341,7 @@ void TUnRar::CountFiles()
           break;
       }
     }
-  } catch (...) {
-    try {
-      CloseArchive();
-    } catch (...) {
-    }
-    throw;
-  }
-  CloseArchive();
+  });
 }
 
 void TUnRar::HandleHeader(int r)
