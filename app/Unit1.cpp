@@ -206,16 +206,8 @@ void TForm1::CreateControls() {
   // The page control and the controls of its two pages.
   PageControl1 = child(0, WC_TABCONTROLA, "", WS_VISIBLE | WS_TABSTOP, IDC_PAGECONTROL1);
   Place(PageControl1, 207, 8, 318, 386);
-  TCITEMA tab = {};
-  tab.mask = TCIF_TEXT;
-  tab.pszText = const_cast<char*>(kArchivesPage);
-  SendMessageA(PageControl1, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&tab));
-  tab.pszText = const_cast<char*>(kFilesPage);
-  SendMessageA(PageControl1, TCM_INSERTITEMA, 1, reinterpret_cast<LPARAM>(&tab));
-  RECT area = {0, 0, Scale(318), Scale(386)};
-  SendMessageA(PageControl1, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-  OffsetRect(&area, Scale(207), Scale(8));
-  FPageArea = area;
+  const RECT bounds = {Scale(207), Scale(8), Scale(207 + 318), Scale(8 + 386)};
+  FPageArea = AddTwoPages(PageControl1, kArchivesPage, kFilesPage, bounds);
 
   FImageList = ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, 4, 0);
   const int listIcons[4] = {IDI_LIST_ZIP, IDI_LIST_RAR, IDI_LIST_FILE, IDI_LIST_7Z};

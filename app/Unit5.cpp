@@ -119,15 +119,7 @@ void TForm5::FormCreate() {
 
   PageControl1 = child(0, WC_TABCONTROLA, "", WS_VISIBLE | WS_TABSTOP, IDC_FORM5_PAGECONTROL1);
   SetWindowPos(PageControl1, nullptr, 0, 0, Scale(385), Scale(330), SWP_NOZORDER);
-  TCITEMA tab = {};
-  tab.mask = TCIF_TEXT;
-  tab.pszText = const_cast<char*>(kHelpPage);
-  SendMessageA(PageControl1, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&tab));
-  tab.pszText = const_cast<char*>(kLicensePage);
-  SendMessageA(PageControl1, TCM_INSERTITEMA, 1, reinterpret_cast<LPARAM>(&tab));
-  RECT area = {0, 0, Scale(385), Scale(330)};
-  SendMessageA(PageControl1, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-  FPageArea = area;
+  FPageArea = AddTwoPages(PageControl1, kHelpPage, kLicensePage, RECT{0, 0, Scale(385), Scale(330)});
 
   // The help text, in a label sized to it.
   Label1 = child(0, "STATIC", HelpText, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, IDC_FORM5_LABEL1);

@@ -1,5 +1,7 @@
 #include "Win32Window.h"
 
+#include <commctrl.h>
+
 #include <set>
 #include <string>
 
@@ -50,4 +52,17 @@ int ScreenDpi() {
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
   return dpi > 0 ? dpi : 96;
+}
+
+RECT AddTwoPages(HWND Tabs, const char* First, const char* Second, const RECT& Bounds) {
+  TCITEMA tab = {};
+  tab.mask = TCIF_TEXT;
+  tab.pszText = const_cast<char*>(First);
+  SendMessageA(Tabs, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&tab));
+  tab.pszText = const_cast<char*>(Second);
+  SendMessageA(Tabs, TCM_INSERTITEMA, 1, reinterpret_cast<LPARAM>(&tab));
+  RECT area = {0, 0, Bounds.right - Bounds.left, Bounds.bottom - Bounds.top};
+  SendMessageA(Tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  OffsetRect(&area, Bounds.left, Bounds.top);
+  return area;
 }

@@ -21,6 +21,11 @@ int ScreenDpi();
 HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, const char* Text, DWORD Style,
                  int Id);
 
+// Gives a tab control its two pages and returns the area the pages' controls
+// stand in, in the coordinates of the tab control's parent. Bounds is the tab
+// control's own place there.
+RECT AddTwoPages(HWND Tabs, const char* First, const char* Second, const RECT& Bounds);
+
 // Answers WM_CTLCOLORSTATIC for a label standing on a page of PageControl:
 // the page control paints the part under the label into the label's DC, and
 // the label draws its text transparently on it (themed pages are not

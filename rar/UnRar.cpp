@@ -260,16 +260,8 @@ void TUnRar::ProcessArchive()
   FAskCount = 0;
   if (CanProgress)
     CountFiles();
-  PrepareOpenRecord(FMode == UNRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);
-  if (StopProcessing) {
-    std::vector<char>().swap(FCommentBuffer);
-    return;
-  }
-  ClosingAfter([&] {
-    if (OpenArchive() && !StopProcessing) {
-      UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
-      if (!Password.empty())
-        UnRarLib.RARSetPassword(FHandle, &Password[0]);
+  WalkArchive(FMode == UNRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT, [&] {
+    {
       for (;;) {
         const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
         RethrowPending();
@@ -291,12 +283,24 @@ void TUnRar::ProcessArchive()
   });
 }
 
-// Runs Body and closes the archive afterwards, on every path; when Body
-// raises, its exception is the one that leaves.
-void TUnRar::ClosingAfter(const std::function<void()>& Body)
+// Opens the archive in Mode, hands the library this component's callback and
+// password, runs Walk over its headers, and closes the archive on every path;
+// when Walk raises, its exception is the one that leaves. Nothing runs when a
+// handler stopped processing before the open or right after it.
+void TUnRar::WalkArchive(int Mode, const std::function<void()>& Walk)
 {
+  PrepareOpenRecord(Mode);
+  if (StopProcessing) {
+    std::vector<char>().swap(FCommentBuffer);
+    return;
+  }
   try {
-    Body();
+    if (OpenArchive() && !StopProcessing) {
+      UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
+      if (!Password.empty())
+        UnRarLib.RARSetPassword(FHandle, &Password[0]);
+      Walk();
+    }
   } catch (...) {
     try {
       CloseArchive();
@@ -316,16 +320,8 @@ void TUnRar::CountFiles()
   CurrentUnRar = this;
   FFileCount = 0;
   FSizeCount = 0;
-  PrepareOpenRecord(RAR_OM_EXTRACT);
-  if (StopProcessing) {
-    std::vector<char>().swap(FCommentBuffer);
-    return;
-  }
-  ClosingAfter([&] {
-    if (OpenArchive() && !StopProcessing) {
-      UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
-      if (!Password.empty())
-        UnRarLib.RARSetPassword(FHandle, &Password[0]);
+  WalkArchive(RAR_OM_EXTRACT, [&] {
+    {
       for (;;) {
         const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
         RethrowPending();

@@ -129,7 +129,7 @@ class TUnRar : public TComponent {
   void PrepareOpenRecord(unsigned int OpenMode);
   bool OpenArchive();
   void CloseArchive();
-  void ClosingAfter(const std::function<void()>& Body);
+  void WalkArchive(int Mode, const std::function<void()>& Walk);
   void HandleHeader(int r);
   void TranslateHeader();
   int ProcessFile(int Operation);
