@@ -261,7 +261,6 @@ void TUnRar::ProcessArchive()
   if (CanProgress)
     CountFiles();
   WalkArchive(FMode == UNRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT, [&] {
-    {
       for (;;) {
         const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
         RethrowPending();
@@ -279,7 +278,6 @@ void TUnRar::ProcessArchive()
         if (StopProcessing || c != ERAR_SUCCESS)
           break;
       }
-    }
   });
 }
 
@@ -321,7 +319,6 @@ void TUnRar::CountFiles()
   FFileCount = 0;
   FSizeCount = 0;
   WalkArchive(RAR_OM_EXTRACT, [&] {
-    {
       for (;;) {
         const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
         RethrowPending();
@@ -336,7 +333,6 @@ void TUnRar::CountFiles()
         if (StopProcessing || c != ERAR_SUCCESS)
           break;
       }
-    }
   });
 }
 
