@@ -51,8 +51,7 @@ std::string OutputFolderOf(const std::string& Destination, const std::string& Ar
 std::string SafeMemberPath(const std::string& Name) {
   std::string rest = Name;
   // A drive at the start ("C:" or "C:\") is no folder of the archive.
-  if (rest.size() >= 2 && rest[1] == ':' &&
-      ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
+  if (rest.size() >= 2 && rest[1] == ':' && ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
     rest.erase(0, 2);
   std::string result;
   for (std::string part : SplitPath(rest)) {
@@ -69,4 +68,3 @@ std::string GenericErrorText(const std::string& Message) {
   if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
   return Message;
 }
-

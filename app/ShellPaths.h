@@ -30,4 +30,3 @@ std::string SafeMemberPath(const std::string& Name);
 // The text of the program's generic error box: the message, with a full stop
 // appended when its last character sorts after ".".
 std::string GenericErrorText(const std::string& Message);
-

@@ -85,14 +85,12 @@ void ForceDirectories(const std::string& folder) {
   CreateDirectoryA(path.c_str(), nullptr);
 }
 
-
 // Reads a REG_DWORD value; false when it is missing or of another type.
 bool ReadDword(HKEY key, const char* name, int& value) {
   DWORD type = 0;
   DWORD data = 0;
   DWORD size = sizeof data;
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS)
-    return false;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS) return false;
   if (type != REG_DWORD || size != sizeof data) return false;
   value = static_cast<int>(data);
   return true;
@@ -116,11 +114,10 @@ std::string ExceptionText(const std::exception& e) {
 
 // ---- creation ----
 
-TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI)
-    : FApplication(Application), FUI(std::move(UI)) {
+TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI) : FApplication(Application), FUI(std::move(UI)) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES |
-                                              ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX icc = {sizeof icc,
+                              ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
   RegisterWindowClass(QUARN_MAIN_CLASS, ObjectWindowProc<TForm1>, LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUARN)));
   FDpi = ScreenDpi();
@@ -129,9 +126,9 @@ TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI)
   const DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
   RECT r = {0, 0, Scale(531), Scale(419)};
   AdjustWindowRectEx(&r, style, FALSE, exStyle);
-  FHandle = CreateWindowExA(exStyle, QUARN_MAIN_CLASS, kCaption, style, Scale(kDefaultPosition),
-                            Scale(kDefaultPosition), r.right - r.left, r.bottom - r.top, Application,
-                            nullptr, instance, this);
+  FHandle =
+      CreateWindowExA(exStyle, QUARN_MAIN_CLASS, kCaption, style, Scale(kDefaultPosition), Scale(kDefaultPosition),
+                      r.right - r.left, r.bottom - r.top, Application, nullptr, instance, this);
   if (FHandle == nullptr)
     throw Exception(Format("Cannot create the main window (error %lu).", static_cast<unsigned long>(GetLastError())));
 }
@@ -171,7 +168,6 @@ void TForm1::CreateControls() {
     return CreateChild(FHandle, FFont, exStyle, cls, text, style, id);
   };
 
-
   // Left band with the logo and the four picture buttons on it.
   BitBtn1 = child(0, "BUTTON", kUnzipHint, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, IDC_BITBTN1);
   BitBtn6 = child(0, "BUTTON", kZipHint, WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, IDC_BITBTN6);
@@ -197,10 +193,9 @@ void TForm1::CreateControls() {
   const int iconIds[4] = {IDI_UNZIP, IDI_ZIP, IDI_HELP, IDI_EXIT};
   HWND buttons[4] = {BitBtn1, BitBtn6, BitBtn3, BitBtn4};
   for (int i = 0; i < 4; ++i) {
-    FButtonIcons[i] = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(iconIds[i]), IMAGE_ICON, Scale(32), Scale(32), 0));
-    if (FButtonIcons[i])
-      SendMessageA(buttons[i], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(FButtonIcons[i]));
+    FButtonIcons[i] =
+        static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconIds[i]), IMAGE_ICON, Scale(32), Scale(32), 0));
+    if (FButtonIcons[i]) SendMessageA(buttons[i], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(FButtonIcons[i]));
   }
 
   // The page control and the controls of its two pages.
@@ -212,8 +207,7 @@ void TForm1::CreateControls() {
   FImageList = ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, 4, 0);
   const int listIcons[4] = {IDI_LIST_ZIP, IDI_LIST_RAR, IDI_LIST_FILE, IDI_LIST_7Z};
   for (int id : listIcons) {
-    HICON icon = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0));
+    HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0));
     if (icon) {
       ImageList_AddIcon(FImageList, icon);
       DestroyIcon(icon);
@@ -258,9 +252,9 @@ void TForm1::CreateControls() {
   SetStatus(1, kStatusNotice);
 
   // Tool tips of the picture buttons.
-  ToolTips = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FHandle, nullptr,
-                             instance, nullptr);
+  ToolTips =
+      CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FHandle, nullptr, instance, nullptr);
   const char* hints[4] = {kUnzipHint, kZipHint, kHelpHint, kExitHint};
   for (int i = 0; i < 4; ++i) {
     TTTOOLINFOA tool = {};
@@ -290,9 +284,7 @@ void TForm1::CreateControls() {
 
 LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
   switch (Message) {
-    case WM_CREATE:
-      FormCreate();
-      return 0;
+    case WM_CREATE: FormCreate(); return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE && !FActivated && FShown) {
         FActivated = true;
@@ -309,19 +301,13 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
     case WM_SYSCOMMAND:
       if (HandleSystemCommand(wParam)) return 0;
       break;
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
-      return 0;
-    case WM_NOTIFY:
-      OnNotify(reinterpret_cast<NMHDR*>(lParam));
-      return 0;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_NOTIFY: OnNotify(reinterpret_cast<NMHDR*>(lParam)); return 0;
     case WM_CONTEXTMENU:
       OnContextMenu(reinterpret_cast<HWND>(wParam), static_cast<short>(LOWORD(lParam)),
                     static_cast<short>(HIWORD(lParam)));
       return 0;
-    case WM_DROPFILES:
-      HandleDroppedFiles(reinterpret_cast<HDROP>(wParam));
-      return 0;
+    case WM_DROPFILES: HandleDroppedFiles(reinterpret_cast<HDROP>(wParam)); return 0;
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == Label1 || reinterpret_cast<HWND>(lParam) == Label2)
         return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -360,7 +346,7 @@ void TForm1::ProcessMessages() {
 
 void TForm1::OnCommand(int Id, int Code) {
   if (Code != BN_CLICKED && Code != 0) return;  // 0: menu items
-  if (FBusy && Id != IDC_BITBTN3) return;      // no list changes while a command runs
+  if (FBusy && Id != IDC_BITBTN3) return;       // no list changes while a command runs
   switch (Id) {
     case IDC_BITBTN1: BitBtn1Click(); break;
     case IDC_BITBTN6: BitBtn6Click(); break;
@@ -404,9 +390,9 @@ void TForm1::OnContextMenu(HWND From, int X, int Y) {
 void TForm1::FormCreate() {
   // Font: Segoe UI 9 pt from Windows Vista on, Tahoma 8 pt before.
   const bool modern = WindowsMajorVersion() >= 6;
-  FFont = CreateFontA(-MulDiv(modern ? 9 : 8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, modern ? "Segoe UI" : "Tahoma");
+  FFont = CreateFontA(-MulDiv(modern ? 9 : 8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                      modern ? "Segoe UI" : "Tahoma");
   SendMessageA(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
 
   // The taskbar button belongs to the main window, not to the hidden owner.
@@ -426,8 +412,8 @@ void TForm1::ApplyStoredPosition() {
   int top = kDefaultPosition;
   int left = kDefaultPosition;
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
-                      nullptr) == ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) ==
+      ERROR_SUCCESS) {
     if (!ReadDword(key, "top", top)) top = kDefaultPosition;
     if (!ReadDword(key, "left", left)) left = kDefaultPosition;
     RegCloseKey(key);
@@ -470,12 +456,8 @@ void TForm1::FormClose() {
 
 bool TForm1::HandleSystemCommand(WPARAM Command) {
   switch (Command & 0xFFF0) {
-    case SC_MINIMIZE:
-      ShowWindow(FHandle, SW_MINIMIZE);
-      return true;
-    case SC_RESTORE:
-      ShowWindow(FHandle, SW_RESTORE);
-      return true;
+    case SC_MINIMIZE: ShowWindow(FHandle, SW_MINIMIZE); return true;
+    case SC_RESTORE: ShowWindow(FHandle, SW_RESTORE); return true;
   }
   return false;
 }
@@ -556,8 +538,7 @@ static std::string ItemText(HWND list, int index, int subItem) {
     item.iSubItem = subItem;
     item.pszText = &text[0];
     item.cchTextMax = static_cast<int>(text.size());
-    const LRESULT n = SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index),
-                                   reinterpret_cast<LPARAM>(&item));
+    const LRESULT n = SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
     if (n < static_cast<LRESULT>(text.size()) - 1) {
       text.resize(static_cast<size_t>(n));
       return text;

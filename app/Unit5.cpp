@@ -13,7 +13,6 @@ const char kHelpPage[] = "Help";
 const char kLicensePage[] = "License";
 const char kOk[] = "&OK";
 
-
 // The end-user agreement shipped in the program's resources, with CR LF line
 // ends (a multi-line edit breaks lines only there).
 std::string LicenseText() {
@@ -67,8 +66,7 @@ TForm5::TForm5(HWND Owner) : FOwner(Owner) {
   if (Owner != nullptr) GetWindowRect(Owner, &over);
   const int x = over.left + ((over.right - over.left) - w) / 2;
   const int y = over.top + ((over.bottom - over.top) - h) / 2;
-  FHandle = CreateWindowExA(exStyle, QUARN_HELP_CLASS, kCaption, style, x, y, w, h, Owner, nullptr, instance,
-                            this);
+  FHandle = CreateWindowExA(exStyle, QUARN_HELP_CLASS, kCaption, style, x, y, w, h, Owner, nullptr, instance, this);
 }
 
 TForm5::~TForm5() {
@@ -78,9 +76,7 @@ TForm5::~TForm5() {
 
 LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
   switch (Message) {
-    case WM_CREATE:
-      FormCreate();
-      return 0;
+    case WM_CREATE: FormCreate(); return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_FORM5_BUTTON1 || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
         Button1Click();
@@ -96,9 +92,7 @@ LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
       if (reinterpret_cast<HWND>(lParam) == Label1)
         return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), Label1);
       break;
-    case WM_CLOSE:
-      Close();
-      return 0;
+    case WM_CLOSE: Close(); return 0;
   }
   return DefWindowProcA(FHandle, Message, wParam, lParam);
 }
@@ -131,13 +125,12 @@ void TForm5::FormCreate() {
   ReleaseDC(Label1, dc);
   const int labelX = modern ? 10 : 24;
   const int labelY = modern ? 5 : 19;
-  SetWindowPos(Label1, nullptr, FPageArea.left + Scale(labelX), FPageArea.top + Scale(labelY),
-               text.right - text.left, text.bottom - text.top, SWP_NOZORDER);
+  SetWindowPos(Label1, nullptr, FPageArea.left + Scale(labelX), FPageArea.top + Scale(labelY), text.right - text.left,
+               text.bottom - text.top, SWP_NOZORDER);
 
   // The agreement: read-only, wrapped at the box's width, vertical scroll bar only.
   Memo1 = child(WS_EX_CLIENTEDGE, "EDIT", "",
-                WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_LEFT,
-                IDC_FORM5_MEMO1);
+                WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_LEFT, IDC_FORM5_MEMO1);
   SetWindowPos(Memo1, nullptr, FPageArea.left, FPageArea.top + Scale(3), Scale(374), Scale(296), SWP_NOZORDER);
   SetWindowTextA(Memo1, LicenseText().c_str());
 

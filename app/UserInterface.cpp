@@ -99,8 +99,8 @@ bool TWin32UserInterface::OpenFiles(HWND Owner, const std::string& Filter, int& 
   ofn.nFilterIndex = static_cast<DWORD>(FilterIndex);
   ofn.lpstrFile = buffer.data();
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-  ofn.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST |
-              OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  ofn.Flags =
+      OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
   if (!GetOpenFileNameA(&ofn)) return false;
   FilterIndex = static_cast<int>(ofn.nFilterIndex);
   Files.clear();

@@ -24,8 +24,7 @@ class IUserInterface {
   // resizable. Filter uses "|" between its parts; FilterIndex (from 1) is the
   // one to select and comes back as the one in use when confirmed. Returns
   // false when cancelled; otherwise Files holds the full paths in dialog order.
-  virtual bool OpenFiles(HWND Owner, const std::string& Filter, int& FilterIndex,
-                         std::vector<std::string>& Files) = 0;
+  virtual bool OpenFiles(HWND Owner, const std::string& Filter, int& FilterIndex, std::vector<std::string>& Files) = 0;
 
   // A save dialog without an overwrite prompt. FileName is the name to show
   // and, when confirmed (true), the full name chosen.
@@ -42,9 +41,8 @@ class TWin32UserInterface : public IUserInterface {
  public:
   void ShowInformation(HWND Owner, const std::string& Text, int X, int Y) override;
   void ShowError(HWND Owner, const std::string& Title, const std::string& Text) override;
-  bool OpenFiles(HWND Owner, const std::string& Filter, int& FilterIndex,
-                 std::vector<std::string>& Files) override;
-  bool SaveFile(HWND Owner, const std::string& Filter, const std::string& DefaultExt,
-                const std::string& InitialDir, std::string& FileName) override;
+  bool OpenFiles(HWND Owner, const std::string& Filter, int& FilterIndex, std::vector<std::string>& Files) override;
+  bool SaveFile(HWND Owner, const std::string& Filter, const std::string& DefaultExt, const std::string& InitialDir,
+                std::string& FileName) override;
   bool BrowseForFolder(HWND Owner, const std::string& Title, std::string& Folder) override;
 };

@@ -12,11 +12,9 @@ int WindowsMajorVersion() {
   return static_cast<int>(info.dwMajorVersion);
 }
 
-HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, const char* Text, DWORD Style,
-                 int Id) {
+HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, const char* Text, DWORD Style, int Id) {
   HWND child = CreateWindowExA(ExStyle, ClassName, Text, WS_CHILD | WS_CLIPSIBLINGS | Style, 0, 0, 0, 0, Parent,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), GetModuleHandleA(nullptr),
-                               nullptr);
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), GetModuleHandleA(nullptr), nullptr);
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
   return child;
 }

@@ -18,8 +18,7 @@ void RegisterWindowClass(const char* ClassName, WNDPROC Procedure, HICON Icon);
 int ScreenDpi();
 
 // A child control of Parent with the given font, placed later.
-HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, const char* Text, DWORD Style,
-                 int Id);
+HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, const char* Text, DWORD Style, int Id);
 
 // Gives a tab control its two pages and returns the area the pages' controls
 // stand in, in the coordinates of the tab control's parent. Bounds is the tab

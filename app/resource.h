@@ -3,40 +3,40 @@
 // resource script and the end-to-end driver, which finds controls by these ids.
 
 // Window classes (unique, so that other programs can find the windows).
-#define QUARN_APP_CLASS "QuarnApplication"    // hidden owner of all top-level windows
-#define QUARN_MAIN_CLASS "QuarnMainWindow"    // TForm1
-#define QUARN_HELP_CLASS "QuarnHelpDialog"    // TForm5
+#define QUARN_APP_CLASS "QuarnApplication"  // hidden owner of all top-level windows
+#define QUARN_MAIN_CLASS "QuarnMainWindow"  // TForm1
+#define QUARN_HELP_CLASS "QuarnHelpDialog"  // TForm5
 
 // Icons and pictures
-#define IDI_QUARN 1          // program icon (16, 32, 48 px)
-#define IDB_IMAGE1 10        // left band, 201 x 401
-#define IDB_IMAGE2 11        // logo, 126 x 126
-#define IDI_UNZIP 20         // button glyphs, 32 x 32
+#define IDI_QUARN 1    // program icon (16, 32, 48 px)
+#define IDB_IMAGE1 10  // left band, 201 x 401
+#define IDB_IMAGE2 11  // logo, 126 x 126
+#define IDI_UNZIP 20   // button glyphs, 32 x 32
 #define IDI_ZIP 21
 #define IDI_HELP 22
 #define IDI_EXIT 23
-#define IDI_LIST_ZIP 30      // list icons, 16 x 16, in image-list order 0..3
+#define IDI_LIST_ZIP 30  // list icons, 16 x 16, in image-list order 0..3
 #define IDI_LIST_RAR 31
 #define IDI_LIST_FILE 32
 #define IDI_LIST_7Z 33
-#define IDR_LICENSE 40       // end-user agreement text (RCDATA)
+#define IDR_LICENSE 40  // end-user agreement text (RCDATA)
 
 // TForm1 controls
 #define IDC_IMAGE1 101
 #define IDC_IMAGE2 102
-#define IDC_BITBTN1 111      // Unzip
-#define IDC_BITBTN3 113      // Help/License
-#define IDC_BITBTN4 114      // Exit
-#define IDC_BITBTN6 116      // Zip
+#define IDC_BITBTN1 111  // Unzip
+#define IDC_BITBTN3 113  // Help/License
+#define IDC_BITBTN4 114  // Exit
+#define IDC_BITBTN6 116  // Zip
 #define IDC_PAGECONTROL1 120
 #define IDC_LISTVIEW1 131
 #define IDC_LABEL1 132
 #define IDC_EDIT1 133
-#define IDC_BITBTN5 134      // Select destination
+#define IDC_BITBTN5 134  // Select destination
 #define IDC_LISTVIEW2 141
 #define IDC_LABEL2 142
 #define IDC_EDIT2 143
-#define IDC_BITBTN7 144      // Select archive name
+#define IDC_BITBTN7 144  // Select archive name
 #define IDC_STATUSBAR1 150
 
 // Context menu items

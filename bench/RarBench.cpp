@@ -9,8 +9,7 @@
 
 #include "UnRar.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: rar_bench <archive> <output folder>\n");
     return 2;

@@ -13,9 +13,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 uint32_t TableCrc32(const std::string& data) {
   static uint32_t table[256];
@@ -101,7 +99,7 @@ int main() {
   TZipFile manyBack;
   manyBack.LoadFromStream(small);
   const double s = Seconds(t);
-  std::printf("%-34s %9.0f members/s (%d members, %.3f s)\n", "LoadFromStream (small members)",
-              manyBack.Count() / s, manyBack.Count(), s);
+  std::printf("%-34s %9.0f members/s (%d members, %.3f s)\n", "LoadFromStream (small members)", manyBack.Count() / s,
+              manyBack.Count(), s);
   return 0;
 }

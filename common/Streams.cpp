@@ -85,14 +85,13 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 std::string LastSystemErrorText() {
   const DWORD code = GetLastError();
   char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string result;
   if (n != 0 && text != nullptr) result.assign(text, n);
   if (text != nullptr) LocalFree(text);
-  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' || result.back() == ' '))
-    result.pop_back();
+  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' || result.back() == ' ')) result.pop_back();
   if (result.empty()) result = Format("System error. Code: %lu.", static_cast<unsigned long>(code));
   return result;
 }
@@ -119,8 +118,8 @@ TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName
     default: share = 0; break;  // exclusive
   }
   if ((Mode & fmCreate) == fmCreate) {
-    FHandle = CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FHandle = CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (FHandle == INVALID_HANDLE_VALUE) {
       const std::string text = LastSystemErrorText();
       throw EFCreateError(ExpandFileName(FileName), text);
@@ -130,8 +129,7 @@ TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName
   DWORD access = GENERIC_READ;
   if ((Mode & 3) == fmOpenWrite) access = GENERIC_WRITE;
   if ((Mode & 3) == fmOpenReadWrite) access = GENERIC_READ | GENERIC_WRITE;
-  FHandle = CreateFileA(FileName.c_str(), access, share, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  FHandle = CreateFileA(FileName.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (FHandle == INVALID_HANDLE_VALUE) {
     const std::string text = LastSystemErrorText();
     throw EFOpenError(ExpandFileName(FileName), text);
@@ -178,8 +176,7 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   LARGE_INTEGER distance;
   LARGE_INTEGER result;
   distance.QuadPart = offset;
-  if (!SetFilePointerEx(FHandle, distance, &result, method))
-    throw EStreamError(LastSystemErrorText());
+  if (!SetFilePointerEx(FHandle, distance, &result, method)) throw EStreamError(LastSystemErrorText());
   return result.QuadPart;
 }
 
@@ -214,8 +211,7 @@ TFileStream* CreateFileBeside(const std::string& Target, std::string& TempName) 
 }
 
 void PutFileInPlace(const std::string& TempName, const std::string& Target) {
-  if (!MoveFileExA(TempName.c_str(), Target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExA(TempName.c_str(), Target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const std::string text = LastSystemErrorText();
     throw EFCreateError(ExpandFileName(Target), text);
   }

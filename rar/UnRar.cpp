@@ -26,11 +26,9 @@ constexpr int DllVersionWithDirectoryFlag = 6;
 // component gives up on it.
 constexpr int MaxVolumeAsks = 3;
 
-std::string WideToAnsi(const wchar_t* s)
-{
+std::string WideToAnsi(const wchar_t* s) {
   int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1)
-    return std::string();
+  if (n <= 1) return std::string();
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, 0, s, -1, &out[0], n, nullptr, nullptr);
   out.resize(static_cast<size_t>(n - 1));
@@ -38,44 +36,35 @@ std::string WideToAnsi(const wchar_t* s)
 }
 
 // The wide file name of a header record, bounded by the record's array.
-std::string HeaderFileName(const RARHeaderDataEx& h)
-{
+std::string HeaderFileName(const RARHeaderDataEx& h) {
   wchar_t name[1025];
   std::memcpy(name, h.FileNameW, sizeof(h.FileNameW));
   name[1024] = 0;
   return WideToAnsi(name);
 }
 
-std::string BoundedAnsi(const char* s, size_t size)
-{
-  return std::string(s, strnlen(s, size));
-}
+std::string BoundedAnsi(const char* s, size_t size) { return std::string(s, strnlen(s, size)); }
 
 // Copies Text into a zero-terminated buffer of Size bytes, cutting it to fit.
-void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text)
-{
-  if (Buffer == nullptr || Size == 0)
-    return;
+void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
+  if (Buffer == nullptr || Size == 0) return;
   size_t n = Text.size() < Size - 1 ? Text.size() : Size - 1;
   std::memcpy(Buffer, Text.data(), n);
   Buffer[n] = '\0';
 }
 
-bool FileExistsA(const std::string& Path)
-{
+bool FileExistsA(const std::string& Path) {
   DWORD attr = GetFileAttributesA(Path.c_str());
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool SameTextA(const std::string& a, const std::string& b)
-{
+bool SameTextA(const std::string& a, const std::string& b) {
   return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
                         static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 // Days from 30 December 1899 to the given civil date (proleptic Gregorian).
-long DaysFrom1899(int y, unsigned m, unsigned d)
-{
+long DaysFrom1899(int y, unsigned m, unsigned d) {
   y -= m <= 2;
   const long era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -87,69 +76,65 @@ long DaysFrom1899(int y, unsigned m, unsigned d)
 
 }  // namespace
 
-bool DosDateTimeToDateTime(uint32_t DosDateTime, double& Result)
-{
+bool DosDateTimeToDateTime(uint32_t DosDateTime, double& Result) {
   const unsigned date = DosDateTime >> 16, time = DosDateTime & 0xFFFF;
   const int year = 1980 + static_cast<int>(date >> 9);
   const unsigned month = (date >> 5) & 15, day = date & 31;
   const unsigned hour = time >> 11, minute = (time >> 5) & 63, second = (time & 31) * 2;
   static const unsigned monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
-    return false;
+  if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > monthDays[month - 1] + ((month == 2 && leap) ? 1u : 0u))
-    return false;
+  if (day > monthDays[month - 1] + ((month == 2 && leap) ? 1u : 0u)) return false;
   Result = static_cast<double>(DaysFrom1899(year, month, day)) + (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   return true;
 }
 
-int CALLBACK UnRarCallback(UINT Msg, LPARAM /*UserData*/, LPARAM P1, LPARAM P2)
-{
+int CALLBACK UnRarCallback(UINT Msg, LPARAM /*UserData*/, LPARAM P1, LPARAM P2) {
   // No component to answer: stop whatever the library is doing.
-  if (CurrentUnRar == nullptr)
-    return -1;
+  if (CurrentUnRar == nullptr) return -1;
   return CurrentUnRar->HandleCallback(Msg, P1, P2);
 }
 
-TUnRar::TUnRar(TComponent* Owner) : TComponent(Owner)
-{
+TUnRar::TUnRar(TComponent* Owner) : TComponent(Owner) {
   LoadUnRarLibrary();
   FLibHeld = IsUnRarLibraryLoaded();
   // A library without one of the entries the component calls is treated as
   // missing: the run reports "UnRar.Dll not loaded" instead of calling null.
   FLibLoaded = FLibHeld && UnRarLibraryComplete();
-  if (FLibLoaded)
-    FDllVersion = UnRarLib.RARGetDllVersion();
+  if (FLibLoaded) FDllVersion = UnRarLib.RARGetDllVersion();
   SetMode(UNRAR_LIST);
 }
 
-TUnRar::~TUnRar()
-{
-  if (FLibHeld)
-    UnloadUnRarLibrary();
+TUnRar::~TUnRar() {
+  if (FLibHeld) UnloadUnRarLibrary();
   // The library can no longer call back into a destroyed component.
-  if (CurrentUnRar == this)
-    CurrentUnRar = nullptr;
+  if (CurrentUnRar == this) CurrentUnRar = nullptr;
 }
 
-void TUnRar::SetMode(TUnRarMode Value)
-{
+void TUnRar::SetMode(TUnRarMode Value) {
   FMode = Value;
   FFileOperation = Value == UNRAR_EXTRACT ? RAR_EXTRACT : RAR_TEST;
 }
 
-std::string TUnRar::ErrorText(int Code)
-{
+std::string TUnRar::ErrorText(int Code) {
   switch (Code) {
     case ERAR_NO_MEMORY: return "M\xE9moire insuffisante";
-    case ERAR_BAD_DATA: return "donn\xE9" "es corrompues";
-    case ERAR_BAD_ARCHIVE: return "Archive d\xE9" "fectueuse";
+    case ERAR_BAD_DATA:
+      return "donn\xE9"
+             "es corrompues";
+    case ERAR_BAD_ARCHIVE:
+      return "Archive d\xE9"
+             "fectueuse";
     case ERAR_UNKNOWN_FORMAT: return "format inconnu";
     case ERAR_EOPEN: return "Volumn-Error";
-    case ERAR_ECREATE: return "Erreur \xE0 la cr\xE9" "ation du fichier";
+    case ERAR_ECREATE:
+      return "Erreur \xE0 la cr\xE9"
+             "ation du fichier";
     case ERAR_ECLOSE: return "Erreur \xE0 la fermeture du fichier";
     case ERAR_EREAD: return "Erreur de lecture";
-    case ERAR_EWRITE: return "Erreur d'\xE9" "criture";
+    case ERAR_EWRITE:
+      return "Erreur d'\xE9"
+             "criture";
     case ERAR_SMALL_BUF: return "buffer trop petit";
     default: {
       char text[64];
@@ -159,20 +144,15 @@ std::string TUnRar::ErrorText(int Code)
   }
 }
 
-void TUnRar::Error(const std::string& Message, int32_t MessageID)
-{
-  if (OnError)
-    OnError(this, Message, MessageID);
+void TUnRar::Error(const std::string& Message, int32_t MessageID) {
+  if (OnError) OnError(this, Message, MessageID);
 }
 
-void TUnRar::Status(TRarStatus S)
-{
-  if (OnRarStatus)
-    OnRarStatus(this, std::string(), S);
+void TUnRar::Status(TRarStatus S) {
+  if (OnRarStatus) OnRarStatus(this, std::string(), S);
 }
 
-void TUnRar::RethrowPending()
-{
+void TUnRar::RethrowPending() {
   if (FPending) {
     std::exception_ptr e = FPending;
     FPending = nullptr;
@@ -180,8 +160,7 @@ void TUnRar::RethrowPending()
   }
 }
 
-void TUnRar::PrepareOpenRecord(unsigned int OpenMode)
-{
+void TUnRar::PrepareOpenRecord(unsigned int OpenMode) {
   FArcPath = FileName;
   FCommentBuffer.assign(CommentBufferSize, '\0');
   FOpenRecord = RAROpenArchiveData();
@@ -194,8 +173,7 @@ void TUnRar::PrepareOpenRecord(unsigned int OpenMode)
   FOpenRecord.CmtState = 0;
 }
 
-bool TUnRar::OpenArchive()
-{
+bool TUnRar::OpenArchive() {
   Status(RAR_ONBEFOREOPEN);
   FHandle = UnRarLib.RAROpenArchive(&FOpenRecord);
   Status(RAR_ONOPEN);
@@ -217,8 +195,7 @@ bool TUnRar::OpenArchive()
     case 1:
       FArchivComment = BoundedAnsi(FCommentBuffer.data(), FCommentBuffer.size());
       FCommentSize = static_cast<uint32_t>(FArchivComment.size());
-      if (OnComment)
-        OnComment(this, FArchivComment);
+      if (OnComment) OnComment(this, FArchivComment);
       break;
     case ERAR_NO_MEMORY:
     case ERAR_BAD_DATA:
@@ -226,14 +203,12 @@ bool TUnRar::OpenArchive()
     case ERAR_SMALL_BUF:
       Error(ErrorText(static_cast<int>(FOpenRecord.CmtState)), static_cast<int32_t>(FOpenRecord.CmtState));
       break;
-    default:
-      break;
+    default: break;
   }
   return true;
 }
 
-void TUnRar::CloseArchive()
-{
+void TUnRar::CloseArchive() {
   HANDLE handle = FHandle;
   FHandle = nullptr;
   struct BufferRelease {
@@ -245,8 +220,7 @@ void TUnRar::CloseArchive()
   Status(RAR_AFTERCLOSE);
 }
 
-void TUnRar::ProcessArchive()
-{
+void TUnRar::ProcessArchive() {
   StopProcessing = false;
   FPending = nullptr;
   if (!FLibLoaded) {
@@ -258,26 +232,20 @@ void TUnRar::ProcessArchive()
   CurrentUnRar = this;
   FAskedVolume.clear();
   FAskCount = 0;
-  if (CanProgress)
-    CountFiles();
+  if (CanProgress) CountFiles();
   WalkArchive(FMode == UNRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT, [&] {
-      for (;;) {
-        const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
-        RethrowPending();
-        if (r == ERAR_END_ARCHIVE)
-          break;
-        HandleHeader(r);
-        if (r != ERAR_SUCCESS && r != ERAR_BAD_DATA)
-          Error(ErrorText(r), r);
-        if (StopProcessing || r != ERAR_SUCCESS)
-          break;
-        const int c = ProcessFile(FFileOperation);
-        RethrowPending();
-        if (c != ERAR_SUCCESS)
-          Error(ErrorText(c), c);
-        if (StopProcessing || c != ERAR_SUCCESS)
-          break;
-      }
+    for (;;) {
+      const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
+      RethrowPending();
+      if (r == ERAR_END_ARCHIVE) break;
+      HandleHeader(r);
+      if (r != ERAR_SUCCESS && r != ERAR_BAD_DATA) Error(ErrorText(r), r);
+      if (StopProcessing || r != ERAR_SUCCESS) break;
+      const int c = ProcessFile(FFileOperation);
+      RethrowPending();
+      if (c != ERAR_SUCCESS) Error(ErrorText(c), c);
+      if (StopProcessing || c != ERAR_SUCCESS) break;
+    }
   });
 }
 
@@ -285,8 +253,7 @@ void TUnRar::ProcessArchive()
 // password, runs Walk over its headers, and closes the archive on every path;
 // when Walk raises, its exception is the one that leaves. Nothing runs when a
 // handler stopped processing before the open or right after it.
-void TUnRar::WalkArchive(int Mode, const std::function<void()>& Walk)
-{
+void TUnRar::WalkArchive(int Mode, const std::function<void()>& Walk) {
   PrepareOpenRecord(Mode);
   if (StopProcessing) {
     std::vector<char>().swap(FCommentBuffer);
@@ -295,8 +262,7 @@ void TUnRar::WalkArchive(int Mode, const std::function<void()>& Walk)
   try {
     if (OpenArchive() && !StopProcessing) {
       UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
-      if (!Password.empty())
-        UnRarLib.RARSetPassword(FHandle, &Password[0]);
+      if (!Password.empty()) UnRarLib.RARSetPassword(FHandle, &Password[0]);
       Walk();
     }
   } catch (...) {
@@ -309,8 +275,7 @@ void TUnRar::WalkArchive(int Mode, const std::function<void()>& Walk)
   CloseArchive();
 }
 
-void TUnRar::CountFiles()
-{
+void TUnRar::CountFiles() {
   if (!FLibLoaded) {
     Error("UnRar.Dll not loaded", 0);
     return;
@@ -319,34 +284,29 @@ void TUnRar::CountFiles()
   FFileCount = 0;
   FSizeCount = 0;
   WalkArchive(RAR_OM_EXTRACT, [&] {
-      for (;;) {
-        const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
-        RethrowPending();
-        if (r == ERAR_END_ARCHIVE || StopProcessing || r != ERAR_SUCCESS)
-          break;
-        const int c = UnRarLib.RARProcessFile(FHandle, RAR_SKIP, Directory.empty() ? nullptr : &Directory[0], nullptr);
-        RethrowPending();
-        if (c == ERAR_SUCCESS && (FHeader.Flags & FlagSplitBefore) == 0) {
-          ++FFileCount;
-          FSizeCount += FHeader.UnpSize;
-        }
-        if (StopProcessing || c != ERAR_SUCCESS)
-          break;
+    for (;;) {
+      const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
+      RethrowPending();
+      if (r == ERAR_END_ARCHIVE || StopProcessing || r != ERAR_SUCCESS) break;
+      const int c = UnRarLib.RARProcessFile(FHandle, RAR_SKIP, Directory.empty() ? nullptr : &Directory[0], nullptr);
+      RethrowPending();
+      if (c == ERAR_SUCCESS && (FHeader.Flags & FlagSplitBefore) == 0) {
+        ++FFileCount;
+        FSizeCount += FHeader.UnpSize;
       }
+      if (StopProcessing || c != ERAR_SUCCESS) break;
+    }
   });
 }
 
-void TUnRar::HandleHeader(int r)
-{
+void TUnRar::HandleHeader(int r) {
   if (r == ERAR_BAD_DATA) {
     Error("Ent\xEAte de fichier corrompu", ERAR_BAD_DATA);
     return;
   }
-  if (!OnFileProcessing && !OnProgress)
-    return;
+  if (!OnFileProcessing && !OnProgress) return;
   TranslateHeader();
-  if (OnFileProcessing)
-    OnFileProcessing(this, FTranslated, r);
+  if (OnFileProcessing) OnFileProcessing(this, FTranslated, r);
   if (OnProgress) {
     ++FFilesProcessed;
     FSizeProcessed += FHeader.UnpSize;
@@ -354,8 +314,7 @@ void TUnRar::HandleHeader(int r)
   }
 }
 
-void TUnRar::TranslateHeader()
-{
+void TUnRar::TranslateHeader() {
   const RARHeaderDataEx& h = FHeader;
   TUnRarHeaderData& t = FTranslated;
   t.ArcName = BoundedAnsi(h.ArcName, sizeof h.ArcName);
@@ -373,20 +332,17 @@ void TUnRar::TranslateHeader()
   t.PackSize = static_cast<int32_t>(h.PackSize);
   t.UnpSize = static_cast<int32_t>(h.UnpSize);
   static const char* const hosts[] = {"DOS", "IBM OS/2", "Windows", "Unix"};
-  if (h.HostOS < 4)
-    t.HostOS = hosts[h.HostOS];
+  if (h.HostOS < 4) t.HostOS = hosts[h.HostOS];
   char crc[16];
   std::snprintf(crc, sizeof crc, "%X", h.FileCRC);
   t.FileCRC = crc;
   // An invalid DOS stamp has no date-time value: FileTime is 0 then.
-  if (!DosDateTimeToDateTime(h.FileTime, t.FileTime))
-    t.FileTime = 0;
+  if (!DosDateTimeToDateTime(h.FileTime, t.FileTime)) t.FileTime = 0;
   t.UnpVerMajor = static_cast<int32_t>(h.UnpVer / 10);
   t.UnpVerMinor = static_cast<int32_t>(h.UnpVer % 10);
-  static const char* const methods[] = {"pas de compression", "la plus rapide", "rapide",
-                                        "normale", "bonne", "la meilleure"};
-  if (h.Method >= 0x30 && h.Method <= 0x35)
-    t.Method = methods[h.Method - 0x30];
+  static const char* const methods[] = {"pas de compression", "la plus rapide", "rapide", "normale", "bonne",
+                                        "la meilleure"};
+  if (h.Method >= 0x30 && h.Method <= 0x35) t.Method = methods[h.Method - 0x30];
   const unsigned a = h.FileAttr;
   t.AttrArchive = (a & 0x20) != 0;
   t.AttrCompressed = (a & 0x800) != 0;
@@ -399,8 +355,7 @@ void TUnRar::TranslateHeader()
   t.AttrTemporary = (a & 0x100) != 0;
 }
 
-int TUnRar::ProcessFile(int Operation)
-{
+int TUnRar::ProcessFile(int Operation) {
   int op = Operation;
   if (OverrideEvent != OR_ALWAYS) {
     const std::string target = Directory + "\\" + HeaderFileName(FHeader);
@@ -421,28 +376,24 @@ int TUnRar::ProcessFile(int Operation)
       op = RAR_SKIP;
     } else {
       bool canOverride = false;
-      if (OnOverride)
-        OnOverride(this, target, canOverride);
+      if (OnOverride) OnOverride(this, target, canOverride);
       op = canOverride ? Operation : RAR_SKIP;
     }
   }
   // The library reads the destination as OEM text and converts it to the
   // ANSI code page; hand it the OEM form so that a non-ASCII folder name
   // arrives unchanged. An empty Directory means the current folder.
-  if (Directory.empty())
-    return UnRarLib.RARProcessFile(FHandle, op, nullptr, nullptr);
+  if (Directory.empty()) return UnRarLib.RARProcessFile(FHandle, op, nullptr, nullptr);
   std::string dest(Directory.size() + 1, '\0');
   CharToOemBuffA(Directory.c_str(), &dest[0], static_cast<DWORD>(Directory.size()));
   return UnRarLib.RARProcessFile(FHandle, op, &dest[0], nullptr);
 }
 
-int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2)
-{
+int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2) {
   // Handlers run inside the library's call: nothing may unwind through it.
   // An exception is kept, the library told to stop, and the exception raised
   // again once the library call has returned.
-  if (FPending)
-    return -1;
+  if (FPending) return -1;
   try {
     int answer = 0;
     switch (Msg) {
@@ -467,8 +418,7 @@ int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2)
           } else {
             answer = -1;
           }
-          if (buffer[0] == '\0')
-            answer = -1;
+          if (buffer[0] == '\0') answer = -1;
           // The library asks again, forever, for a name given back unchanged
           // with answer 0: give up on the third ask for the same name.
           if (answer == 0 && FAskCount >= MaxVolumeAsks && BoundedAnsi(buffer, UnRarVolumeNameSize) == asked)
@@ -478,9 +428,7 @@ int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2)
           FAskCount = 0;
         }
         break;
-      case UCM_PROCESSDATA:
-        answer = StopProcessing ? -1 : 0;
-        break;
+      case UCM_PROCESSDATA: answer = StopProcessing ? -1 : 0; break;
       case UCM_NEEDPASSWORD: {
         std::string password = Password;
         if (OnPassword)
@@ -489,17 +437,13 @@ int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2)
           password = AskPassword();
         else
           Error("Pas de mot de passe!", 0);
-        if (P2 > 0)
-          CopyToBuffer(reinterpret_cast<char*>(P1), static_cast<size_t>(P2), password);
-        if (OnRarStatus)
-          OnRarStatus(this, "Le mot de passe utilis\xE9 est : " + password, RAR_ONPASSWORD);
+        if (P2 > 0) CopyToBuffer(reinterpret_cast<char*>(P1), static_cast<size_t>(P2), password);
+        if (OnRarStatus) OnRarStatus(this, "Le mot de passe utilis\xE9 est : " + password, RAR_ONPASSWORD);
         break;
       }
-      default:
-        break;
+      default: break;
     }
-    if (StopProcessing)
-      answer = -1;
+    if (StopProcessing) answer = -1;
     return answer;
   } catch (...) {
     FPending = std::current_exception();

@@ -4,8 +4,7 @@ TUnRarLibrary UnRarLib;
 
 namespace {
 
-std::string& LibraryName()
-{
+std::string& LibraryName() {
   static std::string name = "unrar.dll";
   return name;
 }
@@ -15,8 +14,7 @@ std::string& LibraryName()
 int LoadCount = 0;
 
 template <typename T>
-void Bind(T& entry, const char* name)
-{
+void Bind(T& entry, const char* name) {
   entry = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(UnRarLib.Handle, name)));
 }
 
@@ -26,15 +24,13 @@ void SetUnRarLibraryName(const std::string& Name) { LibraryName() = Name; }
 
 const std::string& GetUnRarLibraryName() { return LibraryName(); }
 
-void LoadUnRarLibrary()
-{
+void LoadUnRarLibrary() {
   if (UnRarLib.Loaded) {
     ++LoadCount;
     return;
   }
   HMODULE handle = LoadLibraryA(LibraryName().c_str());
-  if (handle == nullptr)
-    return;
+  if (handle == nullptr) return;
   UnRarLib.Handle = handle;
   UnRarLib.Loaded = true;
   LoadCount = 1;
@@ -51,12 +47,9 @@ void LoadUnRarLibrary()
   Bind(UnRarLib.RARGetDllVersion, "RARGetDllVersion");
 }
 
-void UnloadUnRarLibrary()
-{
-  if (UnRarLib.Handle == nullptr)
-    return;
-  if (--LoadCount > 0)
-    return;
+void UnloadUnRarLibrary() {
+  if (UnRarLib.Handle == nullptr) return;
+  if (--LoadCount > 0) return;
   FreeLibrary(UnRarLib.Handle);
   UnRarLib = TUnRarLibrary();
   LoadCount = 0;
@@ -64,9 +57,7 @@ void UnloadUnRarLibrary()
 
 bool IsUnRarLibraryLoaded() { return UnRarLib.Loaded; }
 
-bool UnRarLibraryComplete()
-{
+bool UnRarLibraryComplete() {
   return UnRarLib.Loaded && UnRarLib.RAROpenArchive && UnRarLib.RARCloseArchive && UnRarLib.RARReadHeaderEx &&
-         UnRarLib.RARProcessFile && UnRarLib.RARSetCallback && UnRarLib.RARSetPassword &&
-         UnRarLib.RARGetDllVersion;
+         UnRarLib.RARProcessFile && UnRarLib.RARSetCallback && UnRarLib.RARSetPassword && UnRarLib.RARGetDllVersion;
 }

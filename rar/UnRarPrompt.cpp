@@ -22,14 +22,12 @@ PromptState* StateOf(HWND hwnd) { return reinterpret_cast<PromptState*>(GetWindo
 
 // The click handler both buttons share: OK for the button named "btnOk",
 // Cancel for the other.
-void ButtonClick(PromptState* state, HWND button)
-{
+void ButtonClick(PromptState* state, HWND button) {
   state->Accepted = button == state->Ok;
   state->Done = true;
 }
 
-LRESULT CALLBACK PromptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK PromptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_NCCREATE: {
       const CREATESTRUCTA* cs = reinterpret_cast<const CREATESTRUCTA*>(lParam);
@@ -40,8 +38,7 @@ LRESULT CALLBACK PromptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
       PromptState* state = StateOf(hwnd);
       const int id = LOWORD(wParam);
       // Escape arrives as IDCANCEL and is deliberately not bound to a button.
-      if (state != nullptr && (id == UnRarPromptOkId || id == UnRarPromptCancelId) &&
-          HIWORD(wParam) == BN_CLICKED)
+      if (state != nullptr && (id == UnRarPromptOkId || id == UnRarPromptCancelId) && HIWORD(wParam) == BN_CLICKED)
         ButtonClick(state, GetDlgItem(hwnd, id));
       return 0;
     }
@@ -53,17 +50,14 @@ LRESULT CALLBACK PromptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
       }
       return 0;
     }
-    default:
-      break;
+    default: break;
   }
   return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-void RegisterPromptClass()
-{
+void RegisterPromptClass() {
   static bool registered = false;
-  if (registered)
-    return;
+  if (registered) return;
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = PromptProc;
@@ -74,16 +68,13 @@ void RegisterPromptClass()
   registered = RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM lParam)
-{
-  if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
-    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
+BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM lParam) {
+  if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
   return TRUE;
 }
 
-HWND CreateChild(HWND parent, DWORD exStyle, const char* cls, const char* text, DWORD style, int x, int y, int w,
-                 int h, int id, HFONT font)
-{
+HWND CreateChild(HWND parent, DWORD exStyle, const char* cls, const char* text, DWORD style, int x, int y, int w, int h,
+                 int id, HFONT font) {
   HWND child = CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -93,8 +84,7 @@ HWND CreateChild(HWND parent, DWORD exStyle, const char* cls, const char* text, 
 // Shows one prompt modally. Text holds the edit's starting text and, on
 // return, its final text whichever way the dialog was closed. Returns true
 // when it was closed with OK.
-bool RunPrompt(const char* caption, bool masked, std::string& text, HWND& shown)
-{
+bool RunPrompt(const char* caption, bool masked, std::string& text, HWND& shown) {
   RegisterPromptClass();
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_DLGMODALFRAME;
@@ -105,18 +95,16 @@ bool RunPrompt(const char* caption, bool masked, std::string& text, HWND& shown)
   const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
   PromptState state;
-  HWND dlg = CreateWindowExA(exStyle, UnRarPromptClassName, caption, style, left, top, width, height, nullptr,
-                             nullptr, GetModuleHandleA(nullptr), &state);
-  if (dlg == nullptr)
-    return false;
+  HWND dlg = CreateWindowExA(exStyle, UnRarPromptClassName, caption, style, left, top, width, height, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), &state);
+  if (dlg == nullptr) return false;
   const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   // Tab order follows creation order: edit, "Ok", "Annuler".
-  HWND edit = CreateChild(dlg, WS_EX_CLIENTEDGE, "EDIT", text.c_str(),
-                          WS_TABSTOP | ES_AUTOHSCROLL | (masked ? ES_PASSWORD : 0), 8, 8, 153, 21, UnRarPromptEditId,
-                          font);
+  HWND edit =
+      CreateChild(dlg, WS_EX_CLIENTEDGE, "EDIT", text.c_str(), WS_TABSTOP | ES_AUTOHSCROLL | (masked ? ES_PASSWORD : 0),
+                  8, 8, 153, 21, UnRarPromptEditId, font);
   SendMessageA(edit, EM_LIMITTEXT, MaxTypedChars, 0);
-  if (masked)
-    SendMessageA(edit, EM_SETPASSWORDCHAR, '*', 0);
+  if (masked) SendMessageA(edit, EM_SETPASSWORDCHAR, '*', 0);
   state.Ok = CreateChild(dlg, 0, "BUTTON", "Ok", WS_TABSTOP | BS_DEFPUSHBUTTON, 7, 37, 75, 25, UnRarPromptOkId, font);
   CreateChild(dlg, 0, "BUTTON", "Annuler", WS_TABSTOP | BS_PUSHBUTTON, 87, 37, 75, 25, UnRarPromptCancelId, font);
 
@@ -124,8 +112,7 @@ bool RunPrompt(const char* caption, bool masked, std::string& text, HWND& shown)
   std::vector<HWND> disabled;
   EnumThreadWindows(GetCurrentThreadId(), CollectEnabled, reinterpret_cast<LPARAM>(&disabled));
   for (HWND w : disabled)
-    if (w != dlg)
-      EnableWindow(w, FALSE);
+    if (w != dlg) EnableWindow(w, FALSE);
   shown = dlg;
   ShowWindow(dlg, SW_SHOWNORMAL);
   SetForegroundWindow(dlg);
@@ -140,8 +127,7 @@ bool RunPrompt(const char* caption, bool masked, std::string& text, HWND& shown)
       state.Accepted = false;
       break;
     }
-    if (got < 0)
-      break;
+    if (got < 0) break;
     if (!IsDialogMessageA(dlg, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
@@ -155,8 +141,7 @@ bool RunPrompt(const char* caption, bool masked, std::string& text, HWND& shown)
   text = typed;
 
   for (HWND w : disabled)
-    if (w != dlg && IsWindow(w))
-      EnableWindow(w, TRUE);
+    if (w != dlg && IsWindow(w)) EnableWindow(w, TRUE);
   shown = nullptr;
   DestroyWindow(dlg);
   return state.Accepted;
@@ -164,15 +149,13 @@ bool RunPrompt(const char* caption, bool masked, std::string& text, HWND& shown)
 
 }  // namespace
 
-std::string TUnRar::AskPassword()
-{
+std::string TUnRar::AskPassword() {
   std::string text;
   RunPrompt("Mot de passe : ...", true, text, FDialog);
   return text;
 }
 
-bool TUnRar::AskNextVolume(const std::string& CurrentName, char* Buffer, size_t BufferSize)
-{
+bool TUnRar::AskNextVolume(const std::string& CurrentName, char* Buffer, size_t BufferSize) {
   std::string text = CurrentName;
   const bool ok = RunPrompt("Archive suivante : ...", false, text, FDialog);
   if (Buffer != nullptr && BufferSize > 0) {

@@ -45,8 +45,10 @@ TItemInfo ReadItemInfo(IInArchive* archive, uint32_t index) {
     info.Path.assign(v.bstrVal, SysStringLen(v.bstrVal));
   PropVariantClear(&v);
   if (archive->GetProperty(index, kpidSize, &v) == S_OK) {
-    if (v.vt == VT_UI8) info.Size = v.uhVal.QuadPart;
-    else if (v.vt == VT_UI4) info.Size = v.ulVal;
+    if (v.vt == VT_UI8)
+      info.Size = v.uhVal.QuadPart;
+    else if (v.vt == VT_UI4)
+      info.Size = v.ulVal;
   }
   PropVariantClear(&v);
   if (archive->GetProperty(index, kpidAttrib, &v) == S_OK && v.vt == VT_UI4) info.Attrib = v.ulVal;
@@ -60,8 +62,8 @@ TSevenZip::TSevenZip(TComponent* Owner) : TComponent(Owner) {
   ResetCancel();
   FLibrary = LoadLibraryW(L"7za.dll");
   if (FLibrary != nullptr)
-    FCreateObject = reinterpret_cast<TCreateObjectFunc>(
-        reinterpret_cast<void*>(GetProcAddress(FLibrary, "CreateObject")));
+    FCreateObject =
+        reinterpret_cast<TCreateObjectFunc>(reinterpret_cast<void*>(GetProcAddress(FLibrary, "CreateObject")));
   if (FCreateObject == nullptr) {
     if (FLibrary != nullptr) FreeLibrary(FLibrary);
     FLibrary = nullptr;
@@ -98,8 +100,7 @@ void TSevenZip::SetSFXCreate(bool value) {
   if (!value) return;
   const uint64_t size = FileSizeW(SFXModule);
   if (size == 0) return;
-  if (FVolumeSize > 0 && static_cast<uint64_t>(FVolumeSize) < size + 7)
-    FVolumeSize = static_cast<int32_t>(size + 7);
+  if (FVolumeSize > 0 && static_cast<uint64_t>(FVolumeSize) < size + 7) FVolumeSize = static_cast<int32_t>(size + 7);
   SFXOffset = size;
   FSFXCreate = true;
 }
@@ -127,8 +128,7 @@ bool TSevenZip::IsSFXArchive(const std::wstring& path) {
   LARGE_INTEGER start;
   start.QuadPart = 65536;
   DWORD got = 0;
-  if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN) && ReadFile(h, buf.data(), 81920, &got, nullptr) &&
-      got >= 6) {
+  if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN) && ReadFile(h, buf.data(), 81920, &got, nullptr) && got >= 6) {
     for (DWORD i = 0; i + 6 <= got; ++i) {
       if (memcmp(&buf[i], kSignature, 6) == 0) {
         SFXOffset = 65536 + i;
@@ -146,8 +146,8 @@ bool TSevenZip::IsSFXArchive(const std::wstring& path) {
         ReadAt(h, uint64_t(peOffset) + 20, &optionalSize, 2)) {
       // The historical candidate: the value at header + 248 + 40 x (N + 1) - 20.
       uint32_t candidate = 0;
-      if (ReadAt(h, uint64_t(peOffset) + 248 + 40ull * (sections + 1) - 20, &candidate, 4) &&
-          candidate != fileSize && SignatureAt(h, candidate)) {
+      if (ReadAt(h, uint64_t(peOffset) + 248 + 40ull * (sections + 1) - 20, &candidate, 4) && candidate != fileSize &&
+          SignatureAt(h, candidate)) {
         SFXOffset = candidate;
         found = true;
       }
@@ -256,8 +256,7 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   if (total > 0 && OnPreProgress) OnPreProgress(this, static_cast<int64_t>(total));
   if (indices.size() > 1) SortIndices(indices, 0, static_cast<int>(indices.size()) - 1);
 
-  TMyArchiveExtractCallback* callback =
-      new TMyArchiveExtractCallback(this, FInArchive, TestMode, SelectedItems.Count);
+  TMyArchiveExtractCallback* callback = new TMyArchiveExtractCallback(this, FInArchive, TestMode, SelectedItems.Count);
   callback->AddRef();
   const UINT32 numItems = indices.empty() ? 0xFFFFFFFFu : static_cast<UINT32>(indices.size());
   const HRESULT result =

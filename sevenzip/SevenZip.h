@@ -37,28 +37,28 @@ using TPPMDSize = uint8_t;      // 2..32
 
 // OnMessage codes.
 enum : int32_t {
-  SZ_FILE_NOT_FOUND = 1,        // "File not found": the archive could not be opened
-  SZ_DATA_ERROR = 2,            // "Data Error" (and the engine's other damage reports)
-  SZ_CRC_ERROR = 3,             // "CRC Error"
-  SZ_UNSUPPORTED_METHOD = 4,    // "Unsupported Method"
-  SZ_INDEX_OUT_OF_RANGE = 5,    // "Index out of Range": a selection names no item
-  SZ_USER_CANCELED = 6,         // "User canceled operation"
-  SZ_NOT_SFX = 7,               // "File is not an 7z SFX archive"
-  SZ_CREATE_FAILED = 8,         // "Could not create file": an output file or folder
-  SZ_EXTRACT_FAILED = 9,        // "Extraction failed": the engine gave up (see the text)
+  SZ_FILE_NOT_FOUND = 1,      // "File not found": the archive could not be opened
+  SZ_DATA_ERROR = 2,          // "Data Error" (and the engine's other damage reports)
+  SZ_CRC_ERROR = 3,           // "CRC Error"
+  SZ_UNSUPPORTED_METHOD = 4,  // "Unsupported Method"
+  SZ_INDEX_OUT_OF_RANGE = 5,  // "Index out of Range": a selection names no item
+  SZ_USER_CANCELED = 6,       // "User canceled operation"
+  SZ_NOT_SFX = 7,             // "File is not an 7z SFX archive"
+  SZ_CREATE_FAILED = 8,       // "Could not create file": an output file or folder
+  SZ_EXTRACT_FAILED = 9,      // "Extraction failed": the engine gave up (see the text)
 };
 
 using TExtractfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;
-using TProgressEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t FilePosArc,
-                                          int64_t FilePosFile)>;
+using TProgressEvent =
+    std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t FilePosArc, int64_t FilePosFile)>;
 using TPreProgressEvent = std::function<void(TComponent* Sender, int64_t MaxProgress)>;
-using TMessageEvent = std::function<void(TComponent* Sender, int32_t ErrCode, const std::string& Message,
-                                         const std::wstring& Filename)>;
+using TMessageEvent =
+    std::function<void(TComponent* Sender, int32_t ErrCode, const std::string& Message, const std::wstring& Filename)>;
 using TSetNewNameEvent = std::function<void(TComponent* Sender, std::wstring& OldFileName)>;
 using TExtractOverwrite = std::function<void(TComponent* Sender, const std::wstring& FileName, bool& DoOverwrite)>;
 using TListfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, uint32_t Fileindex,
-                                          uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr,
-                                          uint32_t Filecrc, const std::wstring& Filemethod, double FileTime)>;
+                                          uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr, uint32_t Filecrc,
+                                          const std::wstring& Filemethod, double FileTime)>;
 using TAddFileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;
 
 // Raised by the constructor when 7za.dll or its CreateObject export is missing.

@@ -43,8 +43,7 @@ TMyArchiveExtractCallback::TMyArchiveExtractCallback(TSevenZip* Owner, IInArchiv
       FPassword(Owner->Password) {}
 
 IUnknown* TMyArchiveExtractCallback::FindInterface(REFIID iid) {
-  if (iid == IID_IUnknown || iid == IID_IArchiveExtractCallback)
-    return static_cast<IArchiveExtractCallback*>(this);
+  if (iid == IID_IUnknown || iid == IID_IArchiveExtractCallback) return static_cast<IArchiveExtractCallback*>(this);
   if (iid == IID_ICryptoGetTextPassword) return static_cast<ICryptoGetTextPassword*>(this);
   return nullptr;
 }
@@ -103,8 +102,7 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::GetStream(UINT32 index, ISe
   }
 }
 
-HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStream** outStream,
-                                               INT32 askExtractMode) {
+HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStream** outStream, INT32 askExtractMode) {
   // The engine goes on with the next item when GetStream answers 1 (S_FALSE);
   // E_ABORT makes it end the extraction as intended.
   if (CancelSeen()) return E_ABORT;
@@ -158,8 +156,7 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
     ForceDirectoriesW(dir, 0);  // a failure shows when the file is created
   }
   try {
-    TMyStreamWriter* writer =
-        new TMyStreamWriter(name, FileTimeToDateTime(item.MTime, 1), item.Attrib, 0, false);
+    TMyStreamWriter* writer = new TMyStreamWriter(name, FileTimeToDateTime(item.MTime, 1), item.Attrib, 0, false);
     // A missing time (zero) gives a date before 1980, which leaves the file's own time.
     writer->AddRef();
     *outStream = static_cast<IOutStream*>(writer);
@@ -182,40 +179,21 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetOperationResult(INT32 op
   SevenZipTrace(L"TMyArchiveExtractCallback.SetOperationResult( %d )", opRes);
   try {
     switch (opRes) {
-      case kOpResultOK:
-        break;
-      case kOpResultUnsupportedMethod:
-        FOwner->Message(SZ_UNSUPPORTED_METHOD, "Unsupported Method", CurrentName);
-        break;
-      case kOpResultDataError:
-        FOwner->Message(SZ_DATA_ERROR, "Data Error", CurrentName);
-        break;
-      case kOpResultCRCError:
-        FOwner->Message(SZ_CRC_ERROR, "CRC Error", CurrentName);
-        break;
+      case kOpResultOK: break;
+      case kOpResultUnsupportedMethod: FOwner->Message(SZ_UNSUPPORTED_METHOD, "Unsupported Method", CurrentName); break;
+      case kOpResultDataError: FOwner->Message(SZ_DATA_ERROR, "Data Error", CurrentName); break;
+      case kOpResultCRCError: FOwner->Message(SZ_CRC_ERROR, "CRC Error", CurrentName); break;
       // The engine's other item failures are damage of the same kind: they
       // are reported with the data error code and the engine's reason.
-      case kOpResultUnavailable:
-        FOwner->Message(SZ_DATA_ERROR, "Data Error: unavailable data", CurrentName);
-        break;
+      case kOpResultUnavailable: FOwner->Message(SZ_DATA_ERROR, "Data Error: unavailable data", CurrentName); break;
       case kOpResultUnexpectedEnd:
         FOwner->Message(SZ_DATA_ERROR, "Data Error: unexpected end of data", CurrentName);
         break;
-      case kOpResultDataAfterEnd:
-        FOwner->Message(SZ_DATA_ERROR, "Data Error: data after the end", CurrentName);
-        break;
-      case kOpResultIsNotArc:
-        FOwner->Message(SZ_DATA_ERROR, "Data Error: not an archive", CurrentName);
-        break;
-      case kOpResultHeadersError:
-        FOwner->Message(SZ_DATA_ERROR, "Data Error: headers error", CurrentName);
-        break;
-      case kOpResultWrongPassword:
-        FOwner->Message(SZ_DATA_ERROR, "Data Error: wrong password", CurrentName);
-        break;
-      default:
-        FOwner->Message(SZ_DATA_ERROR, "Data Error: code " + std::to_string(opRes), CurrentName);
-        break;
+      case kOpResultDataAfterEnd: FOwner->Message(SZ_DATA_ERROR, "Data Error: data after the end", CurrentName); break;
+      case kOpResultIsNotArc: FOwner->Message(SZ_DATA_ERROR, "Data Error: not an archive", CurrentName); break;
+      case kOpResultHeadersError: FOwner->Message(SZ_DATA_ERROR, "Data Error: headers error", CurrentName); break;
+      case kOpResultWrongPassword: FOwner->Message(SZ_DATA_ERROR, "Data Error: wrong password", CurrentName); break;
+      default: FOwner->Message(SZ_DATA_ERROR, "Data Error: code " + std::to_string(opRes), CurrentName); break;
     }
     if (LastRequested) StopRequested = true;
     return S_OK;

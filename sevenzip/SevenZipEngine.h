@@ -95,8 +95,7 @@ struct IArchiveOpenCallback : public IUnknown {
 };
 
 struct IArchiveExtractCallback : public IProgress {
-  virtual HRESULT STDMETHODCALLTYPE GetStream(UINT32 index, ISequentialOutStream** outStream,
-                                              INT32 askExtractMode) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetStream(UINT32 index, ISequentialOutStream** outStream, INT32 askExtractMode) = 0;
   virtual HRESULT STDMETHODCALLTYPE PrepareOperation(INT32 askExtractMode) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetOperationResult(INT32 opRes) = 0;
 };

@@ -313,9 +313,7 @@ HRESULT STDMETHODCALLTYPE TMyStreamReader::Seek(INT64 offset, UINT32 seekOrigin,
         else if (!MovePosition(Position, offset, KnownSize))
           result = kNegativeSeek;
         break;
-      default:
-        result = STG_E_INVALIDFUNCTION;
-        break;
+      default: result = STG_E_INVALIDFUNCTION; break;
     }
     if (newPosition) *newPosition = Position;
     return result;
@@ -461,9 +459,7 @@ HRESULT STDMETHODCALLTYPE TMyStreamWriter::Seek(INT64 offset, UINT32 seekOrigin,
     case 2:
       if (!MovePosition(Position, offset, MaxPosition)) result = kNegativeSeek;
       break;
-    default:
-      result = STG_E_INVALIDFUNCTION;
-      break;
+    default: result = STG_E_INVALIDFUNCTION; break;
   }
   MaxPosition = std::max(MaxPosition, Position);
   if (newPosition) *newPosition = Position;

@@ -48,11 +48,9 @@ class TInterfacedObject {
   std::atomic<LONG> FRefCount{0};
 };
 
-#define QUARN_IUNKNOWN_METHODS                                                    \
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {     \
-    return DoQueryInterface(iid, out);                                            \
-  }                                                                               \
-  ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }                \
+#define QUARN_IUNKNOWN_METHODS                                                                                     \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { return DoQueryInterface(iid, out); } \
+  ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }                                                 \
   ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
 
 // Asked for a missing volume: may change arcFileName to where the part is, or
@@ -61,10 +59,10 @@ using TOpenVolume = std::function<void(std::wstring& arcFileName, bool Removable
 
 // One part of an archive on the reader side.
 struct TVolume {
-  std::wstring Name;                      // empty = not yet named
-  HANDLE Handle = INVALID_HANDLE_VALUE;   // INVALID_HANDLE_VALUE = not open
-  uint64_t Size = 0;                      // bytes; 0 = not known yet
-  bool Removable = false;                 // computed for the first part only
+  std::wstring Name;                     // empty = not yet named
+  HANDLE Handle = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE = not open
+  uint64_t Size = 0;                     // bytes; 0 = not known yet
+  bool Removable = false;                // computed for the first part only
 };
 
 class TMyStreamReader final : public IInStream, public IStreamGetSize, public TInterfacedObject {
@@ -83,11 +81,11 @@ class TMyStreamReader final : public IInStream, public IStreamGetSize, public TI
   std::wstring PartName(uint32_t n) const;
 
   uint64_t Position = 0;
-  uint64_t KnownSize = 0;   // size of the whole set; 0 = not known yet
+  uint64_t KnownSize = 0;  // size of the whole set; 0 = not known yet
   std::vector<TVolume> Volumes;
   bool MultiVolume;
   bool VolumesLocated = false;
-  uint32_t LastPart = 1;    // number of the last part once located
+  uint32_t LastPart = 1;  // number of the last part once located
 
  protected:
   IUnknown* FindInterface(REFIID iid) override;
@@ -111,8 +109,7 @@ class TMyStreamWriter final : public IOutStream, public TInterfacedObject {
  public:
   // Creates (or, with Append, continues) the output file; raises EAbort when
   // the first file cannot be created or opened.
-  TMyStreamWriter(const std::wstring& FileName, double FileDate, uint32_t Attributes, uint32_t VolumeSize,
-                  bool Append);
+  TMyStreamWriter(const std::wstring& FileName, double FileDate, uint32_t Attributes, uint32_t VolumeSize, bool Append);
   ~TMyStreamWriter() override;
 
   QUARN_IUNKNOWN_METHODS

@@ -22,16 +22,14 @@ const char kMethodText[] = "Cannot extract \"%s\": compression method %u is not 
 const char kStoredDescriptorText[] =
     "Cannot read \"%s\": it is stored with its sizes after its data, and its end cannot be found.";
 const char kCutHeaderText[] = "The archive ends inside the header of its member number %d.";
-const char kDamagedDescriptorText[] =
-    "Cannot read \"%s\": its compressed data are damaged or cut short.";
+const char kDamagedDescriptorText[] = "Cannot read \"%s\": its compressed data are damaged or cut short.";
 const char kHugeMemberText[] = "Cannot read \"%s\": members of 4 GiB or more are not supported.";
 const char kTooManyMembersText[] = "Cannot save the archive: a zip archive holds at most 65535 members.";
 const char kArchiveTooLargeText[] = "Cannot save the archive: a zip archive must stay below 4 GiB.";
 const char kCommentTooLongText[] = "Cannot save the archive: its comment is longer than 65535 bytes.";
 const char kMemberTooLargeText[] = "Cannot add \"%s\": a zip member must stay below 4 GiB.";
 const char kNameTooLongText[] = "Cannot add \"%s\": the name is longer than 65535 bytes.";
-const char kHeaderMismatchText[] =
-    "Cannot save \"%s\": its header no longer matches its name or data.";
+const char kHeaderMismatchText[] = "Cannot save \"%s\": its header no longer matches its name or data.";
 
 constexpr size_t kChunk = 65536;
 
@@ -53,8 +51,8 @@ std::string WithName(const char* text, const std::string& name) {
 
 uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 void PutU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -207,8 +205,7 @@ class TInflater {
 class TDeflater {
  public:
   TDeflater() {
-    if (deflateInit2(&FStream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                     Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&FStream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
       throw ECompressionError(kZlibErrorText);
   }
   ~TDeflater() { deflateEnd(&FStream); }
@@ -271,8 +268,10 @@ void ReadDataDescriptor(TArchiveReader& reader, const TDeflateExtent& extent, TL
   const bool signedMatches = w0 == kDataDescriptorSignature && w1 == crc && w2 == csize && w3 == usize;
   const bool plainMatches = w0 == crc && w1 == csize && w2 == usize;
   bool withSignature = w0 == kDataDescriptorSignature;
-  if (signedMatches) withSignature = true;
-  else if (plainMatches) withSignature = false;
+  if (signedMatches)
+    withSignature = true;
+  else if (plainMatches)
+    withSignature = false;
   member.CRC32 = withSignature ? w1 : w0;
   member.CompressedSize = csize;
   member.UncompressedSize = usize;
@@ -350,8 +349,7 @@ void ReadDeferredMember(TArchiveReader& reader, TLocalFile& member) {
     if (!FindSignedDescriptor(reader, plain, descriptor)) {
       if (encrypted) throw EZipFileError(WithName(kEncryptedText, member.FileName));
       if (plain) throw EZipFileError(WithName(kStoredDescriptorText, member.FileName));
-      throw EZipFileError(
-          Format(WithName(kMethodText, member.FileName).c_str(), member.CompressionMethod));
+      throw EZipFileError(Format(WithName(kMethodText, member.FileName).c_str(), member.CompressionMethod));
     }
     reader.SeekTo(start);
     member.CompressedData = reader.ReadString(descriptor.Distance);
@@ -363,8 +361,7 @@ void ReadDeferredMember(TArchiveReader& reader, TLocalFile& member) {
   }
   const int64_t start = reader.Position();
   TDeflateExtent extent;
-  if (!FindDeflateEnd(reader, extent))
-    throw EZipFileError(WithName(kDamagedDescriptorText, member.FileName));
+  if (!FindDeflateEnd(reader, extent)) throw EZipFileError(WithName(kDamagedDescriptorText, member.FileName));
   if (extent.CompressedSize > 0xFFFFFFFFu || extent.UncompressedSize > 0xFFFFFFFFu)
     throw EZipFileError(WithName(kHugeMemberText, member.FileName));
   reader.SeekTo(start);
@@ -552,8 +549,7 @@ std::string TZipFile::GetUncompressed(int32_t Index) const {
       complete = member.CompressedData.size() >= member.UncompressedSize;
       if (complete) result.assign(member.CompressedData, 0, member.UncompressedSize);
     } else {
-      throw EZipFileError(
-          Format(WithName(kMethodText, member.FileName).c_str(), member.CompressionMethod));
+      throw EZipFileError(Format(WithName(kMethodText, member.FileName).c_str(), member.CompressionMethod));
     }
     // Data that end early are as wrong as data with the wrong CRC.
     if (!complete) throw EZipFileCRCError(WithName(kCrcErrorText, member.FileName));
@@ -593,8 +589,7 @@ void TZipFile::AddFile(const std::string& Name, uint32_t Attributes) {
 void TZipFile::SetUncompressed(int32_t Index, const std::string& Data) {
   if (Index < 0 || Index >= Count()) throw Exception(kIndexOutOfRangeText);
   TLocalFile& member = LocalFiles[Index];
-  if (Exceeds32Bits(Data.size()))
-    throw EZipFileError(WithName(kMemberTooLargeText, member.FileName));
+  if (Exceeds32Bits(Data.size())) throw EZipFileError(WithName(kMemberTooLargeText, member.FileName));
 
   std::string compressed;
   {
@@ -620,8 +615,7 @@ void TZipFile::SetUncompressed(int32_t Index, const std::string& Data) {
       if (rc == Z_STREAM_END) break;
     }
   }
-  if (Exceeds32Bits(compressed.size()))
-    throw EZipFileError(WithName(kMemberTooLargeText, member.FileName));
+  if (Exceeds32Bits(compressed.size())) throw EZipFileError(WithName(kMemberTooLargeText, member.FileName));
 
   member.Signature = kLocalFileHeaderSignature;
   member.VersionNeeded = 20;
@@ -660,12 +654,9 @@ void TZipFile::SaveToStream(TStream& Stream) {
   for (size_t k = 0; k < LocalFiles.size(); ++k) {
     const TLocalFile& member = LocalFiles[k];
     const TFileHeader& header = CentralDirectory[k];
-    if (member.FileNameLength != member.FileName.size() ||
-        member.ExtraFieldLength != member.ExtraField.size() ||
-        member.CompressedSize != member.CompressedData.size() ||
-        header.FileNameLength != header.FileName.size() ||
-        header.ExtraFieldLength != header.ExtraField.size() ||
-        header.FileCommentLength != header.FileComment.size())
+    if (member.FileNameLength != member.FileName.size() || member.ExtraFieldLength != member.ExtraField.size() ||
+        member.CompressedSize != member.CompressedData.size() || header.FileNameLength != header.FileName.size() ||
+        header.ExtraFieldLength != header.ExtraField.size() || header.FileCommentLength != header.FileComment.size())
       throw EZipFileError(WithName(kHeaderMismatchText, member.FileName));
     if (position > 0xFFFFFFFFu) throw EZipFileError(kArchiveTooLargeText);
     position += 30 + member.FileName.size() + member.ExtraField.size() + member.CompressedData.size();
@@ -673,8 +664,7 @@ void TZipFile::SaveToStream(TStream& Stream) {
   const uint64_t centralStart = position;
   for (const TFileHeader& header : CentralDirectory)
     position += 46 + header.FileName.size() + header.ExtraField.size() + header.FileComment.size();
-  if (centralStart > 0xFFFFFFFFu || position - centralStart > 0xFFFFFFFFu)
-    throw EZipFileError(kArchiveTooLargeText);
+  if (centralStart > 0xFFFFFFFFu || position - centralStart > 0xFFFFFFFFu) throw EZipFileError(kArchiveTooLargeText);
 
   uint8_t fixed[46];
   for (size_t k = 0; k < LocalFiles.size(); ++k) {

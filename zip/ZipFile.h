@@ -109,10 +109,10 @@ class EDecompressionError : public EZlibError {
 
 class TZipFile {
  public:
-  std::vector<TLocalFile> LocalFiles;          // one per member, in archive order
-  std::vector<TFileHeader> CentralDirectory;   // always as long as LocalFiles
+  std::vector<TLocalFile> LocalFiles;         // one per member, in archive order
+  std::vector<TFileHeader> CentralDirectory;  // always as long as LocalFiles
   TEndOfCentralDirectory EndOfCentralDirectory;
-  std::string Comment;                         // the archive comment
+  std::string Comment;  // the archive comment
 
   // Opens FileName for reading (others may read it but not write it) and loads
   // it with LoadFromStream. Raises EFOpenError when the file cannot be opened.

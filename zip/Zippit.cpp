@@ -23,8 +23,7 @@ std::string ZipMemberName(const std::string& Path) {
         (rest[2] == 'C' || rest[2] == 'c') && IsSeparator(rest[3]))
       rest.erase(0, 4);
   }
-  if (rest.size() >= 2 && rest[1] == ':' &&
-      ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
+  if (rest.size() >= 2 && rest[1] == ':' && ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
     rest.erase(0, 2);
 
   std::vector<std::string> parts;
@@ -49,8 +48,7 @@ void TZippit::AddDiskFile(const std::string& FileName) {
   {
     TFileStream file(FileName, fmOpenRead | fmShareExclusive);
     const int64_t size = file.GetSize();
-    if (static_cast<uint64_t>(size) > 0xFFFFFFFFu)
-      throw EZipFileError(Format(kTooLargeText, FileName.c_str()));
+    if (static_cast<uint64_t>(size) > 0xFFFFFFFFu) throw EZipFileError(Format(kTooLargeText, FileName.c_str()));
     try {
       content.resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {

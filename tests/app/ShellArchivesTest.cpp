@@ -93,8 +93,7 @@ TEST(ShellArchives, MissingEnginesAreReported) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, t.Path().c_str(), &si,
-                               &pi));
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, t.Path().c_str(), &si, &pi));
     SetEnvironmentVariableA("QUARN_NO_ENGINES", nullptr);
     ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
     DWORD code = 1;
@@ -112,7 +111,8 @@ TEST(ShellArchives, MissingEnginesAreReported) {
   WriteWholeFile(t / "d.zip", ZipOf({{"never.txt", "not attempted"}}));
   Shell s;
   SetWindowTextA(s->Edit1, (t / "out").c_str());
-  for (const char* name : {"b.rar", "c.7z", "d.zip"}) s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
+  for (const char* name : {"b.rar", "c.7z", "d.zip"})
+    s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
   s->BitBtn1Click();
   ASSERT_EQ(s.UI->Boxes.size(), 2u);
   EXPECT_EQ(s.UI->Boxes[0].Text, "Can't extract files from " + (t / "c.7z") + " .\r\nPlease try again .");

@@ -9,11 +9,16 @@ namespace {
 
 TEST(ShellPaths, ArchiveKindsIgnoreTheCaseOfTheExtension) {
   const std::vector<std::pair<std::string, TArchiveKind>> cases = {
-      {"C:\\in\\a.zip", TArchiveKind::Zip},       {"C:\\in\\A.ZIP", TArchiveKind::Zip},
-      {"C:\\in\\b.Rar", TArchiveKind::Rar},       {"C:\\in\\c.7Z", TArchiveKind::SevenZip},
-      {"C:\\in\\d.txt", TArchiveKind::None},      {"C:\\in.zip\\noext", TArchiveKind::None},
-      {"C:\\in\\archive.zip.bak", TArchiveKind::None}, {"D:x.7z", TArchiveKind::SevenZip},
-      {"C:\\in\\.zip", TArchiveKind::Zip},        {"", TArchiveKind::None},
+      {"C:\\in\\a.zip", TArchiveKind::Zip},
+      {"C:\\in\\A.ZIP", TArchiveKind::Zip},
+      {"C:\\in\\b.Rar", TArchiveKind::Rar},
+      {"C:\\in\\c.7Z", TArchiveKind::SevenZip},
+      {"C:\\in\\d.txt", TArchiveKind::None},
+      {"C:\\in.zip\\noext", TArchiveKind::None},
+      {"C:\\in\\archive.zip.bak", TArchiveKind::None},
+      {"D:x.7z", TArchiveKind::SevenZip},
+      {"C:\\in\\.zip", TArchiveKind::Zip},
+      {"", TArchiveKind::None},
   };
   for (const auto& c : cases) EXPECT_EQ(ArchiveKindOf(c.first), c.second) << c.first;
   EXPECT_EQ(ExtensionOf("C:\\dir.v2\\file"), "");

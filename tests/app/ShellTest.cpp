@@ -170,8 +170,7 @@ TEST(ShellUnzip, AsksForADestinationFirst) {
 TEST(ShellUnzip, ExtractsEachArchiveIntoItsOwnFolder) {
   Tree t;
   CreateDirectoryA((t / "out").c_str(), nullptr);
-  WriteWholeFile(t / "photos.2007.zip",
-                 ZipOf({{"a/b/c/d.txt", "deep"}, {"empty/", ""}, {"top.txt", "top"}}));
+  WriteWholeFile(t / "photos.2007.zip", ZipOf({{"a/b/c/d.txt", "deep"}, {"empty/", ""}, {"top.txt", "top"}}));
   WriteWholeFile(t / "UPPER.ZIP", ZipOf({{"u.txt", "upper case extension"}}));
   CreateDirectoryA((t / "out\\UPPER").c_str(), nullptr);
   WriteWholeFile(t / "out\\UPPER\\u.txt", "old content, replaced");
@@ -358,9 +357,9 @@ TEST(ShellStart, DefaultsAndTheStoredPosition) {
   const std::string desktop = TForm1::GetSpecialFolderPath(CSIDL_DESKTOP);
   ASSERT_FALSE(desktop.empty());
   HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Quarn", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Quarn", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   RegDeleteValueA(key, "top");
   RegDeleteValueA(key, "left");
   {

@@ -123,8 +123,10 @@ class Tree {
         if (n == "." || n == "..") continue;
         const std::string p = folder + "\\" + n;
         SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(p, true);
-        else DeleteFileA(p.c_str());
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          Remove(p, true);
+        else
+          DeleteFileA(p.c_str());
       } while (FindNextFileA(h, &fd));
       FindClose(h);
     }
@@ -146,4 +148,3 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
 }
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-

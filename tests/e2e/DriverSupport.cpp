@@ -292,9 +292,7 @@ void QuarnApp::Start() {
   Require(main_ != nullptr, "quarn.exe ended without showing its main window");
 }
 
-bool QuarnApp::Running() const {
-  return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
-}
+bool QuarnApp::Running() const { return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
 
 bool QuarnApp::WaitExit(DWORD timeoutMs) {
   return !pi_.hProcess || WaitForSingleObject(pi_.hProcess, timeoutMs) == WAIT_OBJECT_0;
@@ -559,7 +557,6 @@ std::string QuarnApp::TreeItemText(HWND tree, HTREEITEM item) const {
   return ok ? mem.ReadString(sizeof(TVITEMA), textMax) : std::string();
 }
 
-
 void QuarnApp::ChooseFolder(HWND dlg, const std::string& path) const {
   // The path's levels below its drive: "Z:\\a\\b" gives the drive "Z:\\", then "a", "b".
   std::vector<std::string> names;
@@ -580,14 +577,16 @@ void QuarnApp::ChooseFolder(HWND dlg, const std::string& path) const {
   Require(ok, "the folder browser did not answer BFFM_SETSELECTIONA");
   const std::string driveText = "(" + path.substr(0, 2) + ")";
   const std::string got = TreeSelection(tree);
-  Require(got.find(driveText) != std::string::npos, "BFFM_SETSELECTIONA %s selected \"%s\"", drive.c_str(), got.c_str());
+  Require(got.find(driveText) != std::string::npos, "BFFM_SETSELECTIONA %s selected \"%s\"", drive.c_str(),
+          got.c_str());
   // ...then folder by folder, as a user opens and clicks them. (Selecting
   // deeper levels with BFFM_SETSELECTIONA fails now and then under Wine.)
   for (const std::string& name : names) {
     const HTREEITEM cur = reinterpret_cast<HTREEITEM>(Send(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
     Send(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(cur));
     HTREEITEM next = nullptr;
-    for (HTREEITEM item = reinterpret_cast<HTREEITEM>(Send(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(cur)));
+    for (HTREEITEM item =
+             reinterpret_cast<HTREEITEM>(Send(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(cur)));
          item && !next;
          item = reinterpret_cast<HTREEITEM>(Send(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
       if (_stricmp(TreeItemText(tree, item).c_str(), name.c_str()) == 0) next = item;
@@ -615,8 +614,8 @@ bool DirExists(const std::string& path) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data) {
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE f =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
   data->clear();
   char buf[65536];

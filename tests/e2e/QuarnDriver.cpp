@@ -45,7 +45,8 @@ std::string Joined(const std::vector<std::string>& items) {
   std::string s = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     std::string item = items[i];
-    if (item.compare(0, g.scratch.size() + 1, g.scratch + "\\") == 0) item = "<scratch>" + item.substr(g.scratch.size());
+    if (item.compare(0, g.scratch.size() + 1, g.scratch + "\\") == 0)
+      item = "<scratch>" + item.substr(g.scratch.size());
     s += (i ? ", \"" : "\"") + item + "\"";
   }
   return s + "]";
@@ -121,7 +122,8 @@ void ExpectSizes(const QuarnApp& app, int listId, const std::vector<std::string>
 void ExpectIcons(const QuarnApp& app, int listId, const std::vector<int>& want) {
   for (size_t i = 0; i < want.size(); ++i) {
     const int got = app.ItemImage(listId, static_cast<int>(i));
-    Check(got == want[i], "item %u of list %d has icon %d, expected %d", static_cast<unsigned>(i), listId, got, want[i]);
+    Check(got == want[i], "item %u of list %d has icon %d, expected %d", static_cast<unsigned>(i), listId, got,
+          want[i]);
   }
 }
 
@@ -514,7 +516,8 @@ void UnzipFailureNamesArchive() {
         "the report does not name %s with its reason: \"%s\"", broken.c_str(), Visible(reportText).c_str());
   Check(reportText.find(good) == std::string::npos && reportText.find(after) == std::string::npos,
         "the report names archives that did not fail: \"%s\"", Visible(reportText).c_str());
-  WaitOrAbort([&] { return app.ItemCount(IDC_LISTVIEW1) == 0; }, 10000, "the archive list to be emptied after the error");
+  WaitOrAbort([&] { return app.ItemCount(IDC_LISTVIEW1) == 0; }, 10000,
+              "the archive list to be emptied after the error");
   ExpectNoBox(app, "after the report");
   ExpectTree(S("src\\good"), JoinPath(out, "good"));
   // The corrupt archive's first member comes before the damage.
@@ -667,7 +670,8 @@ void ZipExistingNameNewName() {
   app.Drop(files);
   ExpectCaptions(app, IDC_LISTVIEW2, files, "two files dropped");
   app.Click(IDC_BITBTN6);
-  ExpectBox(app, "Information", "File already exists !\r\nPlease choose another filename .", "Zip onto an existing file");
+  ExpectBox(app, "Information", "File already exists !\r\nPlease choose another filename .",
+            "Zip onto an existing file");
   HWND dlg = app.WaitFileDialog(10000, "save-as (after \"File already exists !\")");
   app.AnswerFileDialog(dlg, renamed, true);
   WaitCommandEnd(app, IDC_LISTVIEW2, 30000, "Zip under the new name");
@@ -693,7 +697,8 @@ void ZipExistingNameTwice() {
 
   // Another existing name chosen in the dialog.
   app.Click(IDC_BITBTN6);
-  ExpectBox(app, "Information", "File already exists !\r\nPlease choose another filename .", "Zip onto an existing file");
+  ExpectBox(app, "Information", "File already exists !\r\nPlease choose another filename .",
+            "Zip onto an existing file");
   HWND dlg = app.WaitFileDialog(10000, "save-as");
   app.AnswerFileDialog(dlg, taken, true);
   ExpectBox(app, "Information", "No archive was created !", "a second existing name chosen");
@@ -782,8 +787,8 @@ void HelpDialog() {
   Require(label != nullptr, "the help dialog has no help text label");
   const std::string help = TextOf(label);
   const std::string first = help.substr(0, help.find("\r\n"));
-  Check(first == "Quarn is a very user friendly,and easy to use, yet powerful, program",
-        "the help text begins \"%s\"", Visible(first).c_str());
+  Check(first == "Quarn is a very user friendly,and easy to use, yet powerful, program", "the help text begins \"%s\"",
+        Visible(first).c_str());
   Check(help.find("\r\n") != std::string::npos, "the help text is one line: \"%s\"", Visible(help).c_str());
   HWND memo = FindById(dlg, IDC_FORM5_MEMO1);
   Require(memo != nullptr, "the help dialog has no licence text box");
@@ -791,7 +796,8 @@ void HelpDialog() {
   Check(ClassOf(memo) == "Edit" && (ms & ES_READONLY) && (ms & ES_MULTILINE),
         "the licence box is a %s with style 0x%08lx, expected a read-only multi-line edit", ClassOf(memo).c_str(), ms);
   Check((ms & WS_VSCROLL) && !(ms & WS_HSCROLL), "the licence box should scroll vertically only (style 0x%08lx)", ms);
-  Check(TextOf(memo).size() > 200, "the licence text is %u characters long", static_cast<unsigned>(TextOf(memo).size()));
+  Check(TextOf(memo).size() > 200, "the licence text is %u characters long",
+        static_cast<unsigned>(TextOf(memo).size()));
   HWND ok = FindById(dlg, IDC_FORM5_BUTTON1);
   Check(ok && TextOf(ok) == "&OK", "the help dialog's button says \"%s\"", ok ? TextOf(ok).c_str() : "(missing)");
 

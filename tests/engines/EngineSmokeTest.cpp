@@ -22,13 +22,11 @@ namespace {
 // ---------------------------------------------------------------------------
 // Loading
 
-std::wstring ExeFolder()
-{
+std::wstring ExeFolder() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (n == 0)
-      return std::wstring();
+    if (n == 0) return std::wstring();
     if (n < path.size()) {
       path.resize(n);
       break;
@@ -39,34 +37,29 @@ std::wstring ExeFolder()
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-std::string Narrow(const std::wstring &s)
-{
+std::string Narrow(const std::wstring &s) {
   std::string out;
-  for (wchar_t c : s)
-    out += (c < 0x80) ? static_cast<char>(c) : '?';
+  for (wchar_t c : s) out += (c < 0x80) ? static_cast<char>(c) : '?';
   return out;
 }
 
 // Owns a module loaded from the executable's folder.
 class EngineDll {
-public:
-  explicit EngineDll(const wchar_t *name)
-  {
+ public:
+  explicit EngineDll(const wchar_t *name) {
     path_ = ExeFolder() + L"\\" + name;
     if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      error_ = Narrow(path_) + " not found. Build the engines with scripts/build-engines.sh "
+      error_ = Narrow(path_) +
+               " not found. Build the engines with scripts/build-engines.sh "
                "and configure CMake with -DQUARN_ENGINE_DIR=<the folder it prints>.";
       return;
     }
     module_ = LoadLibraryW(path_.c_str());
     if (module_ == nullptr)
-      error_ = "LoadLibraryW(" + Narrow(path_) + ") failed, error " +
-               std::to_string(GetLastError());
+      error_ = "LoadLibraryW(" + Narrow(path_) + ") failed, error " + std::to_string(GetLastError());
   }
-  ~EngineDll()
-  {
-    if (module_ != nullptr)
-      FreeLibrary(module_);
+  ~EngineDll() {
+    if (module_ != nullptr) FreeLibrary(module_);
   }
   EngineDll(const EngineDll &) = delete;
   EngineDll &operator=(const EngineDll &) = delete;
@@ -75,12 +68,11 @@ public:
   const std::string &error() const { return error_; }
 
   template <typename Fn>
-  Fn Get(const char *name) const
-  {
+  Fn Get(const char *name) const {
     return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module_, name)));
   }
 
-private:
+ private:
   std::wstring path_;
   HMODULE module_ = nullptr;
   std::string error_;
@@ -90,15 +82,12 @@ private:
 // 7za.dll
 
 // {23170F69-40C1-278A-1000-000110070000}: the 7z format handler.
-const GUID kClsid7zHandler = {0x23170F69, 0x40C1, 0x278A,
-                              {0x10, 0x00, 0x00, 0x01, 0x10, 0x07, 0x00, 0x00}};
+const GUID kClsid7zHandler = {0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, 0x07, 0x00, 0x00}};
 // {23170F69-40C1-278A-0000-000600600000}: IInArchive.
-const GUID kIidInArchive = {0x23170F69, 0x40C1, 0x278A,
-                            {0x00, 0x00, 0x00, 0x06, 0x00, 0x60, 0x00, 0x00}};
+const GUID kIidInArchive = {0x23170F69, 0x40C1, 0x278A, {0x00, 0x00, 0x00, 0x06, 0x00, 0x60, 0x00, 0x00}};
 // {00000000-0000-0000-C000-000000000046}: IUnknown, which the handler factory
 // does not hand out.
-const GUID kIidUnknown = {0x00000000, 0x0000, 0x0000,
-                          {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Handler property ids (NArchive::NHandlerPropID).
 enum : PROPID { kPropName = 0, kPropClassID = 1, kPropExtension = 2, kPropUpdate = 4 };
@@ -122,33 +111,29 @@ struct InArchive {
 
 // A handler property as a string; binary properties (the class id) come as a
 // BSTR holding raw bytes.
-std::wstring BstrProperty(GetHandlerProperty2Fn get, UINT32 index, PROPID prop, HRESULT *hr)
-{
+std::wstring BstrProperty(GetHandlerProperty2Fn get, UINT32 index, PROPID prop, HRESULT *hr) {
   PROPVARIANT v;
   PropVariantInit(&v);
   *hr = get(index, prop, &v);
   std::wstring result;
-  if (*hr == S_OK && v.vt == VT_BSTR && v.bstrVal != nullptr)
-    result.assign(v.bstrVal, SysStringLen(v.bstrVal));
+  if (*hr == S_OK && v.vt == VT_BSTR && v.bstrVal != nullptr) result.assign(v.bstrVal, SysStringLen(v.bstrVal));
   PropVariantClear(&v);
   return result;
 }
 
 class SevenZipEngine : public ::testing::Test {
-protected:
+ protected:
   EngineDll dll_{L"7za.dll"};
 };
 
-TEST_F(SevenZipEngine, LoadsAndExportsItsEntryPoints)
-{
+TEST_F(SevenZipEngine, LoadsAndExportsItsEntryPoints) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
-  for (const char *name : {"CreateObject", "GetNumberOfFormats", "GetHandlerProperty2",
-                           "GetNumberOfMethods", "GetMethodProperty", "SetLargePageMode"})
+  for (const char *name : {"CreateObject", "GetNumberOfFormats", "GetHandlerProperty2", "GetNumberOfMethods",
+                           "GetMethodProperty", "SetLargePageMode"})
     EXPECT_NE(dll_.Get<FARPROC>(name), nullptr) << name << " is not exported";
 }
 
-TEST_F(SevenZipEngine, ListsThe7zFormatWithItsClassIdAndUpdateSupport)
-{
+TEST_F(SevenZipEngine, ListsThe7zFormatWithItsClassIdAndUpdateSupport) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
   auto getCount = dll_.Get<GetNumberOfFormatsFn>("GetNumberOfFormats");
   auto getProp = dll_.Get<GetHandlerProperty2Fn>("GetHandlerProperty2");
@@ -162,8 +147,7 @@ TEST_F(SevenZipEngine, ListsThe7zFormatWithItsClassIdAndUpdateSupport)
   bool found = false;
   for (UINT32 i = 0; i < count && !found; i++) {
     HRESULT hr;
-    if (BstrProperty(getProp, i, kPropName, &hr) != L"7z")
-      continue;
+    if (BstrProperty(getProp, i, kPropName, &hr) != L"7z") continue;
     found = true;
     const std::wstring clsid = BstrProperty(getProp, i, kPropClassID, &hr);
     ASSERT_EQ(hr, S_OK);
@@ -188,8 +172,7 @@ TEST_F(SevenZipEngine, ListsThe7zFormatWithItsClassIdAndUpdateSupport)
   PropVariantClear(&v);
 }
 
-TEST_F(SevenZipEngine, CreatesAWorking7zInArchive)
-{
+TEST_F(SevenZipEngine, CreatesAWorking7zInArchive) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
   auto create = dll_.Get<CreateObjectFn>("CreateObject");
   ASSERT_NE(create, nullptr);
@@ -210,8 +193,7 @@ TEST_F(SevenZipEngine, CreatesAWorking7zInArchive)
   EXPECT_EQ(archive->vtbl->Release(archive), 0u);
 }
 
-TEST_F(SevenZipEngine, RefusesAnInterfaceItDoesNotProvide)
-{
+TEST_F(SevenZipEngine, RefusesAnInterfaceItDoesNotProvide) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
   auto create = dll_.Get<CreateObjectFn>("CreateObject");
   ASSERT_NE(create, nullptr);
@@ -225,9 +207,9 @@ TEST_F(SevenZipEngine, RefusesAnInterfaceItDoesNotProvide)
 // ---------------------------------------------------------------------------
 // unrar.dll (declarations as in UnRAR's dll.hpp, which packs its structs)
 
-constexpr unsigned kRarOmList = 0;      // RAR_OM_LIST
-constexpr unsigned kErarBadArchive = 13; // ERAR_BAD_ARCHIVE
-constexpr unsigned kErarEOpen = 15;      // ERAR_EOPEN
+constexpr unsigned kRarOmList = 0;        // RAR_OM_LIST
+constexpr unsigned kErarBadArchive = 13;  // ERAR_BAD_ARCHIVE
+constexpr unsigned kErarEOpen = 15;       // ERAR_EOPEN
 
 typedef int(CALLBACK *UnrarCallback)(UINT msg, LPARAM userData, LPARAM p1, LPARAM p2);
 
@@ -259,36 +241,30 @@ using RARCloseArchiveFn = int(PASCAL *)(HANDLE archive);
 using RARGetDllVersionFn = int(PASCAL *)();
 
 class UnrarEngine : public ::testing::Test {
-protected:
+ protected:
   EngineDll dll_{L"unrar.dll"};
 
   // A path in the temporary folder that no file has.
-  static std::wstring MissingPath(const wchar_t *tag)
-  {
+  static std::wstring MissingPath(const wchar_t *tag) {
     wchar_t dir[MAX_PATH + 1];
     const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
     std::wstring base = (n > 0 && n <= MAX_PATH) ? std::wstring(dir, n) : std::wstring(L".\\");
     for (unsigned i = 0;; i++) {
-      std::wstring p = base + L"quarn-engine-test-" + tag + L"-" +
-                       std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(i) +
-                       L".rar";
-      if (GetFileAttributesW(p.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return p;
+      std::wstring p = base + L"quarn-engine-test-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                       std::to_wstring(i) + L".rar";
+      if (GetFileAttributesW(p.c_str()) == INVALID_FILE_ATTRIBUTES) return p;
     }
   }
 };
 
-TEST_F(UnrarEngine, ExportsTheEntryPointsUndecorated)
-{
+TEST_F(UnrarEngine, ExportsTheEntryPointsUndecorated) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
-  for (const char *name : {"RAROpenArchiveEx", "RARReadHeaderEx", "RARProcessFile",
-                           "RARProcessFileW", "RARSetCallback", "RARSetPassword",
-                           "RARCloseArchive", "RARGetDllVersion"})
+  for (const char *name : {"RAROpenArchiveEx", "RARReadHeaderEx", "RARProcessFile", "RARProcessFileW", "RARSetCallback",
+                           "RARSetPassword", "RARCloseArchive", "RARGetDllVersion"})
     EXPECT_NE(dll_.Get<FARPROC>(name), nullptr) << name << " is not exported";
 }
 
-TEST_F(UnrarEngine, ReportsItsInterfaceVersion)
-{
+TEST_F(UnrarEngine, ReportsItsInterfaceVersion) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
   auto version = dll_.Get<RARGetDllVersionFn>("RARGetDllVersion");
   ASSERT_NE(version, nullptr);
@@ -296,8 +272,7 @@ TEST_F(UnrarEngine, ReportsItsInterfaceVersion)
   EXPECT_GE(version(), 8);
 }
 
-TEST_F(UnrarEngine, OpeningAMissingFileFailsWithEOpen)
-{
+TEST_F(UnrarEngine, OpeningAMissingFileFailsWithEOpen) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
   auto open = dll_.Get<RAROpenArchiveExFn>("RAROpenArchiveEx");
   auto close = dll_.Get<RARCloseArchiveFn>("RARCloseArchive");
@@ -313,12 +288,10 @@ TEST_F(UnrarEngine, OpeningAMissingFileFailsWithEOpen)
   HANDLE h = open(&data);
   EXPECT_EQ(h, nullptr);
   EXPECT_EQ(data.OpenResult, kErarEOpen);
-  if (h != nullptr)
-    close(h);
+  if (h != nullptr) close(h);
 }
 
-TEST_F(UnrarEngine, OpeningAFileThatIsNoArchiveFailsWithBadArchive)
-{
+TEST_F(UnrarEngine, OpeningAFileThatIsNoArchiveFailsWithBadArchive) {
   ASSERT_TRUE(dll_.loaded()) << dll_.error();
   auto open = dll_.Get<RAROpenArchiveExFn>("RAROpenArchiveEx");
   auto close = dll_.Get<RARCloseArchiveFn>("RARCloseArchive");
@@ -327,12 +300,10 @@ TEST_F(UnrarEngine, OpeningAFileThatIsNoArchiveFailsWithBadArchive)
 
   // Plain text: no RAR signature anywhere, so UnRAR reads it and rejects it.
   std::wstring path = MissingPath(L"text");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create " << Narrow(path);
   std::string text;
-  for (int i = 0; i < 200; i++)
-    text += "This is not an archive. ";
+  for (int i = 0; i < 200; i++) text += "This is not an archive. ";
   DWORD written = 0;
   const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(file);
@@ -345,9 +316,8 @@ TEST_F(UnrarEngine, OpeningAFileThatIsNoArchiveFailsWithBadArchive)
   HANDLE h = open(&data);
   EXPECT_EQ(h, nullptr);
   EXPECT_EQ(data.OpenResult, kErarBadArchive);
-  if (h != nullptr)
-    close(h);
+  if (h != nullptr) close(h);
   DeleteFileW(path.c_str());
 }
 
-} // namespace
+}  // namespace

@@ -121,8 +121,7 @@ void MakeParentFolders(const std::string& Root, const std::string& Path) {
   for (size_t at = Root.size() + 1; at < Path.size(); ++at) {
     if (Path[at] != kSeparator) continue;
     const std::string folder = Path.substr(0, at);
-    if (!MakeFolder(folder))
-      throw Exception("Cannot create folder \"" + folder + "\". " + LastSystemErrorText());
+    if (!MakeFolder(folder)) throw Exception("Cannot create folder \"" + folder + "\". " + LastSystemErrorText());
   }
 }
 

@@ -6,18 +6,15 @@
 
 namespace rartest {
 
-std::string Fixture(const std::string& name)
-{
+std::string Fixture(const std::string& name) {
   const char* env = std::getenv("QUARN_RAR_FIXTURES");
   std::string dir = env != nullptr && *env ? env : QUARN_RAR_FIXTURES;
   for (char& c : dir)
-    if (c == '/')
-      c = '\\';
+    if (c == '/') c = '\\';
   return dir + "\\" + name;
 }
 
-std::string Pattern(size_t size, uint32_t seed)
-{
+std::string Pattern(size_t size, uint32_t seed) {
   std::string out;
   out.reserve(size + 3);
   uint32_t x = seed;
@@ -32,58 +29,48 @@ std::string Pattern(size_t size, uint32_t seed)
   return out;
 }
 
-uint32_t Crc32(const std::string& data)
-{
+uint32_t Crc32(const std::string& data) {
   uint32_t crc = 0xFFFFFFFFu;
   for (unsigned char b : data) {
     crc ^= b;
-    for (int k = 0; k < 8; ++k)
-      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
   }
   return ~crc;
 }
 
-bool FileExists(const std::string& path)
-{
+bool FileExists(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool DirExists(const std::string& path)
-{
+bool DirExists(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string ReadFile(const std::string& path)
-{
+std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-void WriteFile(const std::string& path, const std::string& data)
-{
+void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << data;
 }
 
-std::vector<std::string> ListFiles(const std::string& root)
-{
+std::vector<std::string> ListFiles(const std::string& root) {
   std::vector<std::string> files;
   WIN32_FIND_DATAA fd;
   HANDLE h = FindFirstFileA((root + "\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE)
-    return files;
+  if (h == INVALID_HANDLE_VALUE) return files;
   do {
     const std::string name = fd.cFileName;
-    if (name == "." || name == "..")
-      continue;
+    if (name == "." || name == "..") continue;
     const std::string full = root + "\\" + name;
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      for (const std::string& f : ListFiles(full))
-        files.push_back(f);
+      for (const std::string& f : ListFiles(full)) files.push_back(f);
     } else {
       files.push_back(full);
     }
@@ -92,15 +79,13 @@ std::vector<std::string> ListFiles(const std::string& root)
   return files;
 }
 
-void RemoveTree(const std::string& path)
-{
+void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA fd;
   HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
   if (h != INVALID_HANDLE_VALUE) {
     do {
       const std::string name = fd.cFileName;
-      if (name == "." || name == "..")
-        continue;
+      if (name == "." || name == "..") continue;
       const std::string full = path + "\\" + name;
       if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(full);
@@ -114,8 +99,7 @@ void RemoveTree(const std::string& path)
   RemoveDirectoryA(path.c_str());
 }
 
-ScratchDir::ScratchDir()
-{
+ScratchDir::ScratchDir() {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   static unsigned counter = 0;
@@ -123,15 +107,13 @@ ScratchDir::ScratchDir()
     std::ostringstream name;
     name << temp << "quarn-rar-" << GetCurrentProcessId() << "-" << GetTickCount() << "-" << ++counter;
     path_ = name.str();
-    if (CreateDirectoryA(path_.c_str(), nullptr))
-      break;
+    if (CreateDirectoryA(path_.c_str(), nullptr)) break;
   }
 }
 
 ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
-void Recorder::Attach(TUnRar& rar, bool headerEvents)
-{
+void Recorder::Attach(TUnRar& rar, bool headerEvents) {
   rar.OnRarStatus = [this](TUnRar*, const std::string& message, TRarStatus status) {
     static const char* const names[] = {"ONOPEN", "ONBEFOREOPEN", "AFTERCLOSE", "ONPASSWORD"};
     events.push_back(std::string("status:") + names[status] + (message.empty() ? "" : ":" + message));
@@ -148,12 +130,10 @@ void Recorder::Attach(TUnRar& rar, bool headerEvents)
     };
 }
 
-std::vector<std::string> Recorder::Only(const std::string& prefix) const
-{
+std::vector<std::string> Recorder::Only(const std::string& prefix) const {
   std::vector<std::string> out;
   for (const std::string& e : events)
-    if (e.compare(0, prefix.size(), prefix) == 0)
-      out.push_back(e);
+    if (e.compare(0, prefix.size(), prefix) == 0) out.push_back(e);
   return out;
 }
 

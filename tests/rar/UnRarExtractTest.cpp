@@ -22,8 +22,7 @@ struct Extraction {
   TUnRar* rar = new TUnRar(&owner);
   Recorder rec;
 
-  explicit Extraction(const std::string& archive, bool headerEvents = true)
-  {
+  explicit Extraction(const std::string& archive, bool headerEvents = true) {
     rar->FileName = Fixture(archive);
     rar->Directory = out.Path() + "\\";
     rar->SetMode(UNRAR_EXTRACT);
@@ -34,8 +33,7 @@ struct Extraction {
 
 }  // namespace
 
-TEST(UnRarExtract, FilesFoldersAndNonAsciiNames)
-{
+TEST(UnRarExtract, FilesFoldersAndNonAsciiNames) {
   Extraction x("basic.rar");
   x.rar->ProcessArchive();
   EXPECT_TRUE(x.rec.errors.empty());
@@ -46,8 +44,7 @@ TEST(UnRarExtract, FilesFoldersAndNonAsciiNames)
   EXPECT_EQ(ListFiles(x.out.Path()).size(), 3u);
 }
 
-TEST(UnRarExtract, NonAsciiDestinationFolderIsUsedAsGiven)
-{
+TEST(UnRarExtract, NonAsciiDestinationFolderIsUsedAsGiven) {
   Extraction x("basic.rar");
   const std::string dest = x.out / "sortie \xE9t\xE9";
   ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
@@ -55,12 +52,10 @@ TEST(UnRarExtract, NonAsciiDestinationFolderIsUsedAsGiven)
   x.rar->ProcessArchive();
   EXPECT_TRUE(x.rec.errors.empty());
   EXPECT_EQ(ReadFile(dest + "\\hello.txt"), HelloData);
-  for (const std::string& f : ListFiles(x.out.Path()))
-    EXPECT_EQ(f.compare(0, dest.size() + 1, dest + "\\"), 0) << f;
+  for (const std::string& f : ListFiles(x.out.Path())) EXPECT_EQ(f.compare(0, dest.size() + 1, dest + "\\"), 0) << f;
 }
 
-TEST(UnRarExtract, ArchiveComment)
-{
+TEST(UnRarExtract, ArchiveComment) {
   Extraction x("comment.rar");
   x.rar->ProcessArchive();
   const std::string comment = "Commentaire de test\nligne deux";
@@ -77,8 +72,7 @@ TEST(UnRarExtract, ArchiveComment)
   EXPECT_EQ(x.rar->CommentSize(), 0u);
 }
 
-TEST(UnRarExtract, CanProgressEventOrderAndCounters)
-{
+TEST(UnRarExtract, CanProgressEventOrderAndCounters) {
   Extraction x("basic.rar");
   x.rar->CanProgress = true;
   std::vector<std::vector<uint32_t>> progress;
@@ -109,8 +103,7 @@ TEST(UnRarExtract, CanProgressEventOrderAndCounters)
   EXPECT_EQ(x.rar->SizeCount(), totalSize);
 }
 
-TEST(UnRarExtract, ProgressWithoutCountingPassReportsZeroTotals)
-{
+TEST(UnRarExtract, ProgressWithoutCountingPassReportsZeroTotals) {
   Extraction x("basic.rar", false);
   uint32_t lastFiles = 0, lastCount = 99, lastSizeCount = 99;
   x.rar->OnProgress = [&](TUnRar*, uint32_t fp, uint32_t fc, uint32_t, uint32_t sc) {
@@ -128,12 +121,9 @@ TEST(UnRarExtract, ProgressWithoutCountingPassReportsZeroTotals)
   EXPECT_EQ(x.rar->FilesProcessed(), 6u);
 }
 
-TEST(UnRarExtract, OverwritePolicies)
-{
+TEST(UnRarExtract, OverwritePolicies) {
   const std::string old = "old contents";
-  auto prepare = [&](Extraction& x) {
-    WriteFile(x.Out("hello.txt"), old);
-  };
+  auto prepare = [&](Extraction& x) { WriteFile(x.Out("hello.txt"), old); };
   {
     Extraction x("basic.rar");
     prepare(x);
@@ -176,8 +166,7 @@ TEST(UnRarExtract, OverwritePolicies)
   }
 }
 
-TEST(UnRarExtract, FileListSelectsTargetsCaseInsensitively)
-{
+TEST(UnRarExtract, FileListSelectsTargetsCaseInsensitively) {
   Extraction x("basic.rar");
   x.rar->Directory = x.out.Path();
   x.rar->OverrideEvent = OR_NEVER;
@@ -187,8 +176,7 @@ TEST(UnRarExtract, FileListSelectsTargetsCaseInsensitively)
   EXPECT_EQ(ListFiles(x.out.Path()), std::vector<std::string>{x.Out("dir\\sub\\nested.bin")});
 }
 
-TEST(UnRarExtract, TestModeReadsEverythingAndWritesNothing)
-{
+TEST(UnRarExtract, TestModeReadsEverythingAndWritesNothing) {
   Extraction x("basic.rar");
   x.rar->SetMode(UNRAR_LIST);
   x.rar->OverrideEvent = OR_NEVER;
@@ -199,8 +187,7 @@ TEST(UnRarExtract, TestModeReadsEverythingAndWritesNothing)
   EXPECT_EQ(ListFiles(x.out.Path()).size(), 1u);
 }
 
-TEST(UnRarVolumes, CompleteSetIsJoined)
-{
+TEST(UnRarVolumes, CompleteSetIsJoined) {
   Extraction x("vol.part1.rar");
   x.rar->CanProgress = true;
   x.rar->OnProgress = [](TUnRar*, uint32_t, uint32_t, uint32_t, uint32_t) {};
@@ -225,8 +212,7 @@ TEST(UnRarVolumes, CompleteSetIsJoined)
   EXPECT_EQ(x.rar->FileCount(), 1u);
 }
 
-TEST(UnRarVolumes, MissingVolumeNamedByOnVolChange)
-{
+TEST(UnRarVolumes, MissingVolumeNamedByOnVolChange) {
   Extraction x("missing\\vol.part1.rar");
   std::vector<std::string> asked;
   x.rar->OnVolChange = [&](TUnRar*, std::string& name, int32_t mode) {
@@ -240,8 +226,7 @@ TEST(UnRarVolumes, MissingVolumeNamedByOnVolChange)
   EXPECT_EQ(ReadFile(x.Out("big.bin")), Pattern(100000, 3));
 }
 
-TEST(UnRarVolumes, MissingVolumeUnansweredStops)
-{
+TEST(UnRarVolumes, MissingVolumeUnansweredStops) {
   Extraction x("missing\\vol.part1.rar");
   x.rar->ProcessArchive();
   ASSERT_EQ(x.rec.errors.size(), 1u);
@@ -250,8 +235,7 @@ TEST(UnRarVolumes, MissingVolumeUnansweredStops)
   EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
 }
 
-TEST(UnRarVolumes, NameGivenBackUnchangedIsAskedThreeTimesAtMost)
-{
+TEST(UnRarVolumes, NameGivenBackUnchangedIsAskedThreeTimesAtMost) {
   Extraction x("missing\\vol.part1.rar");
   int asks = 0;
   x.rar->OnVolChange = [&](TUnRar*, std::string&, int32_t) { ++asks; };
@@ -261,8 +245,7 @@ TEST(UnRarVolumes, NameGivenBackUnchangedIsAskedThreeTimesAtMost)
   EXPECT_EQ(x.rec.errors.back().second, 15);
 }
 
-TEST(UnRarVolumes, OverlongNameFromHandlerIsCutToTheLibraryBuffer)
-{
+TEST(UnRarVolumes, OverlongNameFromHandlerIsCutToTheLibraryBuffer) {
   Extraction x("missing\\vol.part1.rar");
   int asks = 0;
   x.rar->OnVolChange = [&](TUnRar*, std::string& name, int32_t) {
@@ -275,8 +258,7 @@ TEST(UnRarVolumes, OverlongNameFromHandlerIsCutToTheLibraryBuffer)
   EXPECT_FALSE(FileExists(x.Out("big.bin")));
 }
 
-TEST(UnRarPassword, PasswordProperty)
-{
+TEST(UnRarPassword, PasswordProperty) {
   Extraction x("password.rar");
   x.rar->Password = "Secret123";
   x.rar->ProcessArchive();
@@ -286,8 +268,7 @@ TEST(UnRarPassword, PasswordProperty)
   EXPECT_TRUE(x.rec.headers[0].Encrypted);
 }
 
-TEST(UnRarPassword, OnPasswordSuppliesItAndStatusNamesIt)
-{
+TEST(UnRarPassword, OnPasswordSuppliesItAndStatusNamesIt) {
   Extraction x("password.rar");
   int asked = 0;
   x.rar->OnPassword = [&](TUnRar*, std::string& pw) {
@@ -303,8 +284,7 @@ TEST(UnRarPassword, OnPasswordSuppliesItAndStatusNamesIt)
             std::vector<std::string>{"status:ONPASSWORD:Le mot de passe utilis\xE9 est : Secret123"});
 }
 
-TEST(UnRarPassword, NoPasswordAndWrongPasswordAreReported)
-{
+TEST(UnRarPassword, NoPasswordAndWrongPasswordAreReported) {
   {
     Extraction x("password.rar");
     x.rar->ProcessArchive();
@@ -324,8 +304,7 @@ TEST(UnRarPassword, NoPasswordAndWrongPasswordAreReported)
   }
 }
 
-TEST(UnRarPassword, LongPasswordIsCutToTheBuffer)
-{
+TEST(UnRarPassword, LongPasswordIsCutToTheBuffer) {
   TUnRar rar(nullptr);
   rar.OnPassword = [](TUnRar*, std::string& pw) { pw = "0123456789ABCDEF"; };
   char buffer[16];
@@ -335,17 +314,17 @@ TEST(UnRarPassword, LongPasswordIsCutToTheBuffer)
   EXPECT_EQ(std::string(buffer + 8, 8), std::string(8, '#'));
 }
 
-TEST(UnRarDamage, CorruptDataIsReported)
-{
+TEST(UnRarDamage, CorruptDataIsReported) {
   Extraction x("damaged.rar");
   x.rar->ProcessArchive();
   ASSERT_FALSE(x.rec.errors.empty());
-  EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("donn\xE9" "es corrompues"), 12));
+  EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("donn\xE9"
+                                                        "es corrompues"),
+                                            12));
   EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
 }
 
-TEST(UnRarDamage, ABrokenFileHeaderIsReportedAsSuch)
-{
+TEST(UnRarDamage, ABrokenFileHeaderIsReportedAsSuch) {
   Extraction x("badheader.rar");
   x.rar->ProcessArchive();
   ASSERT_FALSE(x.rec.errors.empty());
@@ -353,8 +332,7 @@ TEST(UnRarDamage, ABrokenFileHeaderIsReportedAsSuch)
   EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
 }
 
-TEST(UnRarDamage, MissingArchiveAndNonArchiveAreReported)
-{
+TEST(UnRarDamage, MissingArchiveAndNonArchiveAreReported) {
   {
     Extraction x("no-such-archive.rar");
     x.rar->ProcessArchive();
@@ -372,8 +350,7 @@ TEST(UnRarDamage, MissingArchiveAndNonArchiveAreReported)
   }
 }
 
-TEST(UnRarStop, StopFromHeaderHandlerEndsTheRunAfterClosing)
-{
+TEST(UnRarStop, StopFromHeaderHandlerEndsTheRunAfterClosing) {
   Extraction x("basic.rar");
   x.rar->OnFileProcessing = [&](TUnRar* sender, const TUnRarHeaderData& h, int32_t) {
     x.rec.events.push_back("header:" + h.FileName);
@@ -389,21 +366,18 @@ TEST(UnRarStop, StopFromHeaderHandlerEndsTheRunAfterClosing)
   EXPECT_EQ(ListFiles(x.out.Path()).size(), 3u);
 }
 
-TEST(UnRarStop, StopDuringCountingPassEndsBeforeTheMainPass)
-{
+TEST(UnRarStop, StopDuringCountingPassEndsBeforeTheMainPass) {
   Extraction x("basic.rar");
   x.rar->CanProgress = true;
   x.rar->OnRarStatus = [&](TUnRar* sender, const std::string&, TRarStatus s) {
     x.rec.events.push_back("status:" + std::to_string(s));
-    if (s == RAR_ONOPEN)
-      sender->StopProcessing = true;
+    if (s == RAR_ONOPEN) sender->StopProcessing = true;
   };
   x.rar->ProcessArchive();
   EXPECT_EQ(x.rec.events, (std::vector<std::string>{"status:1", "status:0", "status:2"}));
 }
 
-TEST(UnRarStop, HandlerExceptionsLeaveAfterTheArchiveIsClosed)
-{
+TEST(UnRarStop, HandlerExceptionsLeaveAfterTheArchiveIsClosed) {
   {
     Extraction x("basic.rar");
     x.rar->OnFileProcessing = [](TUnRar*, const TUnRarHeaderData&, int32_t) { throw std::runtime_error("header"); };

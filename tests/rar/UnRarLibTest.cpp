@@ -24,8 +24,7 @@ struct MissingLibrary {
 
 }  // namespace
 
-TEST(UnRarBinding, ComponentLoadsAndReleasesTheLibrary)
-{
+TEST(UnRarBinding, ComponentLoadsAndReleasesTheLibrary) {
   ASSERT_FALSE(IsUnRarLibraryLoaded());
   {
     TComponent owner(nullptr);
@@ -43,8 +42,7 @@ TEST(UnRarBinding, ComponentLoadsAndReleasesTheLibrary)
   EXPECT_EQ(UnRarLib.RAROpenArchive, nullptr);
 }
 
-TEST(UnRarBinding, TwoHoldersKeepTheTableUntilTheLastLeaves)
-{
+TEST(UnRarBinding, TwoHoldersKeepTheTableUntilTheLastLeaves) {
   TUnRar* first = new TUnRar(nullptr);
   TUnRar* second = new TUnRar(nullptr);
   delete first;
@@ -60,8 +58,7 @@ TEST(UnRarBinding, TwoHoldersKeepTheTableUntilTheLastLeaves)
   EXPECT_FALSE(IsUnRarLibraryLoaded());
 }
 
-TEST(UnRarBinding, WithoutTheLibraryOnlyTheErrorIsReported)
-{
+TEST(UnRarBinding, WithoutTheLibraryOnlyTheErrorIsReported) {
   MissingLibrary missing;
   TUnRar rar(nullptr);
   EXPECT_FALSE(IsUnRarLibraryLoaded());
@@ -78,8 +75,7 @@ TEST(UnRarBinding, WithoutTheLibraryOnlyTheErrorIsReported)
   EXPECT_EQ(rec.events, std::vector<std::string>{"error:0"});
 }
 
-TEST(UnRarHeaders, ListModeTranslatesEveryHeaderAndWritesNothing)
-{
+TEST(UnRarHeaders, ListModeTranslatesEveryHeaderAndWritesNothing) {
   ScratchDir out;
   TUnRar rar(nullptr);
   rar.FileName = Fixture("basic.rar");
@@ -91,11 +87,10 @@ TEST(UnRarHeaders, ListModeTranslatesEveryHeaderAndWritesNothing)
   EXPECT_TRUE(ListFiles(out.Path()).empty());
 
   std::vector<std::string> names;
-  for (const TUnRarHeaderData& h : rec.headers)
-    names.push_back(h.FileName);
+  for (const TUnRarHeaderData& h : rec.headers) names.push_back(h.FileName);
   std::sort(names.begin(), names.end());
-  const std::vector<std::string> expected = {"caf\xE9 \xE0 l'\xE9t\xE9.txt", "dir", "dir\\sub", "dir\\sub\\nested.bin",
-                                             "emptydir", "hello.txt"};
+  const std::vector<std::string> expected = {"caf\xE9 \xE0 l'\xE9t\xE9.txt", "dir",      "dir\\sub",
+                                             "dir\\sub\\nested.bin",         "emptydir", "hello.txt"};
   std::vector<std::string> sortedExpected = expected;
   std::sort(sortedExpected.begin(), sortedExpected.end());
   ASSERT_EQ(GetACP(), 1252u) << "the non-ASCII name is checked in Windows-1252";
@@ -126,8 +121,7 @@ TEST(UnRarHeaders, ListModeTranslatesEveryHeaderAndWritesNothing)
   }
 }
 
-TEST(UnRarHeaders, DosDateTimeMatchesTheSystemConversion)
-{
+TEST(UnRarHeaders, DosDateTimeMatchesTheSystemConversion) {
   struct Case {
     WORD year, month, day, hour, minute, second;
   } cases[] = {{1980, 1, 1, 0, 0, 0}, {2000, 2, 29, 23, 59, 58}, {2024, 12, 31, 12, 30, 10}, {2107, 12, 31, 1, 2, 4}};
@@ -148,13 +142,12 @@ TEST(UnRarHeaders, DosDateTimeMatchesTheSystemConversion)
     EXPECT_NEAR(got, expected, 1e-7) << c.year << "-" << c.month << "-" << c.day;
   }
   double unused = 0;
-  EXPECT_FALSE(DosDateTimeToDateTime(0, unused));                       // month 0
+  EXPECT_FALSE(DosDateTimeToDateTime(0, unused));                                                   // month 0
   EXPECT_FALSE(DosDateTimeToDateTime(((((2023u - 1980u) << 9) | (2u << 5) | 29u) << 16), unused));  // 29 Feb 2023
   EXPECT_FALSE(DosDateTimeToDateTime(((((2023u - 1980u) << 9) | (3u << 5) | 1u) << 16) | (24u << 11), unused));
 }
 
-TEST(UnRarHeaders, MethodAndDictionaryOfACompressedFile)
-{
+TEST(UnRarHeaders, MethodAndDictionaryOfACompressedFile) {
   TUnRar rar(nullptr);
   rar.FileName = Fixture("best.rar");
   Recorder rec;

@@ -39,8 +39,7 @@ struct Driver {
 
 Driver* ActiveDriver = nullptr;
 
-RECT ChildRect(HWND dlg, int id)
-{
+RECT ChildRect(HWND dlg, int id) {
   RECT r{};
   HWND child = GetDlgItem(dlg, id);
   GetWindowRect(child, &r);
@@ -48,19 +47,16 @@ RECT ChildRect(HWND dlg, int id)
   return r;
 }
 
-std::string Text(HWND w)
-{
+std::string Text(HWND w) {
   char buf[512] = {0};
   GetWindowTextA(w, buf, sizeof buf);
   return buf;
 }
 
-BOOL CALLBACK MatchPrompt(HWND w, LPARAM found)
-{
+BOOL CALLBACK MatchPrompt(HWND w, LPARAM found) {
   char name[64] = {0};
   GetClassNameA(w, name, sizeof name);
-  if (strcmp(name, UnRarPromptClassName) != 0)
-    return TRUE;
+  if (strcmp(name, UnRarPromptClassName) != 0) return TRUE;
   *reinterpret_cast<HWND*>(found) = w;
   return FALSE;
 }
@@ -68,22 +64,18 @@ BOOL CALLBACK MatchPrompt(HWND w, LPARAM found)
 // The prompt dialog of this test, which runs on this thread. Other test
 // programs running at the same time show prompts of their own on the same
 // Wine desktop, so a look-up by class alone could find theirs.
-HWND OwnPrompt()
-{
+HWND OwnPrompt() {
   HWND found = nullptr;
   EnumThreadWindows(GetCurrentThreadId(), MatchPrompt, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
-void CALLBACK DriveTimer(HWND, UINT, UINT_PTR, DWORD)
-{
+void CALLBACK DriveTimer(HWND, UINT, UINT_PTR, DWORD) {
   Driver* d = ActiveDriver;
   HWND dlg = OwnPrompt();
-  if (d == nullptr || dlg == nullptr || !IsWindowVisible(dlg))
-    return;
+  if (d == nullptr || dlg == nullptr || !IsWindowVisible(dlg)) return;
   // The same window must not be answered twice while it closes.
-  if (GetPropA(dlg, "quarn-test-answered"))
-    return;
+  if (GetPropA(dlg, "quarn-test-answered")) return;
   SetPropA(dlg, "quarn-test-answered", reinterpret_cast<HANDLE>(1));
   ++d->dialogs;
   Seen& s = d->seen;
@@ -102,10 +94,8 @@ void CALLBACK DriveTimer(HWND, UINT, UINT_PTR, DWORD)
   s.okText = Text(GetDlgItem(dlg, UnRarPromptOkId));
   s.cancelText = Text(GetDlgItem(dlg, UnRarPromptCancelId));
   s.ownerNull = GetWindow(dlg, GW_OWNER) == nullptr;
-  if (d->type != nullptr)
-    SetWindowTextA(edit, d->type);
-  if (d->beforeClick)
-    d->beforeClick(dlg);
+  if (d->type != nullptr) SetWindowTextA(edit, d->type);
+  if (d->beforeClick) d->beforeClick(dlg);
   if (d->press == 0)
     PostMessageA(dlg, WM_CLOSE, 0, 0);
   else if (d->press > 0)
@@ -115,13 +105,11 @@ void CALLBACK DriveTimer(HWND, UINT, UINT_PTR, DWORD)
 // Installs the driver for the life of the object.
 struct Driving {
   UINT_PTR timer;
-  explicit Driving(Driver& d)
-  {
+  explicit Driving(Driver& d) {
     ActiveDriver = &d;
     timer = SetTimer(nullptr, 0, 30, DriveTimer);
   }
-  ~Driving()
-  {
+  ~Driving() {
     KillTimer(nullptr, timer);
     ActiveDriver = nullptr;
   }
@@ -129,8 +117,7 @@ struct Driving {
 
 }  // namespace
 
-TEST(UnRarPrompt, PasswordDialogLayoutAndMasking)
-{
+TEST(UnRarPrompt, PasswordDialogLayoutAndMasking) {
   TUnRar rar(nullptr);
   Driver d;
   d.type = "typed";
@@ -163,8 +150,7 @@ TEST(UnRarPrompt, PasswordDialogLayoutAndMasking)
   EXPECT_EQ(OwnPrompt(), nullptr);  // released afterwards
 }
 
-TEST(UnRarPrompt, PasswordDialogCancelAndFrameStillYieldTheText)
-{
+TEST(UnRarPrompt, PasswordDialogCancelAndFrameStillYieldTheText) {
   TUnRar rar(nullptr);
   for (int press : {static_cast<int>(UnRarPromptCancelId), 0}) {
     Driver d;
@@ -176,8 +162,7 @@ TEST(UnRarPrompt, PasswordDialogCancelAndFrameStillYieldTheText)
   }
 }
 
-TEST(UnRarPrompt, EscapeDoesNotCloseAndEnterIsOk)
-{
+TEST(UnRarPrompt, EscapeDoesNotCloseAndEnterIsOk) {
   TUnRar rar(nullptr);
   Driver d;
   d.press = UnRarPromptOkId;  // a result of OK shows that Escape did not close it
@@ -206,8 +191,7 @@ TEST(UnRarPrompt, EscapeDoesNotCloseAndEnterIsOk)
   ActiveDriver = nullptr;
 }
 
-TEST(UnRarPrompt, NextVolumeDialogStartsWithTheCurrentNameAndFitsTheBuffer)
-{
+TEST(UnRarPrompt, NextVolumeDialogStartsWithTheCurrentNameAndFitsTheBuffer) {
   TUnRar rar(nullptr);
   Driver d;
   Driving on(d);
@@ -221,8 +205,7 @@ TEST(UnRarPrompt, NextVolumeDialogStartsWithTheCurrentNameAndFitsTheBuffer)
   EXPECT_EQ(buffer[6], '#');
 }
 
-TEST(UnRarPrompt, PromptForPassExtracts)
-{
+TEST(UnRarPrompt, PromptForPassExtracts) {
   ScratchDir out;
   TUnRar rar(nullptr);
   rar.FileName = Fixture("password.rar");
@@ -240,8 +223,7 @@ TEST(UnRarPrompt, PromptForPassExtracts)
   EXPECT_EQ(ReadFile(out / "secret.txt"), "top secret\r\n");
 }
 
-TEST(UnRarPrompt, PromptForVolumnAnswers)
-{
+TEST(UnRarPrompt, PromptForVolumnAnswers) {
   struct Case {
     const char* typed;
     int press;
@@ -277,8 +259,7 @@ TEST(UnRarPrompt, PromptForVolumnAnswers)
   }
 }
 
-TEST(UnRarPrompt, OtherWindowsAreDisabledWhileThePromptShows)
-{
+TEST(UnRarPrompt, OtherWindowsAreDisabledWhileThePromptShows) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = DefWindowProcA;
   wc.hInstance = GetModuleHandleA(nullptr);

@@ -16,8 +16,7 @@ const char* const EvilNames[] = {"quarn-evil1.txt", "quarn-evil2.txt", "quarn-ev
                                  "quarn-evil4.txt", "quarn-evil5.txt", "quarn-evil6.txt"};
 
 // Places outside the output folder where an unguarded extraction would land.
-std::vector<std::string> OutsidePlaces(const std::string& root)
-{
+std::vector<std::string> OutsidePlaces(const std::string& root) {
   std::vector<std::string> places;
   char cwd[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, cwd);
@@ -33,24 +32,20 @@ std::vector<std::string> OutsidePlaces(const std::string& root)
   return places;
 }
 
-void RemovePlaces(const std::vector<std::string>& places)
-{
-  for (const std::string& p : places)
-    DeleteFileA(p.c_str());
+void RemovePlaces(const std::vector<std::string>& places) {
+  for (const std::string& p : places) DeleteFileA(p.c_str());
 }
 
 }  // namespace
 
-TEST(UnRarSafety, HostileNamesAreReallyInTheArchive)
-{
+TEST(UnRarSafety, HostileNamesAreReallyInTheArchive) {
   TUnRar rar(nullptr);
   rar.FileName = Fixture("hostile.rar");
   Recorder rec;
   rec.Attach(rar);
   rar.ProcessArchive();
   std::vector<std::string> names;
-  for (const TUnRarHeaderData& h : rec.headers)
-    names.push_back(h.FileName);
+  for (const TUnRarHeaderData& h : rec.headers) names.push_back(h.FileName);
   // The library shows the names with Windows separators.
   for (const char* climbing : {"..\\quarn-evil1.txt", "a\\..\\..\\quarn-evil2.txt"})
     EXPECT_NE(std::find(names.begin(), names.end(), climbing), names.end()) << climbing;
@@ -61,8 +56,7 @@ TEST(UnRarSafety, HostileNamesAreReallyInTheArchive)
   EXPECT_EQ(names.size(), 6u);
 }
 
-TEST(UnRarSafety, NothingIsWrittenOutsideTheOutputFolder)
-{
+TEST(UnRarSafety, NothingIsWrittenOutsideTheOutputFolder) {
   ScratchDir root;
   const std::string out = root / "deep\\out";
   ASSERT_TRUE(CreateDirectoryA((root / "deep").c_str(), nullptr));
@@ -80,12 +74,10 @@ TEST(UnRarSafety, NothingIsWrittenOutsideTheOutputFolder)
       rar.ProcessArchive();
     }
   }
-  for (const std::string& p : places)
-    EXPECT_FALSE(FileExists(p)) << p;
+  for (const std::string& p : places) EXPECT_FALSE(FileExists(p)) << p;
   RemovePlaces(places);
   // Whatever was extracted lies inside the output folder.
   const std::vector<std::string> files = ListFiles(root.Path());
-  for (const std::string& f : files)
-    EXPECT_EQ(f.compare(0, out.size() + 1, out + "\\"), 0) << f;
+  for (const std::string& f : files) EXPECT_EQ(f.compare(0, out.size() + 1, out + "\\"), 0) << f;
   EXPECT_FALSE(files.empty());
 }

@@ -54,7 +54,8 @@ TEST_F(SevenZipExtract, FoldersUnicodeEmptyAndReadOnlyItems) {
   EXPECT_TRUE(log.Items.empty());
   EXPECT_EQ(ReadAll(out / L"dir\\a.txt"), Source(L"tree\\dir\\a.txt"));
   EXPECT_EQ(ReadAll(out / L"dir\\sub\\b.txt"), Source(L"tree\\dir\\sub\\b.txt"));
-  EXPECT_EQ(ReadAll(out / (kUnicodeDir + L"\\" + kUnicodeFile)), Source(L"tree\\" + kUnicodeDir + L"\\" + kUnicodeFile));
+  EXPECT_EQ(ReadAll(out / (kUnicodeDir + L"\\" + kUnicodeFile)),
+            Source(L"tree\\" + kUnicodeDir + L"\\" + kUnicodeFile));
   EXPECT_TRUE(DirectoryExistsW(out / L"emptydir"));
   EXPECT_EQ(ReadAll(out / L"empty.txt"), "");
   EXPECT_EQ(ReadAll(out / L"ro.txt"), "read only\n");
@@ -66,8 +67,8 @@ TEST_F(SevenZipExtract, FoldersUnicodeEmptyAndReadOnlyItems) {
 
 TEST_F(SevenZipExtract, EveryMethodAndSolidArchive) {
   const wchar_t* names[] = {L"text0.txt", L"text1.txt", L"text2.txt", L"text3.txt", L"random.bin"};
-  for (const wchar_t* archive : {L"m-lzma.7z", L"m-lzma2.7z", L"m-ppmd.7z", L"m-bzip2.7z", L"m-bcj.7z",
-                                 L"m-solid.7z", L"m-store.7z"}) {
+  for (const wchar_t* archive :
+       {L"m-lzma.7z", L"m-lzma2.7z", L"m-ppmd.7z", L"m-bzip2.7z", L"m-bcj.7z", L"m-solid.7z", L"m-store.7z"}) {
     SCOPED_TRACE(std::string(WideToAnsi(archive)));
     TScratchDir dir;
     sz->ExtrBaseDir = dir.Path();
@@ -309,8 +310,9 @@ TEST_F(SevenZipExtract, HostileNamesStayInsideTheBaseFolder) {
   WIN32_FIND_DATAW fd;
   HANDLE h = FindFirstFileW((inner + L"\\*").c_str(), &fd);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  do found |= std::wstring(fd.cFileName) != L"." && std::wstring(fd.cFileName) != L".." &&
-              std::wstring(fd.cFileName) != L"evil" && std::wstring(fd.cFileName) != L"x";
+  do
+    found |= std::wstring(fd.cFileName) != L"." && std::wstring(fd.cFileName) != L".." &&
+             std::wstring(fd.cFileName) != L"evil" && std::wstring(fd.cFileName) != L"x";
   while (FindNextFileW(h, &fd));
   FindClose(h);
   EXPECT_TRUE(found) << "the absolute item is extracted below the base folder";

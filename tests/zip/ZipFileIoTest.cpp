@@ -132,8 +132,7 @@ TEST(ZipFiles, AFailedSaveKeepsTheLastGoodArchive) {
       zip.SaveToFile(target);
       ADD_FAILURE();
     } catch (const EFCreateError& e) {
-      EXPECT_TRUE(StartsWith(e.Message, "Cannot create file \"" + ExpandFileName(target) + "\". "))
-          << e.Message;
+      EXPECT_TRUE(StartsWith(e.Message, "Cannot create file \"" + ExpandFileName(target) + "\". ")) << e.Message;
     }
   }
   EXPECT_EQ(ReadWholeFile(target), good);
@@ -151,8 +150,7 @@ TEST(ZipFiles, SavingIntoAMissingFolderGivesTheCreateError) {
     zip.SaveToFile(target);
     ADD_FAILURE();
   } catch (const EFCreateError& e) {
-    EXPECT_TRUE(StartsWith(e.Message, "Cannot create file \"" + ExpandFileName(target) + "\". "))
-        << e.Message;
+    EXPECT_TRUE(StartsWith(e.Message, "Cannot create file \"" + ExpandFileName(target) + "\". ")) << e.Message;
   }
   EXPECT_TRUE(dir.List().empty());
 }

@@ -60,19 +60,18 @@ TEST(ZipReader, ReadsMembersCommentsAndNamesByteForByte) {
   EXPECT_EQ(zip.CentralDirectory[1].FileComment, "member comment");
   EXPECT_EQ(zip.LocalFiles[1].ExtraField, text.Extra);
   EXPECT_EQ(zip.EndOfCentralDirectory.TotalEntries, 3);
-  EXPECT_EQ(zip.CentralDirectory[2].LocalHeaderOffset, zip.LocalFiles[0].FileName.size() + 30 +
-                                                            zip.LocalFiles[0].CompressedData.size() +
-                                                            zip.LocalFiles[1].FileName.size() + 30 +
-                                                            9 + zip.LocalFiles[1].CompressedData.size());
+  EXPECT_EQ(zip.CentralDirectory[2].LocalHeaderOffset,
+            zip.LocalFiles[0].FileName.size() + 30 + zip.LocalFiles[0].CompressedData.size() +
+                zip.LocalFiles[1].FileName.size() + 30 + 9 + zip.LocalFiles[1].CompressedData.size());
   // Extraction leaves the model as it was.
   EXPECT_EQ(zip.GetUncompressed(1), zip.GetUncompressed(1));
 }
 
 TEST(ZipReader, FindsTheFirstLocalHeaderInFourByteSteps) {
   const std::string archive = BuildArchive({{"a.txt", "first"}, {"b.txt", "second"}});
-  EXPECT_EQ(Load("QRN!" + archive).Count(), 2);          // a prefix of 4 bytes
+  EXPECT_EQ(Load("QRN!" + archive).Count(), 2);  // a prefix of 4 bytes
   EXPECT_EQ(Load(std::string(12, '\0') + archive).Count(), 2);
-  EXPECT_EQ(Load("x" + archive).Count(), 0);             // misaligned: never seen
+  EXPECT_EQ(Load("x" + archive).Count(), 0);  // misaligned: never seen
   EXPECT_EQ(Load("").Count(), 0);
   EXPECT_EQ(Load("not a zip file at all, just text").Count(), 0);
   // A file that holds only an end record has no members.
@@ -292,8 +291,8 @@ TEST(ZipReader, HeadersThatClaimMoreThanTheFileHoldsCostNoMemory) {
 
 TEST(ZipReader, EveryCutOfAnArchiveLoadsOrFailsCleanly) {
   RawMember deferred{"d.txt", std::string(3000, 'd') + "tail", 8, 8};
-  const std::vector<RawMember> members = {{"a.txt", RandomBytes(500, 2)}, {"b/", ""}, deferred,
-                                          {"s.bin", "stored bytes", 0}};
+  const std::vector<RawMember> members = {
+      {"a.txt", RandomBytes(500, 2)}, {"b/", ""}, deferred, {"s.bin", "stored bytes", 0}};
   const std::string archive = BuildArchive(members, "comment");
   for (size_t length = 0; length <= archive.size(); ++length) {
     TZipFile zip;

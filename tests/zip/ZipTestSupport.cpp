@@ -59,8 +59,7 @@ void Put32(std::string& out, uint32_t v) {
 std::string BuildArchive(const std::vector<RawMember>& members, const std::string& comment) {
   std::string locals, central;
   for (const RawMember& m : members) {
-    const std::string data =
-        m.DataOverride ? *m.DataOverride : (m.Method == 8 ? RawDeflate(m.Content) : m.Content);
+    const std::string data = m.DataOverride ? *m.DataOverride : (m.Method == 8 ? RawDeflate(m.Content) : m.Content);
     const uint32_t crc = m.CrcOverride >= 0 ? static_cast<uint32_t>(m.CrcOverride) : ReferenceCrc32(m.Content);
     const uint32_t usize = m.UncompressedOverride >= 0 ? static_cast<uint32_t>(m.UncompressedOverride)
                                                        : static_cast<uint32_t>(m.Content.size());
@@ -142,8 +141,7 @@ ScratchDir::ScratchDir() {
   GetTempPathA(sizeof base, base);
   static unsigned counter = 0;
   for (;;) {
-    FPath = std::string(base) + "quarn-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++counter);
+    FPath = std::string(base) + "quarn-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
     if (CreateDirectoryA(FPath.c_str(), nullptr)) break;
     if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create " + FPath);
   }

@@ -54,14 +54,13 @@ TEST(ZipWriter, WritesTheExactBytesOfAOneMemberArchive) {
   std::string dos;
   Put32(dos, t);
   const std::string T = Hex(dos);
-  EXPECT_EQ(Hex(bytes.substr(0, 40)),
-            "50 4B 03 04 14 00 00 00 08 00 " + T + " C2 41 24 35 05 00 00 00 03 00 00 00 05 00 00 00 "
-            "61 2E 74 78 74 4B 4C 4A 06 00");
-  EXPECT_EQ(Hex(bytes.substr(40, 51)),
-            "50 4B 01 02 14 00 14 00 00 00 08 00 " + T + " C2 41 24 35 05 00 00 00 03 00 00 00 05 00 "
-            "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 61 2E 74 78 74");
-  EXPECT_EQ(Hex(bytes.substr(91)),
-            "50 4B 05 06 00 00 00 00 01 00 01 00 33 00 00 00 28 00 00 00 00 00");
+  EXPECT_EQ(Hex(bytes.substr(0, 40)), "50 4B 03 04 14 00 00 00 08 00 " + T +
+                                          " C2 41 24 35 05 00 00 00 03 00 00 00 05 00 00 00 "
+                                          "61 2E 74 78 74 4B 4C 4A 06 00");
+  EXPECT_EQ(Hex(bytes.substr(40, 51)), "50 4B 01 02 14 00 14 00 00 00 08 00 " + T +
+                                           " C2 41 24 35 05 00 00 00 03 00 00 00 05 00 "
+                                           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 61 2E 74 78 74");
+  EXPECT_EQ(Hex(bytes.substr(91)), "50 4B 05 06 00 00 00 00 01 00 01 00 33 00 00 00 28 00 00 00 00 00");
   // Saving again without changes gives the same bytes.
   EXPECT_EQ(Save(zip), bytes);
 }
