@@ -33,7 +33,7 @@ EReadError::EReadError() : EStreamError(kReadErrorText) {}
 EWriteError::EWriteError() : EStreamError(kWriteErrorText) {}
 
 EFOpenError::EFOpenError(const std::string& fileName, const std::string& systemText)
-    : EFileStreamError(Format(kOpenErrorText, fileName.c_str(), systemText.c_str())) {}
+    : EFileStreamError(Format(kOpenErrorText, fileName.c_str(), systemText.c_str()), systemText) {}
 
 EFCreateError::EFCreateError(const std::string& fileName, const std::string& systemText)
-    : EFileStreamError(Format(kCreateErrorText, fileName.c_str(), systemText.c_str())) {}
+    : EFileStreamError(Format(kCreateErrorText, fileName.c_str(), systemText.c_str()), systemText) {}

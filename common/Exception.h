@@ -25,21 +25,30 @@ class EStreamError : public Exception {
   using Exception::Exception;
 };
 
-// A stream delivered fewer bytes than were asked for ("Stream read error").
+// A stream delivered fewer bytes than were asked for: "Stream read error", or
+// for a file whose system call failed "Cannot read file \"<full path>\". <system text>".
 class EReadError : public EStreamError {
  public:
   EReadError();
+  using EStreamError::EStreamError;
 };
 
-// A stream accepted fewer bytes than were given ("Stream write error").
+// A stream accepted fewer bytes than were given: "Stream write error", or for
+// a file whose system call failed "Cannot write file \"<full path>\". <system text>"
+// (a full disk, a lost network drive, ...).
 class EWriteError : public EStreamError {
  public:
   EWriteError();
+  using EStreamError::EStreamError;
 };
 
 class EFileStreamError : public EStreamError {
  public:
   using EStreamError::EStreamError;
+  EFileStreamError(std::string message, std::string systemText)
+      : EStreamError(std::move(message)), SystemText(std::move(systemText)) {}
+
+  std::string SystemText;  // the system's reason alone, when the message carries one
 };
 
 // A file could not be opened: "Cannot open file \"<full path>\". <system text>".

@@ -28,7 +28,7 @@ void TStream::ReadBuffer(void* buffer, int64_t count) {
   auto* p = static_cast<char*>(buffer);
   while (count > 0) {
     const int64_t n = Read(p, count);
-    if (n <= 0) throw EReadError();
+    if (n <= 0) throw ReadError();
     p += n;
     count -= n;
   }
@@ -38,7 +38,7 @@ void TStream::WriteBuffer(const void* buffer, int64_t count) {
   auto* p = static_cast<const char*>(buffer);
   while (count > 0) {
     const int64_t n = Write(p, count);
-    if (n <= 0) throw EWriteError();
+    if (n <= 0) throw WriteError();
     p += n;
     count -= n;
   }
@@ -79,20 +79,208 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 // ---- the platform file layer ----
+//
+// Each platform supplies a handful of primitives (open, one read or write
+// call, seek, size, close, a unique file in a folder, rename, delete, error
+// text); the stream's loops and the error reports are shared.
+
+namespace {
+
+#ifdef _WIN32
+using TRawHandle = HANDLE;
+const TRawHandle kNoHandle = INVALID_HANDLE_VALUE;
+TRawHandle FromStored(intptr_t v) { return reinterpret_cast<HANDLE>(v); }
+intptr_t ToStored(TRawHandle h) { return reinterpret_cast<intptr_t>(h); }
+
+// Opens or creates a file; kNoHandle with the error code on failure.
+TRawHandle RawOpen(const std::string& name, uint32_t mode, uint32_t& code) {
+  DWORD share = 0;  // exclusive
+  switch (mode & 0xF0) {
+    case fmShareDenyWrite: share = FILE_SHARE_READ; break;
+    case fmShareDenyRead: share = FILE_SHARE_WRITE; break;
+    case fmShareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+  }
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD disposition = CREATE_ALWAYS;
+  if ((mode & fmCreate) != fmCreate) {
+    disposition = OPEN_EXISTING;
+    access = GENERIC_READ;
+    if ((mode & 3) == fmOpenWrite) access = GENERIC_WRITE;
+    if ((mode & 3) == fmOpenReadWrite) access = GENERIC_READ | GENERIC_WRITE;
+  }
+  HANDLE h = CreateFileA(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) code = GetLastError();
+  return h;
+}
+
+// One read or write call of at most 1 GiB: the bytes moved, or -1 with the
+// error code.
+int64_t RawRead(TRawHandle h, void* buffer, int64_t count, uint32_t& code) {
+  DWORD done = 0;
+  if (ReadFile(h, buffer, static_cast<DWORD>(std::min<int64_t>(count, 1 << 30)), &done, nullptr)) return done;
+  code = GetLastError();
+  return -1;
+}
+
+int64_t RawWrite(TRawHandle h, const void* buffer, int64_t count, uint32_t& code) {
+  DWORD done = 0;
+  if (WriteFile(h, buffer, static_cast<DWORD>(std::min<int64_t>(count, 1 << 30)), &done, nullptr)) return done;
+  code = GetLastError();
+  return -1;
+}
+
+bool RawSeek(TRawHandle h, int64_t offset, TSeekOrigin origin, int64_t& result) {
+  DWORD method = FILE_BEGIN;
+  if (origin == TSeekOrigin::soCurrent) method = FILE_CURRENT;
+  if (origin == TSeekOrigin::soEnd) method = FILE_END;
+  LARGE_INTEGER distance, moved;
+  distance.QuadPart = offset;
+  if (!SetFilePointerEx(h, distance, &moved, method)) return false;
+  result = moved.QuadPart;
+  return true;
+}
+
+bool RawSize(TRawHandle h, int64_t& size) {
+  LARGE_INTEGER n;
+  if (!GetFileSizeEx(h, &n)) return false;
+  size = n.QuadPart;
+  return true;
+}
+
+void RawClose(TRawHandle h) { CloseHandle(h); }
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/:");
+  if (slash == std::string::npos) return ".";
+  if (path[slash] == ':') return path.substr(0, slash + 1);
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// Makes a new empty file with a unique name beside Target; false with the
+// error code when the folder does not allow it.
+bool MakeUniqueFileBeside(const std::string& target, std::string& name, uint32_t& code) {
+  char buffer[MAX_PATH + 1];
+  if (GetTempFileNameA(FolderOf(target).c_str(), "qrn", 0, buffer) == 0) {
+    code = GetLastError();
+    return false;
+  }
+  name = buffer;
+  return true;
+}
+
+bool RawRename(const std::string& from, const std::string& to, uint32_t& code) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  code = GetLastError();
+  return false;
+}
+
+void RawDelete(const std::string& name) { DeleteFileA(name.c_str()); }
+
+#else  // POSIX
+
+using TRawHandle = int;
+const TRawHandle kNoHandle = -1;
+TRawHandle FromStored(intptr_t v) { return static_cast<int>(v); }
+intptr_t ToStored(TRawHandle h) { return h; }
+
+TRawHandle RawOpen(const std::string& name, uint32_t mode, uint32_t& code) {
+  int flags = O_RDWR | O_CREAT | O_TRUNC;
+  if ((mode & fmCreate) != fmCreate) {
+    flags = O_RDONLY;
+    if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
+    if ((mode & 3) == fmOpenReadWrite) flags = O_RDWR;
+  }
+  const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) code = static_cast<uint32_t>(errno);
+  return fd;
+}
+
+int64_t RawRead(TRawHandle h, void* buffer, int64_t count, uint32_t& code) {
+  for (;;) {
+    const ssize_t n = ::read(h, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    code = static_cast<uint32_t>(errno);
+    return -1;
+  }
+}
+
+int64_t RawWrite(TRawHandle h, const void* buffer, int64_t count, uint32_t& code) {
+  for (;;) {
+    const ssize_t n = ::write(h, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    code = static_cast<uint32_t>(errno);
+    return -1;
+  }
+}
+
+bool RawSeek(TRawHandle h, int64_t offset, TSeekOrigin origin, int64_t& result) {
+  int whence = SEEK_SET;
+  if (origin == TSeekOrigin::soCurrent) whence = SEEK_CUR;
+  if (origin == TSeekOrigin::soEnd) whence = SEEK_END;
+  const off_t moved = ::lseek(h, static_cast<off_t>(offset), whence);
+  if (moved < 0) return false;
+  result = moved;
+  return true;
+}
+
+bool RawSize(TRawHandle h, int64_t& size) {
+  struct stat st;
+  if (::fstat(h, &st) != 0) return false;
+  size = st.st_size;
+  return true;
+}
+
+void RawClose(TRawHandle h) { ::close(h); }
+
+bool MakeUniqueFileBeside(const std::string& target, std::string& name, uint32_t& code) {
+  const size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  std::string pattern = folder + "/.qrnXXXXXX";
+  const int fd = ::mkstemp(&pattern[0]);
+  if (fd < 0) {
+    code = static_cast<uint32_t>(errno);
+    return false;
+  }
+  // mkstemp makes the file private; give it the mode a newly created file gets.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  ::close(fd);
+  name = pattern;
+  return true;
+}
+
+bool RawRename(const std::string& from, const std::string& to, uint32_t& code) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  code = static_cast<uint32_t>(errno);
+  return false;
+}
+
+void RawDelete(const std::string& name) { ::unlink(name.c_str()); }
+
+#endif
+
+const char kReadFileText[] = "Cannot read file \"%s\". %s";
+const char kWriteFileText[] = "Cannot write file \"%s\". %s";
+
+}  // namespace
 
 #ifdef _WIN32
 
-std::string LastSystemErrorText() {
-  const DWORD code = GetLastError();
+uint32_t LastErrorCode() { return GetLastError(); }
+
+std::string SystemErrorText(uint32_t Code) {
   char* text = nullptr;
   const DWORD n =
       FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+                     nullptr, Code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string result;
   if (n != 0 && text != nullptr) result.assign(text, n);
   if (text != nullptr) LocalFree(text);
   while (!result.empty() && (result.back() == '\r' || result.back() == '\n' || result.back() == ' ')) result.pop_back();
-  if (result.empty()) result = Format("System error. Code: %lu.", static_cast<unsigned long>(code));
+  if (result.empty()) result = Format("System error. Code: %lu.", static_cast<unsigned long>(Code));
   return result;
 }
 
@@ -109,120 +297,12 @@ std::string ExpandFileName(const std::string& FileName) {
   return big;
 }
 
-TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
-  DWORD share = 0;
-  switch (Mode & 0xF0) {
-    case fmShareDenyWrite: share = FILE_SHARE_READ; break;
-    case fmShareDenyRead: share = FILE_SHARE_WRITE; break;
-    case fmShareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
-    default: share = 0; break;  // exclusive
-  }
-  if ((Mode & fmCreate) == fmCreate) {
-    FHandle = CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (FHandle == INVALID_HANDLE_VALUE) {
-      const std::string text = LastSystemErrorText();
-      throw EFCreateError(ExpandFileName(FileName), text);
-    }
-    return;
-  }
-  DWORD access = GENERIC_READ;
-  if ((Mode & 3) == fmOpenWrite) access = GENERIC_WRITE;
-  if ((Mode & 3) == fmOpenReadWrite) access = GENERIC_READ | GENERIC_WRITE;
-  FHandle = CreateFileA(FileName.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (FHandle == INVALID_HANDLE_VALUE) {
-    const std::string text = LastSystemErrorText();
-    throw EFOpenError(ExpandFileName(FileName), text);
-  }
-}
-
-TFileStream::~TFileStream() {
-  if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-}
-
-int64_t TFileStream::Read(void* buffer, int64_t count) {
-  auto* p = static_cast<char*>(buffer);
-  int64_t total = 0;
-  while (count > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
-    DWORD done = 0;
-    if (!ReadFile(FHandle, p, chunk, &done, nullptr) || done == 0) break;
-    p += done;
-    total += done;
-    count -= done;
-    if (done < chunk) break;
-  }
-  return total;
-}
-
-int64_t TFileStream::Write(const void* buffer, int64_t count) {
-  auto* p = static_cast<const char*>(buffer);
-  int64_t total = 0;
-  while (count > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
-    DWORD done = 0;
-    if (!WriteFile(FHandle, p, chunk, &done, nullptr) || done == 0) break;
-    p += done;
-    total += done;
-    count -= done;
-  }
-  return total;
-}
-
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  DWORD method = FILE_BEGIN;
-  if (origin == TSeekOrigin::soCurrent) method = FILE_CURRENT;
-  if (origin == TSeekOrigin::soEnd) method = FILE_END;
-  LARGE_INTEGER distance;
-  LARGE_INTEGER result;
-  distance.QuadPart = offset;
-  if (!SetFilePointerEx(FHandle, distance, &result, method)) throw EStreamError(LastSystemErrorText());
-  return result.QuadPart;
-}
-
-int64_t TFileStream::GetSize() {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(FHandle, &size)) throw EStreamError(LastSystemErrorText());
-  return size.QuadPart;
-}
-
-static std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/:");
-  if (slash == std::string::npos) return ".";
-  if (path[slash] == ':') return path.substr(0, slash + 1);
-  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-TFileStream* CreateFileBeside(const std::string& Target, std::string& TempName) {
-  const std::string folder = FolderOf(Target);
-  char name[MAX_PATH + 1];
-  if (GetTempFileNameA(folder.c_str(), "qrn", 0, name) == 0) {
-    const std::string text = LastSystemErrorText();
-    throw EFCreateError(ExpandFileName(Target), text);
-  }
-  TempName = name;
-  try {
-    return new TFileStream(TempName, fmCreate | fmShareExclusive);
-  } catch (const EFCreateError&) {
-    const std::string text = LastSystemErrorText();
-    DeleteFileQuietly(TempName);
-    throw EFCreateError(ExpandFileName(Target), text);
-  }
-}
-
-void PutFileInPlace(const std::string& TempName, const std::string& Target) {
-  if (!MoveFileExA(TempName.c_str(), Target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const std::string text = LastSystemErrorText();
-    throw EFCreateError(ExpandFileName(Target), text);
-  }
-}
-
-void DeleteFileQuietly(const std::string& FileName) { DeleteFileA(FileName.c_str()); }
-
 #else  // POSIX
 
-std::string LastSystemErrorText() {
-  std::string text = std::strerror(errno);
+uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+
+std::string SystemErrorText(uint32_t Code) {
+  std::string text = std::strerror(static_cast<int>(Code));
   if (!text.empty() && text.back() != '.') text += '.';
   return text;
 }
@@ -236,35 +316,27 @@ std::string ExpandFileName(const std::string& FileName) {
   return result + FileName;
 }
 
+#endif
+
+std::string LastSystemErrorText() { return SystemErrorText(LastErrorCode()); }
+
 TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
-  if ((Mode & fmCreate) == fmCreate) {
-    FHandle = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FHandle < 0) {
-      const std::string text = LastSystemErrorText();
-      throw EFCreateError(ExpandFileName(FileName), text);
-    }
-    return;
+  uint32_t code = 0;
+  const TRawHandle h = RawOpen(FileName, Mode, code);
+  if (h == kNoHandle) {
+    if ((Mode & fmCreate) == fmCreate) throw EFCreateError(ExpandFileName(FileName), SystemErrorText(code));
+    throw EFOpenError(ExpandFileName(FileName), SystemErrorText(code));
   }
-  int flags = O_RDONLY;
-  if ((Mode & 3) == fmOpenWrite) flags = O_WRONLY;
-  if ((Mode & 3) == fmOpenReadWrite) flags = O_RDWR;
-  FHandle = ::open(FileName.c_str(), flags | O_CLOEXEC);
-  if (FHandle < 0) {
-    const std::string text = LastSystemErrorText();
-    throw EFOpenError(ExpandFileName(FileName), text);
-  }
+  FHandle = ToStored(h);
 }
 
-TFileStream::~TFileStream() {
-  if (FHandle >= 0) ::close(FHandle);
-}
+TFileStream::~TFileStream() { RawClose(FromStored(FHandle)); }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
   auto* p = static_cast<char*>(buffer);
   int64_t total = 0;
   while (count > 0) {
-    const ssize_t n = ::read(FHandle, p, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = RawRead(FromStored(FHandle), p, count, FLastError);
     if (n <= 0) break;
     p += n;
     total += n;
@@ -277,8 +349,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
   auto* p = static_cast<const char*>(buffer);
   int64_t total = 0;
   while (count > 0) {
-    const ssize_t n = ::write(FHandle, p, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = RawWrite(FromStored(FHandle), p, count, FLastError);
     if (n <= 0) break;
     p += n;
     total += n;
@@ -288,51 +359,41 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int whence = SEEK_SET;
-  if (origin == TSeekOrigin::soCurrent) whence = SEEK_CUR;
-  if (origin == TSeekOrigin::soEnd) whence = SEEK_END;
-  const off_t result = ::lseek(FHandle, static_cast<off_t>(offset), whence);
-  if (result < 0) throw EStreamError(LastSystemErrorText());
+  int64_t result = 0;
+  if (!RawSeek(FromStored(FHandle), offset, origin, result)) throw EStreamError(LastSystemErrorText());
   return result;
 }
 
 int64_t TFileStream::GetSize() {
-  struct stat st;
-  if (::fstat(FHandle, &st) != 0) throw EStreamError(LastSystemErrorText());
-  return st.st_size;
+  int64_t size = 0;
+  if (!RawSize(FromStored(FHandle), size)) throw EStreamError(LastSystemErrorText());
+  return size;
 }
 
-TFileStream* CreateFileBeside(const std::string& Target, std::string& TempName) {
-  const size_t slash = Target.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : Target.substr(0, slash == 0 ? 1 : slash);
-  std::string pattern = folder + "/.qrnXXXXXX";
-  const int fd = ::mkstemp(&pattern[0]);
-  if (fd < 0) {
-    const std::string text = LastSystemErrorText();
-    throw EFCreateError(ExpandFileName(Target), text);
-  }
-  // mkstemp makes the file private; give it the mode a newly created file gets.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  TempName = pattern;
+EReadError TFileStream::ReadError() const {
+  if (FLastError == 0) return EReadError();
+  return EReadError(Format(kReadFileText, ExpandFileName(FFileName).c_str(), SystemErrorText(FLastError).c_str()));
+}
+
+EWriteError TFileStream::WriteError() const {
+  if (FLastError == 0) return EWriteError();
+  return EWriteError(Format(kWriteFileText, ExpandFileName(FFileName).c_str(), SystemErrorText(FLastError).c_str()));
+}
+
+std::unique_ptr<TFileStream> CreateFileBeside(const std::string& Target, std::string& TempName) {
+  uint32_t code = 0;
+  if (!MakeUniqueFileBeside(Target, TempName, code)) throw EFCreateError(ExpandFileName(Target), SystemErrorText(code));
   try {
-    return new TFileStream(TempName, fmCreate | fmShareExclusive);
-  } catch (const EFCreateError&) {
-    const std::string text = LastSystemErrorText();
+    return std::make_unique<TFileStream>(TempName, fmCreate | fmShareExclusive);
+  } catch (const EFCreateError& e) {
     DeleteFileQuietly(TempName);
-    throw EFCreateError(ExpandFileName(Target), text);
+    throw EFCreateError(ExpandFileName(Target), e.SystemText);
   }
 }
 
 void PutFileInPlace(const std::string& TempName, const std::string& Target) {
-  if (::rename(TempName.c_str(), Target.c_str()) != 0) {
-    const std::string text = LastSystemErrorText();
-    throw EFCreateError(ExpandFileName(Target), text);
-  }
+  uint32_t code = 0;
+  if (!RawRename(TempName, Target, code)) throw EFCreateError(ExpandFileName(Target), SystemErrorText(code));
 }
 
-void DeleteFileQuietly(const std::string& FileName) { ::unlink(FileName.c_str()); }
-
-#endif
+void DeleteFileQuietly(const std::string& FileName) { RawDelete(FileName); }

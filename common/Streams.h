@@ -7,6 +7,7 @@
 // EWriteError otherwise.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Exception.h"
@@ -32,6 +33,12 @@ class TStream {
   void ReadBuffer(void* buffer, int64_t count);
   // Writes exactly count bytes or raises EWriteError.
   void WriteBuffer(const void* buffer, int64_t count);
+
+ protected:
+  // The errors ReadBuffer and WriteBuffer raise when Read or Write fell short.
+  // A stream that knows why (a file's system error) says so.
+  virtual EReadError ReadError() const { return EReadError(); }
+  virtual EWriteError WriteError() const { return EWriteError(); }
 };
 
 // A growable stream over an owned byte string.
@@ -85,20 +92,27 @@ class TFileStream : public TStream {
 
   const std::string& FileName() const { return FFileName; }
 
+ protected:
+  // Name the file and the system's reason when a read or write call failed
+  // (a short read at the end of the file has no reason and stays generic).
+  EReadError ReadError() const override;
+  EWriteError WriteError() const override;
+
  private:
   std::string FFileName;
-#ifdef _WIN32
-  void* FHandle;  // HANDLE, owned
-#else
-  int FHandle;  // file descriptor, owned
-#endif
+  uint32_t FLastError = 0;  // the system error of the last failed Read or Write
+  intptr_t FHandle;         // the system's handle (HANDLE or file descriptor), owned
 };
 
 // The absolute form of a path, as the file layer reports it in its messages.
 std::string ExpandFileName(const std::string& FileName);
 
-// The system's text for the calling thread's last error (GetLastError / errno),
-// without a trailing line break.
+// The calling thread's last system error code (GetLastError / errno). Read it
+// right where a call failed: later calls may change it.
+uint32_t LastErrorCode();
+// The system's text for an error code, without a trailing line break.
+std::string SystemErrorText(uint32_t Code);
+// SystemErrorText(LastErrorCode()).
 std::string LastSystemErrorText();
 
 // Saving a file without ever leaving it half written: the new content goes to a
@@ -109,6 +123,6 @@ std::string LastSystemErrorText();
 // TempName. It raises EFCreateError naming Target when that folder does not allow
 // it. PutFileInPlace renames TempName over Target (EFCreateError naming Target on
 // failure). DeleteFileQuietly removes a file and ignores any failure.
-TFileStream* CreateFileBeside(const std::string& Target, std::string& TempName);
+std::unique_ptr<TFileStream> CreateFileBeside(const std::string& Target, std::string& TempName);
 void PutFileInPlace(const std::string& TempName, const std::string& Target);
 void DeleteFileQuietly(const std::string& FileName);

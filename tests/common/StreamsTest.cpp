@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -95,6 +96,44 @@ TEST(FileStream, FailuresCarryTheExpandedPathAndTheSystemText) {
   } catch (const EFCreateError& e) {
     const std::string prefix = "Cannot create file \"" + ExpandFileName(missing) + "\". ";
     EXPECT_EQ(e.Message.rfind(prefix, 0), 0u) << e.Message;
+  }
+}
+
+// A failed system call is reported with the file's name and the reason the
+// system gave at the moment of the failure, never a stale or empty one.
+TEST(FileStream, FailedCallsNameTheFileAndTheSystemsReason) {
+#ifdef _WIN32
+  const std::string full = "Z:\\dev\\full";
+  const uint32_t denied = ERROR_ACCESS_DENIED, noSpace = ERROR_DISK_FULL;
+#else
+  const std::string full = "/dev/full";
+  const uint32_t denied = EBADF, noSpace = ENOSPC;
+#endif
+  const std::string path = TempPath("quarn-stream-readonly.bin");
+  { TFileStream create(path, fmCreate); }
+  struct Case {
+    std::string File;
+    uint32_t Mode, Code;
+  } cases[] = {{path, fmOpenRead, denied}, {full, fmOpenWrite, noSpace}};
+  for (const Case& c : cases) {
+    TFileStream f(c.File, c.Mode);
+    try {
+      f.WriteBuffer("data", 4);
+      ADD_FAILURE() << c.File;
+    } catch (const EWriteError& e) {
+      EXPECT_EQ(e.Message, "Cannot write file \"" + ExpandFileName(c.File) + "\". " + SystemErrorText(c.Code));
+    }
+  }
+  std::remove(path.c_str());
+
+  std::string temp;
+  try {
+    CreateFileBeside(TempPath("quarn-missing-folder/target.zip"), temp);
+    ADD_FAILURE();
+  } catch (const EFCreateError& e) {
+    // Which reason depends on the system (a missing path, an invalid folder); never "success".
+    EXPECT_NE(e.SystemText, SystemErrorText(0)) << e.Message;
+    EXPECT_FALSE(e.SystemText.empty());
   }
 }
 
