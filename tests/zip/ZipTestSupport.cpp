@@ -134,8 +134,6 @@ std::string ScratchDir::File(const std::string& name) const { return FPath + kSe
 
 #ifdef _WIN32
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 ScratchDir::ScratchDir() {
   char base[MAX_PATH + 1];
   GetTempPathA(sizeof base, base);
@@ -169,11 +167,6 @@ ScratchDir::~ScratchDir() {
 }
 
 #else
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
 
 ScratchDir::ScratchDir() {
   const char* tmp = getenv("TMPDIR");

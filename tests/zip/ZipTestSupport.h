@@ -71,7 +71,6 @@ class ScratchDir {
 
 void WriteWholeFile(const std::string& path, const std::string& content);
 std::string ReadWholeFile(const std::string& path);
-bool FileExists(const std::string& path);
 
 // The platform's folder separator.
 #ifdef _WIN32
