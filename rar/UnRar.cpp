@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Files.h"
+#include "SafePath.h"
+#include "Text.h"
+
 TUnRar* CurrentUnRar = nullptr;
 
 const char UnRarPromptClassName[] = "TQuarnUnRarPrompt";
@@ -26,22 +30,14 @@ constexpr int DllVersionWithDirectoryFlag = 6;
 // component gives up on it.
 constexpr int MaxVolumeAsks = 3;
 
-std::string WideToAnsi(const wchar_t* s) {
-  int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, s, -1, &out[0], n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
+// The wide file name of a header record, bounded by the record's array.
+std::wstring HeaderFileNameW(const RARHeaderDataEx& h) {
+  size_t n = 0;
+  while (n < 1024 && h.FileNameW[n] != 0) ++n;
+  return std::wstring(h.FileNameW, n);
 }
 
-// The wide file name of a header record, bounded by the record's array.
-std::string HeaderFileName(const RARHeaderDataEx& h) {
-  wchar_t name[1025];
-  std::memcpy(name, h.FileNameW, sizeof(h.FileNameW));
-  name[1024] = 0;
-  return WideToAnsi(name);
-}
+std::string HeaderFileName(const RARHeaderDataEx& h) { return WideToAnsi(HeaderFileNameW(h)); }
 
 std::string BoundedAnsi(const char* s, size_t size) { return std::string(s, strnlen(s, size)); }
 
@@ -51,11 +47,6 @@ void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
   size_t n = Text.size() < Size - 1 ? Text.size() : Size - 1;
   std::memcpy(Buffer, Text.data(), n);
   Buffer[n] = '\0';
-}
-
-bool FileExistsA(const std::string& Path) {
-  DWORD attr = GetFileAttributesA(Path.c_str());
-  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool SameTextA(const std::string& a, const std::string& b) {
@@ -288,7 +279,7 @@ void TUnRar::CountFiles() {
       const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
       RethrowPending();
       if (r == ERAR_END_ARCHIVE || StopProcessing || r != ERAR_SUCCESS) break;
-      const int c = UnRarLib.RARProcessFile(FHandle, RAR_SKIP, Directory.empty() ? nullptr : &Directory[0], nullptr);
+      const int c = UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
       RethrowPending();
       if (c == ERAR_SUCCESS && (FHeader.Flags & FlagSplitBefore) == 0) {
         ++FFileCount;
@@ -357,8 +348,22 @@ void TUnRar::TranslateHeader() {
 
 int TUnRar::ProcessFile(int Operation) {
   int op = Operation;
+  // An extracted file goes where the program's one rule for item names puts
+  // it below Directory (never outside it, never to a device); a name with
+  // nothing left of it is skipped. The rule's renames are reported.
+  std::wstring destination;
+  std::string target = Directory + "\\" + HeaderFileName(FHeader);
+  if (Operation == RAR_EXTRACT) {
+    const TSafePath<std::wstring> safe = SafeRelativePath(HeaderFileNameW(FHeader));
+    if ((safe.Path.empty() || safe.Renamed) && OnRenamed)
+      OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(safe.Path));
+    if (safe.Path.empty()) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
+    target = Directory + "\\" + WideToAnsi(safe.Path);
+    std::wstring folder = AnsiToWide(Directory);
+    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L':') folder += L'\\';
+    destination = folder + safe.Path;
+  }
   if (OverrideEvent != OR_ALWAYS) {
-    const std::string target = Directory + "\\" + HeaderFileName(FHeader);
     bool listed = FileList.empty();
     for (const std::string& entry : FileList)
       if (SameTextA(entry, target)) {
@@ -370,7 +375,7 @@ int TUnRar::ProcessFile(int Operation) {
                                  : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
     if (!listed) {
       op = RAR_SKIP;
-    } else if (isDirectory || Operation != RAR_EXTRACT || !FileExistsA(target)) {
+    } else if (isDirectory || Operation != RAR_EXTRACT || !FileExists(target)) {
       op = Operation;
     } else if (OverrideEvent == OR_NEVER) {
       op = RAR_SKIP;
@@ -380,13 +385,9 @@ int TUnRar::ProcessFile(int Operation) {
       op = canOverride ? Operation : RAR_SKIP;
     }
   }
-  // The library reads the destination as OEM text and converts it to the
-  // ANSI code page; hand it the OEM form so that a non-ASCII folder name
-  // arrives unchanged. An empty Directory means the current folder.
-  if (Directory.empty()) return UnRarLib.RARProcessFile(FHandle, op, nullptr, nullptr);
-  std::string dest(Directory.size() + 1, '\0');
-  CharToOemBuffA(Directory.c_str(), &dest[0], static_cast<DWORD>(Directory.size()));
-  return UnRarLib.RARProcessFile(FHandle, op, &dest[0], nullptr);
+  // The wide call carries any name unchanged (the ANSI one passes paths
+  // through the OEM code page).
+  return UnRarLib.RARProcessFileW(FHandle, op, nullptr, destination.empty() ? nullptr : &destination[0]);
 }
 
 int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2) {

@@ -65,6 +65,11 @@ using TRarStatusEvent = std::function<void(TUnRar* Sender, const std::string& Me
 // it. The component writes it back into the library's buffer, cut to the
 // buffer's size (UnRarVolumeNameSize - 1 characters).
 using TRarChangeVolEvent = std::function<void(TUnRar* Sender, std::string& ArcName, int32_t Mode)>;
+// A file was extracted under another name than its own, made safe for Windows
+// (ExtractedAs, relative to Directory), or skipped because nothing of its name
+// was left (ExtractedAs empty).
+using TRarRenamedEvent =
+    std::function<void(TUnRar* Sender, const std::string& FileName, const std::string& ExtractedAs)>;
 
 // The two prompt dialogs are windows of this class; tests find them by it.
 extern const char UnRarPromptClassName[];
@@ -103,6 +108,7 @@ class TUnRar : public TComponent {
   TRARProgress OnProgress;
   TRarStatusEvent OnRarStatus;
   TRarChangeVolEvent OnVolChange;
+  TRarRenamedEvent OnRenamed;
 
   void ProcessArchive();
   void CountFiles();

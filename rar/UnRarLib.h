@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "Win32Kit.h"
+
 #pragma pack(push, 1)
 
 // Open record of RAROpenArchive.
@@ -106,6 +108,7 @@ typedef int(PASCAL* TRARCloseArchive)(HANDLE hArcData);
 typedef int(PASCAL* TRARReadHeader)(HANDLE hArcData, void* HeaderData);
 typedef int(PASCAL* TRARReadHeaderEx)(HANDLE hArcData, RARHeaderDataEx* HeaderData);
 typedef int(PASCAL* TRARProcessFile)(HANDLE hArcData, int Operation, char* DestPath, char* DestName);
+typedef int(PASCAL* TRARProcessFileW)(HANDLE hArcData, int Operation, wchar_t* DestPath, wchar_t* DestName);
 typedef void(PASCAL* TRARSetCallback)(HANDLE hArcData, UNRARCALLBACK Callback, LPARAM UserData);
 typedef void(PASCAL* TRARSetChangeVolProc)(HANDLE hArcData, CHANGEVOLPROC ChangeVolProc);
 typedef void(PASCAL* TRARSetProcessDataProc)(HANDLE hArcData, PROCESSDATAPROC ProcessDataProc);
@@ -115,7 +118,7 @@ typedef int(PASCAL* TRARGetDllVersion)();
 // The process-wide table of the library's entries, in binding order. An entry
 // whose export is missing stays null.
 struct TUnRarLibrary {
-  HMODULE Handle = nullptr;
+  TModule Module;
   bool Loaded = false;
   TRAROpenArchive RAROpenArchive = nullptr;
   TRAROpenArchiveEx RAROpenArchiveEx = nullptr;
@@ -123,6 +126,7 @@ struct TUnRarLibrary {
   TRARReadHeader RARReadHeader = nullptr;
   TRARReadHeaderEx RARReadHeaderEx = nullptr;
   TRARProcessFile RARProcessFile = nullptr;
+  TRARProcessFileW RARProcessFileW = nullptr;
   TRARSetCallback RARSetCallback = nullptr;
   TRARSetChangeVolProc RARSetChangeVolProc = nullptr;
   TRARSetProcessDataProc RARSetProcessDataProc = nullptr;

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "Files.h"
 #include <vector>
 
 #include "UnRar.h"
@@ -21,7 +23,6 @@ std::string Pattern(size_t size, uint32_t seed);
 
 uint32_t Crc32(const std::string& data);
 
-bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);

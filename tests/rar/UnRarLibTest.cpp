@@ -38,7 +38,7 @@ TEST(UnRarBinding, ComponentLoadsAndReleasesTheLibrary) {
     // The owner destroys the component, which unloads the library.
   }
   EXPECT_FALSE(IsUnRarLibraryLoaded());
-  EXPECT_EQ(UnRarLib.Handle, nullptr);
+  EXPECT_FALSE(UnRarLib.Module);
   EXPECT_EQ(UnRarLib.RAROpenArchive, nullptr);
 }
 

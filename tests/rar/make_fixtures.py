@@ -166,6 +166,13 @@ def main():
     patch_names(os.path.join(out, "hostile.rar"), hostile)
     subprocess.run(["rar", "t", "-idq", os.path.join(out, "hostile.rar")], check=True, stdout=subprocess.DEVNULL)
 
+    # Names Windows reserves for devices or does not allow, as Unix tools store them.
+    names = ["aux.txt", "sub/COM1.log", "NUL", "what?.txt", "ok.txt"]
+    ns = os.path.join(stage, "names")
+    for name in names:
+        write(os.path.join(ns, name), name.encode() + b"\n")
+    run_rar(["a", "-idq", os.path.join(out, "names.rar")] + names, ns)
+
     shutil.rmtree(stage)
 
 

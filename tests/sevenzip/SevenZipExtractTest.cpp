@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
+
 #include "SevenZip.h"
 #include "SevenZipTestSupport.h"
 
@@ -226,6 +229,39 @@ TEST_F(SevenZipExtract, CancelFromAnEventHandler) {
   log.Items.clear();
   EXPECT_EQ(Run(L"sel.7z"), 0);
   EXPECT_EQ(ReadAll(out / L"f4.txt"), "file 4\n");
+}
+
+// An exception of an event handler stops the engine and reaches the caller of
+// Extract, whichever engine call ran the handler; the archive is closed and
+// usable again afterwards.
+TEST_F(SevenZipExtract, AHandlersExceptionReachesTheCaller) {
+  struct TStop : std::runtime_error {
+    using std::runtime_error::runtime_error;
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> handlers = {
+      {"OnExtractfile",
+       [&] { sz->OnExtractfile = [](TComponent*, const std::wstring&, int64_t) { throw TStop("x"); }; }},
+      {"OnProgress",
+       [&] { sz->OnProgress = [](TComponent*, const std::wstring&, int64_t, int64_t) { throw TStop("x"); }; }},
+      {"OnSetExtractName", [&] { sz->OnSetExtractName = [](TComponent*, std::wstring&) { throw TStop("x"); }; }},
+      {"OnMessage", [&] {
+         sz->OnMessage = [](TComponent*, int32_t, const std::string&, const std::wstring&) { throw TStop("x"); };
+         sz->SZFileName = Fixture(L"crc.7z");  // reports a CRC error
+       }}};
+  for (const auto& h : handlers) {
+    SCOPED_TRACE(h.first);
+    TScratchDir dir;
+    sz->ExtrBaseDir = dir.Path();
+    sz->SZFileName = Fixture(L"sel.7z");
+    h.second();
+    EXPECT_THROW(sz->Extract(false), TStop);
+    sz->OnExtractfile = nullptr;
+    sz->OnProgress = nullptr;
+    sz->OnSetExtractName = nullptr;
+    sz->OnMessage = nullptr;
+    EXPECT_EQ(sz->Extract(false), 0);  // no exception left behind, the archive closed
+  }
+  log.Attach(*sz);
 }
 
 TEST_F(SevenZipExtract, ArchivesThatCannotBeUsed) {

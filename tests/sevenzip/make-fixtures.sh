@@ -7,7 +7,7 @@ out=$1
 src_dir=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
-stamp=.fixtures-v4
+stamp=.fixtures-v5
 if [ -f "$stamp" ] && { [ "${QUARN_7Z_LARGE:-0}" != 1 ] || [ -f large.7z ]; }; then
   exit 0
 fi
@@ -116,6 +116,11 @@ struct.pack_into('<I', b, 28, zlib.crc32(hdr))
 struct.pack_into('<I', b, 8, zlib.crc32(b[12:32]))
 open('hostile.7z', 'wb').write(b)
 PY
+
+# --- names Windows reserves for devices or does not allow, as Unix tools store them.
+mkdir -p names/sub
+for n in aux.txt sub/COM1.log NUL 'what?.txt' ok.txt; do printf '%s\n' "$n" > "names/$n"; done
+(cd names && 7zq a ../names.7z aux.txt sub/COM1.log NUL 'what?.txt' ok.txt)
 
 # --- an archive larger than 4 GiB: a 4.1 GiB zero file, stored, then a small file.
 if [ "${QUARN_7Z_LARGE:-0}" = 1 ] && [ ! -f large.7z ]; then
