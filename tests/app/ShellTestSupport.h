@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Unit1.h"
+#include "UnzipCommand.h"
 #include "ZipFile.h"
 #include "zip/ZipTestSupport.h"
 
@@ -148,3 +149,22 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
 }
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The Unzip command run without a window, as the main window runs it.
+struct Unzipper {
+  TScriptedUI UI;
+  IProgressSink Progress;
+  TComponent Components{nullptr};
+  TUnzipResult Run(const std::vector<std::string>& archives, const std::string& destination) {
+    TUnzipCommand command(nullptr, UI, Progress, &Components);
+    return command.Run(archives, destination);
+  }
+};
+
+// The report's lines about one archive, without the archive's name.
+inline std::vector<std::string> LinesAbout(const TUnzipResult& result, const std::string& archive) {
+  std::vector<std::string> lines;
+  for (const std::string& line : result.Report)
+    if (line.rfind(archive + ": ", 0) == 0) lines.push_back(line.substr(archive.size() + 2));
+  return lines;
+}

@@ -1,0 +1,187 @@
+#include "UnzipCommand.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "Exception.h"
+#include "Files.h"
+#include "SafePath.h"
+#include "SevenZip.h"
+#include "ShellPaths.h"
+#include "Streams.h"
+#include "Text.h"
+#include "UnRar.h"
+#include "UnRarLib.h"
+#include "Win32Kit.h"
+#include "ZipFile.h"
+
+namespace {
+const char kNotAnArchive[] = "not a zip, 7z or rar archive; skipped.";
+const char kExtractResult[] = "extraction failed (result %d).";
+const char kMoreProblems[] = "... and %d more problems.";
+const char kRenamed[] = "\"%s\" was extracted as ";
+const char kNoName[] = "a member with an empty name was skipped.";
+const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
+
+constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
+
+// The engines stay loaded from the first Unzip command on: each component
+// loads and frees its engine, and an engine freed and loaded again for every
+// archive costs time and leaks a handle of its own each time.
+void KeepEnginesLoaded() {
+  static bool held = false;
+  if (held) return;
+  held = true;
+  static const TModule sevenZip = TModule::Load(L"7za.dll");
+  LoadUnRarLibrary();  // counted by the binding; never matched
+}
+
+bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
+
+// "./" and the like name the output folder itself: nothing to report.
+bool NamesTheFolderItself(const std::string& Name) {
+  return !Name.empty() && Name.find("..") == std::string::npos && Name.find_first_not_of("./\\") == std::string::npos;
+}
+}  // namespace
+
+TUnzipCommand::TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, TComponent* Components)
+    : FOwner(Owner), FUI(UI), FProgress(Progress), FComponents(Components) {}
+
+TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const std::string& Destination) {
+  KeepEnginesLoaded();
+  FResult = TUnzipResult();
+  FDestination = Destination;
+  FFolders.clear();
+  const int n = static_cast<int>(Archives.size());
+  std::string current;
+  try {
+    for (int i = 0; i < n; ++i) {
+      FProgress.Pump();
+      FMember.clear();
+      current = Archives[i];
+      FProgress.BeginItem(i, n, current);
+      switch (ArchiveKindOf(current)) {
+        case TArchiveKind::Zip: ExtractZipArchive(current); break;
+        case TArchiveKind::Rar: ExtractRarArchive(current); break;
+        case TArchiveKind::SevenZip: Extract7zArchive(current); break;
+        case TArchiveKind::None: Report(current, kNotAnArchive); break;
+      }
+    }
+  } catch (const std::exception& e) {
+    FResult.FailedArchive = current;
+    // The report names the member too when the error itself does not.
+    const std::string text = GenericErrorText(ExceptionText(e));
+    const bool named = FMember.empty() || text.find("\"" + FMember + "\"") != std::string::npos;
+    Report(current, (named ? "" : "\"" + FMember + "\": ") + text);
+  }
+  return FResult;
+}
+
+void TUnzipCommand::Report(const std::string& Archive, const std::string& Line) {
+  FResult.Report.push_back(Archive + ": " + Line);
+}
+
+void TUnzipCommand::ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems) {
+  const size_t shown = std::min(Problems.size(), kProblemsShown);
+  for (size_t i = 0; i < shown; ++i) Report(Archive, Problems[i]);
+  if (Problems.size() > shown) Report(Archive, Format(kMoreProblems, static_cast<int>(Problems.size() - shown)));
+}
+
+void TUnzipCommand::ReportName(std::vector<std::string>& Problems, const std::string& Name,
+                               const std::string& ExtractedAs) {
+  if (Name.empty())
+    Problems.push_back(kNoName);
+  else if (ExtractedAs.empty())
+    Problems.push_back(WithName(kNoSafeName, Name));
+  else
+    Problems.push_back(WithName(kRenamed, Name) + "\"" + ExtractedAs + "\".");
+}
+
+void TUnzipCommand::MakeFolder(const std::string& Folder) {
+  if (FFolders.insert(Folder).second) ForceDirectories(Folder);
+}
+
+void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
+  TZipFile zip;
+  // An archive damaged part-way keeps the members read before the damage:
+  // they are extracted, then the damage ends the walk.
+  std::string damage;
+  try {
+    zip.LoadFromFile(Archive);
+  } catch (const EZipFileError& e) {
+    damage = e.Message;
+  }
+  const std::string folder = OutputFolderOf(FDestination, Archive);
+  std::vector<std::string> problems;
+  try {
+    for (int32_t i = 0; i < zip.Count(); ++i) {
+      const std::string name = zip.GetName(i);
+      FMember = name;
+      MakeFolder(folder);
+      // Nothing is ever written outside the archive's output folder, nor to a
+      // device, whatever the member's name says.
+      const TSafePath<std::string> safe = SafeRelativePath(name);
+      if (safe.Path.empty()) {
+        if (!NamesTheFolderItself(name)) ReportName(problems, name, "");
+        continue;
+      }
+      if (safe.Renamed) ReportName(problems, name, safe.Path);
+      if (IsFolderName(name)) {
+        MakeFolder(folder + "\\" + safe.Path);
+        continue;
+      }
+      const std::string data = zip.GetUncompressed(i);
+      if (!safe.Folder.empty()) MakeFolder(folder + "\\" + safe.Folder);
+      TFileStream file(folder + "\\" + safe.Path, fmCreate);
+      file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    }
+  } catch (...) {
+    ReportProblems(Archive, problems);
+    throw;
+  }
+  FMember.clear();
+  ReportProblems(Archive, problems);
+  if (!damage.empty()) throw EZipFileError(damage);
+}
+
+void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {
+  // Owned by the window's components and released when the step ends.
+  const auto component = std::make_unique<TUnRar>(FComponents);
+  component->FileName = Archive;
+  const std::string folder = OutputFolderOf(FDestination, Archive);
+  MakeFolder(folder);
+  component->Directory = folder + "\\";
+  component->SetMode(UNRAR_EXTRACT);
+  component->OverrideEvent = OR_ALWAYS;
+  // Everything the component reports (a missing library included) goes into
+  // the report after the walk, which goes on with the next archive.
+  std::vector<std::string> problems;
+  component->OnError = [&problems](TUnRar*, const std::string& Message, int32_t) { problems.push_back(Message); };
+  component->OnRenamed = [&](TUnRar*, const std::string& Name, const std::string& ExtractedAs) {
+    ReportName(problems, Name, ExtractedAs);
+  };
+  component->ProcessArchive();
+  ReportProblems(Archive, problems);
+}
+
+void TUnzipCommand::Extract7zArchive(const std::string& Archive) {
+  // A missing engine raises here and ends the walk.
+  const auto component = std::make_unique<TSevenZip>(FComponents);
+  const std::string folder = OutputFolderOf(FDestination, Archive);
+  MakeFolder(folder);
+  component->ExtrBaseDir = AnsiToWide(folder + "\\");
+  component->ExtractOptions = ExtractOverwrite;
+  component->SelectedItems.Clear();
+  component->SZFileName = AnsiToWide(Archive);
+  // Everything the component reports goes into the report after the walk.
+  std::vector<std::string> problems;
+  component->OnMessage = [&problems](TComponent*, int32_t, const std::string& Message, const std::wstring& File) {
+    problems.push_back(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
+  };
+  component->OnRenamed = [&](TComponent*, const std::wstring& Name, const std::wstring& ExtractedAs) {
+    ReportName(problems, WideToAnsi(Name), WideToAnsi(ExtractedAs));
+  };
+  const int32_t result = component->Extract(false);
+  if (problems.empty() && result != 0) problems.push_back(Format(kExtractResult, static_cast<int>(result)));
+  ReportProblems(Archive, problems);
+}
