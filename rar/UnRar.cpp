@@ -109,23 +109,19 @@ void TUnRar::SetMode(TUnRarMode Value) {
 
 std::string TUnRar::ErrorText(int Code) {
   switch (Code) {
-    case ERAR_NO_MEMORY: return "M\xE9moire insuffisante";
+    case ERAR_NO_MEMORY: return "Mémoire insuffisante";
     case ERAR_BAD_DATA:
-      return "donn\xE9"
-             "es corrompues";
+      return "données corrompues";
     case ERAR_BAD_ARCHIVE:
-      return "Archive d\xE9"
-             "fectueuse";
+      return "Archive défectueuse";
     case ERAR_UNKNOWN_FORMAT: return "format inconnu";
     case ERAR_EOPEN: return "Volumn-Error";
     case ERAR_ECREATE:
-      return "Erreur \xE0 la cr\xE9"
-             "ation du fichier";
-    case ERAR_ECLOSE: return "Erreur \xE0 la fermeture du fichier";
+      return "Erreur à la création du fichier";
+    case ERAR_ECLOSE: return "Erreur à la fermeture du fichier";
     case ERAR_EREAD: return "Erreur de lecture";
     case ERAR_EWRITE:
-      return "Erreur d'\xE9"
-             "criture";
+      return "Erreur d'écriture";
     case ERAR_SMALL_BUF: return "buffer trop petit";
     default: {
       char text[64];
@@ -292,7 +288,7 @@ void TUnRar::CountFiles() {
 
 void TUnRar::HandleHeader(int r) {
   if (r == ERAR_BAD_DATA) {
-    Error("Ent\xEAte de fichier corrompu", ERAR_BAD_DATA);
+    Error("Entête de fichier corrompu", ERAR_BAD_DATA);
     return;
   }
   if (!OnFileProcessing && !OnProgress) return;
@@ -439,7 +435,7 @@ int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2) {
         else
           Error("Pas de mot de passe!", 0);
         if (P2 > 0) CopyToBuffer(reinterpret_cast<char*>(P1), static_cast<size_t>(P2), password);
-        if (OnRarStatus) OnRarStatus(this, "Le mot de passe utilis\xE9 est : " + password, RAR_ONPASSWORD);
+        if (OnRarStatus) OnRarStatus(this, "Le mot de passe utilisé est : " + password, RAR_ONPASSWORD);
         break;
       }
       default: break;
