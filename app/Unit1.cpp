@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <unordered_set>
 #include <cmath>
 #include <cstring>
 
@@ -57,6 +58,10 @@ const char kNoArchive[] = "No archive was created !";
 const char kErrorTitle[] = "Error";
 const char kCantExtract[] = "Can't extract files from %s .\r\nPlease try again .";
 const char kReportHead[] = "These archives were not extracted completely:";
+const char kStopQuestion[] = "Stop after the current file?";
+const char kZipStopped[] =
+    "The Zip command was stopped: the archive holds the %d file(s) added before.\r\n%d file(s) stay in the list.";
+const char kProgressText[] = "%d/%d  %d %%";
 const char kRegistryKey[] = "Software\\Quarn";
 
 constexpr int kDefaultPosition = 100;
@@ -71,12 +76,6 @@ bool ReadDword(HKEY key, const char* name, int& value) {
   value = static_cast<int>(data);
   return true;
 }
-
-// Lets the window's messages run while a command works.
-class TWindowProgress : public IProgressSink {
- public:
-  void Pump() override { TForm1::ProcessMessages(); }
-};
 
 }  // namespace
 
@@ -110,10 +109,12 @@ class TForm1::TBusy {
  public:
   explicit TBusy(TForm1& Form) : FForm(Form) {
     FForm.FBusy = true;
+    FForm.FStopRequested = false;
     SetCursor(LoadCursor(nullptr, IDC_WAIT));
   }
   ~TBusy() {
     FForm.FBusy = false;
+    FForm.FStopRequested = false;
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
     if (FForm.FCloseRequested && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, WM_CLOSE, 0, 0);
     FForm.FCloseRequested = false;
@@ -264,6 +265,42 @@ void TForm1::CreateControls() {
   }
 }
 
+class TForm1::TWindowProgress : public IProgressSink {
+ public:
+  explicit TWindowProgress(TForm1& Form) : FForm(Form), FCountText(Form.StatusText(0)) {
+    FForm.FUI->TaskbarProgress(FForm.FHandle, TTaskbarState::Normal, 0, 0);
+  }
+  // The count panel shows again what it showed before the command.
+  ~TWindowProgress() { FForm.SetStatus(0, FCountText); }
+  TWindowProgress(const TWindowProgress&) = delete;
+  TWindowProgress& operator=(const TWindowProgress&) = delete;
+
+  void BeginItem(int Index, int Count, const std::string&) override {
+    FIndex = Index;
+    FCount = Count;
+  }
+  void Progress(uint64_t Done, uint64_t Total) override {
+    const int percent = Total == 0 ? 0 : static_cast<int>(Done * 100 / Total);
+    const std::string text = Format(kProgressText, FIndex + 1, FCount, percent);
+    if (text != FShown) FForm.SetStatus(0, FShown = text);
+    FForm.FUI->TaskbarProgress(FForm.FHandle, TTaskbarState::Normal, Done, Total);
+  }
+  void Pump() override { TForm1::ProcessMessages(); }
+  bool Cancelled() override { return FForm.FStopRequested; }
+
+ private:
+  TForm1& FForm;
+  std::string FCountText;
+  int FIndex = 0, FCount = 0;
+  std::string FShown;
+};
+
+bool TForm1::AskStop() {
+  if (!FBusy || FStopRequested) return FStopRequested;
+  FStopRequested = FUI->Confirm(FHandle, kStopQuestion);
+  return FStopRequested;
+}
+
 // ---- window procedure ----
 
 LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
@@ -276,10 +313,10 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_CLOSE:
-      // The window never goes while a command works on its lists: the close
-      // happens when the command has ended.
+      // The window never goes while a command works on its lists: the user
+      // is asked whether to stop it, and the close happens when it has ended.
       if (FBusy) {
-        FCloseRequested = true;
+        if (AskStop()) FCloseRequested = true;
         return 0;
       }
       FormClose();
@@ -337,7 +374,8 @@ void TForm1::ProcessMessages() {
 
 void TForm1::OnCommand(int Id, int Code) {
   if (Code != BN_CLICKED && Code != 0) return;  // 0: menu items
-  if (FBusy && Id != IDC_BITBTN3) return;       // no list changes while a command runs
+  // No list changes while a command runs; Exit asks to stop it.
+  if (FBusy && Id != IDC_BITBTN3 && Id != IDC_BITBTN4) return;
   static const struct {
     int Id;
     void (TForm1::*Handler)();
@@ -363,7 +401,7 @@ void TForm1::OnCommand(int Id, int Code) {
 void TForm1::OnNotify(NMHDR* Header) {
   if (Header->hwndFrom == PageControl1 && Header->code == TCN_SELCHANGE) {
     PageControl1Change();
-  } else if (Header->code == LVN_INSERTITEM || Header->code == LVN_ITEMCHANGED) {
+  } else if ((Header->code == LVN_INSERTITEM || Header->code == LVN_ITEMCHANGED) && !FAdding) {
     if (Header->hwndFrom == ListView1) ListView1Change();
     if (Header->hwndFrom == ListView2) ListView2Change();
   }
@@ -455,6 +493,10 @@ bool TForm1::HandleSystemCommand(WPARAM Command) {
 }
 
 bool TForm1::FormKeyDown(WPARAM Key) {
+  if (Key == VK_ESCAPE && FBusy) {
+    AskStop();
+    return true;
+  }
   if (Key != VK_DELETE || FBusy) return false;
   DeleteFiles1Click();
   return true;
@@ -558,40 +600,54 @@ int TForm1::ItemImage(HWND List, int Index) {
 }
 
 bool TForm1::AddPathToList(HWND List, const std::string& Path, TIconRule Rule) {
+  return AddPathsToList(List, {Path}, Rule) == 1;
+}
+
+size_t TForm1::AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers) {
+  // One scan of the list for the duplicate check, one redraw and one status
+  // update for the whole run: thousands of paths take a fraction of a second.
   const int count = ItemCount(List);
-  for (int i = 0; i < count; ++i)
-    if (ItemCaption(List, i) == Path) return false;
-  int image = 0;
-  if (Rule == TIconRule::File) image = 2;
-  if (Rule == TIconRule::Archive) {
-    switch (ArchiveKindOf(Path)) {
-      case TArchiveKind::Zip: image = 0; break;
-      case TArchiveKind::Rar: image = 1; break;
-      case TArchiveKind::SevenZip: image = 3; break;
-      case TArchiveKind::None: image = 0; break;
+  std::unordered_set<std::string> captions;
+  captions.reserve(static_cast<size_t>(count) + Paths.size());
+  for (int i = 0; i < count; ++i) captions.insert(ItemCaption(List, i));
+  SendMessageA(List, WM_SETREDRAW, FALSE, 0);
+  FAdding = true;
+  size_t added = 0;
+  for (const std::string& path : Paths) {
+    if (SkipOthers && ArchiveKindOf(path) == TArchiveKind::None) continue;
+    if (!captions.insert(path).second) break;  // a duplicate ends the run
+    int image = 0;
+    if (Rule == TIconRule::File) image = 2;
+    if (Rule == TIconRule::Archive) {
+      const TArchiveKind kind = ArchiveKindOf(path);
+      image = kind == TArchiveKind::Rar ? 1 : kind == TArchiveKind::SevenZip ? 3 : 0;
     }
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = count + static_cast<int>(added);
+    item.pszText = const_cast<char*>(path.c_str());
+    item.iImage = image;
+    const int index = static_cast<int>(SendMessageA(List, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    const std::string size = std::to_string(GetFileSizeKB(path));
+    LVITEMA sub = {};
+    sub.iSubItem = 1;
+    sub.pszText = const_cast<char*>(size.c_str());
+    SendMessageA(List, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
+    ++added;
   }
-  LVITEMA item = {};
-  item.mask = LVIF_TEXT | LVIF_IMAGE;
-  item.iItem = count;
-  item.pszText = const_cast<char*>(Path.c_str());
-  item.iImage = image;
-  const int index = static_cast<int>(SendMessageA(List, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-  const std::string size = std::to_string(GetFileSizeKB(Path));
-  LVITEMA sub = {};
-  sub.iSubItem = 1;
-  sub.pszText = const_cast<char*>(size.c_str());
-  SendMessageA(List, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
-  return true;
+  FAdding = false;
+  SendMessageA(List, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(List, nullptr, TRUE);
+  if (added > 0) (List == ListView1) ? ListView1Change() : ListView2Change();
+  return added;
 }
 
 int64_t TForm1::GetFileSizeKB(const std::string& Path) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(Path.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  FindClose(find);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
   const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return static_cast<int64_t>(std::trunc(static_cast<double>(size) / 1024.0));
+  return static_cast<int64_t>(size / 1024);
 }
 
 std::string TForm1::GetSpecialFolderPath(int Folder) {
@@ -633,8 +689,7 @@ void TForm1::AddFiles1Click() {
   int index = OpenDialog1FilterIndex;
   if (!FUI->OpenFiles(FHandle, kArchiveFilter, index, files)) return;
   OpenDialog1FilterIndex = index;
-  for (const std::string& path : files)
-    if (!AddPathToList(ListView1, path, TIconRule::Archive)) break;
+  AddPathsToList(ListView1, files, TIconRule::Archive);
 }
 
 void TForm1::DeleteFiles1Click() {
@@ -667,17 +722,28 @@ void TForm1::BitBtn1Click() {
   TUnzipResult result;
   {
     TBusy busy(*this);
-    TWindowProgress progress;
+    TWindowProgress progress(*this);
     TUnzipCommand command(FHandle, *FUI, progress, &FComponents);
     result = command.Run(ItemCaptions(ListView1), destination);
   }
   if (!result.FailedArchive.empty()) FUI->ShowError(FHandle, kErrorTitle, WithName(kCantExtract, result.FailedArchive));
-  DeleteAll(ListView1);
-  if (result.Report.empty()) return;
+  // A stopped walk leaves the archives it did not finish in the list.
+  if (result.Stopped) {
+    for (size_t i = 0; i < result.Finished; ++i) SendMessageA(ListView1, LVM_DELETEITEM, 0, 0);
+    ListView1Change();
+  } else {
+    DeleteAll(ListView1);
+  }
+  if (result.Report.empty()) {
+    FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+    return;
+  }
+  FUI->TaskbarProgress(FHandle, TTaskbarState::Error, 1, 1);
   std::string text = kReportHead;
   text += "\r\n";
   for (const std::string& line : result.Report) text += "\r\n" + line;
   FUI->ShowError(FHandle, kErrorTitle, text);
+  FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
 }
 
 // ---- file list commands ----
@@ -686,8 +752,7 @@ void TForm1::MenuItem1Click() {
   std::vector<std::string> files;
   int index = 1;
   if (!FUI->OpenFiles(FHandle, kAllFilesFilter, index, files)) return;
-  for (const std::string& path : files)
-    if (!AddPathToList(ListView2, path, TIconRule::File)) break;
+  AddPathsToList(ListView2, files, TIconRule::File);
 }
 
 void TForm1::MenuItem2Click() { DeleteSelected(ListView2); }
@@ -726,18 +791,63 @@ void TForm1::BitBtn6Click() {
     }
   }
   const std::vector<std::string> files = ItemCaptions(ListView2);
-  TBusy busy(*this);
-  TWindowProgress progress;
-  try {
-    RunZipCommand(files, WindowText(Edit2), progress);
-  } catch (...) {
-    DeleteAll(ListView2);
-    throw;  // shown by the generic error box
+  TZipResult result;
+  {
+    TBusy busy(*this);
+    TWindowProgress progress(*this);
+    try {
+      result = RunZipCommand(files, WindowText(Edit2), progress);
+    } catch (...) {
+      DeleteAll(ListView2);
+      FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+      throw;  // shown by the generic error box
+    }
   }
-  DeleteAll(ListView2);
+  FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+  if (!result.Stopped) {
+    DeleteAll(ListView2);
+    return;
+  }
+  // A stopped command leaves the files it did not add in the list.
+  for (size_t i = 0; i < result.Added; ++i) SendMessageA(ListView2, LVM_DELETEITEM, 0, 0);
+  InformationBox(Format(kZipStopped, static_cast<int>(result.Added), static_cast<int>(files.size() - result.Added)),
+                 160);
 }
 
 // ---- drops ----
+
+// The paths of a drop, each whole however long it is. The block is read once
+// from start to end (asking the shell for the paths one by one walks the
+// block from its start each time: slow for thousands of files). Wide paths
+// are converted to the program's code page (UTF-8 carries any name).
+std::vector<std::string> TForm1::DroppedPaths(HDROP Drop) {
+  std::vector<std::string> paths;
+  const auto* block = static_cast<const DROPFILES*>(GlobalLock(Drop));
+  if (block == nullptr) return paths;
+  const SIZE_T size = GlobalSize(Drop);
+  const char* at = reinterpret_cast<const char*>(block) + block->pFiles;
+  const char* end = reinterpret_cast<const char*>(block) + size;
+  if (block->fWide) {
+    const auto* p = reinterpret_cast<const wchar_t*>(at);
+    const auto* stop = reinterpret_cast<const wchar_t*>(end);
+    while (p < stop && *p != 0) {
+      const wchar_t* start = p;
+      while (p < stop && *p != 0) ++p;
+      paths.push_back(WideToAnsi(std::wstring(start, p)));
+      ++p;
+    }
+  } else {
+    const char* p = at;
+    while (p < end && *p != 0) {
+      const char* start = p;
+      while (p < end && *p != 0) ++p;
+      paths.emplace_back(start, p);
+      ++p;
+    }
+  }
+  GlobalUnlock(Drop);
+  return paths;
+}
 
 void TForm1::HandleDroppedFiles(HDROP Drop) {
   struct TFinish {
@@ -745,18 +855,9 @@ void TForm1::HandleDroppedFiles(HDROP Drop) {
     ~TFinish() { DragFinish(Drop); }
   } finish{Drop};
   if (FBusy) return;
-  const UINT n = DragQueryFileA(Drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < n; ++i) {
-    // Each path is fetched whole, however long it is.
-    const UINT length = DragQueryFileA(Drop, i, nullptr, 0);
-    std::string path(length + 1, '\0');
-    DragQueryFileA(Drop, i, &path[0], length + 1);
-    path.resize(strlen(path.c_str()));
-    if (ArchivePageShowing()) {
-      if (ArchiveKindOf(path) == TArchiveKind::None) continue;
-      if (!AddPathToList(ListView1, path, TIconRule::Archive)) break;
-    } else {
-      if (!AddPathToList(ListView2, path, TIconRule::None)) break;
-    }
-  }
+  const std::vector<std::string> paths = DroppedPaths(Drop);
+  if (ArchivePageShowing())
+    AddPathsToList(ListView1, paths, TIconRule::Archive, true);
+  else
+    AddPathsToList(ListView2, paths, TIconRule::None);
 }

@@ -43,6 +43,12 @@ class TForm1 {
   // Appends Path to List unless an item with exactly that caption exists;
   // returns false for a duplicate.
   bool AddPathToList(HWND List, const std::string& Path, TIconRule Rule);
+  // Appends Paths to List in order, as AddPathToList does one by one, up to
+  // the first duplicate (the paths after it are not added). Fast for
+  // thousands of paths: one scan of the list, one redraw, and the window's
+  // messages run meanwhile. Paths of no archive kind are passed over when
+  // SkipOthers is set. Returns the number added.
+  size_t AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers = false);
   static int64_t GetFileSizeKB(const std::string& Path);
   static std::string GetSpecialFolderPath(int Folder);
 
@@ -72,6 +78,7 @@ class TForm1 {
   void BitBtn6Click();  // Zip
 
   void HandleDroppedFiles(HDROP Drop);
+  static std::vector<std::string> DroppedPaths(HDROP Drop);
 
   // Shows an exception that reached the message loop in the program's generic
   // error box (title "Quarn 1.00").
@@ -124,6 +131,13 @@ class TForm1 {
   // Marks the window busy (hourglass, list commands ignored) for one command;
   // a close asked for meanwhile takes effect when the command has ended.
   class TBusy;
+  // Shows a running command's progress in the status bar and on the taskbar
+  // button, lets the window's messages run, and tells the command when the
+  // user asked it to stop.
+  class TWindowProgress;
+  // Asks whether to stop the running command; true (and the command told to
+  // stop) for Yes.
+  bool AskStop();
 
   // Owner of the archive components the per-archive steps create.
   TComponent FComponents{nullptr};
@@ -135,6 +149,8 @@ class TForm1 {
   bool FActivated = false;
   bool FBusy = false;            // inside a command that lets the message loop run
   bool FCloseRequested = false;  // the window was asked to close during a command
+  bool FStopRequested = false;   // the user asked the running command to stop
+  bool FAdding = false;          // inside AddPathsToList: the status waits for the end
   int FPage = 0;
   RECT FPageArea = {};  // display area of the page control, in window client pixels
   TFont FFont;

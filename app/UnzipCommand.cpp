@@ -22,6 +22,8 @@ const char kMoreProblems[] = "... and %d more problems.";
 const char kRenamed[] = "\"%s\" was extracted as ";
 const char kNoName[] = "a member with an empty name was skipped.";
 const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
+const char kStopped[] = "stopped by the user before its end; it stays in the list.";
+const char kNotReached[] = "Stopped by the user: %d archive(s) not reached stay in the list.";
 
 constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
 
@@ -52,20 +54,35 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
   FResult = TUnzipResult();
   FDestination = Destination;
   FFolders.clear();
-  const int n = static_cast<int>(Archives.size());
+  std::vector<uint64_t> weights;
+  for (const std::string& archive : Archives) weights.push_back(WeightOf(archive));
+  TProgressMeter meter(FProgress, weights);
+  FMeter = &meter;
+  const size_t n = Archives.size();
   std::string current;
+  bool stoppedInside = false;  // stopped part-way through an archive
   try {
-    for (int i = 0; i < n; ++i) {
-      FProgress.Pump();
+    for (size_t i = 0; i < n && !FResult.Stopped; ++i) {
+      if (meter.Cancelled()) {
+        FResult.Stopped = true;
+        break;
+      }
       FMember.clear();
       current = Archives[i];
-      FProgress.BeginItem(i, n, current);
+      meter.BeginItem(static_cast<int>(i), current);
       switch (ArchiveKindOf(current)) {
         case TArchiveKind::Zip: ExtractZipArchive(current); break;
         case TArchiveKind::Rar: ExtractRarArchive(current); break;
         case TArchiveKind::SevenZip: Extract7zArchive(current); break;
         case TArchiveKind::None: Report(current, kNotAnArchive); break;
       }
+      if (FResult.Stopped) {
+        Report(current, kStopped);
+        stoppedInside = true;
+        break;
+      }
+      meter.EndItem();
+      FResult.Finished = i + 1;
     }
   } catch (const std::exception& e) {
     FResult.FailedArchive = current;
@@ -74,7 +91,15 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
     const bool named = FMember.empty() || text.find("\"" + FMember + "\"") != std::string::npos;
     Report(current, (named ? "" : "\"" + FMember + "\": ") + text);
   }
+  FMeter = nullptr;
+  const size_t notReached = n - FResult.Finished - (stoppedInside ? 1 : 0);
+  if (FResult.Stopped && notReached > 0) FResult.Report.push_back(Format(kNotReached, static_cast<int>(notReached)));
   return FResult;
+}
+
+bool TUnzipCommand::Step(uint64_t Done, uint64_t Total) {
+  if (FMeter != nullptr && !FMeter->Step(Done, Total)) FResult.Stopped = true;
+  return !FResult.Stopped;
 }
 
 void TUnzipCommand::Report(const std::string& Archive, const std::string& Line) {
@@ -113,8 +138,11 @@ void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
   }
   const std::string folder = OutputFolderOf(FDestination, Archive);
   std::vector<std::string> problems;
+  uint64_t total = 0, done = 0;
+  for (const TLocalFile& member : zip.LocalFiles) total += member.UncompressedSize;
   try {
-    for (int32_t i = 0; i < zip.Count(); ++i) {
+    for (int32_t i = 0; i < zip.Count() && Step(done, total); ++i) {
+      done += zip.LocalFiles[i].UncompressedSize;
       const std::string name = zip.GetName(i);
       FMember = name;
       MakeFolder(folder);
@@ -160,6 +188,9 @@ void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {
   component->OnRenamed = [&](TUnRar*, const std::string& Name, const std::string& ExtractedAs) {
     ReportName(problems, Name, ExtractedAs);
   };
+  component->OnFileProcessing = [&](TUnRar* Sender, const TUnRarHeaderData&, int32_t) {
+    if (!Step(0, 0)) Sender->StopProcessing = true;
+  };
   component->ProcessArchive();
   ReportProblems(Archive, problems);
 }
@@ -175,13 +206,20 @@ void TUnzipCommand::Extract7zArchive(const std::string& Archive) {
   component->SZFileName = AnsiToWide(Archive);
   // Everything the component reports goes into the report after the walk.
   std::vector<std::string> problems;
-  component->OnMessage = [&problems](TComponent*, int32_t, const std::string& Message, const std::wstring& File) {
+  component->OnMessage = [&](TComponent*, int32_t Code, const std::string& Message, const std::wstring& File) {
+    if (Code == SZ_USER_CANCELED && FResult.Stopped) return;  // the walk says so itself
     problems.push_back(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
+  };
+  uint64_t total = 0;
+  component->OnPreProgress = [&total](TComponent*, int64_t Max) { total = static_cast<uint64_t>(Max); };
+  component->OnProgress = [&](TComponent*, const std::wstring&, int64_t Done, int64_t) {
+    if (!Step(static_cast<uint64_t>(Done), total)) component->CancelRequested = true;
   };
   component->OnRenamed = [&](TComponent*, const std::wstring& Name, const std::wstring& ExtractedAs) {
     ReportName(problems, WideToAnsi(Name), WideToAnsi(ExtractedAs));
   };
   const int32_t result = component->Extract(false);
-  if (problems.empty() && result != 0) problems.push_back(Format(kExtractResult, static_cast<int>(result)));
+  if (problems.empty() && result != 0 && !FResult.Stopped)
+    problems.push_back(Format(kExtractResult, static_cast<int>(result)));
   ReportProblems(Archive, problems);
 }

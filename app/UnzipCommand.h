@@ -20,6 +20,11 @@ struct TUnzipResult {
   // The archive whose failure ended the walk (the archives after it were not
   // attempted); empty when the walk went through.
   std::string FailedArchive;
+  // The user stopped the walk: the archives from Finished on were not (or not
+  // completely) extracted.
+  bool Stopped = false;
+  // How many archives, from the first, the walk finished.
+  size_t Finished = 0;
 };
 
 class TUnzipCommand {
@@ -31,7 +36,9 @@ class TUnzipCommand {
   // Extracts Archives in order below Destination. Archives of no known kind
   // are skipped and reported. A zip archive that cannot be read or written,
   // or an exception from a component (a missing 7-Zip engine), ends the walk;
-  // failures a component reports do not.
+  // failures a component reports do not. When the progress sink says the user
+  // wants to stop, the walk stops at the next safe point: the member being
+  // written is removed, what was extracted before stays.
   TUnzipResult Run(const std::vector<std::string>& Archives, const std::string& Destination);
 
   // The per-archive steps, given the archive's path.
@@ -45,6 +52,9 @@ class TUnzipCommand {
   void ReportName(std::vector<std::string>& Problems, const std::string& Name, const std::string& ExtractedAs);
   // Creates a folder below the destination once per command.
   void MakeFolder(const std::string& Folder);
+  // Tells the meter how far the current archive is; false (and the walk marked
+  // stopped) once the user asked to stop.
+  bool Step(uint64_t Done, uint64_t Total);
 
   HWND FOwner;
   IUserInterface& FUI;
@@ -54,4 +64,5 @@ class TUnzipCommand {
   std::string FMember;  // the zip member being extracted, for the report
   std::set<std::string> FFolders;
   TUnzipResult FResult;
+  TProgressMeter* FMeter = nullptr;  // not owned; set while Run runs
 };

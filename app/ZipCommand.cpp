@@ -2,13 +2,22 @@
 
 #include "Zippit.h"
 
-void RunZipCommand(const std::vector<std::string>& Files, const std::string& Target, IProgressSink& Progress) {
+TZipResult RunZipCommand(const std::vector<std::string>& Files, const std::string& Target, IProgressSink& Progress) {
+  std::vector<uint64_t> weights;
+  for (const std::string& file : Files) weights.push_back(WeightOf(file));
+  TProgressMeter meter(Progress, weights);
+  TZipResult result;
   TZippit zip;
-  const int n = static_cast<int>(Files.size());
-  for (int i = 0; i < n; ++i) {
-    Progress.BeginItem(i, n, Files[i]);
+  for (size_t i = 0; i < Files.size(); ++i) {
+    if (meter.Cancelled()) {
+      result.Stopped = true;
+      break;
+    }
+    meter.BeginItem(static_cast<int>(i), Files[i]);
     zip.AddDiskFile(Files[i]);
     zip.SaveToFile(Target);
-    Progress.Pump();
+    meter.EndItem();
+    result.Added = i + 1;
   }
+  return result;
 }

@@ -7,6 +7,13 @@
 
 #include "Commands.h"
 
+struct TZipResult {
+  size_t Added = 0;      // files packed, from the first
+  bool Stopped = false;  // the user stopped the command before the last file
+};
+
 // Packs Files, in order, into the zip archive Target. A failure part-way
 // raises; Target then holds a valid archive of the files added before it.
-void RunZipCommand(const std::vector<std::string>& Files, const std::string& Target, IProgressSink& Progress);
+// When the progress sink says the user wants to stop, the command stops
+// after the file being added: Target holds the files added so far.
+TZipResult RunZipCommand(const std::vector<std::string>& Files, const std::string& Target, IProgressSink& Progress);

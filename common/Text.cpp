@@ -11,6 +11,18 @@ std::string WithName(const char* Text, const std::string& Name) {
   return result;
 }
 
+namespace {
+template <typename S>
+void WipeChars(S& text) {
+  volatile typename S::value_type* p = &text[0];
+  for (size_t i = 0; i < text.size(); ++i) p[i] = 0;
+  text.clear();
+}
+}  // namespace
+
+void Wipe(std::string& Text) { WipeChars(Text); }
+void Wipe(std::wstring& Text) { WipeChars(Text); }
+
 #ifdef _WIN32
 
 std::string WideToAnsi(const std::wstring& Text) {

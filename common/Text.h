@@ -9,6 +9,11 @@
 // so it is never passed through printf-style formatting.
 std::string WithName(const char* Text, const std::string& Name);
 
+// Overwrites the characters of Text with zeros, then empties it, so that a
+// password does not linger in memory.
+void Wipe(std::string& Text);
+void Wipe(std::wstring& Text);
+
 #ifdef _WIN32
 // The ANSI code page form of a wide string and back (characters the code page
 // cannot hold become its default character).

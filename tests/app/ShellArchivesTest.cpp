@@ -64,6 +64,31 @@ TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
   EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "d.rar").size() + LinesAbout(r, t / "e.7z").size());
 }
 
+// The walk's progress is weighted by the archives' sizes: it never runs back
+// and ends at the whole.
+TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
+  Tree t;
+  std::vector<std::pair<std::string, std::string>> members;
+  for (int i = 0; i < 20; ++i) members.push_back({"m" + std::to_string(i), std::string(50000 + i, 'a' + i % 26)});
+  WriteWholeFile(t / "a.zip", ZipOf(members));
+  CopyInto(SevenZipFixture("m-lzma2.7z"), t / "b.7z");
+  CopyInto(RarFixture("basic.rar"), t / "c.rar");
+  RecordingProgress progress;
+  Unzipper u;
+  u.Progress = &progress;
+  const TUnzipResult r = u.Run({t / "a.zip", t / "b.7z", t / "c.rar"}, t / "out");
+  EXPECT_TRUE(r.Report.empty());
+  ASSERT_GT(progress.Steps.size(), 3u);
+  const uint64_t whole = WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar");
+  for (size_t i = 0; i < progress.Steps.size(); ++i) {
+    EXPECT_EQ(progress.Steps[i].second, whole);
+    if (i > 0) {
+      EXPECT_GE(progress.Steps[i].first, progress.Steps[i - 1].first) << i;
+    }
+  }
+  EXPECT_EQ(progress.Steps.back().first, whole);
+}
+
 // The same names give the same files and the same report in all three kinds:
 // names of devices get a "_" in front, characters Windows does not allow
 // become "_", and each such member is named in the report.

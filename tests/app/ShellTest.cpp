@@ -276,25 +276,40 @@ TEST(UnzipCommand, HostileMemberNamesStayInsideTheOutputFolder) {
   EXPECT_EQ(r.FailedArchive, "");
 }
 
-// Closing the window while a command runs does not tear it down under the
-// command: the close happens once the command has ended.
-TEST(ShellUnzip, ClosingWaitsForTheCommandToEnd) {
+// Closing the window while a command runs asks whether to stop it and never
+// tears the window down under the command: No lets it go on; Yes stops it at
+// the next safe point, leaves the archives it did not finish in the list, and
+// the window closes once the command has ended. The taskbar button follows.
+TEST(ShellUnzip, ClosingAsksToStopAndWaitsForTheCommand) {
   Tree t;
   WriteWholeFile(t / "a.zip", ZipOf({{"a.txt", "first"}}));
   WriteWholeFile(t / "b.zip", ZipOf({{"b.txt", "second"}}));
   Shell s;
   s->Show();
   EXPECT_EQ(GetFocus(), s->PageControl1);  // the page control has the focus at start
-  SetWindowTextA(s->Edit1, (t / "out").c_str());
-  for (const char* n : {"a.zip", "b.zip"}) s->AddPathToList(s->ListView1, t / n, TForm1::TIconRule::Archive);
   const HWND window = s->Handle();
-  PostMessageA(window, WM_CLOSE, 0, 0);  // handled while the command lets messages run
-  s->BitBtn1Click();
-  EXPECT_TRUE(IsWindow(window));
-  EXPECT_EQ(ReadWholeFile(t / "out\\b\\b.txt"), "second");
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
-  TForm1::ProcessMessages();  // now the close takes place
-  EXPECT_FALSE(IsWindow(window));
+  for (bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "Yes" : "No");
+    const std::string out = t / (stop ? "out-yes" : "out-no");
+    SetWindowTextA(s->Edit1, out.c_str());
+    for (const char* n : {"a.zip", "b.zip"}) s->AddPathToList(s->ListView1, t / n, TForm1::TIconRule::Archive);
+    s.UI->ConfirmAnswers = {stop};
+    s.UI->TaskbarCalls.clear();
+    PostMessageA(window, WM_CLOSE, 0, 0);  // handled while the command lets messages run
+    s->BitBtn1Click();
+    EXPECT_EQ(s.UI->Questions.back(), "Stop after the current file?");
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(TForm1::ItemCount(s->ListView1), stop ? 2 : 0);
+    EXPECT_EQ(Exists(out + "\\b\\b.txt"), !stop);
+    ASSERT_FALSE(s.UI->TaskbarCalls.empty());
+    EXPECT_EQ(s.UI->TaskbarCalls.front().State, TTaskbarState::Normal);
+    EXPECT_EQ(s.UI->TaskbarCalls.back().State, TTaskbarState::None);
+    TForm1::ProcessMessages();  // a close asked for takes place now
+    EXPECT_EQ(IsWindow(window), !stop);
+  }
+  // The stopped walk said what it left undone.
+  ASSERT_FALSE(s.UI->Boxes.empty());
+  EXPECT_NE(s.UI->Boxes.back().Text.find("stopped by the user"), std::string::npos) << s.UI->Boxes.back().Text;
 }
 
 TEST(ShellZip, ChecksComeInOrderWithTheirBoxes) {

@@ -61,6 +61,39 @@ class TScriptedUI : public IUserInterface {
     FolderAnswers.pop_front();
     return true;
   }
+
+  // Questions asked, and the answers to give (No when none is left).
+  std::vector<std::string> Questions;
+  std::deque<bool> ConfirmAnswers;
+  bool Confirm(HWND, const std::string& Text) override {
+    Questions.push_back(Text);
+    if (ConfirmAnswers.empty()) return false;
+    const bool yes = ConfirmAnswers.front();
+    ConfirmAnswers.pop_front();
+    return yes;
+  }
+
+  // Password dialogs shown (archive, retry), and the answers to give (an
+  // empty answer cancels; Cancel when none is left).
+  std::vector<std::pair<std::string, bool>> PasswordAsks;
+  std::deque<std::string> PasswordAnswers;
+  bool AskPassword(HWND, const std::string& Archive, bool Retry, std::string& Password) override {
+    PasswordAsks.push_back({Archive, Retry});
+    if (PasswordAnswers.empty()) return false;
+    Password = PasswordAnswers.front();
+    PasswordAnswers.pop_front();
+    return !Password.empty();
+  }
+
+  // Every call the taskbar button saw.
+  struct Taskbar {
+    TTaskbarState State;
+    uint64_t Done, Total;
+  };
+  std::vector<Taskbar> TaskbarCalls;
+  void TaskbarProgress(HWND, TTaskbarState State, uint64_t Done, uint64_t Total) override {
+    TaskbarCalls.push_back({State, Done, Total});
+  }
 };
 
 // A hidden main window with a scripted user, activated once as at start.
@@ -153,12 +186,29 @@ inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_s
 // The Unzip command run without a window, as the main window runs it.
 struct Unzipper {
   TScriptedUI UI;
-  IProgressSink Progress;
+  IProgressSink Silent;
+  IProgressSink* Progress = &Silent;
   TComponent Components{nullptr};
   TUnzipResult Run(const std::vector<std::string>& archives, const std::string& destination) {
-    TUnzipCommand command(nullptr, UI, Progress, &Components);
+    TUnzipCommand command(nullptr, UI, *Progress, &Components);
     return command.Run(archives, destination);
   }
+};
+
+// Records what a command tells of its progress; asks it to stop once item
+// StopAt has begun and told StopAfter steps.
+struct RecordingProgress : IProgressSink {
+  std::vector<std::pair<uint64_t, uint64_t>> Steps;  // (done, total) as told
+  int Item = -1, StopAt = -1, StopAfter = 0, StepsInItem = 0;
+  void BeginItem(int Index, int, const std::string&) override {
+    Item = Index;
+    StepsInItem = 0;
+  }
+  void Progress(uint64_t Done, uint64_t Total) override {
+    Steps.push_back({Done, Total});
+    ++StepsInItem;
+  }
+  bool Cancelled() override { return StopAt >= 0 && Item >= StopAt && StepsInItem > StopAfter; }
 };
 
 // The report's lines about one archive, without the archive's name.
