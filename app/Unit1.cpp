@@ -824,23 +824,26 @@ std::vector<std::string> TForm1::DroppedPaths(HDROP Drop) {
   std::vector<std::string> paths;
   const auto* block = static_cast<const DROPFILES*>(GlobalLock(Drop));
   if (block == nullptr) return paths;
+  // The names end with an empty one; the block's size, when the system knows
+  // it, bounds the walk too.
   const SIZE_T size = GlobalSize(Drop);
-  const char* at = reinterpret_cast<const char*>(block) + block->pFiles;
-  const char* end = reinterpret_cast<const char*>(block) + size;
+  const char* base = reinterpret_cast<const char*>(block);
+  const auto inside = [&](const void* p, size_t unit) {
+    return size == 0 || static_cast<const char*>(p) + unit <= base + size;
+  };
   if (block->fWide) {
-    const auto* p = reinterpret_cast<const wchar_t*>(at);
-    const auto* stop = reinterpret_cast<const wchar_t*>(end);
-    while (p < stop && *p != 0) {
+    const auto* p = reinterpret_cast<const wchar_t*>(base + block->pFiles);
+    while (inside(p, sizeof(wchar_t)) && *p != 0) {
       const wchar_t* start = p;
-      while (p < stop && *p != 0) ++p;
+      while (inside(p, sizeof(wchar_t)) && *p != 0) ++p;
       paths.push_back(WideToAnsi(std::wstring(start, p)));
       ++p;
     }
   } else {
-    const char* p = at;
-    while (p < end && *p != 0) {
+    const char* p = base + block->pFiles;
+    while (inside(p, 1) && *p != 0) {
       const char* start = p;
-      while (p < end && *p != 0) ++p;
+      while (inside(p, 1) && *p != 0) ++p;
       paths.emplace_back(start, p);
       ++p;
     }

@@ -431,19 +431,23 @@ void QuarnApp::Click(int id) const { PostMessageA(Control(id), BM_CLICK, 0, 0); 
 void QuarnApp::Command(int id) const { PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 void QuarnApp::Drop(const std::vector<std::string>& paths) const {
+  // As the shell makes it: the paths in UTF-16.
   std::string block(sizeof(DROPFILES), '\0');
   DROPFILES df{};
   df.pFiles = sizeof(DROPFILES);
   df.pt.x = 300;
   df.pt.y = 150;
   df.fNC = FALSE;
-  df.fWide = FALSE;
+  df.fWide = TRUE;
   memcpy(&block[0], &df, sizeof df);
   for (const std::string& p : paths) {
-    block += p;
-    block += '\0';
+    std::wstring wide(p.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, p.data(), static_cast<int>(p.size()), &wide[0], static_cast<int>(wide.size()))));
+    wide += L'\0';
+    block.append(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
   }
-  block += '\0';
+  block.append(sizeof(wchar_t), '\0');
   // The program releases the drop with DragFinish, so this block is left to it
   // and never freed here.
   void* mem = VirtualAllocEx(pi_.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);

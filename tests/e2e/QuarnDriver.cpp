@@ -547,6 +547,33 @@ void UnzipOtherKind(const char* kind, const std::string& archive, const std::str
   base = base.substr(0, base.rfind('.'));
   ExpectTree(source, JoinPath(out, base));
 }
+// Any name: archives named in Cyrillic and Japanese, dropped, listed and
+// extracted into a destination with accents, their members (Latin with
+// accents, Greek, Cyrillic, Japanese, Chinese, Hebrew, an emoji outside the
+// BMP, a combining accent) each under its exact name.
+void UnzipAnyName() {
+  QuarnApp app(g.exe);
+  app.Start();
+  const std::string out = S("out\\Déjà vu");
+  RemoveTree(out);
+  // Copied to a short folder, so that the list shows the names whole.
+  CreateDirectoryA("C:\\q", nullptr);
+  const std::string photos = "C:\\q\\Фото 2024.zip", japanese = "C:\\q\\日本の写真.zip";
+  Require(CopyFileA(S("arch\\Фото 2024.zip").c_str(), photos.c_str(), FALSE) &&
+              CopyFileA(S("arch\\日本の写真.zip").c_str(), japanese.c_str(), FALSE),
+          "the Unicode fixtures are missing");
+  app.Drop({photos, japanese});
+  ExpectCaptions(app, IDC_LISTVIEW1, {photos, japanese}, "archives with Cyrillic and Japanese names dropped");
+  ExpectSizes(app, IDC_LISTVIEW1, {photos, japanese});
+  RequestScreenshot("unicode_archive_list");
+  ChooseDestination(app, out);
+  app.Click(IDC_BITBTN1);
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of the Unicode archives");
+  ExpectNoBox(app, "after Unzip");
+  ExpectTree(S("src\\unicode"), JoinPath(out, "Фото 2024"));
+  ExpectTree(S("src\\unicode"), JoinPath(out, "日本の写真"));
+}
+
 // All three kinds in one walk, with a damaged archive of each engine's kind
 // and a RAR volume set: the good ones land in their folders, the damaged ones
 // are named in one report after the walk, which went on past them.
@@ -895,6 +922,7 @@ int main(int argc, char** argv) {
       {"unzip_7z", Unzip7z},
       {"unzip_rar", UnzipRar},
       {"unzip_all_kinds", UnzipAllKinds},
+      {"unzip_any_name", UnzipAnyName},
       {"unzip_without_engines", UnzipWithoutEngines},
       {"zip_files_from_dialog", ZipFilesFromDialog},
       {"zip_empty_list_message", ZipEmptyListMessage},

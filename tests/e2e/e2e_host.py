@@ -58,6 +58,10 @@ def damage(path):
             f.write(bytes([b ^ 0x5A]))
 
 
+UNICODE_NAMES = ['café.txt', 'Фото/снимок.txt', '日本語.txt', '中文.txt', 'עברית.txt', 'emoji_😀.txt',
+                 'Ελληνικά.txt', 'e\u0301cole.txt']
+
+
 def make_fixtures(scratch):
     rng = random.Random(20240601)
     src = os.path.join(scratch, 'src')
@@ -131,6 +135,16 @@ def make_fixtures(scratch):
         vol = os.path.join(src, 'volume')
         write(os.path.join(vol, 'spread.bin'), bytes(rng.getrandbits(8) for _ in range(90 * 1024)))
         run(['rar', 'a', '-m0', '-v40k', '-idq', '-y', os.path.join(arch, 'spread.rar'), '*'], vol)
+
+    # Names in many scripts, in archives whose own names are Cyrillic and
+    # Japanese: Python's zipfile marks them UTF-8 (flag bit 11).
+    uni = os.path.join(src, 'unicode')
+    for name in UNICODE_NAMES:
+        write(os.path.join(uni, name), ('the file ' + name + '\r\n').encode('utf-8'))
+    with zipfile.ZipFile(os.path.join(arch, 'Фото 2024.zip'), 'w', zipfile.ZIP_DEFLATED) as z:
+        for name in UNICODE_NAMES:
+            z.write(os.path.join(uni, name), name)
+    shutil.copy(os.path.join(arch, 'Фото 2024.zip'), os.path.join(arch, '日本の写真.zip'))
 
     drop = os.path.join(scratch, 'drop')
     os.makedirs(drop, exist_ok=True)
