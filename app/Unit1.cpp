@@ -441,12 +441,12 @@ void TForm1::FormCreate() {
 void TForm1::ApplyStoredPosition() {
   int top = kDefaultPosition;
   int left = kDefaultPosition;
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) ==
-      ERROR_SUCCESS) {
-    if (!ReadDword(key, "top", top)) top = kDefaultPosition;
-    if (!ReadDword(key, "left", left)) left = kDefaultPosition;
-    RegCloseKey(key);
+  HKEY opened = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened,
+                      nullptr) == ERROR_SUCCESS) {
+    const TRegKey key(opened);
+    if (!ReadDword(key.Get(), "top", top)) top = kDefaultPosition;
+    if (!ReadDword(key.Get(), "left", left)) left = kDefaultPosition;
   }
   // A stored place on no screen (after a monitor change) would hide the window.
   RECT r;
@@ -473,15 +473,15 @@ void TForm1::FormClose() {
   RECT r;
   GetWindowRect(FHandle, &r);
   if (IsIconic(FHandle) && GetWindowPlacement(FHandle, &placement)) r = placement.rcNormalPosition;
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+  HKEY opened = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr) !=
       ERROR_SUCCESS)
     return;
+  const TRegKey key(opened);
   const DWORD top = static_cast<DWORD>(r.top);
   const DWORD left = static_cast<DWORD>(r.left);
-  RegSetValueExA(key, "top", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&top), sizeof top);
-  RegSetValueExA(key, "left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&left), sizeof left);
-  RegCloseKey(key);
+  RegSetValueExA(key.Get(), "top", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&top), sizeof top);
+  RegSetValueExA(key.Get(), "left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&left), sizeof left);
 }
 
 bool TForm1::HandleSystemCommand(WPARAM Command) {
@@ -651,12 +651,12 @@ int64_t TForm1::GetFileSizeKB(const std::string& Path) {
 }
 
 std::string TForm1::GetSpecialFolderPath(int Folder) {
-  LPITEMIDLIST list = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, Folder, &list)) || list == nullptr) return "";
-  char path[MAX_PATH] = {0};
-  SHGetPathFromIDListA(list, path);
-  CoTaskMemFree(list);
-  return path;
+  LPITEMIDLIST found = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, Folder, &found)) || found == nullptr) return "";
+  const TCoTaskMem<LPITEMIDLIST> list(found);
+  wchar_t path[MAX_PATH] = {0};
+  SHGetPathFromIDListW(list.Get(), path);
+  return WideToAnsi(path);
 }
 
 void TForm1::DeleteSelected(HWND List) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PasswordDialog.h"
+#include "Text.h"
 
 namespace {
 
@@ -156,15 +157,12 @@ bool TWin32UserInterface::BrowseForFolder(HWND Owner, const std::string& Title, 
   info.lpfn = CentreBrowser;
   // The new dialog style needs COM on this thread.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+  const TCoTaskMem<LPITEMIDLIST> chosen(SHBrowseForFolderA(&info));
   bool ok = false;
-  if (chosen != nullptr) {
-    char path[MAX_PATH] = {0};
-    if (SHGetPathFromIDListA(chosen, path)) {
-      Folder = path;
-      ok = true;
-    }
-    CoTaskMemFree(chosen);
+  wchar_t path[MAX_PATH] = {0};
+  if (chosen && SHGetPathFromIDListW(chosen.Get(), path)) {
+    Folder = WideToAnsi(path);
+    ok = true;
   }
   if (SUCCEEDED(com)) CoUninitialize();
   return ok;

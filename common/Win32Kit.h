@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <cstddef>
 #include <utility>
@@ -48,8 +49,8 @@ class TOwned {
   Type FValue = Traits::None();
 };
 
-// A value whose "none" is null, closed by Close.
-template <typename T, BOOL(WINAPI* Close_)(T)>
+// A value whose "none" is null, closed by Close_.
+template <typename T, auto Close_>
 struct TNullIsNoneTraits {
   using Type = T;
   static T None() { return nullptr; }
@@ -72,6 +73,11 @@ BOOL WINAPI DeleteGdiObject(T Object) {
   return DeleteObject(Object);
 }
 
+template <typename T>
+void WINAPI FreeCoTaskMem(T Block) {
+  CoTaskMemFree(Block);
+}
+
 using TModuleTraits = TNullIsNoneTraits<HMODULE, FreeLibrary>;
 template <typename T>
 using TGdiObjectTraits = TNullIsNoneTraits<T, DeleteGdiObject<T>>;
@@ -86,6 +92,10 @@ using TBitmap = TOwned<TGdiObjectTraits<HBITMAP>>;
 using TIcon = TOwned<TIconTraits>;
 using TMenu = TOwned<TMenuTraits>;
 using TImageList = TOwned<TImageListTraits>;
+using TRegKey = TOwned<TNullIsNoneTraits<HKEY, RegCloseKey>>;
+// A block the shell allocated for the caller (an item id list, say).
+template <typename T>
+using TCoTaskMem = TOwned<TNullIsNoneTraits<T, FreeCoTaskMem<T>>>;
 
 // A loaded library with typed access to its exports.
 class TModule : public TOwned<TModuleTraits> {
