@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "CommandLine.h"
 #include "Exception.h"
 #include "SevenZip.h"
 #include "SevenZipPaths.h"
@@ -308,6 +309,16 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
                     static_cast<short>(HIWORD(lParam)));
       return 0;
     case WM_DROPFILES: HandleDroppedFiles(reinterpret_cast<HDROP>(wParam)); return 0;
+    case WM_COPYDATA: {
+      // Paths from a later start of the program. While a command runs or a
+      // modal window is up the answer is "not now", and the sender tries again.
+      std::vector<std::string> paths;
+      if (FBusy || !IsWindowEnabled(FHandle) ||
+          !UnpackHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), paths))
+        return FALSE;
+      AddPaths(paths);
+      return TRUE;
+    }
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == Label1 || reinterpret_cast<HWND>(lParam) == Label2)
         return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -871,4 +882,17 @@ void TForm1::HandleDroppedFiles(HDROP Drop) {
       if (!AddPathToList(ListView2, path, TIconRule::None)) break;
     }
   }
+}
+
+void TForm1::AddPaths(const std::vector<std::string>& Paths) {
+  if (FBusy) return;
+  int firstPage = -1;
+  for (const std::string& path : Paths) {
+    const bool archive = ArchiveKindOf(path) != TArchiveKind::None;
+    if (!AddPathToList(archive ? ListView1 : ListView2, path, archive ? TIconRule::Archive : TIconRule::File)) break;
+    if (firstPage < 0) firstPage = archive ? 0 : 1;
+  }
+  if (firstPage < 0) return;
+  SendMessageA(PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(firstPage), 0);
+  PageControl1Change();  // also shows the count of the list in view
 }

@@ -71,6 +71,12 @@ class TForm1 {
   void BitBtn6Click();  // Zip
 
   void HandleDroppedFiles(HDROP Drop);
+  // Adds paths given to the program (its command line, or a later start's
+  // hand-over) with the rules of a drop, whichever page shows: archives by
+  // extension to the archive list, anything else to the file list, the whole
+  // run ending at the first duplicate. The page shown becomes the first one
+  // that received something. Does nothing while a command runs.
+  void AddPaths(const std::vector<std::string>& Paths);
 
   // ---- per-archive steps of the Unzip command ----
   void ExtractZipArchive(const std::string& Archive);
