@@ -8,13 +8,20 @@
 #   e2e_drive <exe> <cases> <log>          runs the driver on <exe> (a Windows
 #                                          path), only <cases> when not empty
 #
-# Needs e2e_driver, the driver's path, and e2e_give_up <message>, which the
-# sourcing script defines (print, then exit with a closing count line). QUARN_E2E_KINDS: archive kinds the build
+# e2e_give_up <message> ends the script with the message, labelled with
+# $e2e_label, and a closing count line. e2e_drive needs e2e_driver, the
+# driver's path. QUARN_E2E_KINDS: archive kinds the build
 # extracts (default zip,7z,rar).
 
 e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Debian's python, which has python3-xlib (a python earlier on PATH may not).
 e2e_py=/usr/bin/python3
+
+e2e_give_up() {
+  echo "${e2e_label:-e2e}: $1" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+}
 
 # A Windows path of the prefix's Z: drive (the whole Unix file system).
 winpath() { printf 'Z:%s' "${1//\//\\}"; }

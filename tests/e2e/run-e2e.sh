@@ -16,11 +16,8 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-e2e_give_up() {
-  echo "e2e: $1" >&2
-  echo "0 passed, 1 failed"
-  exit 1
-}
+# shellcheck source=e2e-env.sh
+source "$here/e2e-env.sh"
 [ $# -ge 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
 build=$(cd "$1" 2>/dev/null && pwd) || e2e_give_up "no build folder $1"
 exe=$build/bin/quarn.exe
@@ -28,8 +25,6 @@ e2e_driver=$build/bin/quarn_e2e_driver.exe
 [ -f "$exe" ] || e2e_give_up "no $exe"
 [ -f "$e2e_driver" ] || e2e_give_up "no $e2e_driver (build the quarn_e2e_driver target)"
 
-# shellcheck source=e2e-env.sh
-source "$here/e2e-env.sh"
 started=$SECONDS
 e2e_setup "$build/e2e"
 e2e_drive "$(winpath "$exe")" "${QUARN_E2E_ONLY:-}" "$e2e/driver.log"

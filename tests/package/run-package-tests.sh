@@ -18,11 +18,9 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-e2e_give_up() {
-  echo "package tests: $1" >&2
-  echo "0 passed, 1 failed"
-  exit 1
-}
+# shellcheck source=../e2e/e2e-env.sh
+source "$top/tests/e2e/e2e-env.sh"
+e2e_label="package tests"
 [ $# -eq 2 ] || { echo "usage: $0 <i686-build-dir> <dist-dir>" >&2; exit 2; }
 build=$(cd "$1" 2>/dev/null && pwd) || e2e_give_up "no build folder $1"
 dist=$(cd "$2" 2>/dev/null && pwd) || e2e_give_up "no folder $2"
@@ -34,8 +32,6 @@ zip64=$dist/$name-win64.zip
 e2e_driver=$build/bin/quarn_e2e_driver.exe
 for f in "$setup" "$zip32" "$zip64" "$e2e_driver"; do [ -f "$f" ] || e2e_give_up "no $f"; done
 
-# shellcheck source=../e2e/e2e-env.sh
-source "$top/tests/e2e/e2e-env.sh"
 started=$SECONDS
 e2e_setup "$build/package-tests"
 run=$e2e/run
