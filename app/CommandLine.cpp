@@ -83,7 +83,7 @@ THandOver HandOverToRunningInstance(HANDLE Mutex, const std::vector<std::wstring
   const std::wstring block = PackHandOver(Paths);
   COPYDATASTRUCT data = {kHandOverPaths, static_cast<DWORD>(block.size() * sizeof(wchar_t)),
                          const_cast<wchar_t*>(block.data())};
-  const DWORD started = GetTickCount();
+  DWORD started = GetTickCount();  // of the wait for a window that answers
   bool refused = false;
   for (;;) {
     HWND main = FindWindowA(QUARN_MAIN_CLASS, nullptr);
@@ -100,6 +100,7 @@ THandOver HandOverToRunningInstance(HANDLE Mutex, const std::vector<std::wstring
         }
         if (answer == TRUE) return THandOver::Delivered;
         refused = true;  // a command runs or a modal window is up: try again
+        started = GetTickCount();
       } else if (IsWindow(main)) {
         return THandOver::NoAnswer;
       }
