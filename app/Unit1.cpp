@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "CommandLine.h"
 #include "Exception.h"
 #include "Files.h"
 #include "ShellPaths.h"
@@ -335,6 +336,16 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
                     static_cast<short>(HIWORD(lParam)));
       return 0;
     case WM_DROPFILES: HandleDroppedFiles(reinterpret_cast<HDROP>(wParam)); return 0;
+    case WM_COPYDATA: {
+      // Paths from a later start of the program. While a command runs or a
+      // modal window is up the answer is "not now", and the sender tries again.
+      std::vector<std::string> paths;
+      if (FBusy || !IsWindowEnabled(FHandle) ||
+          !UnpackHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), paths))
+        return FALSE;
+      AddPaths(paths);
+      return TRUE;
+    }
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == Label1 || reinterpret_cast<HWND>(lParam) == Label2)
         return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -863,4 +874,26 @@ void TForm1::HandleDroppedFiles(HDROP Drop) {
     AddPathsToList(ListView1, paths, TIconRule::Archive, true);
   else
     AddPathsToList(ListView2, paths, TIconRule::None);
+}
+
+void TForm1::AddPaths(const std::vector<std::string>& Paths) {
+  if (FBusy) return;
+  // The run is cut at its first duplicate (in either list) first, then each
+  // list takes its share at once.
+  std::unordered_set<std::string> listed[2];
+  for (int k = 0; k < 2; ++k)
+    for (const std::string& caption : ItemCaptions(k == 0 ? ListView1 : ListView2)) listed[k].insert(caption);
+  std::vector<std::string> share[2];
+  int firstPage = -1;
+  for (const std::string& path : Paths) {
+    const int k = ArchiveKindOf(path) != TArchiveKind::None ? 0 : 1;
+    if (!listed[k].insert(path).second) break;
+    share[k].push_back(path);
+    if (firstPage < 0) firstPage = k;
+  }
+  if (firstPage < 0) return;
+  AddPathsToList(ListView1, share[0], TIconRule::Archive);
+  AddPathsToList(ListView2, share[1], TIconRule::File);
+  SendMessageA(PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(firstPage), 0);
+  PageControl1Change();  // also shows the count of the list in view
 }

@@ -79,6 +79,13 @@ class TForm1 {
 
   void HandleDroppedFiles(HDROP Drop);
   static std::vector<std::string> DroppedPaths(HDROP Drop);
+  // Adds paths given to the program (its command line, or a later start's
+  // hand-over) with the rules of a drop, whichever page shows: archives by
+  // extension to the archive list, anything else to the file list, the whole
+  // run ending at the first duplicate. The page shown becomes the first one
+  // that received something. Does nothing while a command runs.
+  void AddPaths(const std::vector<std::string>& Paths);
+
 
   // Shows an exception that reached the message loop in the program's generic
   // error box (title "Quarn 1.00").

@@ -15,6 +15,7 @@ PACKAGES=(
   p7zip-full 7zip rar zip unzip python3
   zlib1g-dev clang libclang-rt-14-dev
   dpkg-dev file
+  nsis
 )
 
 need_update=0

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 
+#include "CommandLine.h"
 #include "ShellPaths.h"
 #include "Unit1.h"
 #include "Unit5.h"
@@ -160,6 +161,62 @@ TEST(ShellDrops, FollowThePageAndStopAtADuplicate) {
   s.SwitchTo(0);
   s->HandleDroppedFiles(MakeDrop({deep}));
   EXPECT_EQ(TForm1::ItemCaption(s->ListView1, 4), deep);
+}
+
+TEST(ShellCommandLine, PathsGoToTheListOfTheirKindAndShowTheFirstPageThatReceived) {
+  Tree t;
+  Shell s;
+  s->AddPaths({t / "notes.txt", t / "a.zip", t / "B.RAR", t.Path(), t / "c.7z"});
+  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "B.RAR", t / "c.7z"}));
+  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "notes.txt", t.Path()}));
+  EXPECT_EQ(TForm1::ItemImage(s->ListView1, 1), 1);
+  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 0), 2);
+  EXPECT_FALSE(s->ArchivePageShowing());
+  EXPECT_EQ(s->StatusText(0), "2 file(s)");
+
+  // A duplicate ends the run, as in a drop; the page follows what was added.
+  s->AddPaths({t / "d.zip", t / "a.zip", t / "e.txt"});
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 4);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 2);
+  EXPECT_TRUE(s->ArchivePageShowing());
+  EXPECT_EQ(s->StatusText(0), "4 archive(s)");
+  s->AddPaths({t / "notes.txt"});  // nothing added: the page stays
+  EXPECT_TRUE(s->ArchivePageShowing());
+}
+
+TEST(ShellCommandLine, TheWindowTakesAHandOverOnlyWhenFreeAndWellFormed) {
+  Shell s;
+  const std::wstring block = PackHandOver({L"C:\\in\\a.zip", L"", L"C:\\in\\notes.txt"});
+  const DWORD bytes = static_cast<DWORD>(block.size() * sizeof(wchar_t));
+  struct {
+    const char* what;
+    ULONG_PTR id;
+    DWORD bytes;
+    LRESULT answer;
+  } cases[] = {
+      {"another id", kHandOverPaths + 1, bytes, FALSE},
+      {"an odd size", kHandOverPaths, bytes - 1, FALSE},
+      {"a last path without its NUL", kHandOverPaths, bytes - 2, FALSE},
+      {"no paths", kHandOverPaths, 0, TRUE},
+      {"two paths and an empty one", kHandOverPaths, bytes, TRUE},
+  };
+  for (const auto& c : cases) {
+    COPYDATASTRUCT data = {c.id, c.bytes, const_cast<wchar_t*>(block.data())};
+    EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), c.answer) << c.what;
+  }
+  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{"C:\\in\\a.zip"}));
+  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{"C:\\in\\notes.txt"}));
+
+  // A modal window disables the main window: "not now", until it closes.
+  const std::wstring later = PackHandOver({L"C:\\in\\b.zip"});
+  COPYDATASTRUCT data = {kHandOverPaths, static_cast<DWORD>(later.size() * sizeof(wchar_t)),
+                         const_cast<wchar_t*>(later.data())};
+  EnableWindow(s->Handle(), FALSE);
+  EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 1);
+  EnableWindow(s->Handle(), TRUE);
+  EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), TRUE);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 2);
 }
 
 TEST(ShellUnzip, AsksForADestinationFirst) {

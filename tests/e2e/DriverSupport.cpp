@@ -246,7 +246,7 @@ HWND BoxStatic(HWND box) {
 }
 }  // namespace
 
-bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi) {
+bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi, const std::string& args, const std::string& dir) {
   // The program's standard output and error (Wine's own messages among them)
   // go to a log beside the exchange files, not into the driver's report.
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
@@ -261,17 +261,17 @@ bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi) {
     si.hStdOutput = log;
     si.hStdError = log;
   }
-  std::string cmd = "\"" + exe + "\"";
-  const std::string dir = FolderOf(exe);
+  std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
+  const std::string folder = dir.empty() ? FolderOf(exe) : dir;
   const BOOL ok = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, log != INVALID_HANDLE_VALUE, 0, nullptr,
-                                 dir.c_str(), &si, pi);
+                                 folder.c_str(), &si, pi);
   const DWORD err = GetLastError();
   if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
   SetLastError(err);
   return ok != 0;
 }
 
-void QuarnApp::Start() {
+void QuarnApp::Start(const std::string& args) {
   Kill();
   // A program left over from an earlier case would hold the mutex and answer for this one.
   for (HWND h : TopWindows(0, QUARN_MAIN_CLASS, false)) {
@@ -282,7 +282,7 @@ void QuarnApp::Start() {
       CloseHandle(p);
     }
   }
-  Require(StartProgram(exe_, &pi_), "cannot start %s (error %lu)", exe_.c_str(), GetLastError());
+  Require(StartProgram(exe_, &pi_, args), "cannot start %s (error %lu)", exe_.c_str(), GetLastError());
   WaitOrAbort(
       [&] {
         main_ = FindMain(pi_.dwProcessId);

@@ -227,6 +227,34 @@ bool RegistryDword(const char* name, DWORD* value) {
   return r == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
 }
 
+// A further start of quarn.exe while one runs, with args as the rest of its
+// command line and dir as its working folder; ended by force if still running
+// at the end of the case.
+struct LaterStart {
+  PROCESS_INFORMATION pi{};
+  bool sawWindow = false;  // a window of its own showed while it was watched
+  LaterStart(const std::string& args, const std::string& dir = "") {
+    Require(StartProgram(g.exe, &pi, args, dir), "cannot start a further quarn.exe");
+  }
+  ~LaterStart() {
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 97);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  LaterStart(const LaterStart&) = delete;
+  LaterStart& operator=(const LaterStart&) = delete;
+  // Waits until the process ended; false when it still runs after timeoutMs.
+  bool WaitExit(DWORD timeoutMs) {
+    return WaitUntil(
+        [&] {
+          if (!TopWindows(pi.dwProcessId, nullptr, true).empty()) sawWindow = true;
+          return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+        },
+        timeoutMs);
+  }
+};
+
 // ====================================================================== cases
 
 // --- start-up
@@ -288,21 +316,9 @@ void SecondInstance() {
   const RECT before = WindowRect(first.main());
   first.Drop({S("drop\\a.zip")});
 
-  PROCESS_INFORMATION pi{};
-  Require(StartProgram(g.exe, &pi), "cannot start the second quarn.exe");
-  bool sawWindow = false;
-  const bool exited = WaitUntil(
-      [&] {
-        if (!TopWindows(pi.dwProcessId, nullptr, true).empty()) sawWindow = true;
-        return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
-      },
-      10000);
-  if (!exited) TerminateProcess(pi.hProcess, 97);
-  WaitForSingleObject(pi.hProcess, 5000);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  Check(exited, "the second quarn.exe was still running after 10 s");
-  Check(!sawWindow, "the second quarn.exe showed a window");
+  LaterStart second("");
+  Check(second.WaitExit(10000), "the second quarn.exe was still running after 10 s");
+  Check(!second.sawWindow, "the second quarn.exe showed a window");
 
   Check(first.Running(), "the first quarn.exe ended");
   Check(TopWindows(0, QUARN_MAIN_CLASS).size() == 1, "%u main windows are open, expected 1",
@@ -852,6 +868,47 @@ void HelpDialog() {
   Check(app.Running(), "quarn.exe ended with the help dialog");
 }
 
+// Paths on the command line go to the lists by their kind, as "Open with" and
+// "Send to" give them. A later start with paths hands them to the running
+// window (relative ones resolved in its own folder), brings it back from the
+// taskbar and ends; while the help dialog is up they wait until it closes.
+void CommandLineAndHandOver() {
+  const std::string a = S("drop\\a.zip"), txt = S("drop\\notes.txt"), rar = S("drop\\d.rar");
+  QuarnApp app(g.exe);
+  app.Start("\"" + a + "\" \"" + txt + "\" \"" + rar + "\"");
+  ExpectCaptions(app, IDC_LISTVIEW1, {a, rar}, "archives on the command line");
+  ExpectIcons(app, IDC_LISTVIEW1, {0, 1});
+  ExpectCaptions(app, IDC_LISTVIEW2, {txt}, "a text file on the command line");
+  Check(Send(app.Control(IDC_PAGECONTROL1), TCM_GETCURSEL, 0, 0) == 0 && IsWindowVisible(app.Control(IDC_LISTVIEW1)),
+        "the archive page, which received the first path, is not the one in view");
+  ExpectStatus(app, "2 archive(s)");
+
+  PostMessageA(app.main(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  Require(WaitUntil([&] { return IsIconic(app.main()) != 0; }, 5000), "the main window did not minimise");
+  const std::string three = S("zipin\\three 3.txt"), b = S("drop\\b.zip");
+  {
+    LaterStart second("\"..\\zipin\\three 3.txt\" b.zip", S("drop"));
+    Check(second.WaitExit(10000), "the second quarn.exe was still running after 10 s");
+    Check(!second.sawWindow, "the second quarn.exe showed a window");
+  }
+  ExpectCaptions(app, IDC_LISTVIEW1, {a, rar, b}, "the archive list after the hand-over");
+  ExpectCaptions(app, IDC_LISTVIEW2, {txt, three}, "the file list after the hand-over");
+  Check(Send(app.Control(IDC_PAGECONTROL1), TCM_GETCURSEL, 0, 0) == 1 && IsWindowVisible(app.Control(IDC_LISTVIEW2)),
+        "after a hand-over whose first path is a file, \"Files to Zip\" is not in view");
+  ExpectStatus(app, "2 file(s)");
+  Check(WaitUntil([&] { return !IsIconic(app.main()); }, 3000), "the hand-over left the main window minimised");
+
+  app.Click(IDC_BITBTN3);
+  HWND help = WaitHelpDialog(app);
+  const std::string c = S("drop\\c.zip");
+  LaterStart third("\"" + c + "\"");
+  Check(!third.WaitExit(1500), "the third quarn.exe ended while the help dialog was up");
+  Check(app.ItemCount(IDC_LISTVIEW1) == 3, "a path was added behind the help dialog");
+  PostMessageA(FindById(help, IDC_FORM5_BUTTON1), BM_CLICK, 0, 0);
+  Check(third.WaitExit(10000), "the third quarn.exe did not end after the help dialog closed");
+  ExpectCaptions(app, IDC_LISTVIEW1, {a, rar, b, c}, "the archive list after the help dialog closed");
+}
+
 void DeleteKeyOnFilePage() {
   QuarnApp app(g.exe);
   app.Start();
@@ -910,6 +967,7 @@ int main(int argc, char** argv) {
   const std::vector<CaseInfo> cases = {
       {"first_start_defaults", FirstStart},  // must stay first: it needs the fresh prefix
       {"second_instance_exits", SecondInstance},
+      {"command_line_and_hand_over", CommandLineAndHandOver},
       {"page_switch_status", PageSwitchStatus},
       {"drop_on_archive_page", DropOnArchivePage},
       {"drop_on_file_page", DropOnFilePage},
