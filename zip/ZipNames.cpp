@@ -211,6 +211,7 @@ TZipStoredName EncodeZipName(const std::string& Name) {
     if (static_cast<uint8_t>(c) >= 0x80) {
       stored.Bytes = ValidUtf8(Name);
       stored.Flags = kZipFlagUtf8;
+      stored.VersionMadeBy = kZipVersionMadeByNtfs;
       return stored;
     }
   }

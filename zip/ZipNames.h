@@ -48,12 +48,20 @@ std::string DecodeZipComment(const std::string& Raw, uint16_t Flags, const std::
 struct TZipStoredName {
   std::string Bytes;   // the name field, in both headers
   uint16_t Flags = 0;  // general purpose flag bits to set, in both headers
+  // "Version made by" of the central header; 0: the writer's usual value.
+  uint16_t VersionMadeBy = 0;
 };
 
+// "Version made by" for members with UTF-8 names: zip 2.0 on NTFS (host 11
+// as Info-ZIP and 7-Zip number it; its attributes are MS-DOS attributes as
+// for FAT). Info-ZIP unzip reads the names of members made on FAT (host 0)
+// in the OEM code page even when flag bit 11 says UTF-8.
+constexpr uint16_t kZipVersionMadeByNtfs = 0x0B14;
+
 // A pure ASCII name is stored as it is, with no flag (archives stay byte for
-// byte what they were). Any other name is stored as UTF-8 with flag bit 11;
-// should the text not be valid UTF-8, its invalid bytes are stored as "%XX"
-// escapes, so that the flag never lies.
+// byte what they were). Any other name is stored as UTF-8 with flag bit 11,
+// made by kZipVersionMadeByNtfs; should the text not be valid UTF-8, its
+// invalid bytes are stored as "%XX" escapes, so that the flag never lies.
 TZipStoredName EncodeZipName(const std::string& Name);
 
 // The OEM code page of the system, read once per process. In a process whose

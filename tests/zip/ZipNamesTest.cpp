@@ -138,6 +138,7 @@ TEST(ZipNames, StoresAsciiNamesAsTheyAreAndOthersAsUtf8WithTheFlag) {
     const TZipStoredName stored = EncodeZipName(c.Name);
     EXPECT_EQ(stored.Bytes, c.Bytes) << c.Name;
     EXPECT_EQ(stored.Flags, c.Flags) << c.Name;
+    EXPECT_EQ(stored.VersionMadeBy, c.Flags ? kZipVersionMadeByNtfs : 0) << c.Name;
   }
   for (const std::string& name : kUnicodeNames) {
     const TZipStoredName stored = EncodeZipName(name);
