@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the zip reader's libFuzzer target for a fixed time, seeded with small
 # archives made here by Info-ZIP zip and Python's zipfile (also streamed, so
-# members carry data descriptors). Usage: run-fuzzer.sh <native-build-dir> <seconds>
+# members carry data descriptors; encrypted; with UTF-8 names and a Unicode
+# Path field). Usage: run-fuzzer.sh <native-build-dir> <seconds>
 set -euo pipefail
 build=$(cd "$1" && pwd)
 seconds=${2:-60}
@@ -16,9 +17,9 @@ if [ -z "$(ls -A "$seeds")" ]; then
   printf '' >"$work/d/empty"
   head -c 300 /dev/urandom >"$work/d/sub/r.bin"
   (cd "$work/d" && zip -qr "$seeds/infozip.zip" . && zip -qr0 "$seeds/stored.zip" . &&
-     zip -qr - . | cat >"$seeds/streamed.zip")
+     zip -qr - . | cat >"$seeds/streamed.zip" && zip -qr -P secret "$seeds/encrypted.zip" .)
   python3 - "$work/d" "$seeds" <<'PY'
-import io, os, sys, zipfile
+import io, os, sys, zipfile, zlib
 src, out = sys.argv[1], sys.argv[2]
 class Unseekable(io.RawIOBase):
     def __init__(self, f): self.f = f
@@ -31,6 +32,10 @@ with open(os.path.join(out, "py-stream.zip"), "wb") as raw:
 with zipfile.ZipFile(os.path.join(out, "py.zip"), "w", zipfile.ZIP_DEFLATED) as z:
     z.comment = b"archive comment"
     z.writestr("m.txt", "member")
+    z.writestr("café/ünï.txt", "utf-8 name")
+    legacy = zipfile.ZipInfo("cafe.txt")  # an ASCII name with a Unicode Path field
+    legacy.extra = b"\x75\x70\x0e\x00\x01" + zlib.crc32(b"cafe.txt").to_bytes(4, "little") + "café.txt".encode()
+    z.writestr(legacy, "unicode path")
 PY
 fi
 "$build/bin/zip_fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=512 \
