@@ -299,7 +299,7 @@ TEST(UnRarPassword, NoPasswordAndWrongPasswordAreReported) {
     x.rar->ProcessArchive();
     ASSERT_EQ(x.rec.errors.size(), 1u);
     EXPECT_EQ(x.rec.errors[0].second, 24);
-    EXPECT_EQ(x.rec.errors[0].first, "Erreur inconnue (code 24)");
+    EXPECT_EQ(x.rec.errors[0].first, "Mot de passe incorrect");
     EXPECT_FALSE(FileExists(x.Out("secret.txt")));
   }
 }
