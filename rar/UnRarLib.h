@@ -87,6 +87,8 @@ struct RARHeaderDataEx {
 #pragma pack(pop)
 
 static_assert(sizeof(wchar_t) == 2, "the library's wide strings are UTF-16");
+static_assert(sizeof(RAROpenArchiveDataEx) == 6 * sizeof(void*) + 7 * 4 + 25 * 4,
+              "the open record keeps the library's packed layout");
 
 // Library result codes used by the program.
 enum : int {

@@ -322,6 +322,7 @@ TEST(UnRarDamage, CorruptDataIsReported) {
   x.rar->ProcessArchive();
   ASSERT_FALSE(x.rec.errors.empty());
   EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("données corrompues"), 12));
+  EXPECT_FALSE(FileExists(x.Out("dir\\sub\\nested.bin"))) << "a damaged file leaves nothing behind";
   EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
 }
 
