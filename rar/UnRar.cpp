@@ -263,10 +263,11 @@ void TUnRar::ProcessArchive() {
         Self->FPasswordState = TPasswordState::Cancelled;
       else if (Self->FPasswordAsked)
         Self->FPasswordState = TPasswordState::Given;
-      Wipe(Self->FRunPassword);
-      Self->FRunPasswordSet = false;
+      Self->ForgetRunPassword();
+      Self->FInRun = false;
     }
   } runEnd{this};
+  FInRun = true;
   if (CanProgress) {
     CountFiles();
     // A password that failed the counting pass would fail the main pass too.
@@ -301,6 +302,11 @@ void TUnRar::NoteResult(int Code) {
   if (Code == ERAR_BAD_PASSWORD || (Code == ERAR_MISSING_PASSWORD && FPasswordResult == 0)) FPasswordResult = Code;
   if ((Code == ERAR_MISSING_PASSWORD && FPasswordDeclined) || StopProcessing) return;
   Error(ErrorText(Code), Code);
+}
+
+void TUnRar::ForgetRunPassword() {
+  Wipe(FRunPassword);
+  FRunPasswordSet = false;
 }
 
 void TUnRar::DataWritten(uint64_t Count) {
@@ -346,6 +352,14 @@ void TUnRar::CountFiles() {
   FFileCount = 0;
   FSizeCount = 0;
   FDataTotal = 0;
+  // On its own, the pass forgets the password it was given when it ends;
+  // within ProcessArchive the main pass uses it still.
+  struct PassEnd {
+    TUnRar* Self;
+    ~PassEnd() {
+      if (!Self->FInRun) Self->ForgetRunPassword();
+    }
+  } passEnd{this};
   // Only a password failure is reported from this pass (the main pass, which
   // reports the rest, does not run after one).
   const auto passwordFailure = [this](int code) {

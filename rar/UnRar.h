@@ -168,6 +168,7 @@ class TUnRar : public TComponent {
   int AnswerPassword(std::string& Password);
   void DataWritten(uint64_t Count);
   void FireDataProgress();
+  void ForgetRunPassword();
   void NoteResult(int Code);
   bool OpenArchive();
   void CloseArchive();
@@ -212,6 +213,7 @@ class TUnRar : public TComponent {
   // run ends.
   std::string FRunPassword;
   bool FRunPasswordSet = false;
+  bool FInRun = false;  // inside ProcessArchive
   bool FPasswordAsked = false;
   bool FPasswordDeclined = false;  // asked, and the answer was empty
   int FPasswordResult = 0;         // 22 or 24 seen in this run, else 0

@@ -242,10 +242,13 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   if (!OpenArchive(MakeCom<TMyArchiveOpenCallback>(host).Get())) {
     // Encrypted headers that a given password does not open fail the way a
     // wrong password fails them; a declined password is no failure.
-    if (FPasswords.Asked && !FPasswords.Declined && !FPasswords.Missing) {
+    if (FKeeper.Holding() || FPasswords.Declined) return -1;
+    if (FPasswords.Missing) {
+      Message(SZ_FILE_NOT_FOUND, "Encrypted headers: no password given", SZFileName);
+    } else if (FPasswords.Asked) {
       FPasswords.WrongSeen = true;
       Message(SZ_FILE_NOT_FOUND, "Wrong password or damaged headers", SZFileName);
-    } else if (!FKeeper.Holding() && !FPasswords.Declined) {
+    } else {
       Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
     }
     return -1;
@@ -276,9 +279,8 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
       FInArchive->Extract(indices.empty() ? nullptr : indices.data(), numItems, TestMode ? 1 : 0, callback.Get());
   // A stop asked for by the callbacks (last selected file done, cancel, an
   // output file that could not be created, a declined password, a handler's
-  // exception) was
-  // reported already or is no failure; any other non-zero result is the
-  // engine giving up.
+  // exception) was reported already or is no failure; any other non-zero
+  // result is the engine giving up.
   const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
                          FPasswords.Declined || FKeeper.Holding();
   if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);

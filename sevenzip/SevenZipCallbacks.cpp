@@ -109,7 +109,12 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::CryptoGetTextPassword(BSTR* pa
 TMyArchiveExtractCallback::TMyArchiveExtractCallback(const TExtractHost& Host, IInArchive* Archive, int64_t Remaining_)
     : Remaining(Remaining_), FHost(Host), FArchive(Archive) {}
 
-TMyArchiveExtractCallback::~TMyArchiveExtractCallback() { FinishOutput(false); }
+TMyArchiveExtractCallback::~TMyArchiveExtractCallback() {
+  try {
+    FinishOutput(false);
+  } catch (...) {
+  }
+}
 
 void TMyArchiveExtractCallback::FinishOutput(bool Keep) {
   if (!FWriter) return;
@@ -240,8 +245,8 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::PrepareOperation(INT32 askE
 
 HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetOperationResult(INT32 opRes) {
   SevenZipTrace(L"TMyArchiveExtractCallback.SetOperationResult( %d )", opRes);
-  FinishOutput(opRes == kOpResultOK);
   return EngineCall(FHost.Keeper, [&] {
+    FinishOutput(opRes == kOpResultOK);
     const TPasswordLog& passwords = *FHost.Passwords;
     const bool passwordGiven = passwords.Asked && !passwords.Declined && !passwords.Missing;
     const bool wrongPassword = FCurrentEncrypted && passwordGiven && FailsAsWrongPassword(opRes);
