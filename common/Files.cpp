@@ -46,3 +46,24 @@ bool DirectoryExists(const std::string& Path) { return Exists(Path, kFolder); }
 bool DirectoryExists(const std::wstring& Path) { return Exists(Path, kFolder); }
 bool ForceDirectories(const std::string& Path) { return Force(Path, 0); }
 bool ForceDirectories(const std::wstring& Path, uint32_t Attributes) { return Force(Path, Attributes); }
+
+std::wstring LongPathForm(const std::wstring& Path) {
+  if (Path.size() < MAX_PATH - 12 || Path.compare(0, 4, L"\\\\?\\") == 0) return Path;
+  // The prefix turns off the system's own clean-up of the path ("/", ".",
+  // ".."), so the path is made full first.
+  DWORD n = GetFullPathNameW(Path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return Path;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(Path.c_str(), n, &full[0], nullptr);
+  full.resize(n);
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+  if (full.compare(0, 2, L"\\\\") == 0 && full.compare(0, 4, L"\\\\.\\") != 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return Path;
+}
+
+bool RemoveFile(const std::wstring& Path) {
+  const std::wstring path = LongPathForm(Path);
+  if (!FileExists(path)) return false;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path.c_str()) != 0;
+}

@@ -22,3 +22,14 @@ bool DirectoryExists(const std::wstring& Path);
 // then fails on its own, with the system's reason).
 bool ForceDirectories(const std::string& Path);
 bool ForceDirectories(const std::wstring& Path, uint32_t Attributes = 0);
+
+// The form of an absolute wide path that the wide file functions take
+// whatever its length: from MAX_PATH - 12 characters on (the folder-creation
+// limit) it is made full and given the "\\?\" prefix ("\\?\UNC\" for a
+// network path), which lifts the limit. Shorter paths, paths that already
+// carry the prefix and paths that cannot be made full come back unchanged.
+std::wstring LongPathForm(const std::wstring& Path);
+
+// Removes the file at Path (of any length), read-only or not; false when it
+// cannot be removed or no file is there (a folder is never touched).
+bool RemoveFile(const std::wstring& Path);

@@ -58,7 +58,6 @@ void UnloadUnRarLibrary() {
 bool IsUnRarLibraryLoaded() { return UnRarLib.Loaded; }
 
 bool UnRarLibraryComplete() {
-  return UnRarLib.Loaded && UnRarLib.RAROpenArchive && UnRarLib.RARCloseArchive && UnRarLib.RARReadHeaderEx &&
-         UnRarLib.RARProcessFile && UnRarLib.RARProcessFileW && UnRarLib.RARSetCallback && UnRarLib.RARSetPassword &&
-         UnRarLib.RARGetDllVersion;
+  return UnRarLib.Loaded && UnRarLib.RAROpenArchiveEx && UnRarLib.RARCloseArchive && UnRarLib.RARReadHeaderEx &&
+         UnRarLib.RARProcessFileW && UnRarLib.RARGetDllVersion;
 }

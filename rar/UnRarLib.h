@@ -12,6 +12,8 @@
 
 #include "Win32Kit.h"
 
+typedef int(CALLBACK* UNRARCALLBACK)(UINT msg, LPARAM UserData, LPARAM P1, LPARAM P2);
+
 #pragma pack(push, 1)
 
 // Open record of RAROpenArchive.
@@ -23,6 +25,26 @@ struct RAROpenArchiveData {
   unsigned int CmtBufSize;
   unsigned int CmtSize;
   unsigned int CmtState;
+};
+
+// Extended open record of RAROpenArchiveEx: the archive's wide name, and the
+// callback with its user data, which the library needs already while it
+// opens an archive whose headers are encrypted.
+struct RAROpenArchiveDataEx {
+  char* ArcName;
+  wchar_t* ArcNameW;
+  unsigned int OpenMode;
+  unsigned int OpenResult;
+  char* CmtBuf;
+  unsigned int CmtBufSize;  // in characters of CmtBufW when that is set
+  unsigned int CmtSize;
+  unsigned int CmtState;
+  unsigned int Flags;
+  UNRARCALLBACK Callback;
+  LPARAM UserData;
+  unsigned int OpFlags;
+  wchar_t* CmtBufW;
+  unsigned int Reserved[25];
 };
 
 // Extended header record of RARReadHeaderEx.
@@ -65,6 +87,8 @@ struct RARHeaderDataEx {
 #pragma pack(pop)
 
 static_assert(sizeof(wchar_t) == 2, "the library's wide strings are UTF-16");
+static_assert(sizeof(RAROpenArchiveDataEx) == 6 * sizeof(void*) + 7 * 4 + 25 * 4,
+              "the open record keeps the library's packed layout");
 
 // Library result codes used by the program.
 enum : int {
@@ -80,6 +104,9 @@ enum : int {
   ERAR_EREAD = 18,
   ERAR_EWRITE = 19,
   ERAR_SMALL_BUF = 20,
+  ERAR_UNKNOWN = 21,
+  ERAR_MISSING_PASSWORD = 22,
+  ERAR_BAD_PASSWORD = 24,
 };
 
 // Open modes, per-file operations and callback messages of the library.
@@ -98,12 +125,11 @@ enum : int { RAR_VOL_ASK = 0, RAR_VOL_NOTIFY = 1 };
 // callback (it does not pass the size itself).
 constexpr size_t UnRarVolumeNameSize = 2048;
 
-typedef int(CALLBACK* UNRARCALLBACK)(UINT msg, LPARAM UserData, LPARAM P1, LPARAM P2);
 typedef int(PASCAL* CHANGEVOLPROC)(char* ArcName, int Mode);
 typedef int(PASCAL* PROCESSDATAPROC)(unsigned char* Addr, int Size);
 
 typedef HANDLE(PASCAL* TRAROpenArchive)(RAROpenArchiveData* ArchiveData);
-typedef HANDLE(PASCAL* TRAROpenArchiveEx)(void* ArchiveData);
+typedef HANDLE(PASCAL* TRAROpenArchiveEx)(RAROpenArchiveDataEx* ArchiveData);
 typedef int(PASCAL* TRARCloseArchive)(HANDLE hArcData);
 typedef int(PASCAL* TRARReadHeader)(HANDLE hArcData, void* HeaderData);
 typedef int(PASCAL* TRARReadHeaderEx)(HANDLE hArcData, RARHeaderDataEx* HeaderData);

@@ -174,7 +174,8 @@ TExtractHost TSevenZip::ExtractHost() {
   host.Sender = this;
   host.BaseDir = AddTrailingBackslash(ExtrBaseDir);
   host.Options = ExtractOptions;
-  host.Password = Password;
+  host.Password = &Password;
+  host.Passwords = &FPasswords;
   host.CancelRequested = &CancelRequested;
   host.Keeper = &FKeeper;
   host.OnExtractfile = OnExtractfile;
@@ -184,6 +185,7 @@ TExtractHost TSevenZip::ExtractHost() {
   host.OnSetExtractName = OnSetExtractName;
   host.OnExtractOverwrite = OnExtractOverwrite;
   host.OnRenamed = OnRenamed;
+  host.OnPassword = OnPassword;
   return host;
 }
 
@@ -204,12 +206,19 @@ int32_t TSevenZip::IndexOfItemPath(const std::wstring& path) {
 
 int32_t TSevenZip::Extract(bool TestMode) {
   int32_t result = -1;
+  FPasswords = TPasswordLog();
   try {
     TExtractGuard guard{FInArchive.Get(), this};
     result = DoExtract(TestMode);
   } catch (...) {
     FKeeper.Keep(std::current_exception());
   }
+  if (!FPasswords.Asked)
+    FPasswordState = TPasswordState::NotAsked;
+  else if (FPasswords.Declined || FPasswords.Missing)
+    FPasswordState = TPasswordState::Cancelled;
+  else
+    FPasswordState = FPasswords.WrongSeen ? TPasswordState::Wrong : TPasswordState::Given;
   // A handler's exception stopped the engine: it leaves here, the archive closed.
   FKeeper.RethrowKept();
   return result;
@@ -231,7 +240,17 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
 
   const TExtractHost host = ExtractHost();
   if (!OpenArchive(MakeCom<TMyArchiveOpenCallback>(host).Get())) {
-    if (!FKeeper.Holding()) Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
+    // Encrypted headers that a given password does not open fail the way a
+    // wrong password fails them; a declined password is no failure.
+    if (FKeeper.Holding() || FPasswords.Declined) return -1;
+    if (FPasswords.Missing) {
+      Message(SZ_FILE_NOT_FOUND, "Encrypted headers: no password given", SZFileName);
+    } else if (FPasswords.Asked) {
+      FPasswords.WrongSeen = true;
+      Message(SZ_FILE_NOT_FOUND, "Wrong password or damaged headers", SZFileName);
+    } else {
+      Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
+    }
     return -1;
   }
 
@@ -259,11 +278,11 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   const HRESULT result =
       FInArchive->Extract(indices.empty() ? nullptr : indices.data(), numItems, TestMode ? 1 : 0, callback.Get());
   // A stop asked for by the callbacks (last selected file done, cancel, an
-  // output file that could not be created, a handler's exception) was
-  // reported already or is no failure; any other non-zero result is the
-  // engine giving up.
-  const bool explained =
-      callback->StopRequested || callback->CancelReported || callback->CreateFailed || FKeeper.Holding();
+  // output file that could not be created, a declined password, a handler's
+  // exception) was reported already or is no failure; any other non-zero
+  // result is the engine giving up.
+  const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
+                         FPasswords.Declined || FKeeper.Holding();
   if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);
   return static_cast<int32_t>(result);
 }

@@ -15,6 +15,7 @@
 
 #include "Component.h"
 #include "Exception.h"
+#include "PasswordState.h"
 #include "SevenZipCallbacks.h"
 #include "SevenZipEngine.h"
 #include "SevenZipEvents.h"
@@ -39,8 +40,17 @@ class TSevenZip : public TComponent {
   // them or those in SelectedItems. -1 when the archive cannot be used or the
   // selection is bad; otherwise the engine's result (0 = success). An
   // exception raised by an event handler stops the engine and is raised
-  // again here, after the archive was closed.
+  // again here, after the archive was closed. An output file whose item
+  // failed, or was being written when the extraction stopped (cancel, a
+  // handler's exception, an engine failure), is removed; the files finished
+  // before stay.
   int32_t Extract(bool TestMode = false);
+  // What became of the password in the last Extract. Wrong: a password was
+  // given and the headers could not be opened with it, or encrypted items
+  // failed with data or CRC errors (the engine's report of a wrong 7z
+  // password). Password still holds the one that failed: set another, or
+  // clear it so that OnPassword is asked, and extract again.
+  TPasswordState PasswordState() const { return FPasswordState; }
   // Index of the first item whose path equals path (case-insensitive, '/' and
   // '\' alike), or -1. Opens and closes SZFileName itself.
   int32_t IndexOfItemPath(const std::wstring& path);
@@ -58,6 +68,7 @@ class TSevenZip : public TComponent {
   std::wstring SZFileName;
   std::wstring ExtrBaseDir;
   ExtractOpts ExtractOptions = 0;
+  // Given to the engine when it asks; when empty, OnPassword is asked to set it.
   std::wstring Password;
   std::wstring SFXModule = L"7z.sfx";
   int32_t NumberOfFiles = -1;
@@ -82,6 +93,9 @@ class TSevenZip : public TComponent {
   TAddFileEvent OnAddfile;
   TSetNewNameEvent OnSetAddName;
   TRenamedEvent OnRenamed;
+  // Fired (on the thread that called Extract) when the engine needs a
+  // password and Password is empty; see TPasswordEvent.
+  TPasswordEvent OnPassword;
 
   // Items to extract: decimal indices or item paths; empty = every item.
   TWideStringList_ SelectedItems;
@@ -110,4 +124,6 @@ class TSevenZip : public TComponent {
   TComPtr<ISetProperties> FSetProperties;
   bool FSFXCreate = false;
   int32_t FVolumeSize = 0;
+  TPasswordLog FPasswords;
+  TPasswordState FPasswordState = TPasswordState::NotAsked;
 };

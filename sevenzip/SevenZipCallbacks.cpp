@@ -5,12 +5,35 @@
 #include "SevenZipPaths.h"
 
 namespace {
-HRESULT AnswerPassword(const std::wstring& password, BSTR* out) {
+// Answers the engine's request for the password with the component's
+// Password, which OnPassword is asked to set when it is empty. When the
+// handler gives none the engine is stopped; without a handler the engine is
+// told there is no password and goes on (its items then fail as damaged).
+HRESULT AnswerPassword(const TExtractHost& Host, BSTR* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  if (password.empty()) return S_FALSE;
+  TPasswordLog& log = *Host.Passwords;
+  log.Asked = true;
+  std::wstring& password = *Host.Password;
+  if (password.empty() && Host.OnPassword) {
+    std::wstring given;
+    if (!Host.OnPassword(Host.Sender, given) || given.empty()) {
+      log.Declined = true;
+      return E_ABORT;
+    }
+    password = given;
+  }
+  if (password.empty()) {
+    log.Missing = true;
+    return S_FALSE;
+  }
   *out = SysAllocStringLen(password.data(), static_cast<UINT>(password.size()));
   return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// Results with which the engine reports an encrypted item whose password is wrong.
+bool FailsAsWrongPassword(int32_t opRes) {
+  return opRes == kOpResultDataError || opRes == kOpResultCRCError || opRes == kOpResultWrongPassword;
 }
 
 // How each result of an item the engine reports is told to the user.
@@ -32,6 +55,7 @@ const TOperationMessage kOperationMessages[] = {
     {kOpResultHeadersError, SZ_DATA_ERROR, "Data Error: headers error"},
     {kOpResultWrongPassword, SZ_DATA_ERROR, "Data Error: wrong password"},
 };
+const char kWrongPasswordOrDamage[] = "Data Error: wrong password or damaged data";
 
 // Attribute bits a folder or file can carry on Windows.
 constexpr uint32_t kWindowsAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -56,6 +80,8 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
   PropVariantClear(&v);
   if (Archive->GetProperty(Index, kpidMTime, &v) == S_OK && v.vt == VT_FILETIME) info.MTime = v.filetime;
   PropVariantClear(&v);
+  if (Archive->GetProperty(Index, kpidEncrypted, &v) == S_OK && v.vt == VT_BOOL) info.Encrypted = v.boolVal != 0;
+  PropVariantClear(&v);
   return info;
 }
 
@@ -74,7 +100,7 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::SetTotal(const UINT64*, const 
 HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::SetCompleted(const UINT64*, const UINT64*) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::CryptoGetTextPassword(BSTR* password) {
-  return EngineCall(FHost.Keeper, [&] { return AnswerPassword(FHost.Password, password); });
+  return EngineCall(FHost.Keeper, [&] { return AnswerPassword(FHost, password); });
 }
 
 // ---------------------------------------------------------------------------
@@ -83,6 +109,20 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::CryptoGetTextPassword(BSTR* pa
 TMyArchiveExtractCallback::TMyArchiveExtractCallback(const TExtractHost& Host, IInArchive* Archive, int64_t Remaining_)
     : Remaining(Remaining_), FHost(Host), FArchive(Archive) {}
 
+TMyArchiveExtractCallback::~TMyArchiveExtractCallback() {
+  try {
+    FinishOutput(false);
+  } catch (...) {
+  }
+}
+
+void TMyArchiveExtractCallback::FinishOutput(bool Keep) {
+  if (!FWriter) return;
+  FWriter.Reset();  // the engine released its reference before: the file is closed here
+  if (!Keep) RemoveFile(FWriterName);
+  FWriterName.clear();
+}
+
 IUnknown* TMyArchiveExtractCallback::FindInterface(REFIID iid) {
   if (iid == IID_IUnknown || iid == IID_IArchiveExtractCallback) return static_cast<IArchiveExtractCallback*>(this);
   if (iid == IID_ICryptoGetTextPassword) return static_cast<ICryptoGetTextPassword*>(this);
@@ -90,7 +130,7 @@ IUnknown* TMyArchiveExtractCallback::FindInterface(REFIID iid) {
 }
 
 HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::CryptoGetTextPassword(BSTR* password) {
-  return EngineCall(FHost.Keeper, [&] { return AnswerPassword(FHost.Password, password); });
+  return EngineCall(FHost.Keeper, [&] { return AnswerPassword(FHost, password); });
 }
 
 // Reports a cancel once; true when the owner asked to cancel.
@@ -121,8 +161,9 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetCompleted(const UINT64* 
     LastCompleted = completed;
     if (FHost.OnProgress)
       FHost.OnProgress(FHost.Sender, CurrentName, static_cast<int64_t>(completed), static_cast<int64_t>(FileProgress));
-    if (StopRequested || CancelSeen()) return S_FALSE;
-    return S_OK;
+    // A cancel ends the engine's work at once, in the middle of an item.
+    if (CancelSeen()) return E_ABORT;
+    return StopRequested ? S_FALSE : S_OK;
   });
 }
 
@@ -140,6 +181,7 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   if (CancelSeen()) return E_ABORT;
   if (askExtractMode == kExtractModeSkip) return S_OK;
   const TItemInfo item = ReadItemInfo(FArchive, index);
+  FCurrentEncrypted = item.Encrypted;
   if (askExtractMode == kExtractModeTest) {
     CurrentName = item.Path;
     FileProgress = 0;
@@ -181,7 +223,11 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   if (!folder.empty()) ForceDirectoriesW(UseWideFileApi ? folder : AnsiToWide(WideToAnsi(folder)), 0);
   try {
     // A missing time (zero) gives a date before 1980, which leaves the file's own time.
-    *outStream = MakeCom<TMyStreamWriter>(name, FileTimeToDateTime(item.MTime, 1), item.Attrib, 0, false).Detach();
+    TComPtr<TMyStreamWriter> writer =
+        MakeCom<TMyStreamWriter>(name, FileTimeToDateTime(item.MTime, 1), item.Attrib, 0, false);
+    FWriter = writer;
+    FWriterName = name;
+    *outStream = writer.Detach();
     return S_OK;
   } catch (const EAbort&) {
     // The output file cannot be created (or replaced, e.g. when read-only):
@@ -200,11 +246,19 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::PrepareOperation(INT32 askE
 HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetOperationResult(INT32 opRes) {
   SevenZipTrace(L"TMyArchiveExtractCallback.SetOperationResult( %d )", opRes);
   return EngineCall(FHost.Keeper, [&] {
-    if (opRes != kOpResultOK) {
+    FinishOutput(opRes == kOpResultOK);
+    const TPasswordLog& passwords = *FHost.Passwords;
+    const bool passwordGiven = passwords.Asked && !passwords.Declined && !passwords.Missing;
+    const bool wrongPassword = FCurrentEncrypted && passwordGiven && FailsAsWrongPassword(opRes);
+    if (wrongPassword) FHost.Passwords->WrongSeen = true;
+    // Items that fail after a declined password are no failure of their own.
+    if (opRes != kOpResultOK && !passwords.Declined) {
       const TOperationMessage* found = nullptr;
       for (const TOperationMessage& m : kOperationMessages)
         if (m.Result == opRes) found = &m;
-      if (found != nullptr)
+      if (wrongPassword && opRes != kOpResultWrongPassword)
+        FHost.Message(SZ_DATA_ERROR, kWrongPasswordOrDamage, CurrentName);
+      else if (found != nullptr)
         FHost.Message(found->Code, found->Text, CurrentName);
       else
         FHost.Message(SZ_DATA_ERROR, "Data Error: code " + std::to_string(opRes), CurrentName);

@@ -17,6 +17,14 @@
 #include "SevenZipEvents.h"
 #include "SevenZipStreams.h"
 
+// What the callbacks learn of the password during one extraction.
+struct TPasswordLog {
+  bool Asked = false;      // the engine asked for a password
+  bool Declined = false;   // OnPassword gave none: the engine was stopped
+  bool Missing = false;    // no password and no OnPassword: the engine went on without one
+  bool WrongSeen = false;  // with a password given, the archive failed as a wrong password makes it fail
+};
+
 // What the callbacks need of the component they work for: its settings, its
 // events (fired with Sender first, only when assigned), its cancel flag and
 // the keeper of a handler's exception.
@@ -24,7 +32,8 @@ struct TExtractHost {
   TComponent* Sender = nullptr;
   std::wstring BaseDir;  // where the items go, with a trailing backslash
   ExtractOpts Options = 0;
-  std::wstring Password;
+  std::wstring* Password = nullptr;                    // the component's, set by OnPassword (not owned)
+  TPasswordLog* Passwords = nullptr;                   // not owned
   const std::atomic<bool>* CancelRequested = nullptr;  // not owned
   TExceptionKeeper* Keeper = nullptr;                  // not owned
   TExtractfileEvent OnExtractfile;
@@ -34,6 +43,7 @@ struct TExtractHost {
   TSetNewNameEvent OnSetExtractName;
   TExtractOverwrite OnExtractOverwrite;
   TRenamedEvent OnRenamed;
+  TPasswordEvent OnPassword;
 
   void Message(int32_t Code, const std::string& Text, const std::wstring& FileName) const {
     if (OnMessage) OnMessage(Sender, Code, Text, FileName);
@@ -46,6 +56,7 @@ struct TItemInfo {
   uint64_t Size = 0;
   uint32_t Attrib = 0;
   FILETIME MTime{0, 0};
+  bool Encrypted = false;
 };
 TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index);
 
@@ -74,6 +85,9 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
  public:
   // Remaining is the number of selected items (0: every item).
   TMyArchiveExtractCallback(const TExtractHost& Host, IInArchive* Archive, int64_t Remaining);
+  // Removes the output file of an item whose result never came: the
+  // extraction stopped in its middle.
+  ~TMyArchiveExtractCallback() override;
 
   QUARN_IUNKNOWN_METHODS
   HRESULT STDMETHODCALLTYPE SetTotal(UINT64 total) override;
@@ -101,7 +115,15 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
  private:
   HRESULT DoGetStream(UINT32 index, ISequentialOutStream** outStream, INT32 askExtractMode);
   bool CancelSeen();
+  // Closes the output file of the current item; removes it when Keep is false.
+  void FinishOutput(bool Keep);
 
   const TExtractHost FHost;
   IInArchive* FArchive;  // not owned
+  bool FCurrentEncrypted = false;
+  // The output file being written, from GetStream until the engine gives
+  // the item's result; a file whose item failed, or whose result never came,
+  // is removed, so that nothing incomplete looks like a finished file.
+  TComPtr<TMyStreamWriter> FWriter;
+  std::wstring FWriterName;
 };

@@ -55,4 +55,8 @@ using TExtractOverwrite = std::function<void(TComponent* Sender, const std::wstr
 using TListfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, uint32_t Fileindex,
                                           uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr, uint32_t Filecrc,
                                           const std::wstring& Filemethod, double FileTime)>;
+// The engine needs a password and the component's Password is empty: the
+// handler sets Password and returns true, or returns false to stop the
+// extraction (nothing is reported for that stop).
+using TPasswordEvent = std::function<bool(TComponent* Sender, std::wstring& Password)>;
 using TAddFileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;

@@ -54,13 +54,16 @@ std::wstring UpperCaseW(const std::wstring& s) {
   return r;
 }
 
-bool DirectoryExistsW(const std::wstring& s) { return DirectoryExists(s); }
+bool DirectoryExistsW(const std::wstring& s) { return DirectoryExists(LongPathForm(s)); }
 
 // The wide variant finds folders too; the ANSI one files only.
-bool FileExistsW(const std::wstring& s) { return UseWideFileApi ? PathExists(s) : FileExists(WideToAnsi(s)); }
+bool FileExistsW(const std::wstring& s) {
+  return UseWideFileApi ? PathExists(LongPathForm(s)) : FileExists(WideToAnsi(s));
+}
 
 HANDLE CreateFileAuto(const std::wstring& name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-  if (UseWideFileApi) return CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (UseWideFileApi)
+    return CreateFileW(LongPathForm(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
   return CreateFileA(WideToAnsi(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
@@ -127,5 +130,5 @@ void SortIndices(std::vector<uint32_t>& a, int lo, int hi) {
 
 bool ForceDirectoriesW(const std::wstring& dir, uint16_t attributes) {
   if (dir.empty()) throw EInOutError(3, "Unable to create directory");
-  return ForceDirectories(dir, attributes);
+  return ForceDirectories(UseWideFileApi ? LongPathForm(dir) : dir, attributes);
 }

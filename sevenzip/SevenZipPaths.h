@@ -12,7 +12,8 @@
 #include "Exception.h"
 #include "Text.h"
 
-// True: the helpers call the wide Win32 file functions; false (Windows 9x):
+// True: the helpers call the wide Win32 file functions, with paths of any
+// length (LongPathForm); false (Windows 9x):
 // they convert the path to the ANSI code page and call the ANSI functions.
 // Set by every TSevenZip construction.
 extern bool UseWideFileApi;

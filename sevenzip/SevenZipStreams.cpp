@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "Files.h"
 #include "SevenZipPaths.h"
 
 namespace {
@@ -157,7 +158,7 @@ uint32_t TMyStreamReader::HighestExistingPart() const {
   const std::wstring stem = UpperCaseW(ExtractFileNameW(base)) + L".";
   uint32_t highest = 1;
   WIN32_FIND_DATAW fd;
-  const TFindHandle search(FindFirstFileW((base + L".*").c_str(), &fd));
+  const TFindHandle search(FindFirstFileW(LongPathForm(base + L".*").c_str(), &fd));
   if (!search) return highest;
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;

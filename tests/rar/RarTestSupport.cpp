@@ -50,6 +50,18 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+std::string ReadFile(const std::wstring& path) {
+  const HANDLE h =
+      CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string data;
+  char buf[65536];
+  DWORD got = 0;
+  while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) data.append(buf, got);
+  CloseHandle(h);
+  return data;
+}
+
 void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << data;

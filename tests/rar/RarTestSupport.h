@@ -25,6 +25,8 @@ uint32_t Crc32(const std::string& data);
 
 bool DirExists(const std::string& path);
 std::string ReadFile(const std::string& path);
+// The same through the wide functions, for a path of any length.
+std::string ReadFile(const std::wstring& path);
 void WriteFile(const std::string& path, const std::string& data);
 // Every file below root (full paths), recursively.
 std::vector<std::string> ListFiles(const std::string& root);

@@ -89,8 +89,8 @@ TEST(UnRarHeaders, ListModeTranslatesEveryHeaderAndWritesNothing) {
   std::vector<std::string> names;
   for (const TUnRarHeaderData& h : rec.headers) names.push_back(h.FileName);
   std::sort(names.begin(), names.end());
-  const std::vector<std::string> expected = {"café à l'été.txt", "dir",      "dir\\sub",
-                                             "dir\\sub\\nested.bin",         "emptydir", "hello.txt"};
+  const std::vector<std::string> expected = {"café à l'été.txt",     "dir",      "dir\\sub",
+                                             "dir\\sub\\nested.bin", "emptydir", "hello.txt"};
   std::vector<std::string> sortedExpected = expected;
   std::sort(sortedExpected.begin(), sortedExpected.end());
   ASSERT_EQ(GetACP(), 65001u) << "the program's byte strings are UTF-8";

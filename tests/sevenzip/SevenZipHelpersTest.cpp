@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Files.h"
 #include "SevenZip.h"
 #include "SevenZipStreams.h"
 #include "SevenZipTestSupport.h"
@@ -19,6 +20,24 @@ TEST(SevenZipPaths, NameParts) {
   EXPECT_EQ(ParentDirW(L"C:\\a\\b\\"), L"C:\\a\\");
   EXPECT_EQ(LastDelimiterW(L"\\:", L"ab"), 0);
   EXPECT_EQ(UpperCaseW(L"abc\u00fc"), L"ABC\u00dc");
+}
+
+// The form the file helpers hand to the system: a path too long for the
+// plain form gets the prefix that lifts the limit, made full first (the
+// prefix turns off the clean-up of "/", "." and "..").
+TEST(SevenZipPaths, LongPathsGetThePrefixedFullForm) {
+  const std::wstring part(100, L'p');
+  const std::wstring tail = part + L"\\" + part + L"\\" + part;
+  const struct {
+    std::wstring In, Out;
+  } cases[] = {
+      {L"C:\\short\\a.txt", L"C:\\short\\a.txt"},
+      {L"C:\\" + tail, L"\\\\?\\C:\\" + tail},
+      {L"C:/x/../" + part + L"/./" + part + L"/" + part, L"\\\\?\\C:\\" + tail},
+      {L"\\\\server\\share\\" + tail, L"\\\\?\\UNC\\server\\share\\" + tail},
+      {L"\\\\?\\C:\\" + tail, L"\\\\?\\C:\\" + tail},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LongPathForm(c.In), c.Out) << WideToAnsi(c.In);
 }
 
 TEST(SevenZipPaths, IndicesParseAndSort) {
