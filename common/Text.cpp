@@ -11,17 +11,23 @@ std::string WithName(const char* Text, const std::string& Name) {
   return result;
 }
 
+void WipeBytes(void* Data, size_t Count) {
+  volatile unsigned char* p = static_cast<volatile unsigned char*>(Data);
+  while (Count-- > 0) *p++ = 0;
+}
+
 namespace {
 template <typename S>
-void WipeChars(S& text) {
-  volatile typename S::value_type* p = &text[0];
-  for (size_t i = 0; i < text.size(); ++i) p[i] = 0;
+void WipeString(S& text) {
+  // The whole buffer, also what a longer value left beyond size().
+  text.resize(text.capacity());
+  if (!text.empty()) WipeBytes(&text[0], text.size() * sizeof(typename S::value_type));
   text.clear();
 }
 }  // namespace
 
-void Wipe(std::string& Text) { WipeChars(Text); }
-void Wipe(std::wstring& Text) { WipeChars(Text); }
+void Wipe(std::string& Text) { WipeString(Text); }
+void Wipe(std::wstring& Text) { WipeString(Text); }
 
 #ifdef _WIN32
 

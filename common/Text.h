@@ -3,14 +3,16 @@
 // and the conversions between the program's byte strings (the process's ANSI
 // code page) and the wide strings of the system.
 
+#include <cstddef>
 #include <string>
 
 // Text with its "%s" replaced by Name. Name may hold any byte ("%" included),
 // so it is never passed through printf-style formatting.
 std::string WithName(const char* Text, const std::string& Name);
 
-// Overwrites the characters of Text with zeros, then empties it, so that a
-// password does not linger in memory.
+// Overwrites memory that held a secret (a password, a key) with zeros, in a
+// way the compiler cannot leave out; for a string, then empties it.
+void WipeBytes(void* Data, size_t Count);
 void Wipe(std::string& Text);
 void Wipe(std::wstring& Text);
 

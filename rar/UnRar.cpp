@@ -58,15 +58,6 @@ void CopyToBuffer(wchar_t* Buffer, size_t Size, const std::wstring& Text) {
   Buffer[n] = L'\0';
 }
 
-// Overwrites a password kept in memory before it is let go.
-void Wipe(std::string& Text) {
-  if (!Text.empty()) SecureZeroMemory(&Text[0], Text.size());
-  Text.clear();
-}
-void Wipe(std::wstring& Text) {
-  if (!Text.empty()) SecureZeroMemory(&Text[0], Text.size() * sizeof(wchar_t));
-  Text.clear();
-}
 
 // Copies Text into a zero-terminated buffer of Size bytes, cutting it to fit.
 void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
@@ -365,7 +356,9 @@ void TUnRar::CountFiles() {
   const auto passwordFailure = [this](int code) {
     if (code == ERAR_MISSING_PASSWORD || code == ERAR_BAD_PASSWORD) NoteResult(code);
   };
-  WalkArchive(RAR_OM_EXTRACT, [&] {
+  // The archive is only listed: skipping a file of a solid archive in the
+  // extract mode would unpack it, doubling the work of the run.
+  WalkArchive(RAR_OM_LIST, [&] {
     for (;;) {
       const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
       RethrowPending();

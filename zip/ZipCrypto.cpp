@@ -44,7 +44,7 @@ constexpr size_t kAesAuthenticationSize = 10;
 // object holding it fails in its constructor.
 template <typename T>
 struct TWiped {
-  ~TWiped() { WipeSecret(&Value, sizeof Value); }
+  ~TWiped() { WipeBytes(&Value, sizeof Value); }
   T Value;
 };
 
@@ -121,7 +121,7 @@ struct THashTraits {
 class TSecretBytes {
  public:
   explicit TSecretBytes(size_t size) : FBytes(size) {}
-  ~TSecretBytes() { WipeSecret(FBytes.data(), FBytes.size()); }
+  ~TSecretBytes() { WipeBytes(FBytes.data(), FBytes.size()); }
   TSecretBytes(const TSecretBytes&) = delete;
   TSecretBytes& operator=(const TSecretBytes&) = delete;
   uint8_t* Data() { return FBytes.data(); }
@@ -300,14 +300,3 @@ std::string DecryptZipMember(const TZipEncryption& Encryption, const std::string
   return plain;
 }
 
-void WipeSecret(void* Data, size_t Count) {
-  volatile unsigned char* p = static_cast<volatile unsigned char*>(Data);
-  while (Count-- > 0) *p++ = 0;
-}
-
-void WipeSecret(std::string& Secret) {
-  // The whole buffer, also what a shorter value left behind beyond size().
-  Secret.resize(Secret.capacity());
-  WipeSecret(&Secret[0], Secret.size());
-  Secret.clear();
-}

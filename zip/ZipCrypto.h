@@ -121,8 +121,4 @@ std::unique_ptr<TZipDecrypter> CreateZipDecrypter(const TZipEncryption& Encrypti
 std::string DecryptZipMember(const TZipEncryption& Encryption, const std::string& Password, const std::string& Data,
                              const std::string& Name);
 
-// Overwrites Count bytes at Data with zeros in a way the compiler does not
-// drop; for passwords and keys.
-void WipeSecret(void* Data, size_t Count);
-// Wipes the string's whole buffer, then empties it.
-void WipeSecret(std::string& Secret);
+// (Passwords and keys are wiped with WipeBytes and Wipe of common/Text.h.)
