@@ -24,6 +24,10 @@ const char kNoName[] = "a member with an empty name was skipped.";
 const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
 const char kStopped[] = "stopped by the user before its end; it stays in the list.";
 const char kNotReached[] = "Stopped by the user: %d archive(s) not reached stay in the list.";
+const char kWrongPassword[] = "wrong password.";
+const char kNoPassword[] = "skipped: no password was given.";
+
+constexpr int kMaxPasswordAsks = 3;  // per archive
 
 constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
 
@@ -92,6 +96,7 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
     Report(current, (named ? "" : "\"" + FMember + "\": ") + text);
   }
   FMeter = nullptr;
+  Wipe(FPassword);
   const size_t notReached = n - FResult.Finished - (stoppedInside ? 1 : 0);
   if (FResult.Stopped && notReached > 0) FResult.Report.push_back(Format(kNotReached, static_cast<int>(notReached)));
   return FResult;
@@ -100,6 +105,43 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
 bool TUnzipCommand::Step(uint64_t Done, uint64_t Total) {
   if (FMeter != nullptr && !FMeter->Step(Done, Total)) FResult.Stopped = true;
   return !FResult.Stopped;
+}
+
+bool TUnzipCommand::AskPassword(const std::string& Archive, bool Retry, std::string& Password) {
+  if (FAsks >= kMaxPasswordAsks) return false;
+  ++FAsks;
+  return FUI.AskPassword(FOwner, Archive, Retry, Password) && !Password.empty();
+}
+
+void TUnzipCommand::WithPassword(const std::string& Archive, std::vector<std::string>& Problems,
+                                 const TAttempt& Attempt) {
+  FAsks = 0;
+  std::string password = FPassword;
+  for (;;) {
+    Problems.clear();  // only the last attempt's problems are reported
+    std::string used;
+    const TPasswordState state = Attempt(password, used);
+    Wipe(password);
+    if (state == TPasswordState::Given && !used.empty()) {
+      Wipe(FPassword);
+      FPassword = used;
+    }
+    Wipe(used);
+    if (state == TPasswordState::Cancelled) {
+      Problems = {kNoPassword};
+    } else if (state == TPasswordState::Wrong) {
+      if (FResult.Stopped) {
+        Problems.clear();
+      } else if (FAsks >= kMaxPasswordAsks) {
+        Problems = {kWrongPassword};
+      } else if (!AskPassword(Archive, true, password)) {
+        Problems = {kNoPassword};
+      } else {
+        continue;
+      }
+    }
+    return;
+  }
 }
 
 void TUnzipCommand::Report(const std::string& Archive, const std::string& Line) {
@@ -181,17 +223,28 @@ void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {
   component->Directory = folder + "\\";
   component->SetMode(UNRAR_EXTRACT);
   component->OverrideEvent = OR_ALWAYS;
+  component->CanProgress = true;  // a quick listing gives the total for the progress
   // Everything the component reports (a missing library included) goes into
-  // the report after the walk, which goes on with the next archive.
+  // the report after the walk, which goes on with the next archive. Password
+  // failures are the walk's own to report.
   std::vector<std::string> problems;
-  component->OnError = [&problems](TUnRar*, const std::string& Message, int32_t) { problems.push_back(Message); };
+  component->OnError = [&problems](TUnRar*, const std::string& Message, int32_t Code) {
+    if (Code != ERAR_MISSING_PASSWORD && Code != ERAR_BAD_PASSWORD) problems.push_back(Message);
+  };
   component->OnRenamed = [&](TUnRar*, const std::string& Name, const std::string& ExtractedAs) {
     ReportName(problems, Name, ExtractedAs);
   };
-  component->OnFileProcessing = [&](TUnRar* Sender, const TUnRarHeaderData&, int32_t) {
-    if (!Step(0, 0)) Sender->StopProcessing = true;
+  component->OnDataProgress = [&](TUnRar* Sender, uint64_t Done, uint64_t Total) {
+    if (!Step(Done, Total)) Sender->StopProcessing = true;
   };
-  component->ProcessArchive();
+  component->OnPassword = [&](TUnRar*, std::string& Password) { AskPassword(Archive, false, Password); };
+  WithPassword(Archive, problems, [&](const std::string& Password, std::string& Used) {
+    component->Password = Password;
+    component->ProcessArchive();
+    Used = component->Password;
+    Wipe(component->Password);
+    return component->PasswordState();
+  });
   ReportProblems(Archive, problems);
 }
 
@@ -218,7 +271,21 @@ void TUnzipCommand::Extract7zArchive(const std::string& Archive) {
   component->OnRenamed = [&](TComponent*, const std::wstring& Name, const std::wstring& ExtractedAs) {
     ReportName(problems, WideToAnsi(Name), WideToAnsi(ExtractedAs));
   };
-  const int32_t result = component->Extract(false);
+  component->OnPassword = [&](TComponent*, std::wstring& Password) {
+    std::string typed;
+    const bool given = AskPassword(Archive, false, typed);
+    Password = AnsiToWide(typed);
+    Wipe(typed);
+    return given;
+  };
+  int32_t result = 0;
+  WithPassword(Archive, problems, [&](const std::string& Password, std::string& Used) {
+    component->Password = AnsiToWide(Password);
+    result = component->Extract(false);
+    Used = WideToAnsi(component->Password);
+    Wipe(component->Password);
+    return component->PasswordState();
+  });
   if (problems.empty() && result != 0 && !FResult.Stopped)
     problems.push_back(Format(kExtractResult, static_cast<int>(result)));
   ReportProblems(Archive, problems);

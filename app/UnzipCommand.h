@@ -5,12 +5,14 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
 #include "Component.h"
+#include "PasswordState.h"
 #include "UserInterface.h"
 
 struct TUnzipResult {
@@ -55,6 +57,16 @@ class TUnzipCommand {
   // Tells the meter how far the current archive is; false (and the walk marked
   // stopped) once the user asked to stop.
   bool Step(uint64_t Done, uint64_t Total);
+  // Asks the user for the password of Archive; counts the asks of the archive.
+  bool AskPassword(const std::string& Archive, bool Retry, std::string& Password);
+  // Runs Attempt (one extraction of Archive with the password given; empty:
+  // the component asks through AskPassword) first with the walk's password,
+  // then, while the password was wrong, with one the user types (three asks
+  // at most). Attempt returns the password's outcome and the password it
+  // used; Problems hold the last attempt's. A password that worked becomes
+  // the walk's, tried first on the archives that follow.
+  using TAttempt = std::function<TPasswordState(const std::string& Password, std::string& Used)>;
+  void WithPassword(const std::string& Archive, std::vector<std::string>& Problems, const TAttempt& Attempt);
 
   HWND FOwner;
   IUserInterface& FUI;
@@ -65,4 +77,6 @@ class TUnzipCommand {
   std::set<std::string> FFolders;
   TUnzipResult FResult;
   TProgressMeter* FMeter = nullptr;  // not owned; set while Run runs
+  std::string FPassword;             // the walk's password; wiped when the walk ends
+  int FAsks = 0;                     // password dialogs shown for the current archive
 };

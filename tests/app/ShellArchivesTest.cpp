@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ShellPaths.h"
 #include "ShellTestSupport.h"
 #include "rar/RarTestSupport.h"
 
@@ -87,6 +88,61 @@ TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
     }
   }
   EXPECT_EQ(progress.Steps.back().first, whole);
+}
+
+// Encrypted archives ask for their password once for the walk: a password
+// that worked is tried first on the archives that follow, a wrong one asks
+// again (three asks at most, then "wrong password"), Cancel skips the
+// archive; the walk goes on in every case.
+TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
+  Tree t;
+  CopyInto(SevenZipFixture("enc.7z"), t / "enc.7z");              // data encrypted, Secret1
+  CopyInto(SevenZipFixture("enc-names.7z"), t / "enc-names.7z");  // headers encrypted, Secret1
+  CopyInto(RarFixture("password-hp.rar"), t / "hp.rar");          // headers encrypted, Secret123
+  CopyInto(RarFixture("password.rar"), t / "p.rar");              // data encrypted, Secret123
+  WriteWholeFile(t / "plain.zip", ZipOf({{"plain.txt", "plain"}}));
+  struct Case {
+    const char* Name;
+    std::vector<std::string> Archives;
+    std::deque<std::string> Answers;
+    std::vector<std::pair<std::string, bool>> Asks;  // (archive, retry) as asked
+    std::vector<std::string> Report;
+  } cases[] = {
+      {"one password for a batch, another for the RAR ones",
+       {t / "enc.7z", t / "enc-names.7z", t / "hp.rar", t / "p.rar"},
+       {"Secret1", "Secret123"},
+       {{t / "enc.7z", false}, {t / "hp.rar", true}},
+       {}},
+      {"three wrong, then the walk goes on",
+       {t / "p.rar", t / "plain.zip"},
+       {"a", "b", "c"},
+       {{t / "p.rar", false}, {t / "p.rar", true}, {t / "p.rar", true}},
+       {(t / "p.rar") + ": wrong password."}},
+      {"cancelled",
+       {t / "enc-names.7z", t / "plain.zip"},
+       {},
+       {{t / "enc-names.7z", false}},
+       {(t / "enc-names.7z") + ": skipped: no password was given."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Unzipper u;
+    u.UI.PasswordAnswers = c.Answers;
+    const std::string out = t / ("out-" + std::to_string(&c - cases));
+    const TUnzipResult r = u.Run(c.Archives, out);
+    EXPECT_EQ(u.UI.PasswordAsks, c.Asks);
+    EXPECT_EQ(r.Report, c.Report);
+    for (const std::string& archive : c.Archives) {
+      const std::string folder = OutputFolderOf(out, archive);
+      const bool skipped = !c.Report.empty() && c.Report[0].rfind(archive, 0) == 0;
+      if (archive.find(".rar") != std::string::npos)
+        EXPECT_EQ(Exists(folder + "\\secret.txt"), !skipped) << archive;
+      else if (archive.find(".7z") != std::string::npos)
+        EXPECT_EQ(Exists(folder + "\\text0.txt"), !skipped) << archive;
+      else
+        EXPECT_EQ(ReadWholeFile(folder + "\\plain.txt"), "plain");
+    }
+  }
 }
 
 // The same names give the same files and the same report in all three kinds:

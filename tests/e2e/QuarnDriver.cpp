@@ -590,6 +590,33 @@ void UnzipAnyName() {
   ExpectTree(S("src\\unicode"), JoinPath(out, "日本の写真"));
 }
 
+// An encrypted 7z and an encrypted RAR (names encrypted too) in one walk: the
+// password dialog asks once, masked; the password typed there opens both.
+void UnzipEncrypted() {
+  if (!g.kinds.count("7z") || !g.kinds.count("rar")) SkipCase("7z and RAR extraction are not enabled for this run");
+  QuarnApp app(g.exe);
+  app.Start();
+  const std::string out = S("out\\locked");
+  RemoveTree(out);
+  const std::string sev = S("arch\\locked-7z.7z"), rar = S("arch\\locked-rar.rar");
+  app.Drop({sev, rar});
+  ChooseDestination(app, out);
+  app.Click(IDC_BITBTN1);
+  HWND dlg = nullptr;
+  WaitOrAbort([&] { return !(TopWindows(app.pid(), QUARN_PASSWORD_CLASS).empty()); }, 20000, "the password dialog");
+  dlg = TopWindows(app.pid(), QUARN_PASSWORD_CLASS)[0];
+  HWND edit = GetDlgItem(dlg, IDC_PASSWORD_EDIT);
+  Require(edit != nullptr, "the password dialog has no edit");
+  Check(GetWindowLongA(edit, GWL_STYLE) & ES_PASSWORD, "the password is shown as typed, not masked");
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Quarn-2026"));
+  PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of the encrypted archives");
+  ExpectNoBox(app, "after Unzip");
+  Check(TopWindows(app.pid(), QUARN_PASSWORD_CLASS).empty(), "the password was asked for more than once");
+  ExpectTree(S("src\\nested2"), JoinPath(out, "locked-7z"));
+  ExpectTree(S("src\\nested2"), JoinPath(out, "locked-rar"));
+}
+
 // All three kinds in one walk, with a damaged archive of each engine's kind
 // and a RAR volume set: the good ones land in their folders, the damaged ones
 // are named in one report after the walk, which went on past them.
@@ -981,6 +1008,7 @@ int main(int argc, char** argv) {
       {"unzip_rar", UnzipRar},
       {"unzip_all_kinds", UnzipAllKinds},
       {"unzip_any_name", UnzipAnyName},
+      {"unzip_encrypted", UnzipEncrypted},
       {"unzip_without_engines", UnzipWithoutEngines},
       {"zip_files_from_dialog", ZipFilesFromDialog},
       {"zip_empty_list_message", ZipEmptyListMessage},

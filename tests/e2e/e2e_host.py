@@ -58,6 +58,7 @@ def damage(path):
             f.write(bytes([b ^ 0x5A]))
 
 
+PASSWORD = 'Quarn-2026'
 UNICODE_NAMES = ['café.txt', 'Фото/снимок.txt', '日本語.txt', '中文.txt', 'עברית.txt', 'emoji_😀.txt',
                  'Ελληνικά.txt', 'e\u0301cole.txt']
 
@@ -127,8 +128,11 @@ def make_fixtures(scratch):
         # damage hits one item and the rest extract).
         run(['7z', 'a', '-bd', '-y', '-ms=off', os.path.join(arch, 'seven-broken.7z'), '.'], n2)
         damage(os.path.join(arch, 'seven-broken.7z'))
+        # Data and names encrypted, with the password the RAR one has too.
+        run(['7z', 'a', '-bd', '-y', '-p' + PASSWORD, '-mhe=on', os.path.join(arch, 'locked-7z.7z'), '.'], n2)
     if shutil.which('rar'):
         run(['rar', 'a', '-r', '-idq', '-y', os.path.join(arch, 'rarred.rar'), '*'], n2)
+        run(['rar', 'a', '-r', '-idq', '-y', '-hp' + PASSWORD, os.path.join(arch, 'locked-rar.rar'), '*'], n2)
         shutil.copy(os.path.join(arch, 'rarred.rar'), os.path.join(arch, 'rar-broken.rar'))
         damage(os.path.join(arch, 'rar-broken.rar'))
         # A volume set: only its first part is listed, the rest follows.
