@@ -172,6 +172,7 @@ TReaderOptions TSevenZip::ReaderOptions() {
 TExtractHost TSevenZip::ExtractHost() {
   TExtractHost host;
   host.Sender = this;
+  host.Thread = GetCurrentThreadId();
   host.BaseDir = AddTrailingBackslash(ExtrBaseDir);
   host.Options = ExtractOptions;
   host.Password = &Password;
@@ -281,6 +282,11 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   // output file that could not be created, a declined password, a handler's
   // exception) was reported already or is no failure; any other non-zero
   // result is the engine giving up.
+  // A cancel seen only on an engine worker thread is reported here, on ours.
+  if (CancelRequested && !callback->CancelReported) {
+    callback->CancelReported = true;
+    Message(SZ_USER_CANCELED, "User canceled operation", callback->CurrentName);
+  }
   const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
                          FPasswords.Declined || FKeeper.Holding();
   if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);

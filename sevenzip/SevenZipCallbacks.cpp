@@ -1,5 +1,7 @@
 #include "SevenZipCallbacks.h"
 
+#include <algorithm>
+
 #include "Files.h"
 #include "SafePath.h"
 #include "SevenZipPaths.h"
@@ -145,15 +147,33 @@ bool TMyArchiveExtractCallback::CancelSeen() {
 
 HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetTotal(UINT64 total) {
   SevenZipTrace(L"TMyArchiveExtractCallback.SetTotal( %llu )", static_cast<unsigned long long>(total));
+  FTotal = total;
+  if (GetCurrentThreadId() != FHost.Thread) return S_OK;  // announced by the extracting thread
   return EngineCall(FHost.Keeper, [&] {
-    if (Remaining == 0 && FHost.OnPreProgress) FHost.OnPreProgress(FHost.Sender, static_cast<int64_t>(total));
+    AnnounceTotal();
     return S_OK;
   });
 }
 
+void TMyArchiveExtractCallback::AnnounceTotal() {
+  const uint64_t total = FTotal.exchange(kNoTotal);
+  if (total != kNoTotal && Remaining == 0 && FHost.OnPreProgress)
+    FHost.OnPreProgress(FHost.Sender, static_cast<int64_t>(total));
+}
+
 HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetCompleted(const UINT64* completeValue) {
+  if (completeValue != nullptr) {
+    uint64_t seen = FLatestCompleted.load();
+    while (*completeValue > seen && !FLatestCompleted.compare_exchange_weak(seen, *completeValue)) {
+    }
+  }
+  // From a worker thread of the engine only the value is kept (and a cancel
+  // obeyed); the extracting thread fires the events with it.
+  if (GetCurrentThreadId() != FHost.Thread)
+    return FHost.CancelRequested != nullptr && *FHost.CancelRequested ? E_ABORT : S_OK;
   return EngineCall(FHost.Keeper, [&] {
-    const uint64_t completed = completeValue ? *completeValue : LastCompleted;
+    AnnounceTotal();
+    const uint64_t completed = std::max(FLatestCompleted.load(), LastCompleted);
     SevenZipTrace(L"TMyArchiveExtractCallback.SetCompleted( %llu )", static_cast<unsigned long long>(completed));
     if (FileProgress == 0 && FHost.OnExtractfile)
       FHost.OnExtractfile(FHost.Sender, CurrentName, static_cast<int64_t>(CurrentSize));

@@ -30,6 +30,10 @@ struct TPasswordLog {
 // the keeper of a handler's exception.
 struct TExtractHost {
   TComponent* Sender = nullptr;
+  // The thread that runs the extraction: events are fired on it only (the
+  // engine also reports progress from its worker threads, where a handler
+  // that touches a window would wait for the thread it is blocking).
+  DWORD Thread = 0;
   std::wstring BaseDir;  // where the items go, with a trailing backslash
   ExtractOpts Options = 0;
   std::wstring* Password = nullptr;                    // the component's, set by OnPassword (not owned)
@@ -115,6 +119,14 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
  private:
   HRESULT DoGetStream(UINT32 index, ISequentialOutStream** outStream, INT32 askExtractMode);
   bool CancelSeen();
+  // Fires OnPreProgress with a total the engine gave and not yet announced.
+  void AnnounceTotal();
+
+  // The most progress any thread reported (the engine's workers report too),
+  // and a total not yet announced.
+  static constexpr uint64_t kNoTotal = ~uint64_t(0);
+  std::atomic<uint64_t> FLatestCompleted{0};
+  std::atomic<uint64_t> FTotal{kNoTotal};
   // Closes the output file of the current item; removes it when Keep is false.
   void FinishOutput(bool Keep);
 
