@@ -124,10 +124,19 @@ std::string UnicodeExtraText(const std::string& raw, const std::string& extraFie
   return ValidUtf8(text) == text ? text : std::string();
 }
 
-std::string Decode(const std::string& raw, uint16_t flags, const std::string& extraField, uint16_t id) {
+// Hosts of "version made by" whose tools store names in the locale's
+// character set: Unix and macOS.
+bool MadeOnUnix(uint16_t versionMadeBy) {
+  const unsigned host = versionMadeBy >> 8;
+  return host == 3 || host == 19;
+}
+
+std::string Decode(const std::string& raw, uint16_t flags, const std::string& extraField, uint16_t id,
+                   uint16_t versionMadeBy) {
   if (flags & kZipFlagUtf8) return ValidUtf8(raw);
   const std::string text = UnicodeExtraText(raw, extraField, id);
   if (!text.empty()) return text;
+  if (MadeOnUnix(versionMadeBy) && ValidUtf8(raw) == raw) return raw;
   return CodePageToUtf8(raw, SystemOemCodePage());
 }
 
@@ -197,12 +206,14 @@ unsigned SystemOemCodePage() {
 #endif
 }
 
-std::string DecodeZipName(const std::string& Raw, uint16_t Flags, const std::string& ExtraField) {
-  return Decode(Raw, Flags, ExtraField, kZipUnicodePathExtraId);
+std::string DecodeZipName(const std::string& Raw, uint16_t Flags, const std::string& ExtraField,
+                          uint16_t VersionMadeBy) {
+  return Decode(Raw, Flags, ExtraField, kZipUnicodePathExtraId, VersionMadeBy);
 }
 
-std::string DecodeZipComment(const std::string& Raw, uint16_t Flags, const std::string& ExtraField) {
-  return Decode(Raw, Flags, ExtraField, kZipUnicodeCommentExtraId);
+std::string DecodeZipComment(const std::string& Raw, uint16_t Flags, const std::string& ExtraField,
+                             uint16_t VersionMadeBy) {
+  return Decode(Raw, Flags, ExtraField, kZipUnicodeCommentExtraId, VersionMadeBy);
 }
 
 TZipStoredName EncodeZipName(const std::string& Name) {

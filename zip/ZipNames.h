@@ -10,7 +10,12 @@
 //     stored bytes: its UTF-8 text. A field whose CRC differs belongs to an
 //     older name (a tool renamed the member without updating it) and is
 //     ignored, as is one whose text is empty or not valid UTF-8.
-//  3. Otherwise the bytes are in the OEM code page of the system
+//  3. Otherwise, for a member made on Unix or macOS ("version made by" host 3
+//     or 19, in the central header) whose bytes are valid UTF-8: UTF-8. Tools
+//     there store names in the locale's character set, which is UTF-8 today,
+//     without flag or field (Info-ZIP zip on Linux does so); they never store
+//     an OEM code page.
+//  4. Otherwise the bytes are in the OEM code page of the system
 //     (SystemOemCodePage).
 //
 // Bytes that are not valid in their encoding never stop a name from being
@@ -35,14 +40,17 @@ constexpr uint16_t kZipUnicodeCommentExtraId = 0x6375;  // Info-ZIP Unicode Comm
 // purpose flags are Flags and whose extra field is ExtraField (the same
 // header's: a reader that takes the name from the local header passes the
 // local extra field, one that takes it from the central header the central
-// one).
-std::string DecodeZipName(const std::string& Raw, uint16_t Flags, const std::string& ExtraField);
+// one). VersionMadeBy is the central header's (0 when only a local header is
+// known).
+std::string DecodeZipName(const std::string& Raw, uint16_t Flags, const std::string& ExtraField,
+                          uint16_t VersionMadeBy = 0);
 
 // The same for a member comment (central header: its flags and extra field,
 // where a Unicode Comment field may be). The archive comment has neither flag
 // nor extra field: pass 0 and an empty string, and its bytes are read in the
 // OEM code page.
-std::string DecodeZipComment(const std::string& Raw, uint16_t Flags, const std::string& ExtraField);
+std::string DecodeZipComment(const std::string& Raw, uint16_t Flags, const std::string& ExtraField,
+                             uint16_t VersionMadeBy = 0);
 
 // What a writer stores for a name given as UTF-8 text.
 struct TZipStoredName {

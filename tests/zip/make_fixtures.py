@@ -5,6 +5,7 @@ with Info-ZIP zip, 7-Zip (7zz) and Python's zipfile, into the folder given.
 Names (each archive holds the files of one list, content = the name in UTF-8):
   names-utf8-flag.zip      zipfile: non-ASCII names as UTF-8 with flag bit 11
   names-7zip.zip           7zz: the same through 7-Zip
+  names-infozip.zip        Info-ZIP zip on Linux: the same as UTF-8 bytes, no flag
   names-unicode-path.zip   names stored in GB18030 bytes with an Info-ZIP
                            Unicode Path field (0x7075) holding the UTF-8 name,
                            as Info-ZIP writes for names in a legacy code page
@@ -87,6 +88,9 @@ def make_names(out):
     paths = write_tree(src, UNICODE_NAMES, "utf-8")
     run(["7zz", "a", "-tzip", "-bso0", "-bsp0", os.path.join(out, "names-7zip.zip")] + [p.decode() for p in paths],
         cwd=src)
+    # Info-ZIP on Linux under a UTF-8 locale: the UTF-8 bytes, no flag, no field.
+    run(["zip", "-q", "-D", os.path.join(out, "names-infozip.zip")] + [p.decode() for p in paths], cwd=src,
+        LC_ALL="C.UTF-8")
 
     # Info-ZIP stores the bytes of the file names as they are (in the C locale
     # it knows no better), which makes archives in a legacy code page.
