@@ -1,0 +1,329 @@
+#include "ZipReader.h"
+
+#include <algorithm>
+
+#include "ZipCodec.h"
+#include "ZipFile.h"
+
+namespace {
+
+const char kNotZipText[] =
+    "The file is not a zip archive, or is damaged beyond reading: it has no member and no end record.";
+const char kNoLocalHeaderText[] = "Cannot extract \"%s\": its local header is missing or damaged.";
+const char kDamagedDataText[] = "Cannot extract \"%s\": its compressed data are damaged.";
+const char kBadZip64Text[] = "Cannot read \"%s\": its zip64 sizes are missing.";
+const char kDamagedAfterText[] =
+    "The archive is damaged after the member \"%s\": the members after it cannot be found.";
+const char kDamagedBeforeText[] = "The archive is damaged: no member could be read.";
+const char kUnreachedText[] = " The archive lists %s members; %s were found.";
+
+// Members at most this large are inflated in one go through libdeflate; larger
+// ones stream through zlib. Together these bound the reader's buffers.
+constexpr uint64_t kWholeCompressedLimit = 8u << 20;
+constexpr uint64_t kWholeUncompressedLimit = 16u << 20;
+// The end record sits within the last 64 KiB + 22 bytes (its comment's room).
+constexpr int64_t kEndSearch = 0xFFFF + kEndRecordSize;
+
+std::string Decimal(uint64_t n) { return std::to_string(n); }
+
+}  // namespace
+
+TZipReader::TZipReader(TStream& Archive) : FStream(Archive) { ReadIndex(); }
+
+TZipReader::TZipReader(const std::string& FileName)
+    : FOwned(new TFileStream(FileName, fmOpenRead | fmShareDenyWrite)), FStream(*FOwned) {
+  ReadIndex();
+}
+
+TZipReader::~TZipReader() = default;
+
+void TZipReader::ReadIndex() {
+  FReader.reset(new TArchiveReader(FStream));
+  const int64_t size = FReader->Size();
+  const int64_t searchFrom = std::max<int64_t>(0, size - kEndSearch);
+  FReader->SeekTo(searchFrom);
+  const std::string tail = FReader->ReadString(static_cast<uint64_t>(size - searchFrom));
+  const auto* t = reinterpret_cast<const uint8_t*>(tail.data());
+  for (size_t at = tail.size() >= kEndRecordSize ? tail.size() - kEndRecordSize + 1 : 0; at-- > 0;) {
+    if (GetU32(t + at) != kEndOfCentralDirSignature) continue;
+    if (at + kEndRecordSize + GetU16(t + at + 20) > tail.size()) continue;
+    if (ReadCentralDirectory(searchFrom + static_cast<int64_t>(at))) {
+      FUsesCentral = true;
+      return;
+    }
+    break;
+  }
+  // No sound central directory: walk the local headers, from the first one
+  // found in 4-byte steps from the start (as TZipFile does).
+  FReader->SeekTo(0);
+  for (;;) {
+    const uint32_t word = FReader->ReadWord();
+    if (word == kLocalFileHeaderSignature) break;
+    if (FReader->Remaining() <= 0) {
+      if (!FHasListed) throw EZipFileError(kNotZipText);
+      FWalkBroken = FListed > 0;
+      FWalkOver = !FWalkBroken;
+      return;
+    }
+  }
+  FNextHeader = FReader->Position() - 4;
+}
+
+bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
+  uint8_t fixed[kZip64EndRecordSize];
+  FReader->SeekTo(endRecordAt);
+  FReader->Read(fixed, kEndRecordSize);
+  TEndOfCentralDirectory end;
+  ParseEndRecord(fixed, end);
+  uint64_t count = end.TotalEntries;
+  uint64_t cdSize = end.CentralDirSize;
+  uint64_t cdOffset = end.CentralDirOffset;
+  int64_t directoryEnd = endRecordAt;  // where the directory must end
+  FListed = count;
+  FHasListed = true;
+
+  // A zip64 locator right before the end record points to the zip64 end record.
+  bool zip64 = false;
+  if (endRecordAt >= static_cast<int64_t>(kZip64LocatorSize)) {
+    FReader->SeekTo(endRecordAt - static_cast<int64_t>(kZip64LocatorSize));
+    uint8_t l[kZip64LocatorSize] = {0};
+    FReader->Read(l, sizeof l);
+    TZip64Locator locator;
+    ParseZip64Locator(l, locator);
+    if (locator.Signature == kZip64LocatorSignature) {
+      const int64_t at = endRecordAt - static_cast<int64_t>(kZip64LocatorSize + kZip64EndRecordSize);
+      // Where the locator says, or (with data before the archive) right before it.
+      int64_t found = -1;
+      for (uint64_t candidate : {locator.Zip64EndOffset, static_cast<uint64_t>(std::max<int64_t>(at, 0))}) {
+        if (candidate > static_cast<uint64_t>(at)) continue;
+        FReader->SeekTo(static_cast<int64_t>(candidate));
+        if (FReader->ReadWord() == kZip64EndOfCentralDirSignature) {
+          found = static_cast<int64_t>(candidate);
+          break;
+        }
+      }
+      if (found < 0) return false;
+      FReader->SeekTo(found);
+      FReader->Read(fixed, kZip64EndRecordSize);
+      TZip64EndOfCentralDirectory end64;
+      ParseZip64EndRecord(fixed, end64);
+      count = end64.TotalEntries;
+      cdSize = end64.CentralDirSize;
+      cdOffset = end64.CentralDirOffset;
+      directoryEnd = found;
+      FListed = count;
+      zip64 = true;
+    }
+  }
+  if (cdSize > static_cast<uint64_t>(directoryEnd)) return false;
+  // Data before the archive (a self-extractor) shift every offset alike.
+  const uint64_t cdStart = static_cast<uint64_t>(directoryEnd) - cdSize;
+  if (cdOffset > cdStart) return false;
+  const uint64_t shift = cdStart - cdOffset;
+  // Each header takes at least 46 bytes: a count beyond that is a lie.
+  if (count > cdSize / kCentralHeaderSize) return false;
+
+  std::vector<TZipEntry> index;
+  index.reserve(static_cast<size_t>(count));
+  FReader->SeekTo(static_cast<int64_t>(cdStart));
+  while (static_cast<uint64_t>(FReader->Position()) < static_cast<uint64_t>(directoryEnd)) {
+    uint8_t h[kCentralHeaderSize] = {0};
+    if (FReader->Read(h, sizeof h) < sizeof h) return false;
+    TFileHeader header;
+    ParseCentralHeader(h, header);
+    if (header.Signature != kCentralFileHeaderSignature) return false;
+    header.FileName = FReader->ReadString(header.FileNameLength);
+    header.ExtraField = FReader->ReadString(header.ExtraFieldLength);
+    header.FileComment = FReader->ReadString(header.FileCommentLength);
+    if (header.FileComment.size() < header.FileCommentLength) return false;
+    if (static_cast<uint64_t>(FReader->Position()) > static_cast<uint64_t>(directoryEnd)) return false;
+    TZipEntry entry;
+    if (!EntryFromCentral(header, entry)) return false;
+    entry.LocalHeaderOffset += shift;
+    index.push_back(std::move(entry));
+  }
+  // Writers without zip64 that hold more than 65535 members keep only the low
+  // 16 bits of the count.
+  const bool countFits = index.size() == count || (!zip64 && (index.size() & 0xFFFF) == count);
+  if (!countFits) return false;
+  FListed = index.size();
+  FIndex = std::move(index);
+  return true;
+}
+
+bool TZipReader::Next() {
+  if (FUsesCentral) {
+    if (FNext >= FIndex.size()) return false;
+    FEntry = FIndex[FNext++];
+    return true;
+  }
+  return NextInWalk();
+}
+
+bool TZipReader::NextInWalk() {
+  if (FWalkOver) return false;
+  auto damaged = [&]() {
+    FWalkOver = true;
+    std::string text = FFound == 0 ? std::string(kDamagedBeforeText) : WithName(kDamagedAfterText, FEntry.Name);
+    if (FHasListed) text += Format(kUnreachedText, Decimal(FListed).c_str(), Decimal(FFound).c_str());
+    return EZipFileError(text);
+  };
+  if (FWalkBroken) {
+    // The data of the member before could not be delimited.
+    FWalkOver = true;
+    if (FHasListed && FFound >= FListed) return false;
+    throw damaged();
+  }
+  if (FNextHeader < 0) SkipWalkedData();
+  FReader->SeekTo(FNextHeader);
+
+  const uint32_t word = FReader->ReadWord();
+  if (word != kLocalFileHeaderSignature) {
+    const bool atDirectory = word == kCentralFileHeaderSignature || word == kEndOfCentralDirSignature ||
+                             word == kZip64EndOfCentralDirSignature;
+    const bool atEnd = FReader->Remaining() <= 0 && word == 0;
+    FWalkOver = true;
+    if ((atDirectory || atEnd) && (!FHasListed || FFound >= FListed)) return false;
+    throw damaged();
+  }
+  uint8_t h[kLocalHeaderSize] = {0};
+  PutU32(h, word);
+  const size_t got = FReader->Read(h + 4, sizeof h - 4) + 4;
+  TLocalFile header;
+  ParseLocalHeader(h, header);
+  header.FileName = FReader->ReadString(header.FileNameLength);
+  header.ExtraField = FReader->ReadString(header.ExtraFieldLength);
+  if (got < sizeof h || header.FileName.size() < header.FileNameLength ||
+      header.ExtraField.size() < header.ExtraFieldLength) {
+    FWalkOver = true;
+    throw EZipFileError(Format(kCutHeaderText, static_cast<int>(FFound + 1)));
+  }
+  if (!EntryFromLocal(header, FEntry)) {
+    FWalkOver = true;
+    throw EZipFileError(WithName(kBadZip64Text, header.FileName));
+  }
+  ++FFound;
+  FDataStart = FReader->Position();
+  FNextHeader = -1;
+  return true;
+}
+
+// Learns where the current walked member's data end (and so where the next
+// header starts) without extracting them. A member whose end cannot be found
+// ends the walk: the error names it, and the next Next() reports the rest.
+void TZipReader::SkipWalkedData() {
+  if (FNextHeader >= 0) return;
+  if (FEntry.Flags & kFlagDataDescriptor) {
+    FReader->SeekTo(FDataStart);
+    try {
+      ReadDeferredData(*FReader, FEntry, TDataSink());
+    } catch (...) {
+      FWalkBroken = true;
+      throw;
+    }
+    FNextHeader = FReader->Position();
+  } else {
+    FNextHeader = FDataStart + static_cast<int64_t>(FEntry.CompressedSize);
+  }
+}
+
+void TZipReader::Report(uint64_t done) {
+  if (!OnProgress) return;
+  TZipProgress p;
+  p.BytesDone = ProgressBase + done;
+  p.BytesTotal = ProgressTotal != 0 ? ProgressTotal : static_cast<uint64_t>(FReader->Size());
+  p.Member = FEntry.Name;
+  if (!OnProgress(p)) throw EAbort();
+}
+
+void TZipReader::ExtractTo(TStream& Out) {
+  Report(FUsesCentral ? FEntry.LocalHeaderOffset : static_cast<uint64_t>(FDataStart));
+  if (FUsesCentral) {
+    FReader->SeekTo(static_cast<int64_t>(FEntry.LocalHeaderOffset));
+    uint8_t h[kLocalHeaderSize] = {0};
+    TLocalFile local;
+    const size_t got = FReader->Read(h, sizeof h);
+    ParseLocalHeader(h, local);
+    if (got < sizeof h || local.Signature != kLocalFileHeaderSignature)
+      throw EZipFileError(WithName(kNoLocalHeaderText, FEntry.Name));
+    CopyData(&Out, FEntry.LocalHeaderOffset + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength);
+    return;
+  }
+  const bool deferred = (FEntry.Flags & kFlagDataDescriptor) != 0;
+  if (deferred && FEntry.Method == kMethodDeflated && !(FEntry.Flags & kFlagEncrypted)) {
+    // One pass: the deflate stream delimits the data while they are written.
+    FReader->SeekTo(FDataStart);
+    TDataExtent extent;
+    try {
+      extent = ReadDeferredData(*FReader, FEntry, [&](const uint8_t* p, size_t n) {
+        Out.WriteBuffer(p, static_cast<int64_t>(n));
+        Report(static_cast<uint64_t>(FReader->Position()));
+      });
+    } catch (const EZipFileError&) {
+      FWalkBroken = true;
+      throw;
+    }
+    FNextHeader = FReader->Position();
+    CheckMemberData(FEntry, extent);
+    return;
+  }
+  SkipWalkedData();  // learns the sizes of a member whose sizes follow its data
+  CopyData(&Out, static_cast<uint64_t>(FDataStart));
+}
+
+void TZipReader::CopyData(TStream* out, uint64_t dataStart) {
+  const TZipEntry& e = FEntry;
+  TDataExtent extent;
+  if (e.UncompressedSize > 0) {
+    if (e.Flags & kFlagEncrypted) throw EZipFileError(WithName(kEncryptedText, e.Name));
+    if (e.Method != kMethodStored && e.Method != kMethodDeflated)
+      throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), e.Method));
+    FReader->SeekTo(static_cast<int64_t>(dataStart));
+    auto sink = [&](const uint8_t* p, size_t n) {
+      out->WriteBuffer(p, static_cast<int64_t>(n));
+      Report(static_cast<uint64_t>(FReader->Position()));
+    };
+    if (e.Method == kMethodStored) {
+      std::vector<uint8_t> buffer(kChunk);
+      uint64_t left = std::min(e.CompressedSize, e.UncompressedSize);
+      while (left > 0) {
+        const size_t n = FReader->Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        if (n == 0) break;
+        extent.CRC32 = ZipCRC32(buffer.data(), n, extent.CRC32);
+        extent.UncompressedSize += n;
+        left -= n;
+        sink(buffer.data(), n);
+      }
+    } else if (e.CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit) {
+      std::vector<uint8_t> in(static_cast<size_t>(e.CompressedSize));
+      std::vector<uint8_t> data(static_cast<size_t>(e.UncompressedSize));
+      const size_t got = in.empty() ? 0 : FReader->Read(in.data(), in.size());
+      const TInflateEnd end = InflateWhole(in.data(), got, data.data(), data.size());
+      if (end == TInflateEnd::Damaged && got == in.size())
+        throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+      if (end == TInflateEnd::Complete) {
+        extent.UncompressedSize = data.size();
+        extent.CRC32 = ZipCRC32(data.data(), data.size());
+        for (size_t at = 0; at < data.size(); at += kChunk) sink(data.data() + at, std::min(kChunk, data.size() - at));
+      }
+    } else {
+      const TInflateEnd end = InflateFrom(*FReader, e.CompressedSize, e.UncompressedSize, sink, extent);
+      if (end == TInflateEnd::Damaged) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+      // Data that go on beyond their size are as wrong as data that end early.
+      if (end != TInflateEnd::Complete) throw EZipFileCRCError(WithName(kCrcErrorText, e.Name));
+    }
+  }
+  CheckMemberData(e, extent);
+}
+
+void TZipReader::ExtractToFile(const std::string& Path) {
+  std::unique_ptr<TFileStream> out(new TFileStream(Path, fmCreate | fmShareExclusive));
+  try {
+    ExtractTo(*out);
+    out.reset();
+  } catch (...) {
+    out.reset();
+    DeleteFileQuietly(Path);
+    throw;
+  }
+}
