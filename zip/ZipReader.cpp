@@ -81,6 +81,7 @@ bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
   int64_t directoryEnd = endRecordAt;  // where the directory must end
   FListed = count;
   FHasListed = true;
+  FComment = FReader->ReadString(end.CommentLength);
 
   // A zip64 locator right before the end record points to the zip64 end record.
   bool zip64 = false;
@@ -218,13 +219,20 @@ void TZipReader::SkipWalkedData() {
     try {
       ReadDeferredData(*FReader, FEntry, TDataSink());
     } catch (...) {
-      FWalkBroken = true;
+      BreakWalk();
       throw;
     }
     FNextHeader = FReader->Position();
   } else {
     FNextHeader = FDataStart + static_cast<int64_t>(FEntry.CompressedSize);
   }
+}
+
+// The current member's end cannot be found. When the archive ends inside it,
+// its own error says all; otherwise the next Next() reports what follows.
+void TZipReader::BreakWalk() {
+  FWalkBroken = FReader->Remaining() > 0;
+  FWalkOver = !FWalkBroken;
 }
 
 void TZipReader::Report(uint64_t done) {
@@ -260,7 +268,7 @@ void TZipReader::ExtractTo(TStream& Out) {
         Report(static_cast<uint64_t>(FReader->Position()));
       });
     } catch (const EZipFileError&) {
-      FWalkBroken = true;
+      BreakWalk();
       throw;
     }
     FNextHeader = FReader->Position();

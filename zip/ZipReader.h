@@ -52,6 +52,8 @@ class TZipReader {
   // The current member. Its sizes and CRC may be 0 until it was extracted when
   // they follow its data (a walk only).
   const TZipEntry& Entry() const { return FEntry; }
+  // The archive comment (empty without an end record).
+  const std::string& Comment() const { return FComment; }
 
   // Writes the current member's data to Out in chunks and tests their CRC-32
   // and size. Raises EZipFileError for an encrypted member, an unsupported
@@ -77,6 +79,7 @@ class TZipReader {
   bool ReadCentralDirectory(int64_t endRecordAt);
   bool NextInWalk();
   void SkipWalkedData();
+  void BreakWalk();
   void CopyData(TStream* out, uint64_t dataStart);
   void Report(uint64_t done);
 
@@ -87,6 +90,7 @@ class TZipReader {
   std::vector<TZipEntry> FIndex;  // the central directory
   size_t FNext = 0;               // index of the member after the current one
   TZipEntry FEntry;
+  std::string FComment;
   // A walk: where the current member's data start, where the next header
   // starts (-1: not known yet), and what the end record (when one was found)
   // announced.
