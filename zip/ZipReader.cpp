@@ -184,7 +184,9 @@ bool TZipReader::NextInWalk() {
                              word == kZip64EndOfCentralDirSignature;
     const bool atEnd = FReader->Remaining() <= 0 && word == 0;
     FWalkOver = true;
-    if ((atDirectory || atEnd) && (!FHasListed || FFound >= FListed)) return false;
+    // Past every member the end record lists, or (without one) at a directory
+    // or the end: the walk is complete.
+    if (FHasListed ? FFound >= FListed : (atDirectory || atEnd)) return false;
     throw damaged();
   }
   uint8_t h[kLocalHeaderSize] = {0};
