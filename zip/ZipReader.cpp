@@ -21,6 +21,8 @@ const char kUnreachedText[] = " The archive lists %s members; %s were found.";
 // ones stream through zlib. Together these bound the reader's buffers.
 constexpr uint64_t kWholeCompressedLimit = 8u << 20;
 constexpr uint64_t kWholeUncompressedLimit = 16u << 20;
+// Deflate cannot expand data more than about 1032 times.
+constexpr uint64_t kMaxDeflateRatio = 1032;
 // The end record sits within the last 64 KiB + 22 bytes (its comment's room).
 constexpr int64_t kEndSearch = 0xFFFF + kEndRecordSize;
 
@@ -304,7 +306,11 @@ void TZipReader::CopyData(TStream* out, uint64_t dataStart) {
         left -= n;
         sink(buffer.data(), n);
       }
-    } else if (e.CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit) {
+    } else if (e.CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit &&
+               e.CompressedSize <= static_cast<uint64_t>(std::max<int64_t>(FReader->Remaining(), 0)) &&
+               e.UncompressedSize <= e.CompressedSize * kMaxDeflateRatio + 64) {
+      // Buffers are sized from the header only as far as the data at hand
+      // can back them: a lying header costs no memory.
       std::vector<uint8_t> in(static_cast<size_t>(e.CompressedSize));
       std::vector<uint8_t> data(static_cast<size_t>(e.UncompressedSize));
       const size_t got = in.empty() ? 0 : FReader->Read(in.data(), in.size());

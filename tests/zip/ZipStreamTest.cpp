@@ -135,7 +135,9 @@ TEST(ZipStreamWriter, WritesWhatTheModelWritesWithoutZip64) {
     for (const auto& f : files) writer.AddMember(f.first, f.second);
     writer.Finish();
     EXPECT_EQ(writer.BytesWritten(), out.Data.size());
-    if (zlib) EXPECT_EQ(out.Data, expected.Data);
+    if (zlib) {
+      EXPECT_EQ(out.Data, expected.Data);
+    }
     EXPECT_EQ(out.Data.find("PK\x06\x06"), std::string::npos);
     TZipFile back;
     out.SetPosition(0);
@@ -191,9 +193,15 @@ TEST(ZipRecords, Zip64ExtraHoldsOnlyTheMarkedFieldsInOrder) {
     TZip64Values back;
     ASSERT_TRUE(ReadZip64Extra(extra, f, back));
     EXPECT_EQ(extra.size(), 5 + 4 + 8u * (f.UncompressedSize + f.CompressedSize + f.LocalHeaderOffset));
-    if (f.UncompressedSize) EXPECT_EQ(back.UncompressedSize, v.UncompressedSize);
-    if (f.CompressedSize) EXPECT_EQ(back.CompressedSize, v.CompressedSize);
-    if (f.LocalHeaderOffset) EXPECT_EQ(back.LocalHeaderOffset, v.LocalHeaderOffset);
+    if (f.UncompressedSize) {
+      EXPECT_EQ(back.UncompressedSize, v.UncompressedSize);
+    }
+    if (f.CompressedSize) {
+      EXPECT_EQ(back.CompressedSize, v.CompressedSize);
+    }
+    if (f.LocalHeaderOffset) {
+      EXPECT_EQ(back.LocalHeaderOffset, v.LocalHeaderOffset);
+    }
     // A field the block does not hold.
     EXPECT_FALSE(ReadZip64Extra(extra.substr(0, extra.size() - 8), f, back));
   }
