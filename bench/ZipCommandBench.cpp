@@ -44,17 +44,19 @@ void MakeFolders(const std::string& path) {
 
 int Unzip(const std::string& archive, const std::string& outDir, uint64_t& written, uint64_t& size, int& members) {
   TZipReader reader(archive);
-  while (reader.Next()) {
-    const TZipEntry& e = reader.Entry();
-    std::string path = outDir + "\\" + e.Name;
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    MakeFolders(path);
-    if (e.IsFolder()) continue;
-    reader.ExtractToFile(path);
-    written += e.UncompressedSize;
-    ++members;
-  }
+  reader.ExtractAll(
+      [&](const TZipEntry& e) {
+        std::string path = outDir + "\\" + e.Name;
+        for (char& c : path)
+          if (c == '/') c = '\\';
+        MakeFolders(path);
+        return e.IsFolder() ? std::string() : path;
+      },
+      [&](const TZipEntry& e, const std::exception_ptr& error) {
+        if (error) std::rethrow_exception(error);
+        written += e.UncompressedSize;
+        members += e.IsFolder() ? 0 : 1;
+      });
   TFileStream file(archive, fmOpenRead | fmShareDenyNone);
   size = static_cast<uint64_t>(file.GetSize());
   return 0;

@@ -79,7 +79,7 @@ PY
   touch "$work/set.done"
 fi
 winpath() { echo "Z:${1//\//\\}"; }
-awk -v base="$(winpath "$work/set")" '{ gsub("/", "\\"); print base "\\" $0 }' "$work/files.txt" >"$work/list-2000.txt"
+BASE="$(winpath "$work/set")" awk '{ gsub("/", "\\"); print ENVIRON["BASE"] "\\" $0 }' "$work/files.txt" >"$work/list-2000.txt"
 head -n 200 "$work/list-2000.txt" >"$work/list-200.txt"
 set_bytes() { head -n "$1" "$work/files.txt" | (cd "$work/set" && xargs stat -c %s) | awk '{ s += $1 } END { print s }'; }
 

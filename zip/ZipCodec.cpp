@@ -152,12 +152,25 @@ TInflateEnd InflateFrom(TArchiveReader& reader, uint64_t InputLimit, uint64_t Ou
   return TInflateEnd::Complete;
 }
 
-TInflateEnd InflateWhole(const uint8_t* in, size_t inLength, uint8_t* out, size_t outLength) {
-  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  if (d == nullptr) throw EDecompressionError(kZlibErrorText);
+TWholeInflater::TWholeInflater() : FDecompressor(libdeflate_alloc_decompressor()) {
+  if (FDecompressor == nullptr) throw EDecompressionError(kZlibErrorText);
+}
+
+TWholeInflater::~TWholeInflater() {
+  libdeflate_free_decompressor(static_cast<libdeflate_decompressor*>(FDecompressor));
+}
+
+// The buffers only grow, so a run of members costs no allocations.
+uint8_t* TWholeInflater::Input(size_t length) {
+  if (FIn.size() < length) FIn.resize(length);
+  return FIn.data();
+}
+
+TInflateEnd TWholeInflater::Inflate(size_t inLength, size_t outLength) {
+  if (FOut.size() < outLength) FOut.resize(outLength);
   size_t produced = 0;
-  const libdeflate_result r = libdeflate_deflate_decompress(d, in, inLength, out, outLength, &produced);
-  libdeflate_free_decompressor(d);
+  const libdeflate_result r = libdeflate_deflate_decompress(static_cast<libdeflate_decompressor*>(FDecompressor),
+                                                            FIn.data(), inLength, FOut.data(), outLength, &produced);
   switch (r) {
     case LIBDEFLATE_SUCCESS: return produced == outLength ? TInflateEnd::Complete : TInflateEnd::CutShort;
     case LIBDEFLATE_SHORT_OUTPUT: return TInflateEnd::CutShort;

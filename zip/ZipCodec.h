@@ -84,10 +84,28 @@ enum class TInflateEnd {
 TInflateEnd InflateFrom(TArchiveReader& reader, uint64_t InputLimit, uint64_t OutputLimit, const TDataSink& Sink,
                         TDataExtent& extent);
 
-// Inflates a whole raw deflate stream held in memory into exactly OutLength
-// bytes (the fast path for members of known, bounded size). Returns
-// Complete, Damaged, CutShort (fewer bytes came out) or TooLong.
-TInflateEnd InflateWhole(const uint8_t* in, size_t inLength, uint8_t* out, size_t outLength);
+// Inflates whole raw deflate streams held in memory (the fast path for members
+// of known, bounded size), reusing its decompressor and buffers from one
+// member to the next.
+class TWholeInflater {
+ public:
+  TWholeInflater();
+  ~TWholeInflater();
+  TWholeInflater(const TWholeInflater&) = delete;
+  TWholeInflater& operator=(const TWholeInflater&) = delete;
+  // A buffer of at least length bytes for the compressed data.
+  uint8_t* Input(size_t length);
+  // Inflates the first inLength bytes of Input() into exactly outLength bytes
+  // at Output(). Returns Complete, Damaged, CutShort (fewer bytes came out)
+  // or TooLong.
+  TInflateEnd Inflate(size_t inLength, size_t outLength);
+  const uint8_t* Output() const { return FOut.data(); }
+
+ private:
+  void* FDecompressor;  // owned
+  std::vector<uint8_t> FIn;
+  std::vector<uint8_t> FOut;
+};
 
 // Deflates a whole buffer into raw deflate data, as the zip writer stores it:
 // with libdeflate at level 6, or with zlib at its default level when Zlib is

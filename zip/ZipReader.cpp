@@ -4,6 +4,7 @@
 
 #include "ZipCodec.h"
 #include "ZipFile.h"
+#include "ZipThreads.h"
 
 namespace {
 
@@ -28,12 +29,106 @@ constexpr int64_t kEndSearch = 0xFFFF + kEndRecordSize;
 
 std::string Decimal(uint64_t n) { return std::to_string(n); }
 
+using TPositionHook = std::function<void(uint64_t)>;
+
+}  // namespace
+
+// Reads members' data at known places: the part of extraction that worker
+// threads share with the reader. Progress is told the archive position.
+class TMemberReader {
+ public:
+  explicit TMemberReader(TArchiveReader& reader) : FReader(reader) {}
+
+  // The member an index entry describes: its local header, then its data.
+  void ExtractIndexed(const TZipEntry& e, TStream& out, const TPositionHook& progress) {
+    FReader.SeekTo(static_cast<int64_t>(e.LocalHeaderOffset));
+    uint8_t h[kLocalHeaderSize] = {0};
+    TLocalFile local;
+    const size_t got = FReader.Read(h, sizeof h);
+    ParseLocalHeader(h, local);
+    if (got < sizeof h || local.Signature != kLocalFileHeaderSignature)
+      throw EZipFileError(WithName(kNoLocalHeaderText, e.Name));
+    CopyData(e, e.LocalHeaderOffset + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength, out, progress);
+  }
+
+  // Writes the data of e, which start at dataStart, to out and tests them.
+  void CopyData(const TZipEntry& e, uint64_t dataStart, TStream& out, const TPositionHook& progress) {
+    TDataExtent extent;
+    if (e.UncompressedSize > 0) {
+      if (e.Flags & kFlagEncrypted) throw EZipFileError(WithName(kEncryptedText, e.Name));
+      if (e.Method != kMethodStored && e.Method != kMethodDeflated)
+        throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), e.Method));
+      FReader.SeekTo(static_cast<int64_t>(dataStart));
+      auto sink = [&](const uint8_t* p, size_t n) {
+        out.WriteBuffer(p, static_cast<int64_t>(n));
+        if (progress) progress(static_cast<uint64_t>(FReader.Position()));
+      };
+      if (e.Method == kMethodStored) {
+        std::vector<uint8_t> buffer(kChunk);
+        uint64_t left = std::min(e.CompressedSize, e.UncompressedSize);
+        while (left > 0) {
+          const size_t n = FReader.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+          if (n == 0) break;
+          extent.CRC32 = ZipCRC32(buffer.data(), n, extent.CRC32);
+          extent.UncompressedSize += n;
+          left -= n;
+          sink(buffer.data(), n);
+        }
+      } else if (e.CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit &&
+                 e.CompressedSize <= static_cast<uint64_t>(std::max<int64_t>(FReader.Remaining(), 0)) &&
+                 e.UncompressedSize <= e.CompressedSize * kMaxDeflateRatio + 64) {
+        // Buffers are sized from the header only as far as the data at hand
+        // can back them: a lying header costs no memory.
+        if (!FInflater) FInflater.reset(new TWholeInflater);
+        const size_t want = static_cast<size_t>(e.CompressedSize);
+        const size_t got = want == 0 ? 0 : FReader.Read(FInflater->Input(want), want);
+        const size_t length = static_cast<size_t>(e.UncompressedSize);
+        const TInflateEnd end = FInflater->Inflate(got, length);
+        if (end == TInflateEnd::Damaged && got == want) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+        if (end == TInflateEnd::Complete) {
+          const uint8_t* data = FInflater->Output();
+          extent.UncompressedSize = length;
+          extent.CRC32 = ZipCRC32(data, length);
+          for (size_t at = 0; at < length; at += kChunk) sink(data + at, std::min(kChunk, length - at));
+        }
+      } else {
+        const TInflateEnd end = InflateFrom(FReader, e.CompressedSize, e.UncompressedSize, sink, extent);
+        if (end == TInflateEnd::Damaged) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+        // Data that go on beyond their size are as wrong as data that end early.
+        if (end != TInflateEnd::Complete) throw EZipFileCRCError(WithName(kCrcErrorText, e.Name));
+      }
+    }
+    CheckMemberData(e, extent);
+  }
+
+ private:
+  TArchiveReader& FReader;
+  std::unique_ptr<TWholeInflater> FInflater;  // made at the first member that needs it
+};
+
+namespace {
+
+// Writes a member to a new file at path through extract; on failure the file
+// is removed again.
+template <typename Extract>
+void ToNewFile(const std::string& path, Extract extract) {
+  std::unique_ptr<TFileStream> out(new TFileStream(path, fmCreate | fmShareExclusive));
+  try {
+    extract(*out);
+    out.reset();
+  } catch (...) {
+    out.reset();
+    DeleteFileQuietly(path);
+    throw;
+  }
+}
+
 }  // namespace
 
 TZipReader::TZipReader(TStream& Archive) : FStream(Archive) { ReadIndex(); }
 
 TZipReader::TZipReader(const std::string& FileName)
-    : FOwned(new TFileStream(FileName, fmOpenRead | fmShareDenyWrite)), FStream(*FOwned) {
+    : FFileName(FileName), FOwned(new TFileStream(FileName, fmOpenRead | fmShareDenyWrite)), FStream(*FOwned) {
   ReadIndex();
 }
 
@@ -41,6 +136,7 @@ TZipReader::~TZipReader() = default;
 
 void TZipReader::ReadIndex() {
   FReader.reset(new TArchiveReader(FStream));
+  FMember.reset(new TMemberReader(*FReader));
   const int64_t size = FReader->Size();
   const int64_t searchFrom = std::max<int64_t>(0, size - kEndSearch);
   FReader->SeekTo(searchFrom);
@@ -250,15 +346,9 @@ void TZipReader::Report(uint64_t done) {
 
 void TZipReader::ExtractTo(TStream& Out) {
   Report(FUsesCentral ? FEntry.LocalHeaderOffset : static_cast<uint64_t>(FDataStart));
+  const TPositionHook progress = [this](uint64_t at) { Report(at); };
   if (FUsesCentral) {
-    FReader->SeekTo(static_cast<int64_t>(FEntry.LocalHeaderOffset));
-    uint8_t h[kLocalHeaderSize] = {0};
-    TLocalFile local;
-    const size_t got = FReader->Read(h, sizeof h);
-    ParseLocalHeader(h, local);
-    if (got < sizeof h || local.Signature != kLocalFileHeaderSignature)
-      throw EZipFileError(WithName(kNoLocalHeaderText, FEntry.Name));
-    CopyData(&Out, FEntry.LocalHeaderOffset + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength);
+    FMember->ExtractIndexed(FEntry, Out, progress);
     return;
   }
   const bool deferred = (FEntry.Flags & kFlagDataDescriptor) != 0;
@@ -280,66 +370,104 @@ void TZipReader::ExtractTo(TStream& Out) {
     return;
   }
   SkipWalkedData();  // learns the sizes of a member whose sizes follow its data
-  CopyData(&Out, static_cast<uint64_t>(FDataStart));
-}
-
-void TZipReader::CopyData(TStream* out, uint64_t dataStart) {
-  const TZipEntry& e = FEntry;
-  TDataExtent extent;
-  if (e.UncompressedSize > 0) {
-    if (e.Flags & kFlagEncrypted) throw EZipFileError(WithName(kEncryptedText, e.Name));
-    if (e.Method != kMethodStored && e.Method != kMethodDeflated)
-      throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), e.Method));
-    FReader->SeekTo(static_cast<int64_t>(dataStart));
-    auto sink = [&](const uint8_t* p, size_t n) {
-      out->WriteBuffer(p, static_cast<int64_t>(n));
-      Report(static_cast<uint64_t>(FReader->Position()));
-    };
-    if (e.Method == kMethodStored) {
-      std::vector<uint8_t> buffer(kChunk);
-      uint64_t left = std::min(e.CompressedSize, e.UncompressedSize);
-      while (left > 0) {
-        const size_t n = FReader->Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
-        if (n == 0) break;
-        extent.CRC32 = ZipCRC32(buffer.data(), n, extent.CRC32);
-        extent.UncompressedSize += n;
-        left -= n;
-        sink(buffer.data(), n);
-      }
-    } else if (e.CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit &&
-               e.CompressedSize <= static_cast<uint64_t>(std::max<int64_t>(FReader->Remaining(), 0)) &&
-               e.UncompressedSize <= e.CompressedSize * kMaxDeflateRatio + 64) {
-      // Buffers are sized from the header only as far as the data at hand
-      // can back them: a lying header costs no memory.
-      std::vector<uint8_t> in(static_cast<size_t>(e.CompressedSize));
-      std::vector<uint8_t> data(static_cast<size_t>(e.UncompressedSize));
-      const size_t got = in.empty() ? 0 : FReader->Read(in.data(), in.size());
-      const TInflateEnd end = InflateWhole(in.data(), got, data.data(), data.size());
-      if (end == TInflateEnd::Damaged && got == in.size())
-        throw EDecompressionError(WithName(kDamagedDataText, e.Name));
-      if (end == TInflateEnd::Complete) {
-        extent.UncompressedSize = data.size();
-        extent.CRC32 = ZipCRC32(data.data(), data.size());
-        for (size_t at = 0; at < data.size(); at += kChunk) sink(data.data() + at, std::min(kChunk, data.size() - at));
-      }
-    } else {
-      const TInflateEnd end = InflateFrom(*FReader, e.CompressedSize, e.UncompressedSize, sink, extent);
-      if (end == TInflateEnd::Damaged) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
-      // Data that go on beyond their size are as wrong as data that end early.
-      if (end != TInflateEnd::Complete) throw EZipFileCRCError(WithName(kCrcErrorText, e.Name));
-    }
-  }
-  CheckMemberData(e, extent);
+  FMember->CopyData(FEntry, static_cast<uint64_t>(FDataStart), Out, progress);
 }
 
 void TZipReader::ExtractToFile(const std::string& Path) {
-  std::unique_ptr<TFileStream> out(new TFileStream(Path, fmCreate | fmShareExclusive));
-  try {
-    ExtractTo(*out);
-    out.reset();
-  } catch (...) {
-    out.reset();
-    DeleteFileQuietly(Path);
-    throw;
+  ToNewFile(Path, [this](TStream& out) { ExtractTo(out); });
+}
+
+void TZipReader::ExtractAll(const TPathFor& PathFor, const TMemberDone& Done, int Threads) {
+  if (Threads <= 0) Threads = ProcessorCount();
+  if (FUsesCentral && !FFileName.empty() && Threads > 1 && FNext < FIndex.size()) {
+    ExtractInParallel(PathFor, Done, Threads);
+    return;
+  }
+  while (Next()) {
+    const std::string path = PathFor(FEntry);
+    std::exception_ptr error;
+    if (!path.empty()) {
+      try {
+        ExtractToFile(path);
+      } catch (const EAbort&) {
+        throw;
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }
+    Done(FEntry, error);
+  }
+}
+
+// Each worker reads the archive through its own file handle. The calling
+// thread hands out the output paths a window ahead, then reports the members
+// in order as they are done, and is the only one that calls the hook.
+void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& Done, int Threads) {
+  struct TJob {
+    std::string Path;
+    bool Done = false;
+    std::exception_ptr Error;
+  };
+  const size_t first = FNext;
+  const size_t count = FIndex.size() - first;
+  std::vector<TJob> jobs(count);
+  std::vector<std::unique_ptr<TFileStream>> archives;
+  for (int t = 0; t < Threads; ++t) archives.emplace_back(new TFileStream(FFileName, fmOpenRead | fmShareDenyWrite));
+  size_t published = 0, nextJob = 0;
+  // Declared after everything the workers use, so that they are stopped and
+  // waited for before any of it goes.
+  TWorkers workers;
+  workers.Start(Threads, [&](int t) {
+    TArchiveReader reader(*archives[static_cast<size_t>(t)]);
+    TMemberReader member(reader);
+    for (;;) {
+      size_t j;
+      {
+        TLockGuard lock(workers.Mutex);
+        while (!workers.Stop && nextJob >= published) workers.Changed.Wait(workers.Mutex, 100);
+        if (workers.Stop) return;
+        j = nextJob++;
+      }
+      TJob& job = jobs[j];
+      if (!job.Path.empty()) {
+        try {
+          ToNewFile(job.Path, [&](TStream& out) {
+            member.ExtractIndexed(FIndex[first + j], out, [&](uint64_t) {
+              TLockGuard lock(workers.Mutex);
+              if (workers.Stop) throw EAbort();
+            });
+          });
+        } catch (...) {
+          job.Error = std::current_exception();
+        }
+      }
+      TLockGuard lock(workers.Mutex);
+      job.Done = true;
+      workers.Changed.NotifyAll();
+    }
+  });
+
+  const size_t window = static_cast<size_t>(Threads) * 2;
+  for (size_t i = 0; i < count; ++i) {
+    while (published < count && published < i + window) {
+      std::string path = PathFor(FIndex[first + published]);
+      TLockGuard lock(workers.Mutex);
+      jobs[published++].Path = std::move(path);
+      workers.Changed.NotifyAll();
+    }
+    FEntry = FIndex[first + i];
+    for (;;) {
+      {
+        TLockGuard lock(workers.Mutex);
+        if (jobs[i].Done) break;
+        workers.Changed.Wait(workers.Mutex, 100);
+        if (jobs[i].Done) break;
+      }
+      Report(FEntry.LocalHeaderOffset);  // keeps the caller's window answering
+    }
+    FNext = first + i + 1;
+    Report(FEntry.LocalHeaderOffset);
+    Done(FEntry, jobs[i].Error);
+    std::string().swap(jobs[i].Path);
   }
 }

@@ -18,6 +18,8 @@
 // name the member and the reason.
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +69,20 @@ class TZipReader {
   // could pass for the member; the error is raised as above.
   void ExtractToFile(const std::string& Path);
 
+  // Extracts the members from the current one on, as the Unzip command does.
+  // For each member, in archive order and on the calling thread, PathFor
+  // gives the file to write ("" for none: a folder, or a member the caller
+  // passes over), and Done is told the outcome: a null error when the file
+  // was written, else the member's error (its file removed, as ExtractToFile
+  // does). When the archive was opened by name and has an index, members are
+  // read, inflated and written on worker threads (Threads; 0: one per
+  // processor), a window ahead of the calls; otherwise one after another.
+  // Raises what Next raises, and EAbort when the hook asked to stop (files
+  // being written then are removed; those told to Done stay).
+  using TPathFor = std::function<std::string(const TZipEntry&)>;
+  using TMemberDone = std::function<void(const TZipEntry&, const std::exception_ptr&)>;
+  void ExtractAll(const TPathFor& PathFor, const TMemberDone& Done, int Threads = 0);
+
   // Told the archive bytes done and the member at hand, see ZipProgress.h.
   TZipProgressHook OnProgress;
   // Added to the bytes done and total the hook is told, so that a job of
@@ -80,12 +96,14 @@ class TZipReader {
   bool NextInWalk();
   void SkipWalkedData();
   void BreakWalk();
-  void CopyData(TStream* out, uint64_t dataStart);
+  void ExtractInParallel(const TPathFor& PathFor, const TMemberDone& Done, int Threads);
   void Report(uint64_t done);
 
+  std::string FFileName;  // when opened by name
   std::unique_ptr<TStream> FOwned;
   TStream& FStream;
   std::unique_ptr<class TArchiveReader> FReader;
+  std::unique_ptr<class TMemberReader> FMember;
   bool FUsesCentral = false;
   std::vector<TZipEntry> FIndex;  // the central directory
   size_t FNext = 0;               // index of the member after the current one

@@ -82,3 +82,16 @@ TThread::TThread(std::function<void()> Work) : FImpl(new TImpl) { FImpl->Thread 
 TThread::~TThread() { FImpl->Thread.join(); }
 
 #endif
+
+TWorkers::~TWorkers() {
+  {
+    TLockGuard lock(Mutex);
+    Stop = true;
+    Changed.NotifyAll();
+  }
+  FThreads.clear();
+}
+
+void TWorkers::Start(int Count, const std::function<void(int)>& Work) {
+  for (int t = 0; t < Count; ++t) FThreads.emplace_back(new TThread([Work, t]() { Work(t); }));
+}

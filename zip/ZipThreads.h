@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 // Number of processors the system offers to this process (at least 1).
 int ProcessorCount();
@@ -65,4 +66,24 @@ class TThread {
  private:
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;
+};
+
+// A group of worker threads sharing one lock, one condition and a stop flag.
+// Leaving it (also by an exception) sets Stop, wakes everyone and waits for
+// the workers, so they must look at Stop under the lock whenever they wait.
+class TWorkers {
+ public:
+  TWorkers() = default;
+  ~TWorkers();
+  TWorkers(const TWorkers&) = delete;
+  TWorkers& operator=(const TWorkers&) = delete;
+  // Starts Count threads, each running Work(index of the thread).
+  void Start(int Count, const std::function<void(int)>& Work);
+
+  TMutex Mutex;
+  TCondition Changed;
+  bool Stop = false;  // guarded by Mutex
+
+ private:
+  std::vector<std::unique_ptr<TThread>> FThreads;
 };

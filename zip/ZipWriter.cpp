@@ -262,10 +262,7 @@ struct TZipWriter::TImpl {
 void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
   std::vector<TJob> jobs(files.size());
   for (size_t i = 0; i < files.size(); ++i) jobs[i].FileName = files[i];
-  TMutex mutex;
-  TCondition changed;
   size_t nextJob = 0, nextWrite = 0;
-  bool stop = false;
   const size_t window = static_cast<size_t>(Options.Threads) * 2;
   const bool zlib = Options.Zlib;
 
@@ -286,46 +283,35 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
       job.Error = std::current_exception();
     }
   };
-  auto work = [&]() {
+  // Declared after everything the workers use, so that they are stopped and
+  // waited for before any of it goes.
+  TWorkers workers;
+  auto work = [&](int) {
     for (;;) {
       size_t i;
       {
-        TLockGuard lock(mutex);
-        while (!stop && nextJob < jobs.size() && nextJob >= nextWrite + window) changed.Wait(mutex, 100);
-        if (stop || nextJob >= jobs.size()) return;
+        TLockGuard lock(workers.Mutex);
+        while (!workers.Stop && nextJob < jobs.size() && nextJob >= nextWrite + window)
+          workers.Changed.Wait(workers.Mutex, 100);
+        if (workers.Stop || nextJob >= jobs.size()) return;
         i = nextJob++;
       }
       prepare(jobs[i]);
-      TLockGuard lock(mutex);
+      TLockGuard lock(workers.Mutex);
       jobs[i].Done = true;
-      changed.NotifyAll();
+      workers.Changed.NotifyAll();
     }
   };
-
-  std::vector<std::unique_ptr<TThread>> threads;
-  // Declared after the threads, so it runs first when leaving: the workers are
-  // told to stop before they are waited for.
-  struct TStopper {
-    TMutex& Mutex;
-    TCondition& Changed;
-    bool& Stop;
-    ~TStopper() {
-      TLockGuard lock(Mutex);
-      Stop = true;
-      Changed.NotifyAll();
-    }
-  } stopper{mutex, changed, stop};
-  const int count = std::min<int>(Options.Threads, static_cast<int>(std::max<size_t>(files.size(), 1)));
-  for (int t = 0; t < count; ++t) threads.emplace_back(new TThread(work));
+  workers.Start(std::min<int>(Options.Threads, static_cast<int>(std::max<size_t>(files.size(), 1))), work);
 
   for (size_t i = 0; i < jobs.size(); ++i) {
     TJob& job = jobs[i];
     FailedFile = job.FileName;
     for (;;) {
       {
-        TLockGuard lock(mutex);
+        TLockGuard lock(workers.Mutex);
         if (job.Done) break;
-        changed.Wait(mutex, 100);
+        workers.Changed.Wait(workers.Mutex, 100);
         if (job.Done) break;
       }
       Report(ZipMemberName(job.FileName), 0);  // keeps the caller's window answering
@@ -347,9 +333,9 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
     }
     Done += job.Size;
     std::string().swap(job.Compressed);
-    TLockGuard lock(mutex);
+    TLockGuard lock(workers.Mutex);
     nextWrite = i + 1;
-    changed.NotifyAll();
+    workers.Changed.NotifyAll();
   }
   FailedFile.clear();
 }

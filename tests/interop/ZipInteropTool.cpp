@@ -13,9 +13,10 @@
 //     written, 1 when any member failed, 2 when the archive could not be loaded.
 //
 //   zip_interop_tool unzip <archive> <outdir>
-//     The same through the streamed reader (TZipReader), as the Unzip command
-//     extracts; the lines and exit codes are those of extract. A walk that
-//     ends at damage prints its ERROR line and stops.
+//     The same through the streamed reader (TZipReader::ExtractAll, parallel
+//     where it can be), as the Unzip command extracts; the lines and exit
+//     codes are those of extract. A walk that ends at damage prints its ERROR
+//     line and stops.
 //
 //   zip_interop_tool create <archive> <file>...
 //     Adds each file with TZippit::AddDiskFile and saves the archive after each
@@ -247,29 +248,40 @@ int Unzip(const std::string& Archive, std::string OutDir) {
     return kExitMemberFailed;
   }
   int result = kExitOk;
-  for (;;) {
-    try {
-      if (!zip->Next()) break;
-    } catch (const Exception& e) {
-      PrintError(e);
-      return kExitMemberFailed;
-    }
-    const TZipEntry& entry = zip->Entry();
+  // Each member is named and its folders made here, on the calling thread, as
+  // the Unzip command does; folder entries are written as folders only.
+  const TZipReader::TPathFor pathFor = [&](const TZipEntry& entry) {
     try {
       const std::string path = OutputPath(entry.Name, OutDir);
       MakeParentFolders(OutDir, path);
-      if (entry.IsFolder()) {
-        TMemoryStream none;
-        zip->ExtractTo(none);  // a damaged folder entry shows
-        PrintLine("DIR " + entry.Name);
-      } else {
-        zip->ExtractToFile(path);
-        PrintLine("FILE " + std::to_string(entry.UncompressedSize) + " " + entry.Name);
-      }
+      return entry.IsFolder() ? std::string() : path;
     } catch (const Exception& e) {
       PrintError(e);
       result = kExitMemberFailed;
+      return std::string();
     }
+  };
+  const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
+    if (error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const Exception& e) {
+        PrintError(e);
+      } catch (const std::exception& e) {
+        PrintError(e);
+      }
+      result = kExitMemberFailed;
+    } else if (entry.IsFolder()) {
+      PrintLine("DIR " + entry.Name);
+    } else if (!IsUnsafeName(entry.Name)) {
+      PrintLine("FILE " + std::to_string(entry.UncompressedSize) + " " + entry.Name);
+    }
+  };
+  try {
+    zip->ExtractAll(pathFor, done);
+  } catch (const Exception& e) {
+    PrintError(e);
+    return kExitMemberFailed;
   }
   if (!zip->Comment().empty()) PrintLine("COMMENT " + ToHex(zip->Comment()));
   return result;
@@ -334,7 +346,6 @@ int Create(const std::string& Archive, int Count, char** Files) {
   }
   return result;
 }
-
 
 }  // namespace
 
