@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "ZipFile.h"
 
@@ -27,8 +28,10 @@ std::string WithName(const char* text, const std::string& name) {
 // ---- TArchiveReader ----
 
 TArchiveReader::TArchiveReader(TStream& stream)
-    : FStream(stream), FStreamPos(stream.GetPosition()), FSize(stream.GetSize()), FBuffer(64 * 1024) {
+    : FStream(stream), FStreamPos(stream.GetPosition()), FSize(stream.GetSize()) {
   if (FSize < FStreamPos) FSize = FStreamPos;
+  // No bigger than the stream: small archives cost small buffers.
+  FBuffer.resize(static_cast<size_t>(std::min<int64_t>(64 * 1024, std::max<int64_t>(FSize - FStreamPos, 16))));
 }
 
 size_t TArchiveReader::Read(void* buffer, size_t count) {
@@ -122,29 +125,33 @@ TInflateEnd InflateFrom(TArchiveReader& reader, uint64_t InputLimit, uint64_t Ou
                         TDataExtent& extent) {
   const int64_t start = reader.Position();
   TInflater inflater;
-  std::vector<unsigned char> in(64 * 1024);
-  std::vector<unsigned char> out(kChunk);
+  // Buffers no bigger than the member needs (the output one big enough to tell
+  // output beyond the limit), and not cleared: they are only ever written first.
+  const size_t inSize = static_cast<size_t>(std::min<uint64_t>(64 * 1024, std::max<uint64_t>(InputLimit, 1)));
+  const size_t outSize = OutputLimit >= kChunk ? kChunk : static_cast<size_t>(OutputLimit) + 1;
+  std::unique_ptr<unsigned char[]> in(new unsigned char[inSize]);
+  std::unique_ptr<unsigned char[]> out(new unsigned char[outSize]);
   uint64_t inputLeft = InputLimit;
   int rc = Z_OK;
   while (rc != Z_STREAM_END) {
     if (inflater->avail_in == 0) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(in.size(), inputLeft));
-      const size_t n = want == 0 ? 0 : reader.Read(in.data(), want);
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(inSize, inputLeft));
+      const size_t n = want == 0 ? 0 : reader.Read(in.get(), want);
       if (n == 0) return TInflateEnd::CutShort;
       inputLeft -= n;
-      inflater->next_in = in.data();
+      inflater->next_in = in.get();
       inflater->avail_in = static_cast<uInt>(n);
     }
-    inflater->next_out = out.data();
-    inflater->avail_out = static_cast<uInt>(out.size());
+    inflater->next_out = out.get();
+    inflater->avail_out = static_cast<uInt>(outSize);
     rc = inflate(inflater.get(), Z_NO_FLUSH);
     if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return TInflateEnd::Damaged;
-    size_t produced = out.size() - inflater->avail_out;
+    size_t produced = outSize - inflater->avail_out;
     const bool tooLong = produced > OutputLimit - extent.UncompressedSize;
     if (tooLong) produced = static_cast<size_t>(OutputLimit - extent.UncompressedSize);
-    extent.CRC32 = ZipCRC32(out.data(), produced, extent.CRC32);
+    extent.CRC32 = ZipCRC32(out.get(), produced, extent.CRC32);
     extent.UncompressedSize += produced;
-    if (Sink && produced > 0) Sink(out.data(), produced);
+    if (Sink && produced > 0) Sink(out.get(), produced);
     if (tooLong) return TInflateEnd::TooLong;
   }
   extent.CompressedSize = inflater->total_in;
@@ -160,17 +167,23 @@ TWholeInflater::~TWholeInflater() {
   libdeflate_free_decompressor(static_cast<libdeflate_decompressor*>(FDecompressor));
 }
 
-// The buffers only grow, so a run of members costs no allocations.
 uint8_t* TWholeInflater::Input(size_t length) {
-  if (FIn.size() < length) FIn.resize(length);
-  return FIn.data();
+  Grow(FIn, FInSize, length);
+  return FIn.get();
+}
+
+void TWholeInflater::Grow(std::unique_ptr<uint8_t[]>& buffer, size_t& size, size_t wanted) {
+  if (size >= wanted) return;
+  buffer.reset();  // the old one goes first: its content is not kept
+  buffer.reset(new uint8_t[wanted]);
+  size = wanted;
 }
 
 TInflateEnd TWholeInflater::Inflate(size_t inLength, size_t outLength) {
-  if (FOut.size() < outLength) FOut.resize(outLength);
+  Grow(FOut, FOutSize, outLength);
   size_t produced = 0;
   const libdeflate_result r = libdeflate_deflate_decompress(static_cast<libdeflate_decompressor*>(FDecompressor),
-                                                            FIn.data(), inLength, FOut.data(), outLength, &produced);
+                                                            FIn.get(), inLength, FOut.get(), outLength, &produced);
   switch (r) {
     case LIBDEFLATE_SUCCESS: return produced == outLength ? TInflateEnd::Complete : TInflateEnd::CutShort;
     case LIBDEFLATE_SHORT_OUTPUT: return TInflateEnd::CutShort;

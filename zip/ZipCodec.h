@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -99,12 +100,18 @@ class TWholeInflater {
   // at Output(). Returns Complete, Damaged, CutShort (fewer bytes came out)
   // or TooLong.
   TInflateEnd Inflate(size_t inLength, size_t outLength);
-  const uint8_t* Output() const { return FOut.data(); }
+  const uint8_t* Output() const { return FOut.get(); }
 
  private:
+  // The buffers only grow, so a run of members costs no allocations; they are
+  // never cleared, since they are always written before they are read.
+  static void Grow(std::unique_ptr<uint8_t[]>& buffer, size_t& size, size_t wanted);
+
   void* FDecompressor;  // owned
-  std::vector<uint8_t> FIn;
-  std::vector<uint8_t> FOut;
+  std::unique_ptr<uint8_t[]> FIn;
+  std::unique_ptr<uint8_t[]> FOut;
+  size_t FInSize = 0;
+  size_t FOutSize = 0;
 };
 
 // Deflates a whole buffer into raw deflate data, as the zip writer stores it:

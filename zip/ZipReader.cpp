@@ -64,8 +64,8 @@ class TMemberReader {
         if (progress) progress(static_cast<uint64_t>(FReader.Position()));
       };
       if (e.Method == kMethodStored) {
-        std::vector<uint8_t> buffer(kChunk);
         uint64_t left = std::min(e.CompressedSize, e.UncompressedSize);
+        std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kChunk, left)));
         while (left > 0) {
           const size_t n = FReader.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
           if (n == 0) break;
