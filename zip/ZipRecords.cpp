@@ -21,30 +21,86 @@ void PutU64(uint8_t* p, uint64_t v) {
 
 namespace {
 
-template <typename Record>
-void ParseCommonBlock(const uint8_t* p, Record& r) {
-  r.VersionNeeded = GetU16(p + 0);
-  r.Flags = GetU16(p + 2);
-  r.CompressionMethod = GetU16(p + 4);
-  r.LastModDateTime = GetU32(p + 6);
-  r.CRC32 = GetU32(p + 10);
-  r.CompressedSize = GetU32(p + 14);
-  r.UncompressedSize = GetU32(p + 18);
-  r.FileNameLength = GetU16(p + 22);
-  r.ExtraFieldLength = GetU16(p + 24);
+// Each record's layout is written down once, as a list of (offset, field)
+// visits; parsing and formatting walk the same list with a reader or a writer.
+struct TFieldReader {
+  const uint8_t* P;
+  void operator()(size_t at, uint16_t& v) const { v = GetU16(P + at); }
+  void operator()(size_t at, uint32_t& v) const { v = GetU32(P + at); }
+  void operator()(size_t at, uint64_t& v) const { v = GetU64(P + at); }
+};
+
+struct TFieldWriter {
+  uint8_t* P;
+  void operator()(size_t at, uint16_t v) const { PutU16(P + at, v); }
+  void operator()(size_t at, uint32_t v) const { PutU32(P + at, v); }
+  void operator()(size_t at, uint64_t v) const { PutU64(P + at, v); }
+};
+
+// VersionNeeded..ExtraFieldLength, at base in the local and the central header.
+template <typename Io, typename Record>
+void CommonFields(const Io& io, Record& r, size_t base) {
+  io(base + 0, r.VersionNeeded);
+  io(base + 2, r.Flags);
+  io(base + 4, r.CompressionMethod);
+  io(base + 6, r.LastModDateTime);
+  io(base + 10, r.CRC32);
+  io(base + 14, r.CompressedSize);
+  io(base + 18, r.UncompressedSize);
+  io(base + 22, r.FileNameLength);
+  io(base + 24, r.ExtraFieldLength);
 }
 
-template <typename Record>
-void FormatCommonBlock(uint8_t* p, const Record& r) {
-  PutU16(p + 0, r.VersionNeeded);
-  PutU16(p + 2, r.Flags);
-  PutU16(p + 4, r.CompressionMethod);
-  PutU32(p + 6, r.LastModDateTime);
-  PutU32(p + 10, r.CRC32);
-  PutU32(p + 14, r.CompressedSize);
-  PutU32(p + 18, r.UncompressedSize);
-  PutU16(p + 22, r.FileNameLength);
-  PutU16(p + 24, r.ExtraFieldLength);
+template <typename Io, typename Record>
+void LocalFields(const Io& io, Record& r) {
+  io(0, r.Signature);
+  CommonFields(io, r, 4);
+}
+
+template <typename Io, typename Record>
+void CentralFields(const Io& io, Record& r) {
+  io(0, r.Signature);
+  io(4, r.VersionMadeBy);
+  CommonFields(io, r, 6);
+  io(32, r.FileCommentLength);
+  io(34, r.DiskNumberStart);
+  io(36, r.InternalAttributes);
+  io(38, r.ExternalAttributes);
+  io(42, r.LocalHeaderOffset);
+}
+
+template <typename Io, typename Record>
+void EndFields(const Io& io, Record& r) {
+  io(0, r.Signature);
+  io(4, r.DiskNumber);
+  io(6, r.CentralDirStartDisk);
+  io(8, r.EntriesOnDisk);
+  io(10, r.TotalEntries);
+  io(12, r.CentralDirSize);
+  io(16, r.CentralDirOffset);
+  io(20, r.CommentLength);
+}
+
+template <typename Io, typename Record>
+void Zip64EndFields(const Io& io, Record& r) {
+  io(0, r.Signature);
+  io(4, r.RecordSize);
+  io(12, r.VersionMadeBy);
+  io(14, r.VersionNeeded);
+  io(16, r.DiskNumber);
+  io(20, r.CentralDirStartDisk);
+  io(24, r.EntriesOnDisk);
+  io(32, r.TotalEntries);
+  io(40, r.CentralDirSize);
+  io(48, r.CentralDirOffset);
+}
+
+template <typename Io, typename Record>
+void LocatorFields(const Io& io, Record& r) {
+  io(0, r.Signature);
+  io(4, r.Zip64EndDisk);
+  io(8, r.Zip64EndOffset);
+  io(16, r.TotalDisks);
 }
 
 // The fields of a header that the entry takes over whatever the header's kind.
@@ -75,104 +131,21 @@ bool FillEntry(const Record& h, bool offsetField, uint32_t offset, TZipEntry& e)
 
 }  // namespace
 
-void ParseLocalHeader(const uint8_t* p, TLocalFile& r) {
-  r.Signature = GetU32(p);
-  ParseCommonBlock(p + 4, r);
-}
-
-void FormatLocalHeader(uint8_t* p, const TLocalFile& r) {
-  PutU32(p, r.Signature);
-  FormatCommonBlock(p + 4, r);
-}
-
-void ParseCentralHeader(const uint8_t* p, TFileHeader& r) {
-  r.Signature = GetU32(p);
-  r.VersionMadeBy = GetU16(p + 4);
-  ParseCommonBlock(p + 6, r);
-  r.FileCommentLength = GetU16(p + 32);
-  r.DiskNumberStart = GetU16(p + 34);
-  r.InternalAttributes = GetU16(p + 36);
-  r.ExternalAttributes = GetU32(p + 38);
-  r.LocalHeaderOffset = GetU32(p + 42);
-}
-
-void FormatCentralHeader(uint8_t* p, const TFileHeader& r) {
-  PutU32(p, r.Signature);
-  PutU16(p + 4, r.VersionMadeBy);
-  FormatCommonBlock(p + 6, r);
-  PutU16(p + 32, r.FileCommentLength);
-  PutU16(p + 34, r.DiskNumberStart);
-  PutU16(p + 36, r.InternalAttributes);
-  PutU32(p + 38, r.ExternalAttributes);
-  PutU32(p + 42, r.LocalHeaderOffset);
-}
-
-void ParseEndRecord(const uint8_t* p, TEndOfCentralDirectory& r) {
-  r.Signature = GetU32(p);
-  r.DiskNumber = GetU16(p + 4);
-  r.CentralDirStartDisk = GetU16(p + 6);
-  r.EntriesOnDisk = GetU16(p + 8);
-  r.TotalEntries = GetU16(p + 10);
-  r.CentralDirSize = GetU32(p + 12);
-  r.CentralDirOffset = GetU32(p + 16);
-  r.CommentLength = GetU16(p + 20);
-}
-
-void FormatEndRecord(uint8_t* p, const TEndOfCentralDirectory& r) {
-  PutU32(p, r.Signature);
-  PutU16(p + 4, r.DiskNumber);
-  PutU16(p + 6, r.CentralDirStartDisk);
-  PutU16(p + 8, r.EntriesOnDisk);
-  PutU16(p + 10, r.TotalEntries);
-  PutU32(p + 12, r.CentralDirSize);
-  PutU32(p + 16, r.CentralDirOffset);
-  PutU16(p + 20, r.CommentLength);
-}
-
-void ParseZip64EndRecord(const uint8_t* p, TZip64EndOfCentralDirectory& r) {
-  r.Signature = GetU32(p);
-  r.RecordSize = GetU64(p + 4);
-  r.VersionMadeBy = GetU16(p + 12);
-  r.VersionNeeded = GetU16(p + 14);
-  r.DiskNumber = GetU32(p + 16);
-  r.CentralDirStartDisk = GetU32(p + 20);
-  r.EntriesOnDisk = GetU64(p + 24);
-  r.TotalEntries = GetU64(p + 32);
-  r.CentralDirSize = GetU64(p + 40);
-  r.CentralDirOffset = GetU64(p + 48);
-}
-
-void FormatZip64EndRecord(uint8_t* p, const TZip64EndOfCentralDirectory& r) {
-  PutU32(p, r.Signature);
-  PutU64(p + 4, r.RecordSize);
-  PutU16(p + 12, r.VersionMadeBy);
-  PutU16(p + 14, r.VersionNeeded);
-  PutU32(p + 16, r.DiskNumber);
-  PutU32(p + 20, r.CentralDirStartDisk);
-  PutU64(p + 24, r.EntriesOnDisk);
-  PutU64(p + 32, r.TotalEntries);
-  PutU64(p + 40, r.CentralDirSize);
-  PutU64(p + 48, r.CentralDirOffset);
-}
-
-void ParseZip64Locator(const uint8_t* p, TZip64Locator& r) {
-  r.Signature = GetU32(p);
-  r.Zip64EndDisk = GetU32(p + 4);
-  r.Zip64EndOffset = GetU64(p + 8);
-  r.TotalDisks = GetU32(p + 16);
-}
-
-void FormatZip64Locator(uint8_t* p, const TZip64Locator& r) {
-  PutU32(p, r.Signature);
-  PutU32(p + 4, r.Zip64EndDisk);
-  PutU64(p + 8, r.Zip64EndOffset);
-  PutU32(p + 16, r.TotalDisks);
-}
+void ParseLocalHeader(const uint8_t* p, TLocalFile& r) { LocalFields(TFieldReader{p}, r); }
+void FormatLocalHeader(uint8_t* p, const TLocalFile& r) { LocalFields(TFieldWriter{p}, r); }
+void ParseCentralHeader(const uint8_t* p, TFileHeader& r) { CentralFields(TFieldReader{p}, r); }
+void FormatCentralHeader(uint8_t* p, const TFileHeader& r) { CentralFields(TFieldWriter{p}, r); }
+void ParseEndRecord(const uint8_t* p, TEndOfCentralDirectory& r) { EndFields(TFieldReader{p}, r); }
+void FormatEndRecord(uint8_t* p, const TEndOfCentralDirectory& r) { EndFields(TFieldWriter{p}, r); }
+void ParseZip64EndRecord(const uint8_t* p, TZip64EndOfCentralDirectory& r) { Zip64EndFields(TFieldReader{p}, r); }
+void FormatZip64EndRecord(uint8_t* p, const TZip64EndOfCentralDirectory& r) { Zip64EndFields(TFieldWriter{p}, r); }
+void ParseZip64Locator(const uint8_t* p, TZip64Locator& r) { LocatorFields(TFieldReader{p}, r); }
+void FormatZip64Locator(uint8_t* p, const TZip64Locator& r) { LocatorFields(TFieldWriter{p}, r); }
 
 void CopyCommonBlock(const TLocalFile& from, TFileHeader& to) {
   uint8_t block[kCommonBlockSize];
-  FormatCommonBlock(block, from);
-  ParseCommonBlock(block, to);
+  CommonFields(TFieldWriter{block}, from, 0);
+  CommonFields(TFieldReader{block}, to, 0);
 }
 
 bool ReadZip64Extra(const std::string& Extra, TZip64Fields Fields, TZip64Values& Values) {

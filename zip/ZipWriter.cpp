@@ -105,12 +105,19 @@ struct TZipWriter::TImpl {
       h.CompressedSize = static_cast<uint32_t>(m.CompressedSize);
       h.UncompressedSize = static_cast<uint32_t>(m.UncompressedSize);
     }
-    h.FileNameLength = static_cast<uint16_t>(m.Name.size());
+    WriteHeader(h, kLocalHeaderSize, FormatLocalHeader, m.Name, extra);
+  }
+
+  // A local or central header, its name and its extra field.
+  template <typename Header>
+  void WriteHeader(Header& h, size_t size, void (*format)(uint8_t*, const Header&), const std::string& name,
+                   const std::string& extra) {
+    h.FileNameLength = static_cast<uint16_t>(name.size());
     h.ExtraFieldLength = static_cast<uint16_t>(extra.size());
-    uint8_t block[kLocalHeaderSize];
-    FormatLocalHeader(block, h);
-    Write(block, sizeof block);
-    Write(m.Name.data(), m.Name.size());
+    uint8_t block[kCentralHeaderSize];
+    format(block, h);
+    Write(block, size);
+    Write(name.data(), name.size());
     Write(extra.data(), extra.size());
   }
 
@@ -220,13 +227,7 @@ struct TZipWriter::TImpl {
       h.LocalHeaderOffset = fields.LocalHeaderOffset ? kZip64Marker32 : static_cast<uint32_t>(m.Offset);
       TZip64Values v{m.UncompressedSize, m.CompressedSize, m.Offset};
       const std::string extra = zip64 ? Zip64Extra(fields, v) : std::string();
-      h.FileNameLength = static_cast<uint16_t>(m.Name.size());
-      h.ExtraFieldLength = static_cast<uint16_t>(extra.size());
-      uint8_t block[kCentralHeaderSize];
-      FormatCentralHeader(block, h);
-      Write(block, sizeof block);
-      Write(m.Name.data(), m.Name.size());
-      Write(extra.data(), extra.size());
+      WriteHeader(h, kCentralHeaderSize, FormatCentralHeader, m.Name, extra);
     }
     const uint64_t cdSize = Position - cdStart;
     const uint64_t count = Members.size();
