@@ -942,15 +942,6 @@ def large_checks_wanted(free_needed):
     return None
 
 
-def file_digest(path):
-    import hashlib
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 22), b""):
-            h.update(block)
-    return h.hexdigest()
-
-
 class LargeArchives(InteropCase):
     """Archives beyond the 32-bit limits, made at test time: Info-ZIP's
     zip64 archive of a 4.5 GiB member and 70,000 small ones extracts
@@ -969,10 +960,12 @@ class LargeArchives(InteropCase):
         small = os.path.join(root, "small")
         os.makedirs(small)
         expected = {}
+        # 70,000 files of 21.5 kB: 1.5 GB, the rest of the 6 GiB.
         for i in range(70000):
-            data = b"member %d\n" % i
+            line = b"member %d\n" % i
+            data = (line * (21500 // len(line) + 1))[:21500]
             name = "small/%05d.txt" % i
-            expected[name] = data
+            expected[name] = len(data)
             with open(os.path.join(root, name), "wb") as f:
                 f.write(data)
         big = os.path.join(root, "big.bin")
@@ -994,10 +987,9 @@ class LargeArchives(InteropCase):
             self.assertEqual(result.errors, [], result.describe())
             self.assertEqual(result.rc, 0)
             self.assertEqual(len(result.files), 70001)
-            self.assertEqual(file_digest(os.path.join(out, "big.bin")), file_digest(big))
-            for name, data in expected.items():
-                with open(os.path.join(out, *name.split("/")), "rb") as f:
-                    self.assertEqual(f.read(), data, name)
+            checked_run(["cmp", big, os.path.join(out, "big.bin")])
+            checked_run(["diff", "-r", small, os.path.join(out, "small")])
+            self.assertEqual(len(os.listdir(os.path.join(out, "small"))), len(expected))
         finally:
             for path in (out, root):
                 shutil.rmtree(path, ignore_errors=True)
