@@ -128,7 +128,8 @@ TInflateEnd InflateFrom(TArchiveReader& reader, uint64_t InputLimit, uint64_t Ou
   // Buffers no bigger than the member needs (the output one big enough to tell
   // output beyond the limit), and not cleared: they are only ever written first.
   const size_t inSize = static_cast<size_t>(std::min<uint64_t>(64 * 1024, std::max<uint64_t>(InputLimit, 1)));
-  const size_t outSize = OutputLimit >= kChunk ? kChunk : static_cast<size_t>(OutputLimit) + 1;
+  const size_t outChunk = 64 * 1024;
+  const size_t outSize = OutputLimit >= outChunk ? outChunk : static_cast<size_t>(OutputLimit) + 1;
   std::unique_ptr<unsigned char[]> in(new unsigned char[inSize]);
   std::unique_ptr<unsigned char[]> out(new unsigned char[outSize]);
   uint64_t inputLeft = InputLimit;

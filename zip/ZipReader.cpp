@@ -142,8 +142,10 @@ void TZipReader::ReadIndex() {
   FReader->SeekTo(searchFrom);
   const std::string tail = FReader->ReadString(static_cast<uint64_t>(size - searchFrom));
   const auto* t = reinterpret_cast<const uint8_t*>(tail.data());
-  for (size_t at = tail.size() >= kEndRecordSize ? tail.size() - kEndRecordSize + 1 : 0; at-- > 0;) {
-    if (GetU32(t + at) != kEndOfCentralDirSignature) continue;
+  static const std::string kEndSignature("PK\x05\x06", 4);
+  for (size_t at = tail.size() >= kEndRecordSize ? tail.rfind(kEndSignature, tail.size() - kEndRecordSize)
+                                                 : std::string::npos;
+       at != std::string::npos; at = at == 0 ? std::string::npos : tail.rfind(kEndSignature, at - 1)) {
     if (at + kEndRecordSize + GetU16(t + at + 20) > tail.size()) continue;
     if (ReadCentralDirectory(searchFrom + static_cast<int64_t>(at))) {
       FUsesCentral = true;
