@@ -3,16 +3,22 @@
 //
 //   ZipCommandBench unzip <archive> <outdir>      streamed reader, as the Unzip command extracts
 //   ZipCommandBench zip <target> <list file>      ZipDiskFiles over the files listed one per line
+//   ZipCommandBench codecs <list file> <count>    zlib against libdeflate on the first files listed
 //
 // Prints one line: "seconds <s> peak_ws <bytes> written <bytes> size <bytes>
 // members <n>". The time starts after the process is up, as the command's would
 // after its button was clicked; peak_ws is the process's peak working set.
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <libdeflate.h>
+#include <zlib.h>
 
 #include "ZipReader.h"
 #include "ZipWriter.h"
@@ -62,6 +68,92 @@ int Unzip(const std::string& archive, const std::string& outDir, uint64_t& writt
   return 0;
 }
 
+std::vector<std::string> ReadList(const char* listFile) {
+  std::vector<std::string> files;
+  std::ifstream list(listFile);
+  for (std::string line; std::getline(list, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) files.push_back(line);
+  }
+  return files;
+}
+
+double Since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Deflate (level 6, raw), inflate and CRC-32 of each file in memory, with
+// zlib and with libdeflate: MB/s of input, and the compressed sizes.
+int Codecs(const std::vector<std::string>& files) {
+  std::vector<std::string> data;
+  uint64_t total = 0;
+  for (const std::string& f : files) {
+    TFileStream in(f, fmOpenRead | fmShareDenyNone);
+    std::string d(static_cast<size_t>(in.GetSize()), '\0');
+    if (!d.empty()) in.ReadBuffer(&d[0], static_cast<int64_t>(d.size()));
+    total += d.size();
+    data.push_back(std::move(d));
+  }
+  std::vector<std::string> packed(data.size());
+  std::vector<unsigned char> out;
+  for (int engine = 0; engine < 2; ++engine) {
+    uint64_t size = 0;
+    auto t = std::chrono::steady_clock::now();
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    for (size_t i = 0; i < data.size(); ++i) {
+      const std::string& d = data[i];
+      std::string& p = packed[i];
+      if (engine == 0) {
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+        p.resize(deflateBound(&z, d.size()));
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(d.data()));
+        z.avail_in = static_cast<uInt>(d.size());
+        z.next_out = reinterpret_cast<Bytef*>(&p[0]);
+        z.avail_out = static_cast<uInt>(p.size());
+        deflate(&z, Z_FINISH);
+        p.resize(z.total_out);
+        deflateEnd(&z);
+      } else {
+        p.resize(libdeflate_deflate_compress_bound(c, d.size()));
+        p.resize(libdeflate_deflate_compress(c, d.data(), d.size(), &p[0], p.size()));
+      }
+      size += p.size();
+    }
+    libdeflate_free_compressor(c);
+    const double deflateSeconds = Since(t);
+    t = std::chrono::steady_clock::now();
+    libdeflate_decompressor* dc = libdeflate_alloc_decompressor();
+    for (size_t i = 0; i < data.size(); ++i) {
+      out.resize(data[i].size() + 1);
+      if (engine == 0) {
+        z_stream z{};
+        inflateInit2(&z, -MAX_WBITS);
+        z.next_in = reinterpret_cast<Bytef*>(&packed[i][0]);
+        z.avail_in = static_cast<uInt>(packed[i].size());
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        inflate(&z, Z_FINISH);
+        inflateEnd(&z);
+      } else {
+        libdeflate_deflate_decompress(dc, packed[i].data(), packed[i].size(), out.data(), data[i].size(), nullptr);
+      }
+    }
+    libdeflate_free_decompressor(dc);
+    const double inflateSeconds = Since(t);
+    t = std::chrono::steady_clock::now();
+    uint32_t crc = 0;
+    for (const std::string& d : data)
+      crc ^= engine == 0 ? static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(d.data()), d.size()))
+                         : libdeflate_crc32(0, d.data(), d.size());
+    const double crcSeconds = Since(t);
+    std::printf("%-10s deflate %6.1f MB/s  inflate %6.1f MB/s  crc32 %7.1f MB/s  compressed %.1f %% (crc %08x)\n",
+                engine == 0 ? "zlib" : "libdeflate", total / 1e6 / deflateSeconds, total / 1e6 / inflateSeconds,
+                total / 1e6 / crcSeconds, 100.0 * size / total, crc);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +162,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string command = argv[1];
+  if (command == "codecs") {
+    std::vector<std::string> files = ReadList(argv[2]);
+    files.resize(std::min<size_t>(files.size(), std::strtoul(argv[3], nullptr, 10)));
+    return Codecs(files);
+  }
   const auto start = std::chrono::steady_clock::now();
   uint64_t written = 0, size = 0;
   int members = 0;
@@ -77,14 +174,8 @@ int main(int argc, char** argv) {
     if (command == "unzip") {
       Unzip(argv[2], argv[3], written, size, members);
     } else {
-      std::vector<std::string> files;
-      std::ifstream list(argv[3]);
-      for (std::string line; std::getline(list, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) files.push_back(line);
-      }
       TZipJobResult result;
-      ZipDiskFiles(argv[2], files, result);
+      ZipDiskFiles(argv[2], ReadList(argv[3]), result);
       written = result.BytesWritten;
       size = result.ArchiveSize;
       members = result.Members;
