@@ -958,16 +958,14 @@ class LargeArchives(InteropCase):
         if os.path.exists(root):
             shutil.rmtree(root)
         small = os.path.join(root, "small")
-        os.makedirs(small)
-        expected = {}
-        # 70,000 files of 21.5 kB: 1.5 GB, the rest of the 6 GiB.
+        # 70,000 files of 23.1 kB: 1.6 GB, the rest of the 6 GiB; in folders of
+        # 1,000, since Wine's file lookups slow down in very large folders.
         for i in range(70000):
+            if i % 1000 == 0:
+                os.makedirs(os.path.join(small, "%02d" % (i // 1000)))
             line = b"member %d\n" % i
-            data = (line * (21500 // len(line) + 1))[:21500]
-            name = "small/%05d.txt" % i
-            expected[name] = len(data)
-            with open(os.path.join(root, name), "wb") as f:
-                f.write(data)
+            with open(os.path.join(small, "%02d" % (i // 1000), "%05d.txt" % i), "wb") as f:
+                f.write((line * (23100 // len(line) + 1))[:23100])
         big = os.path.join(root, "big.bin")
         with open(big, "wb") as f:
             # 4.5 GiB, mostly a hole, with data near both ends and past 4 GiB.
@@ -978,10 +976,10 @@ class LargeArchives(InteropCase):
         archive = self.scratch("info-zip64.zip")
         if os.path.exists(archive):
             os.remove(archive)
-        checked_run(["zip", "-q", "-0", "-r", archive, "big.bin", "small"], cwd=root)
-        self.assertGreater(os.path.getsize(archive), 6 << 30)
         out = self.scratch("info-zip64")
         try:
+            checked_run(["zip", "-q", "-0", "-r", archive, "big.bin", "small"], cwd=root)
+            self.assertGreater(os.path.getsize(archive), 6 << 30)
             result = TOOL.extract(archive, out, "unzip")
             self.assertNoCrash(result)
             self.assertEqual(result.errors, [], result.describe())
@@ -989,11 +987,11 @@ class LargeArchives(InteropCase):
             self.assertEqual(len(result.files), 70001)
             checked_run(["cmp", big, os.path.join(out, "big.bin")])
             checked_run(["diff", "-r", small, os.path.join(out, "small")])
-            self.assertEqual(len(os.listdir(os.path.join(out, "small"))), len(expected))
         finally:
             for path in (out, root):
                 shutil.rmtree(path, ignore_errors=True)
-            os.remove(archive)
+            if os.path.exists(archive):
+                os.remove(archive)
 
     def test_quarns_zip_of_a_5_gib_file_passes_the_peers(self):
         source = self.scratch("five.bin")
