@@ -31,6 +31,8 @@ for _ in $(seq 50); do [ -s "$PWD/build/.xvfb-display" ] && break; sleep 0.1; do
 export DISPLAY=":$(head -n 1 "$PWD/build/.xvfb-display")"
 managed N
 wine "$exe" &
-sleep 6
+# The picture is taken once the window shows (and has had a moment to paint).
+/usr/bin/python3 scripts/wait-window.py "Quarn 1.00" 120
+sleep 0.5
 import -window root "$shot"
 echo "No display here: Quarn ran on a virtual screen; its picture is in $shot"

@@ -3,6 +3,8 @@
 #  - the Windows (i686) build's tests under Wine, including the engine DLL checks,
 #  - the end-to-end run of quarn.exe under Wine + Xvfb (tests/e2e),
 #  - the Windows x86_64 build (built, not run),
+#  - the release packages (scripts/package.sh), installed, run and removed under
+#    Wine (tests/package),
 #  - the native zip engine tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #  - a short libFuzzer run over the zip reader (QUARN_FUZZ_SECONDS, default 60).
 # Ends with one line "N passed, N failed".
@@ -43,25 +45,42 @@ export QUARN_7Z_LARGE=${QUARN_7Z_LARGE:-1} QUARN_7Z_LARGE_FULL=${QUARN_7Z_LARGE_
 echo "== Windows i686: build, then tests under Wine"
 if scripts/build.sh i686; then run_ctest i686 build/i686; else fail "i686 build"; fi
 
-echo "== Windows i686: end to end, the real program under Wine + Xvfb"
-if [ -f build/i686/bin/quarn.exe ]; then
-  if tests/e2e/run-e2e.sh build/i686 >"$logs/e2e.log" 2>&1; then :; fi
-  grep -E '^(PASS|FAIL|SKIP)' "$logs/e2e.log" | grep -v '^PASS' >&2 || true
-  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$logs/e2e.log" | tail -n 1)
+# Runs a step that prints one line per case and closes with "N passed, N
+# failed", and adds its counts to the totals.
+run_counted() {  # label log command...
+  local label=$1 log=$2 line
+  shift 2
+  "$@" >"$log" 2>&1
+  grep -E '^(PASS|FAIL|SKIP)' "$log" | grep -v '^PASS' >&2 || true
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
   if [ -n "$line" ]; then
-    echo "e2e: $line"
+    echo "$label: $line"
     passed=$((passed + $(sed -E 's/^([0-9]+) passed.*/\1/' <<<"$line")))
     failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
   else
-    tail -n 20 "$logs/e2e.log" >&2
-    fail "the end-to-end run printed no summary"
+    tail -n 20 "$log" >&2
+    fail "$label printed no summary"
   fi
+}
+
+echo "== Windows i686: end to end, the real program under Wine + Xvfb"
+if [ -f build/i686/bin/quarn.exe ]; then
+  run_counted e2e "$logs/e2e.log" tests/e2e/run-e2e.sh build/i686
 else
   fail "no quarn.exe to run end to end"
 fi
 
 echo "== Windows x86_64: build"
 if scripts/build.sh x86_64; then passed=$((passed + 1)); else fail "x86_64 build"; fi
+
+echo "== release packages: made, then installed, run and removed under Wine"
+if scripts/package.sh >"$logs/package.log" 2>&1; then
+  cat "$logs/package.log"
+  run_counted packages "$logs/package-tests.log" tests/package/run-package-tests.sh build/i686 dist
+else
+  tail -n 20 "$logs/package.log" >&2
+  fail "scripts/package.sh"
+fi
 
 echo "== native: zip engine under ASan + UBSan"
 if scripts/build.sh native; then

@@ -1,17 +1,23 @@
 // Quarn's entry point: one instance per user logon, the hidden owner window,
-// the main window and the message loop.
+// the main window and the message loop. Paths on the command line go to the
+// main window's lists, or to the running instance's when there is one.
 
 #include <windows.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "CommandLine.h"
 #include "Unit1.h"
 #include "UserInterface.h"
+#include "Win32Kit.h"
 #include "resource.h"
 
 namespace {
 const char kTitle[] = "Quarn 1.00";
 const char kMutexName[] = "Quarn";
+const char kNoAnswer[] = "Quarn is running but did not take the files.\r\nPlease try again when it is free.";
 
 // The program's hidden owner window: it owns every top-level window, and the
 // main window takes the taskbar button from it.
@@ -28,11 +34,18 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
-  if (mutex == nullptr || GetLastError() != 0) {
-    // Another instance runs (or the name cannot be had): end silently.
-    if (mutex != nullptr) CloseHandle(mutex);
-    return 0;
+  const std::vector<std::wstring> paths = CommandLinePaths();
+  const THandle mutex(CreateMutexA(nullptr, TRUE, kMutexName));
+  if (!mutex || GetLastError() != 0) {
+    // Another instance runs (or the name cannot be had). Without paths the
+    // start ends silently; with paths they go to the running instance, unless
+    // that one ended meanwhile and this process becomes the instance.
+    if (!mutex || paths.empty()) return 0;
+    const THandOver result = HandOverToRunningInstance(mutex.Get(), paths);
+    if (result != THandOver::MutexTaken) {
+      if (result == THandOver::NoAnswer) MessageBoxA(nullptr, kNoAnswer, kTitle, MB_OK | MB_ICONWARNING);
+      return 0;
+    }
   }
   HWND application = CreateApplicationWindow(instance);
   int exitCode = 0;
@@ -40,6 +53,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     TForm1 form(application, std::make_unique<TWin32UserInterface>());
     Form1 = &form;
     form.Show();
+    if (!paths.empty()) form.AddPaths(ProgramPaths(paths));
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
       if (form.PreTranslate(msg)) continue;
@@ -53,6 +67,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     exitCode = 1;
   }
   if (application != nullptr) DestroyWindow(application);
-  CloseHandle(mutex);
   return exitCode;
 }

@@ -1,5 +1,8 @@
 #include "ShellPaths.h"
 
+#include <new>
+
+#include "Exception.h"
 #include "PathParts.h"
 
 namespace {
@@ -48,23 +51,13 @@ std::string OutputFolderOf(const std::string& Destination, const std::string& Ar
   return Destination + "\\" + name;
 }
 
-std::string SafeMemberPath(const std::string& Name) {
-  std::string rest = Name;
-  // A drive at the start ("C:" or "C:\") is no folder of the archive.
-  if (rest.size() >= 2 && rest[1] == ':' && ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')))
-    rest.erase(0, 2);
-  std::string result;
-  for (std::string part : SplitPath(rest)) {
-    if (part == "." || part == "..") continue;
-    for (char& c : part)
-      if (c == ':') c = '_';  // no alternate data streams
-    if (!result.empty()) result += '\\';
-    result += part;
-  }
-  return result;
-}
-
 std::string GenericErrorText(const std::string& Message) {
   if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
   return Message;
+}
+
+std::string ExceptionText(const std::exception& E) {
+  if (auto* own = dynamic_cast<const Exception*>(&E)) return own->Message;
+  if (dynamic_cast<const std::bad_alloc*>(&E)) return "Out of memory";
+  return E.what();
 }

@@ -5,19 +5,19 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <unordered_set>
 #include <cmath>
 #include <cstring>
 
+#include "CommandLine.h"
 #include "Exception.h"
-#include "SevenZip.h"
-#include "SevenZipPaths.h"
+#include "Files.h"
 #include "ShellPaths.h"
-#include "Streams.h"
-#include "UnRar.h"
+#include "Text.h"
 #include "Unit5.h"
-#include "ZipFile.h"
-#include "Zippit.h"
+#include "UnzipCommand.h"
 #include "Win32Window.h"
+#include "ZipCommand.h"
 #include "resource.h"
 
 TForm1* Form1 = nullptr;
@@ -59,31 +59,13 @@ const char kNoArchive[] = "No archive was created !";
 const char kErrorTitle[] = "Error";
 const char kCantExtract[] = "Can't extract files from %s .\r\nPlease try again .";
 const char kReportHead[] = "These archives were not extracted completely:";
-const char kNotAnArchive[] = "not a zip, 7z or rar archive; skipped.";
-const char kExtractResult[] = "extraction failed (result %d).";
-const char kMoreProblems[] = "... and %d more problems.";
+const char kStopQuestion[] = "Stop after the current file?";
+const char kZipStopped[] =
+    "The Zip command was stopped: the archive holds the %d file(s) added before.\r\n%d file(s) stay in the list.";
+const char kProgressText[] = "%d/%d  %d %%";
 const char kRegistryKey[] = "Software\\Quarn";
 
 constexpr int kDefaultPosition = 100;
-constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
-
-bool FileExists(const std::string& path) {
-  const DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// Creates a folder with all missing parents; failures pass silently (a file
-// below a folder that could not be made fails loudly on its own).
-void ForceDirectories(const std::string& folder) {
-  std::string path = folder;
-  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  if (path.empty() || path.back() == ':') return;
-  const DWORD a = GetFileAttributesA(path.c_str());
-  if (a != INVALID_FILE_ATTRIBUTES) return;
-  const size_t cut = path.find_last_of("\\/");
-  if (cut != std::string::npos && cut > 0) ForceDirectories(path.substr(0, cut));
-  CreateDirectoryA(path.c_str(), nullptr);
-}
 
 // Reads a REG_DWORD value; false when it is missing or of another type.
 bool ReadDword(HKEY key, const char* name, int& value) {
@@ -94,20 +76,6 @@ bool ReadDword(HKEY key, const char* name, int& value) {
   if (type != REG_DWORD || size != sizeof data) return false;
   value = static_cast<int>(data);
   return true;
-}
-
-// Puts a path where the text has %s (paths may hold "%" themselves).
-std::string WithPath(const char* text, const std::string& path) {
-  std::string result = text;
-  const size_t at = result.find("%s");
-  if (at != std::string::npos) result.replace(at, 2, path);
-  return result;
-}
-
-std::string ExceptionText(const std::exception& e) {
-  if (auto* own = dynamic_cast<const Exception*>(&e)) return own->Message;
-  if (dynamic_cast<const std::bad_alloc*>(&e)) return "Out of memory";
-  return e.what();
 }
 
 }  // namespace
@@ -134,21 +102,36 @@ TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI) : FApplicat
 }
 
 TForm1::~TForm1() {
+  // The controls go before the fonts, pictures and menus they use.
   if (FHandle != nullptr) DestroyWindow(FHandle);
-  if (PopupMenu1) DestroyMenu(PopupMenu1);
-  if (PopupMenu2) DestroyMenu(PopupMenu2);
-  if (FImageList) ImageList_Destroy(FImageList);
-  if (FFont) DeleteObject(FFont);
-  for (HBITMAP b : FBitmaps)
-    if (b) DeleteObject(b);
-  for (HICON i : FButtonIcons)
-    if (i) DestroyIcon(i);
 }
+
+class TForm1::TBusy {
+ public:
+  explicit TBusy(TForm1& Form) : FForm(Form) {
+    FForm.FBusy = true;
+    FForm.FStopRequested = false;
+    SetCursor(LoadCursor(nullptr, IDC_WAIT));
+  }
+  ~TBusy() {
+    FForm.FBusy = false;
+    FForm.FStopRequested = false;
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+    if (FForm.FCloseRequested && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, WM_CLOSE, 0, 0);
+    FForm.FCloseRequested = false;
+  }
+  TBusy(const TBusy&) = delete;
+  TBusy& operator=(const TBusy&) = delete;
+
+ private:
+  TForm1& FForm;
+};
 
 void TForm1::Show() {
   FShown = true;
   ShowWindow(FHandle, SW_SHOW);
   UpdateWindow(FHandle);
+  SetFocus(PageControl1);
 }
 
 int TForm1::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
@@ -165,7 +148,7 @@ void TForm1::PlaceOnPage(HWND Control, int X, int Y, int W, int H) const {
 void TForm1::CreateControls() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   auto child = [&](DWORD exStyle, const char* cls, const char* text, DWORD style, int id) {
-    return CreateChild(FHandle, FFont, exStyle, cls, text, style, id);
+    return CreateChild(FHandle, FFont.Get(), exStyle, cls, text, style, id);
   };
 
   // Left band with the logo and the four picture buttons on it.
@@ -185,17 +168,18 @@ void TForm1::CreateControls() {
   const int bitmapSizes[2][2] = {{201, 401}, {126, 126}};
   HWND images[2] = {Image1, Image2};
   for (int i = 0; i < 2; ++i) {
-    FBitmaps[i] = static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(bitmapIds[i]), IMAGE_BITMAP,
-                                                  Scale(bitmapSizes[i][0]), Scale(bitmapSizes[i][1]), 0));
-    if (FBitmaps[i]) SendMessageA(images[i], STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FBitmaps[i]));
+    FBitmaps[i].Reset(static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(bitmapIds[i]), IMAGE_BITMAP,
+                                                      Scale(bitmapSizes[i][0]), Scale(bitmapSizes[i][1]), 0)));
+    if (FBitmaps[i]) SendMessageA(images[i], STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FBitmaps[i].Get()));
     Place(images[i], i == 0 ? 0 : 66, i == 0 ? 0 : 48, bitmapSizes[i][0], bitmapSizes[i][1]);
   }
   const int iconIds[4] = {IDI_UNZIP, IDI_ZIP, IDI_HELP, IDI_EXIT};
   HWND buttons[4] = {BitBtn1, BitBtn6, BitBtn3, BitBtn4};
   for (int i = 0; i < 4; ++i) {
-    FButtonIcons[i] =
-        static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconIds[i]), IMAGE_ICON, Scale(32), Scale(32), 0));
-    if (FButtonIcons[i]) SendMessageA(buttons[i], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(FButtonIcons[i]));
+    FButtonIcons[i].Reset(
+        static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconIds[i]), IMAGE_ICON, Scale(32), Scale(32), 0)));
+    if (FButtonIcons[i])
+      SendMessageA(buttons[i], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(FButtonIcons[i].Get()));
   }
 
   // The page control and the controls of its two pages.
@@ -204,12 +188,12 @@ void TForm1::CreateControls() {
   const RECT bounds = {Scale(207), Scale(8), Scale(207 + 318), Scale(8 + 386)};
   FPageArea = AddTwoPages(PageControl1, kArchivesPage, kFilesPage, bounds);
 
-  FImageList = ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, 4, 0);
+  FImageList.Reset(ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, 4, 0));
   const int listIcons[4] = {IDI_LIST_ZIP, IDI_LIST_RAR, IDI_LIST_FILE, IDI_LIST_7Z};
   for (int id : listIcons) {
     HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0));
     if (icon) {
-      ImageList_AddIcon(FImageList, icon);
+      ImageList_AddIcon(FImageList.Get(), icon);
       DestroyIcon(icon);
     }
   }
@@ -227,7 +211,7 @@ void TForm1::CreateControls() {
     PlaceOnPage(list, 3, 0, 302, 310);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
                  LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList));
+    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList.Get()));
     LVCOLUMNA column = {};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.pszText = const_cast<char*>(kFilesColumn);
@@ -268,16 +252,54 @@ void TForm1::CreateControls() {
 
   // Context menus of the two lists. The explore command has no menu item: it
   // stays reachable only through its command id.
-  PopupMenu1 = CreatePopupMenu();
-  AppendMenuA(PopupMenu1, MF_STRING, IDM_ADDFILES1, kAddFiles);
-  AppendMenuA(PopupMenu1, MF_STRING, IDM_DELETEFILES1, kRemoveFiles);
-  AppendMenuA(PopupMenu1, MF_SEPARATOR, 0, nullptr);
-  AppendMenuA(PopupMenu1, MF_STRING, IDM_REMOVEALL1, kRemoveAll);
-  PopupMenu2 = CreatePopupMenu();
-  AppendMenuA(PopupMenu2, MF_STRING, IDM_MENUITEM1, kAddFiles);
-  AppendMenuA(PopupMenu2, MF_STRING, IDM_MENUITEM2, kRemoveFiles);
-  AppendMenuA(PopupMenu2, MF_SEPARATOR, 0, nullptr);
-  AppendMenuA(PopupMenu2, MF_STRING, IDM_MENUITEM5, kRemoveAll);
+  const struct {
+    TMenu& Menu;
+    int Add, Remove, RemoveAll;
+  } menus[2] = {{PopupMenu1, IDM_ADDFILES1, IDM_DELETEFILES1, IDM_REMOVEALL1},
+                {PopupMenu2, IDM_MENUITEM1, IDM_MENUITEM2, IDM_MENUITEM5}};
+  for (const auto& m : menus) {
+    m.Menu.Reset(CreatePopupMenu());
+    AppendMenuA(m.Menu.Get(), MF_STRING, m.Add, kAddFiles);
+    AppendMenuA(m.Menu.Get(), MF_STRING, m.Remove, kRemoveFiles);
+    AppendMenuA(m.Menu.Get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(m.Menu.Get(), MF_STRING, m.RemoveAll, kRemoveAll);
+  }
+}
+
+class TForm1::TWindowProgress : public IProgressSink {
+ public:
+  explicit TWindowProgress(TForm1& Form) : FForm(Form), FCountText(Form.StatusText(0)) {
+    FForm.FUI->TaskbarProgress(FForm.FHandle, TTaskbarState::Normal, 0, 0);
+  }
+  // The count panel shows again what it showed before the command.
+  ~TWindowProgress() { FForm.SetStatus(0, FCountText); }
+  TWindowProgress(const TWindowProgress&) = delete;
+  TWindowProgress& operator=(const TWindowProgress&) = delete;
+
+  void BeginItem(int Index, int Count, const std::string&) override {
+    FIndex = Index;
+    FCount = Count;
+  }
+  void Progress(uint64_t Done, uint64_t Total) override {
+    const int percent = Total == 0 ? 0 : static_cast<int>(Done * 100 / Total);
+    const std::string text = Format(kProgressText, FIndex + 1, FCount, percent);
+    if (text != FShown) FForm.SetStatus(0, FShown = text);
+    FForm.FUI->TaskbarProgress(FForm.FHandle, TTaskbarState::Normal, Done, Total);
+  }
+  void Pump() override { TForm1::ProcessMessages(); }
+  bool Cancelled() override { return FForm.FStopRequested; }
+
+ private:
+  TForm1& FForm;
+  std::string FCountText;
+  int FIndex = 0, FCount = 0;
+  std::string FShown;
+};
+
+bool TForm1::AskStop() {
+  if (!FBusy || FStopRequested) return FStopRequested;
+  FStopRequested = FUI->Confirm(FHandle, kStopQuestion);
+  return FStopRequested;
 }
 
 // ---- window procedure ----
@@ -292,6 +314,12 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_CLOSE:
+      // The window never goes while a command works on its lists: the user
+      // is asked whether to stop it, and the close happens when it has ended.
+      if (FBusy) {
+        if (AskStop()) FCloseRequested = true;
+        return 0;
+      }
       FormClose();
       DestroyWindow(FHandle);
       return 0;
@@ -308,6 +336,16 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
                     static_cast<short>(HIWORD(lParam)));
       return 0;
     case WM_DROPFILES: HandleDroppedFiles(reinterpret_cast<HDROP>(wParam)); return 0;
+    case WM_COPYDATA: {
+      // Paths from a later start of the program. While a command runs or a
+      // modal window is up the answer is "not now", and the sender tries again.
+      std::vector<std::string> paths;
+      if (FBusy || !IsWindowEnabled(FHandle) ||
+          !UnpackHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), paths))
+        return FALSE;
+      AddPaths(paths);
+      return TRUE;
+    }
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == Label1 || reinterpret_cast<HWND>(lParam) == Label2)
         return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -325,8 +363,9 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
 bool TForm1::PreTranslate(MSG& Msg) {
   if (FHandle == nullptr) return false;
   if (Msg.hwnd != FHandle && !IsChild(FHandle, Msg.hwnd)) return false;
-  // Key preview: the window sees every key before the focused control does.
-  if (Msg.message == WM_KEYDOWN) FormKeyDown(Msg.wParam);
+  // Key preview: the window sees every key before the focused control does,
+  // with Alt held down too (Alt+Delete works like Delete).
+  if (Msg.message == WM_KEYDOWN || (Msg.message == WM_SYSKEYDOWN && Msg.wParam == VK_DELETE)) FormKeyDown(Msg.wParam);
   return IsDialogMessageA(FHandle, &Msg) != 0;
 }
 
@@ -346,35 +385,41 @@ void TForm1::ProcessMessages() {
 
 void TForm1::OnCommand(int Id, int Code) {
   if (Code != BN_CLICKED && Code != 0) return;  // 0: menu items
-  if (FBusy && Id != IDC_BITBTN3) return;       // no list changes while a command runs
-  switch (Id) {
-    case IDC_BITBTN1: BitBtn1Click(); break;
-    case IDC_BITBTN6: BitBtn6Click(); break;
-    case IDC_BITBTN3: BitBtn3Click(); break;
-    case IDC_BITBTN4: BitBtn4Click(); break;
-    case IDC_BITBTN5: BitBtn5Click(); break;
-    case IDC_BITBTN7: BitBtn7Click(); break;
-    case IDM_ADDFILES1: AddFiles1Click(); break;
-    case IDM_DELETEFILES1: DeleteFiles1Click(); break;
-    case IDM_EXPLOREZIPFILE1: ExploreZipFile1Click(); break;
-    case IDM_REMOVEALL1: RemoveAll1Click(); break;
-    case IDM_MENUITEM1: MenuItem1Click(); break;
-    case IDM_MENUITEM2: MenuItem2Click(); break;
-    case IDM_MENUITEM5: MenuItem5Click(); break;
-  }
+  // No list changes while a command runs; Exit asks to stop it.
+  if (FBusy && Id != IDC_BITBTN3 && Id != IDC_BITBTN4) return;
+  static const struct {
+    int Id;
+    void (TForm1::*Handler)();
+  } handlers[] = {
+      {IDC_BITBTN1, &TForm1::BitBtn1Click},
+      {IDC_BITBTN6, &TForm1::BitBtn6Click},
+      {IDC_BITBTN3, &TForm1::BitBtn3Click},
+      {IDC_BITBTN4, &TForm1::BitBtn4Click},
+      {IDC_BITBTN5, &TForm1::BitBtn5Click},
+      {IDC_BITBTN7, &TForm1::BitBtn7Click},
+      {IDM_ADDFILES1, &TForm1::AddFiles1Click},
+      {IDM_DELETEFILES1, &TForm1::DeleteFiles1Click},
+      {IDM_EXPLOREZIPFILE1, &TForm1::ExploreZipFile1Click},
+      {IDM_REMOVEALL1, &TForm1::RemoveAll1Click},
+      {IDM_MENUITEM1, &TForm1::MenuItem1Click},
+      {IDM_MENUITEM2, &TForm1::MenuItem2Click},
+      {IDM_MENUITEM5, &TForm1::MenuItem5Click},
+  };
+  for (const auto& h : handlers)
+    if (h.Id == Id) (this->*h.Handler)();
 }
 
 void TForm1::OnNotify(NMHDR* Header) {
   if (Header->hwndFrom == PageControl1 && Header->code == TCN_SELCHANGE) {
     PageControl1Change();
-  } else if (Header->code == LVN_INSERTITEM || Header->code == LVN_ITEMCHANGED) {
+  } else if ((Header->code == LVN_INSERTITEM || Header->code == LVN_ITEMCHANGED) && !FAdding) {
     if (Header->hwndFrom == ListView1) ListView1Change();
     if (Header->hwndFrom == ListView2) ListView2Change();
   }
 }
 
 void TForm1::OnContextMenu(HWND From, int X, int Y) {
-  HMENU menu = From == ListView1 ? PopupMenu1 : From == ListView2 ? PopupMenu2 : nullptr;
+  HMENU menu = From == ListView1 ? PopupMenu1.Get() : From == ListView2 ? PopupMenu2.Get() : nullptr;
   if (menu == nullptr) return;
   if (X == -1 && Y == -1) {  // from the keyboard: at the list's top-left corner
     RECT r;
@@ -388,12 +433,8 @@ void TForm1::OnContextMenu(HWND From, int X, int Y) {
 // ---- start, activation, close ----
 
 void TForm1::FormCreate() {
-  // Font: Segoe UI 9 pt from Windows Vista on, Tahoma 8 pt before.
-  const bool modern = WindowsMajorVersion() >= 6;
-  FFont = CreateFontA(-MulDiv(modern ? 9 : 8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                      modern ? "Segoe UI" : "Tahoma");
-  SendMessageA(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+  FFont.Reset(CreateProgramFont(FDpi));
+  SendMessageA(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
 
   // The taskbar button belongs to the main window, not to the hidden owner.
   if (FApplication != nullptr) {
@@ -411,12 +452,12 @@ void TForm1::FormCreate() {
 void TForm1::ApplyStoredPosition() {
   int top = kDefaultPosition;
   int left = kDefaultPosition;
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) ==
-      ERROR_SUCCESS) {
-    if (!ReadDword(key, "top", top)) top = kDefaultPosition;
-    if (!ReadDword(key, "left", left)) left = kDefaultPosition;
-    RegCloseKey(key);
+  HKEY opened = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened,
+                      nullptr) == ERROR_SUCCESS) {
+    const TRegKey key(opened);
+    if (!ReadDword(key.Get(), "top", top)) top = kDefaultPosition;
+    if (!ReadDword(key.Get(), "left", left)) left = kDefaultPosition;
   }
   // A stored place on no screen (after a monitor change) would hide the window.
   RECT r;
@@ -443,15 +484,15 @@ void TForm1::FormClose() {
   RECT r;
   GetWindowRect(FHandle, &r);
   if (IsIconic(FHandle) && GetWindowPlacement(FHandle, &placement)) r = placement.rcNormalPosition;
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+  HKEY opened = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr) !=
       ERROR_SUCCESS)
     return;
+  const TRegKey key(opened);
   const DWORD top = static_cast<DWORD>(r.top);
   const DWORD left = static_cast<DWORD>(r.left);
-  RegSetValueExA(key, "top", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&top), sizeof top);
-  RegSetValueExA(key, "left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&left), sizeof left);
-  RegCloseKey(key);
+  RegSetValueExA(key.Get(), "top", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&top), sizeof top);
+  RegSetValueExA(key.Get(), "left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&left), sizeof left);
 }
 
 bool TForm1::HandleSystemCommand(WPARAM Command) {
@@ -463,6 +504,10 @@ bool TForm1::HandleSystemCommand(WPARAM Command) {
 }
 
 bool TForm1::FormKeyDown(WPARAM Key) {
+  if (Key == VK_ESCAPE && FBusy) {
+    AskStop();
+    return true;
+  }
   if (Key != VK_DELETE || FBusy) return false;
   DeleteFiles1Click();
   return true;
@@ -531,6 +576,12 @@ std::string TForm1::WindowText(HWND Window) {
 
 int TForm1::ItemCount(HWND List) { return static_cast<int>(SendMessageA(List, LVM_GETITEMCOUNT, 0, 0)); }
 
+std::vector<std::string> TForm1::ItemCaptions(HWND List) {
+  std::vector<std::string> captions;
+  for (int i = 0, n = ItemCount(List); i < n; ++i) captions.push_back(ItemCaption(List, i));
+  return captions;
+}
+
 static std::string ItemText(HWND list, int index, int subItem) {
   std::string text(512, '\0');
   for (;;) {
@@ -560,49 +611,63 @@ int TForm1::ItemImage(HWND List, int Index) {
 }
 
 bool TForm1::AddPathToList(HWND List, const std::string& Path, TIconRule Rule) {
+  return AddPathsToList(List, {Path}, Rule) == 1;
+}
+
+size_t TForm1::AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers) {
+  // One scan of the list for the duplicate check, one redraw and one status
+  // update for the whole run: thousands of paths take a fraction of a second.
   const int count = ItemCount(List);
-  for (int i = 0; i < count; ++i)
-    if (ItemCaption(List, i) == Path) return false;
-  int image = 0;
-  if (Rule == TIconRule::File) image = 2;
-  if (Rule == TIconRule::Archive) {
-    switch (ArchiveKindOf(Path)) {
-      case TArchiveKind::Zip: image = 0; break;
-      case TArchiveKind::Rar: image = 1; break;
-      case TArchiveKind::SevenZip: image = 3; break;
-      case TArchiveKind::None: image = 0; break;
+  std::unordered_set<std::string> captions;
+  captions.reserve(static_cast<size_t>(count) + Paths.size());
+  for (int i = 0; i < count; ++i) captions.insert(ItemCaption(List, i));
+  SendMessageA(List, WM_SETREDRAW, FALSE, 0);
+  FAdding = true;
+  size_t added = 0;
+  for (const std::string& path : Paths) {
+    if (SkipOthers && ArchiveKindOf(path) == TArchiveKind::None) continue;
+    if (!captions.insert(path).second) break;  // a duplicate ends the run
+    int image = 0;
+    if (Rule == TIconRule::File) image = 2;
+    if (Rule == TIconRule::Archive) {
+      const TArchiveKind kind = ArchiveKindOf(path);
+      image = kind == TArchiveKind::Rar ? 1 : kind == TArchiveKind::SevenZip ? 3 : 0;
     }
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = count + static_cast<int>(added);
+    item.pszText = const_cast<char*>(path.c_str());
+    item.iImage = image;
+    const int index = static_cast<int>(SendMessageA(List, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    const std::string size = std::to_string(GetFileSizeKB(path));
+    LVITEMA sub = {};
+    sub.iSubItem = 1;
+    sub.pszText = const_cast<char*>(size.c_str());
+    SendMessageA(List, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
+    ++added;
   }
-  LVITEMA item = {};
-  item.mask = LVIF_TEXT | LVIF_IMAGE;
-  item.iItem = count;
-  item.pszText = const_cast<char*>(Path.c_str());
-  item.iImage = image;
-  const int index = static_cast<int>(SendMessageA(List, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-  const std::string size = std::to_string(GetFileSizeKB(Path));
-  LVITEMA sub = {};
-  sub.iSubItem = 1;
-  sub.pszText = const_cast<char*>(size.c_str());
-  SendMessageA(List, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
-  return true;
+  FAdding = false;
+  SendMessageA(List, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(List, nullptr, TRUE);
+  if (added > 0) (List == ListView1) ? ListView1Change() : ListView2Change();
+  return added;
 }
 
 int64_t TForm1::GetFileSizeKB(const std::string& Path) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(Path.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  FindClose(find);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
   const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return static_cast<int64_t>(std::trunc(static_cast<double>(size) / 1024.0));
+  return static_cast<int64_t>(size / 1024);
 }
 
 std::string TForm1::GetSpecialFolderPath(int Folder) {
-  LPITEMIDLIST list = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, Folder, &list)) || list == nullptr) return "";
-  char path[MAX_PATH] = {0};
-  SHGetPathFromIDListA(list, path);
-  CoTaskMemFree(list);
-  return path;
+  LPITEMIDLIST found = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, Folder, &found)) || found == nullptr) return "";
+  const TCoTaskMem<LPITEMIDLIST> list(found);
+  wchar_t path[MAX_PATH] = {0};
+  SHGetPathFromIDListW(list.Get(), path);
+  return WideToAnsi(path);
 }
 
 void TForm1::DeleteSelected(HWND List) {
@@ -622,16 +687,6 @@ void TForm1::InformationBox(const std::string& Text, int LeftOffset) {
   FUI->ShowInformation(FHandle, Text, r.left + LeftOffset, r.top + 150);
 }
 
-void TForm1::BeginBusy() {
-  FBusy = true;
-  SetCursor(LoadCursor(nullptr, IDC_WAIT));
-}
-
-void TForm1::EndBusy() {
-  FBusy = false;
-  SetCursor(LoadCursor(nullptr, IDC_ARROW));
-}
-
 void TForm1::HandleException(const std::exception& E) { ShowException(E); }
 
 void TForm1::ShowException(const std::exception& E) {
@@ -645,8 +700,7 @@ void TForm1::AddFiles1Click() {
   int index = OpenDialog1FilterIndex;
   if (!FUI->OpenFiles(FHandle, kArchiveFilter, index, files)) return;
   OpenDialog1FilterIndex = index;
-  for (const std::string& path : files)
-    if (!AddPathToList(ListView1, path, TIconRule::Archive)) break;
+  AddPathsToList(ListView1, files, TIconRule::Archive);
 }
 
 void TForm1::DeleteFiles1Click() {
@@ -670,120 +724,37 @@ void TForm1::BitBtn5Click() {
 }
 
 void TForm1::BitBtn1Click() {
-  if (WindowText(Edit1).empty()) {
+  const std::string destination = WindowText(Edit1);
+  if (destination.empty()) {
     InformationBox(kSelectDirectory, 170);
     return;
   }
   if (ItemCount(ListView1) == 0) AddFiles1Click();
-  UnzipReport.clear();
-  BeginBusy();
-  const int n = ItemCount(ListView1);
-  std::string current;
-  try {
-    for (int i = 0; i < n; ++i) {
-      ProcessMessages();
-      FMember.clear();
-      current = ItemCaption(ListView1, i);
-      switch (ArchiveKindOf(current)) {
-        case TArchiveKind::Zip: ExtractZipArchive(current); break;
-        case TArchiveKind::Rar: ExtractRarArchive(current); break;
-        case TArchiveKind::SevenZip: Extract7zArchive(current); break;
-        case TArchiveKind::None: UnzipReport.push_back(current + ": " + kNotAnArchive); break;
-      }
-    }
-  } catch (const std::exception& e) {
-    EndBusy();
-    FUI->ShowError(FHandle, kErrorTitle, WithPath(kCantExtract, current));
-    // The report names the member too when the error itself does not.
-    const std::string text = GenericErrorText(ExceptionText(e));
-    const bool named = FMember.empty() || text.find("\"" + FMember + "\"") != std::string::npos;
-    UnzipReport.push_back(current + ": " + (named ? "" : "\"" + FMember + "\": ") + text);
+  TUnzipResult result;
+  {
+    TBusy busy(*this);
+    TWindowProgress progress(*this);
+    TUnzipCommand command(FHandle, *FUI, progress, &FComponents);
+    result = command.Run(ItemCaptions(ListView1), destination);
   }
-  DeleteAll(ListView1);
-  EndBusy();
-  ShowUnzipReport();
-}
-
-void TForm1::ShowUnzipReport() {
-  if (UnzipReport.empty()) return;
+  if (!result.FailedArchive.empty()) FUI->ShowError(FHandle, kErrorTitle, WithName(kCantExtract, result.FailedArchive));
+  // A stopped walk leaves the archives it did not finish in the list.
+  if (result.Stopped) {
+    for (size_t i = 0; i < result.Finished; ++i) SendMessageA(ListView1, LVM_DELETEITEM, 0, 0);
+    ListView1Change();
+  } else {
+    DeleteAll(ListView1);
+  }
+  if (result.Report.empty()) {
+    FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+    return;
+  }
+  FUI->TaskbarProgress(FHandle, TTaskbarState::Error, 1, 1);
   std::string text = kReportHead;
   text += "\r\n";
-  for (const std::string& line : UnzipReport) text += "\r\n" + line;
+  for (const std::string& line : result.Report) text += "\r\n" + line;
   FUI->ShowError(FHandle, kErrorTitle, text);
-}
-
-void TForm1::ExtractZipArchive(const std::string& Archive) {
-  TZipFile zip;
-  zip.LoadFromFile(Archive);
-  const std::string folder = OutputFolderOf(WindowText(Edit1), Archive);
-  const std::string prefix = folder + "\\";
-  for (int32_t i = 0; i < zip.Count(); ++i) {
-    ForceDirectories(folder);
-    const std::string name = zip.GetName(i);
-    FMember = name;
-    std::string converted = name;
-    std::replace(converted.begin(), converted.end(), '/', '\\');
-    zip.SetName(i, converted);
-    // Nothing is ever written outside the archive's output folder, whatever
-    // the member's name says.
-    const std::string safe = SafeMemberPath(name);
-    if (!name.empty() && (name.back() == '/' || name.back() == '\\')) {
-      ForceDirectories(prefix + safe);
-      continue;
-    }
-    const std::string data = zip.GetUncompressed(i);
-    if (safe.empty()) continue;  // a name that leads nowhere inside the folder
-    const std::string target = prefix + safe;
-    ForceDirectories(target.substr(0, target.find_last_of('\\') + 1));
-    TFileStream file(target, fmCreate);
-    file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
-  }
-  FMember.clear();
-}
-
-void TForm1::ExtractRarArchive(const std::string& Archive) {
-  auto* component = new TUnRar(&FComponents);
-  component->FileName = Archive;
-  const std::string folder = OutputFolderOf(WindowText(Edit1), Archive);
-  ForceDirectories(folder);
-  component->Directory = folder + "\\";
-  component->SetMode(UNRAR_EXTRACT);
-  component->OverrideEvent = OR_ALWAYS;
-  // Everything the component reports (a missing library included) goes into
-  // the report after the walk, which goes on with the next archive.
-  std::vector<std::string> problems;
-  component->OnError = [&problems](TUnRar*, const std::string& Message, int32_t) { problems.push_back(Message); };
-  component->ProcessArchive();
-  delete component;
-  ReportProblems(Archive, problems);
-}
-
-void TForm1::Extract7zArchive(const std::string& Archive) {
-  // A missing engine raises here and ends the walk. Should the run raise, the
-  // component goes away with its owner, the window.
-  auto* component = new TSevenZip(&FComponents);
-  const std::string folder = OutputFolderOf(WindowText(Edit1), Archive);
-  ForceDirectories(folder);
-  component->ExtrBaseDir = AnsiToWide(folder + "\\");
-  component->ExtractOptions = ExtractOverwrite;
-  component->SelectedItems.Clear();
-  component->SZFileName = AnsiToWide(Archive);
-  // Everything the component reports goes into the report after the walk.
-  std::vector<std::string> problems;
-  component->OnMessage = [&problems](TComponent*, int32_t, const std::string& Message, const std::wstring& File) {
-    problems.push_back(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
-  };
-  const int32_t result = component->Extract(false);
-  delete component;
-  if (problems.empty() && result != 0) problems.push_back(Format(kExtractResult, static_cast<int>(result)));
-  ReportProblems(Archive, problems);
-}
-
-void TForm1::ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems) {
-  const size_t shown = std::min<size_t>(Problems.size(), kProblemsShown);
-  for (size_t i = 0; i < shown; ++i) UnzipReport.push_back(Archive + ": " + Problems[i]);
-  if (Problems.size() > shown)
-    UnzipReport.push_back(Archive + ": " + Format(kMoreProblems, static_cast<int>(Problems.size() - shown)));
+  FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
 }
 
 // ---- file list commands ----
@@ -792,8 +763,7 @@ void TForm1::MenuItem1Click() {
   std::vector<std::string> files;
   int index = 1;
   if (!FUI->OpenFiles(FHandle, kAllFilesFilter, index, files)) return;
-  for (const std::string& path : files)
-    if (!AddPathToList(ListView2, path, TIconRule::File)) break;
+  AddPathsToList(ListView2, files, TIconRule::File);
 }
 
 void TForm1::MenuItem2Click() { DeleteSelected(ListView2); }
@@ -831,25 +801,67 @@ void TForm1::BitBtn6Click() {
       return;
     }
   }
-  BeginBusy();
-  try {
-    TZippit zip;
-    const int n = ItemCount(ListView2);
-    for (int i = 0; i < n; ++i) {
-      zip.AddDiskFile(ItemCaption(ListView2, i));
-      zip.SaveToFile(WindowText(Edit2));
-      ProcessMessages();
+  const std::vector<std::string> files = ItemCaptions(ListView2);
+  TZipResult result;
+  {
+    TBusy busy(*this);
+    TWindowProgress progress(*this);
+    try {
+      result = RunZipCommand(files, WindowText(Edit2), progress);
+    } catch (...) {
+      DeleteAll(ListView2);
+      FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+      throw;  // shown by the generic error box
     }
-  } catch (...) {
-    DeleteAll(ListView2);
-    EndBusy();
-    throw;  // shown by the generic error box
   }
-  DeleteAll(ListView2);
-  EndBusy();
+  FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+  if (!result.Stopped) {
+    DeleteAll(ListView2);
+    return;
+  }
+  // A stopped command leaves the files it did not add in the list.
+  for (size_t i = 0; i < result.Added; ++i) SendMessageA(ListView2, LVM_DELETEITEM, 0, 0);
+  InformationBox(Format(kZipStopped, static_cast<int>(result.Added), static_cast<int>(files.size() - result.Added)),
+                 160);
 }
 
 // ---- drops ----
+
+// The paths of a drop, each whole however long it is. The block is read once
+// from start to end (asking the shell for the paths one by one walks the
+// block from its start each time: slow for thousands of files). Wide paths
+// are converted to the program's code page (UTF-8 carries any name).
+std::vector<std::string> TForm1::DroppedPaths(HDROP Drop) {
+  std::vector<std::string> paths;
+  const auto* block = static_cast<const DROPFILES*>(GlobalLock(Drop));
+  if (block == nullptr) return paths;
+  // The names end with an empty one; the block's size, when the system knows
+  // it, bounds the walk too.
+  const SIZE_T size = GlobalSize(Drop);
+  const char* base = reinterpret_cast<const char*>(block);
+  const auto inside = [&](const void* p, size_t unit) {
+    return size == 0 || static_cast<const char*>(p) + unit <= base + size;
+  };
+  if (block->fWide) {
+    const auto* p = reinterpret_cast<const wchar_t*>(base + block->pFiles);
+    while (inside(p, sizeof(wchar_t)) && *p != 0) {
+      const wchar_t* start = p;
+      while (inside(p, sizeof(wchar_t)) && *p != 0) ++p;
+      paths.push_back(WideToAnsi(std::wstring(start, p)));
+      ++p;
+    }
+  } else {
+    const char* p = base + block->pFiles;
+    while (inside(p, 1) && *p != 0) {
+      const char* start = p;
+      while (inside(p, 1) && *p != 0) ++p;
+      paths.emplace_back(start, p);
+      ++p;
+    }
+  }
+  GlobalUnlock(Drop);
+  return paths;
+}
 
 void TForm1::HandleDroppedFiles(HDROP Drop) {
   struct TFinish {
@@ -857,18 +869,31 @@ void TForm1::HandleDroppedFiles(HDROP Drop) {
     ~TFinish() { DragFinish(Drop); }
   } finish{Drop};
   if (FBusy) return;
-  const UINT n = DragQueryFileA(Drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < n; ++i) {
-    // Each path is fetched whole, however long it is.
-    const UINT length = DragQueryFileA(Drop, i, nullptr, 0);
-    std::string path(length + 1, '\0');
-    DragQueryFileA(Drop, i, &path[0], length + 1);
-    path.resize(strlen(path.c_str()));
-    if (ArchivePageShowing()) {
-      if (ArchiveKindOf(path) == TArchiveKind::None) continue;
-      if (!AddPathToList(ListView1, path, TIconRule::Archive)) break;
-    } else {
-      if (!AddPathToList(ListView2, path, TIconRule::None)) break;
-    }
+  const std::vector<std::string> paths = DroppedPaths(Drop);
+  if (ArchivePageShowing())
+    AddPathsToList(ListView1, paths, TIconRule::Archive, true);
+  else
+    AddPathsToList(ListView2, paths, TIconRule::None);
+}
+
+void TForm1::AddPaths(const std::vector<std::string>& Paths) {
+  if (FBusy) return;
+  // The run is cut at its first duplicate (in either list) first, then each
+  // list takes its share at once.
+  std::unordered_set<std::string> listed[2];
+  for (int k = 0; k < 2; ++k)
+    for (const std::string& caption : ItemCaptions(k == 0 ? ListView1 : ListView2)) listed[k].insert(caption);
+  std::vector<std::string> share[2];
+  int firstPage = -1;
+  for (const std::string& path : Paths) {
+    const int k = ArchiveKindOf(path) != TArchiveKind::None ? 0 : 1;
+    if (!listed[k].insert(path).second) break;
+    share[k].push_back(path);
+    if (firstPage < 0) firstPage = k;
   }
+  if (firstPage < 0) return;
+  AddPathsToList(ListView1, share[0], TIconRule::Archive);
+  AddPathsToList(ListView2, share[1], TIconRule::File);
+  SendMessageA(PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(firstPage), 0);
+  PageControl1Change();  // also shows the count of the list in view
 }

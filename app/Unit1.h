@@ -14,6 +14,7 @@
 
 #include "Component.h"
 #include "UserInterface.h"
+#include "Win32Kit.h"
 
 class TForm1 {
  public:
@@ -42,6 +43,12 @@ class TForm1 {
   // Appends Path to List unless an item with exactly that caption exists;
   // returns false for a duplicate.
   bool AddPathToList(HWND List, const std::string& Path, TIconRule Rule);
+  // Appends Paths to List in order, as AddPathToList does one by one, up to
+  // the first duplicate (the paths after it are not added). Fast for
+  // thousands of paths: one scan of the list, one redraw, and the window's
+  // messages run meanwhile. Paths of no archive kind are passed over when
+  // SkipOthers is set. Returns the number added.
+  size_t AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers = false);
   static int64_t GetFileSizeKB(const std::string& Path);
   static std::string GetSpecialFolderPath(int Folder);
 
@@ -71,11 +78,14 @@ class TForm1 {
   void BitBtn6Click();  // Zip
 
   void HandleDroppedFiles(HDROP Drop);
+  static std::vector<std::string> DroppedPaths(HDROP Drop);
+  // Adds paths given to the program (its command line, or a later start's
+  // hand-over) with the rules of a drop, whichever page shows: archives by
+  // extension to the archive list, anything else to the file list, the whole
+  // run ending at the first duplicate. The page shown becomes the first one
+  // that received something. Does nothing while a command runs.
+  void AddPaths(const std::vector<std::string>& Paths);
 
-  // ---- per-archive steps of the Unzip command ----
-  void ExtractZipArchive(const std::string& Archive);
-  void ExtractRarArchive(const std::string& Archive);
-  void Extract7zArchive(const std::string& Archive);
 
   // Shows an exception that reached the message loop in the program's generic
   // error box (title "Quarn 1.00").
@@ -89,7 +99,7 @@ class TForm1 {
   HWND ListView2 = nullptr, Label2 = nullptr, Edit2 = nullptr, BitBtn7 = nullptr;
   HWND StatusBar1 = nullptr;
   HWND ToolTips = nullptr;
-  HMENU PopupMenu1 = nullptr, PopupMenu2 = nullptr;
+  TMenu PopupMenu1, PopupMenu2;
 
   // Dialog state kept between uses.
   int OpenDialog1FilterIndex = 1;
@@ -98,16 +108,13 @@ class TForm1 {
 
   // ---- list helpers, also used by tests ----
   static int ItemCount(HWND List);
+  static std::vector<std::string> ItemCaptions(HWND List);
   static std::string ItemCaption(HWND List, int Index);
   static std::string ItemSubText(HWND List, int Index);
   static int ItemImage(HWND List, int Index);
   std::string StatusText(int Panel) const;
   static std::string WindowText(HWND Window);
   bool ArchivePageShowing() const;
-
-  // The archives of the last Unzip command that failed or were skipped, with
-  // the reason, as shown in the report after the walk.
-  std::vector<std::string> UnzipReport;
 
  private:
   template <typename T>
@@ -127,11 +134,17 @@ class TForm1 {
   void OnNotify(NMHDR* Header);
   void OnContextMenu(HWND From, int X, int Y);
   void InformationBox(const std::string& Text, int LeftOffset);
-  void BeginBusy();
-  void EndBusy();
-  void ShowUnzipReport();
-  void ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems);
   void ApplyStoredPosition();
+  // Marks the window busy (hourglass, list commands ignored) for one command;
+  // a close asked for meanwhile takes effect when the command has ended.
+  class TBusy;
+  // Shows a running command's progress in the status bar and on the taskbar
+  // button, lets the window's messages run, and tells the command when the
+  // user asked it to stop.
+  class TWindowProgress;
+  // Asks whether to stop the running command; true (and the command told to
+  // stop) for Yes.
+  bool AskStop();
 
   // Owner of the archive components the per-archive steps create.
   TComponent FComponents{nullptr};
@@ -141,14 +154,16 @@ class TForm1 {
   int FDpi = 96;
   bool FShown = false;
   bool FActivated = false;
-  bool FBusy = false;  // inside a command that lets the message loop run
+  bool FBusy = false;            // inside a command that lets the message loop run
+  bool FCloseRequested = false;  // the window was asked to close during a command
+  bool FStopRequested = false;   // the user asked the running command to stop
+  bool FAdding = false;          // inside AddPathsToList: the status waits for the end
   int FPage = 0;
-  std::string FMember;  // the zip member being extracted, for the report
   RECT FPageArea = {};  // display area of the page control, in window client pixels
-  HFONT FFont = nullptr;
-  HIMAGELIST FImageList = nullptr;
-  HBITMAP FBitmaps[2] = {};
-  HICON FButtonIcons[4] = {};
+  TFont FFont;
+  TImageList FImageList;
+  TBitmap FBitmaps[2];
+  TIcon FButtonIcons[4];
 };
 
 // The main window of this process, for the message loop's exception handling.

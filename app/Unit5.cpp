@@ -50,7 +50,7 @@ const char* const TForm5::HelpText =
     "\r\n"
     "Make life easier and unzip with Quarn.";
 
-TForm5::TForm5(HWND Owner) : FOwner(Owner) {
+TForm5::TForm5(HWND Owner) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   RegisterWindowClass(QUARN_HELP_CLASS, ObjectWindowProc<TForm5>, nullptr);
   FDpi = ScreenDpi();
@@ -70,8 +70,8 @@ TForm5::TForm5(HWND Owner) : FOwner(Owner) {
 }
 
 TForm5::~TForm5() {
+  // The controls go before the font they use.
   if (FHandle != nullptr) DestroyWindow(FHandle);
-  if (FFont != nullptr) DeleteObject(FFont);
 }
 
 LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
@@ -98,14 +98,12 @@ LRESULT TForm5::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TForm5::FormCreate() {
-  const bool modern = WindowsMajorVersion() >= 6;
-  FontName = modern ? "Segoe UI" : "Tahoma";
-  FontPoints = modern ? 9 : 8;
-  FFont = CreateFontA(-MulDiv(FontPoints, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                      FontName.c_str());
+  const TProgramFont font = ProgramFont();
+  FontName = font.Name;
+  FontPoints = font.Points;
+  FFont.Reset(CreateProgramFont(FDpi));
   auto child = [&](DWORD exStyle, const char* cls, const char* text, DWORD style, int id) {
-    return CreateChild(FHandle, FFont, exStyle, cls, text, style, id);
+    return CreateChild(FHandle, FFont.Get(), exStyle, cls, text, style, id);
   };
 
   Button1 = child(0, "BUTTON", kOk, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDC_FORM5_BUTTON1);
@@ -118,11 +116,12 @@ void TForm5::FormCreate() {
   // The help text, in a label sized to it.
   Label1 = child(0, "STATIC", HelpText, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, IDC_FORM5_LABEL1);
   HDC dc = GetDC(Label1);
-  HGDIOBJ old = SelectObject(dc, FFont);
+  HGDIOBJ old = SelectObject(dc, FFont.Get());
   RECT text = {0, 0, 0, 0};
   DrawTextA(dc, HelpText, -1, &text, DT_CALCRECT | DT_NOPREFIX);
   SelectObject(dc, old);
   ReleaseDC(Label1, dc);
+  const bool modern = WindowsMajorVersion() >= 6;
   const int labelX = modern ? 10 : 24;
   const int labelY = modern ? 5 : 19;
   SetWindowPos(Label1, nullptr, FPageArea.left + Scale(labelX), FPageArea.top + Scale(labelY), text.right - text.left,
@@ -161,27 +160,8 @@ bool TForm5::FormKeyDown(WPARAM Key) {
 
 void TForm5::ShowModal() {
   FClosed = false;
-  const bool ownerEnabled = FOwner != nullptr && IsWindowEnabled(FOwner);
-  if (ownerEnabled) EnableWindow(FOwner, FALSE);
   ShowWindow(FHandle, SW_SHOW);
   SetFocus(Button1);
-  MSG msg;
-  while (!FClosed) {
-    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-    if (got <= 0) {
-      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));  // for the main loop
-      break;
-    }
-    if (msg.hwnd == FHandle || IsChild(FHandle, msg.hwnd)) {
-      // Key preview: Escape closes the dialog from any of its controls.
-      if (msg.message == WM_KEYDOWN && FormKeyDown(msg.wParam)) continue;
-      if (IsDialogMessageA(FHandle, &msg)) continue;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-  if (ownerEnabled) {
-    EnableWindow(FOwner, TRUE);
-    SetActiveWindow(FOwner);
-  }
+  // Key preview: Escape closes the dialog from any of its controls.
+  RunModalLoop(FHandle, FClosed, [this](MSG& Msg) { return Msg.message == WM_KEYDOWN && FormKeyDown(Msg.wParam); });
 }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "Win32Kit.h"
+
 class TForm5 {
  public:
   // Creates the dialog (hidden) owned by Owner, centred over it.
@@ -49,8 +51,7 @@ class TForm5 {
   int Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 
   HWND FHandle = nullptr;
-  HWND FOwner = nullptr;
-  HFONT FFont = nullptr;
+  TFont FFont;
   int FDpi = 96;
   bool FClosed = false;
   RECT FPageArea = {};

@@ -2,12 +2,17 @@
 
 #include <commdlg.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <vector>
+
+#include "PasswordDialog.h"
+#include "Text.h"
 
 namespace {
 
 const char kInformationTitle[] = "Information";
+const char kQuestionTitle[] = "Quarn 1.00";
 
 // Where the next message box of this thread goes: a CBT hook moves the box
 // when it is activated, since MessageBox itself takes no position.
@@ -152,16 +157,42 @@ bool TWin32UserInterface::BrowseForFolder(HWND Owner, const std::string& Title, 
   info.lpfn = CentreBrowser;
   // The new dialog style needs COM on this thread.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+  const TCoTaskMem<LPITEMIDLIST> chosen(SHBrowseForFolderA(&info));
   bool ok = false;
-  if (chosen != nullptr) {
-    char path[MAX_PATH] = {0};
-    if (SHGetPathFromIDListA(chosen, path)) {
-      Folder = path;
-      ok = true;
-    }
-    CoTaskMemFree(chosen);
+  wchar_t path[MAX_PATH] = {0};
+  if (chosen && SHGetPathFromIDListW(chosen.Get(), path)) {
+    Folder = WideToAnsi(path);
+    ok = true;
   }
   if (SUCCEEDED(com)) CoUninitialize();
   return ok;
+}
+
+TWin32UserInterface::TWin32UserInterface() = default;
+
+TWin32UserInterface::~TWin32UserInterface() = default;
+
+bool TWin32UserInterface::Confirm(HWND Owner, const std::string& Text) {
+  return MessageBoxA(Owner, Text.c_str(), kQuestionTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+bool TWin32UserInterface::AskPassword(HWND Owner, const std::string& Archive, bool Retry, std::string& Password) {
+  TPasswordDialog dialog(Owner, Archive, Retry);
+  return dialog.ShowModal(Password);
+}
+
+void TWin32UserInterface::TaskbarProgress(HWND Owner, TTaskbarState State, uint64_t Done, uint64_t Total) {
+  // The taskbar's object is made once; a shell without one shows nothing.
+  if (!FTaskbarTried) {
+    FTaskbarTried = true;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // kept for the thread's life
+    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                FTaskbar.PutVoid())) ||
+        !FTaskbar || FAILED(FTaskbar->HrInit()))
+      FTaskbar.Reset();
+  }
+  if (!FTaskbar) return;
+  const TBPFLAG flags[] = {TBPF_NOPROGRESS, TBPF_NORMAL, TBPF_ERROR};
+  FTaskbar->SetProgressState(Owner, flags[static_cast<int>(State)]);
+  if (State != TTaskbarState::None && Total > 0) FTaskbar->SetProgressValue(Owner, Done, Total);
 }

@@ -6,8 +6,14 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "Win32Kit.h"
+
+// What the taskbar button shows of a running command.
+enum class TTaskbarState { None, Normal, Error };
 
 class IUserInterface {
  public:
@@ -34,15 +40,40 @@ class IUserInterface {
   // The shell's folder browser rooted at the desktop. Returns false when
   // cancelled; otherwise Folder holds the chosen path.
   virtual bool BrowseForFolder(HWND Owner, const std::string& Title, std::string& Folder) = 0;
+
+  // A question with Yes and No buttons (title "Quarn 1.00"), centred over
+  // Owner; true for Yes.
+  virtual bool Confirm(HWND Owner, const std::string& Text) = 0;
+
+  // The password dialog for the archive Archive. Retry says that the password
+  // given before was wrong. Returns false when cancelled; otherwise Password
+  // holds what was typed (the caller wipes it when done).
+  virtual bool AskPassword(HWND Owner, const std::string& Archive, bool Retry, std::string& Password) = 0;
+
+  // The progress shown on Owner's taskbar button: Done of Total (Total 0:
+  // no value), in the given state.
+  virtual void TaskbarProgress(HWND Owner, TTaskbarState State, uint64_t Done, uint64_t Total) = 0;
 };
+
+struct ITaskbarList3;
 
 // The real dialogs of Windows.
 class TWin32UserInterface : public IUserInterface {
  public:
+  TWin32UserInterface();
+  ~TWin32UserInterface() override;
+
   void ShowInformation(HWND Owner, const std::string& Text, int X, int Y) override;
   void ShowError(HWND Owner, const std::string& Title, const std::string& Text) override;
   bool OpenFiles(HWND Owner, const std::string& Filter, int& FilterIndex, std::vector<std::string>& Files) override;
   bool SaveFile(HWND Owner, const std::string& Filter, const std::string& DefaultExt, const std::string& InitialDir,
                 std::string& FileName) override;
   bool BrowseForFolder(HWND Owner, const std::string& Title, std::string& Folder) override;
+  bool Confirm(HWND Owner, const std::string& Text) override;
+  bool AskPassword(HWND Owner, const std::string& Archive, bool Retry, std::string& Password) override;
+  void TaskbarProgress(HWND Owner, TTaskbarState State, uint64_t Done, uint64_t Total) override;
+
+ private:
+  TComPtr<ITaskbarList3> FTaskbar;  // null when the shell has none
+  bool FTaskbarTried = false;
 };

@@ -3,9 +3,10 @@
 // resource script and the end-to-end driver, which finds controls by these ids.
 
 // Window classes (unique, so that other programs can find the windows).
-#define QUARN_APP_CLASS "QuarnApplication"  // hidden owner of all top-level windows
-#define QUARN_MAIN_CLASS "QuarnMainWindow"  // TForm1
-#define QUARN_HELP_CLASS "QuarnHelpDialog"  // TForm5
+#define QUARN_APP_CLASS "QuarnApplication"          // hidden owner of all top-level windows
+#define QUARN_MAIN_CLASS "QuarnMainWindow"          // TForm1
+#define QUARN_HELP_CLASS "QuarnHelpDialog"          // TForm5
+#define QUARN_PASSWORD_CLASS "QuarnPasswordDialog"  // TPasswordDialog
 
 // Icons and pictures
 #define IDI_QUARN 1    // program icon (16, 32, 48 px)
@@ -53,3 +54,10 @@
 #define IDC_FORM5_PAGECONTROL1 302
 #define IDC_FORM5_LABEL1 303
 #define IDC_FORM5_MEMO1 304
+
+// TPasswordDialog controls (OK and Cancel are IDOK and IDCANCEL)
+#define IDC_PASSWORD_PROMPT 401
+#define IDC_PASSWORD_ARCHIVE 402
+#define IDC_PASSWORD_EDIT 403
+#define IDC_PASSWORD_SHOW 404
+#define IDC_PASSWORD_HINT 405

@@ -201,9 +201,11 @@ TRawHandle RawOpen(const std::string& name, uint32_t mode, uint32_t& code) {
   return fd;
 }
 
-int64_t RawRead(TRawHandle h, void* buffer, int64_t count, uint32_t& code) {
+// Runs one read or write call again while a signal interrupts it.
+template <typename F>
+int64_t Retried(F call, uint32_t& code) {
   for (;;) {
-    const ssize_t n = ::read(h, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    const ssize_t n = call();
     if (n >= 0) return n;
     if (errno == EINTR) continue;
     code = static_cast<uint32_t>(errno);
@@ -211,14 +213,12 @@ int64_t RawRead(TRawHandle h, void* buffer, int64_t count, uint32_t& code) {
   }
 }
 
+int64_t RawRead(TRawHandle h, void* buffer, int64_t count, uint32_t& code) {
+  return Retried([&] { return ::read(h, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30))); }, code);
+}
+
 int64_t RawWrite(TRawHandle h, const void* buffer, int64_t count, uint32_t& code) {
-  for (;;) {
-    const ssize_t n = ::write(h, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    code = static_cast<uint32_t>(errno);
-    return -1;
-  }
+  return Retried([&] { return ::write(h, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30))); }, code);
 }
 
 bool RawSeek(TRawHandle h, int64_t offset, TSeekOrigin origin, int64_t& result) {
@@ -354,30 +354,28 @@ TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName
 
 TFileStream::~TFileStream() { RawClose(FromStored(FHandle)); }
 
-int64_t TFileStream::Read(void* buffer, int64_t count) {
-  auto* p = static_cast<char*>(buffer);
+// Moves count bytes through as many calls as it takes; stops early at the
+// end of a file or a failed call.
+template <typename P, typename F>
+int64_t Transfer(P* buffer, int64_t count, F call) {
   int64_t total = 0;
   while (count > 0) {
-    const int64_t n = RawRead(FromStored(FHandle), p, count, FLastError);
+    const int64_t n = call(buffer + total, count);
     if (n <= 0) break;
-    p += n;
     total += n;
     count -= n;
   }
   return total;
 }
 
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+  return Transfer(static_cast<char*>(buffer), count,
+                  [&](char* p, int64_t n) { return RawRead(FromStored(FHandle), p, n, FLastError); });
+}
+
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-  auto* p = static_cast<const char*>(buffer);
-  int64_t total = 0;
-  while (count > 0) {
-    const int64_t n = RawWrite(FromStored(FHandle), p, count, FLastError);
-    if (n <= 0) break;
-    p += n;
-    total += n;
-    count -= n;
-  }
-  return total;
+  return Transfer(static_cast<const char*>(buffer), count,
+                  [&](const char* p, int64_t n) { return RawWrite(FromStored(FHandle), p, n, FLastError); });
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {

@@ -1,7 +1,13 @@
 #include "UnRar.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+
+#include "Files.h"
+#include "SafePath.h"
+#include "Text.h"
 
 TUnRar* CurrentUnRar = nullptr;
 
@@ -26,24 +32,32 @@ constexpr int DllVersionWithDirectoryFlag = 6;
 // component gives up on it.
 constexpr int MaxVolumeAsks = 3;
 
-std::string WideToAnsi(const wchar_t* s) {
-  int n = WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, s, -1, &out[0], n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
+// The wide file name of a header record, bounded by the record's array.
+std::wstring HeaderFileNameW(const RARHeaderDataEx& h) {
+  size_t n = 0;
+  while (n < 1024 && h.FileNameW[n] != 0) ++n;
+  return std::wstring(h.FileNameW, n);
 }
 
-// The wide file name of a header record, bounded by the record's array.
-std::string HeaderFileName(const RARHeaderDataEx& h) {
-  wchar_t name[1025];
-  std::memcpy(name, h.FileNameW, sizeof(h.FileNameW));
-  name[1024] = 0;
-  return WideToAnsi(name);
-}
+std::string HeaderFileName(const RARHeaderDataEx& h) { return WideToAnsi(HeaderFileNameW(h)); }
+
+// The wide name of the volume that holds the header, as the program's bytes.
+std::string HeaderArcName(const RARHeaderDataEx& h) { return WideToAnsi(h.ArcNameW, 1024); }
 
 std::string BoundedAnsi(const char* s, size_t size) { return std::string(s, strnlen(s, size)); }
+
+uint64_t UnpackedSize(const RARHeaderDataEx& h) { return (static_cast<uint64_t>(h.UnpSizeHigh) << 32) | h.UnpSize; }
+
+// Copies Text into a zero-terminated wide buffer of Size characters, cutting it to fit.
+void CopyToBuffer(wchar_t* Buffer, size_t Size, const std::wstring& Text) {
+  if (Buffer == nullptr || Size == 0) return;
+  size_t n = Text.size() < Size - 1 ? Text.size() : Size - 1;
+  // A character is not cut in two.
+  if (n > 0 && n < Text.size() && IS_HIGH_SURROGATE(Text[n - 1])) --n;
+  std::wmemcpy(Buffer, Text.data(), n);
+  Buffer[n] = L'\0';
+}
+
 
 // Copies Text into a zero-terminated buffer of Size bytes, cutting it to fit.
 void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
@@ -51,11 +65,6 @@ void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
   size_t n = Text.size() < Size - 1 ? Text.size() : Size - 1;
   std::memcpy(Buffer, Text.data(), n);
   Buffer[n] = '\0';
-}
-
-bool FileExistsA(const std::string& Path) {
-  DWORD attr = GetFileAttributesA(Path.c_str());
-  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool SameTextA(const std::string& a, const std::string& b) {
@@ -89,10 +98,12 @@ bool DosDateTimeToDateTime(uint32_t DosDateTime, double& Result) {
   return true;
 }
 
-int CALLBACK UnRarCallback(UINT Msg, LPARAM /*UserData*/, LPARAM P1, LPARAM P2) {
+int CALLBACK UnRarCallback(UINT Msg, LPARAM UserData, LPARAM P1, LPARAM P2) {
+  // The component that opened the archive rides along as the user data.
+  TUnRar* component = UserData != 0 ? reinterpret_cast<TUnRar*>(UserData) : CurrentUnRar;
   // No component to answer: stop whatever the library is doing.
-  if (CurrentUnRar == nullptr) return -1;
-  return CurrentUnRar->HandleCallback(Msg, P1, P2);
+  if (component == nullptr) return -1;
+  return component->HandleCallback(Msg, P1, P2);
 }
 
 TUnRar::TUnRar(TComponent* Owner) : TComponent(Owner) {
@@ -118,24 +129,18 @@ void TUnRar::SetMode(TUnRarMode Value) {
 
 std::string TUnRar::ErrorText(int Code) {
   switch (Code) {
-    case ERAR_NO_MEMORY: return "M\xE9moire insuffisante";
-    case ERAR_BAD_DATA:
-      return "donn\xE9"
-             "es corrompues";
-    case ERAR_BAD_ARCHIVE:
-      return "Archive d\xE9"
-             "fectueuse";
+    case ERAR_NO_MEMORY: return "Mémoire insuffisante";
+    case ERAR_BAD_DATA: return "données corrompues";
+    case ERAR_BAD_ARCHIVE: return "Archive défectueuse";
     case ERAR_UNKNOWN_FORMAT: return "format inconnu";
     case ERAR_EOPEN: return "Volumn-Error";
-    case ERAR_ECREATE:
-      return "Erreur \xE0 la cr\xE9"
-             "ation du fichier";
-    case ERAR_ECLOSE: return "Erreur \xE0 la fermeture du fichier";
+    case ERAR_ECREATE: return "Erreur à la création du fichier";
+    case ERAR_ECLOSE: return "Erreur à la fermeture du fichier";
     case ERAR_EREAD: return "Erreur de lecture";
-    case ERAR_EWRITE:
-      return "Erreur d'\xE9"
-             "criture";
+    case ERAR_EWRITE: return "Erreur d'écriture";
     case ERAR_SMALL_BUF: return "buffer trop petit";
+    case ERAR_MISSING_PASSWORD: return "Mot de passe manquant";
+    case ERAR_BAD_PASSWORD: return "Mot de passe incorrect";
     default: {
       char text[64];
       std::snprintf(text, sizeof text, "Erreur inconnue (code %d)", Code);
@@ -160,40 +165,43 @@ void TUnRar::RethrowPending() {
   }
 }
 
+// The archive is named by its wide name, so any name opens, and the library
+// gets this component's callback already for the open: an archive whose
+// headers are encrypted asks for its password there.
 void TUnRar::PrepareOpenRecord(unsigned int OpenMode) {
-  FArcPath = FileName;
-  FCommentBuffer.assign(CommentBufferSize, '\0');
-  FOpenRecord = RAROpenArchiveData();
-  FOpenRecord.ArcName = &FArcPath[0];
+  FArcPath = AnsiToWide(FileName);
+  FArcPath.push_back(L'\0');
+  FCommentBuffer.assign(CommentBufferSize, L'\0');
+  FOpenRecord = RAROpenArchiveDataEx();
+  FOpenRecord.ArcNameW = &FArcPath[0];
   FOpenRecord.OpenMode = OpenMode;
-  FOpenRecord.OpenResult = 0;
-  FOpenRecord.CmtBuf = FCommentBuffer.data();
+  FOpenRecord.CmtBufW = FCommentBuffer.data();
   FOpenRecord.CmtBufSize = CommentBufferSize;
-  FOpenRecord.CmtSize = FCommentSize;
-  FOpenRecord.CmtState = 0;
+  FOpenRecord.Callback = UnRarCallback;
+  FOpenRecord.UserData = reinterpret_cast<LPARAM>(this);
 }
 
 bool TUnRar::OpenArchive() {
   Status(RAR_ONBEFOREOPEN);
-  FHandle = UnRarLib.RAROpenArchive(&FOpenRecord);
+  FHandle = UnRarLib.RAROpenArchiveEx(&FOpenRecord);
+  RethrowPending();
   Status(RAR_ONOPEN);
   if (FHandle == nullptr) {
     // The library gives no handle when it cannot open the archive; report why.
     const int code = FOpenRecord.OpenResult != 0 ? static_cast<int>(FOpenRecord.OpenResult) : ERAR_EOPEN;
     FArchivComment.clear();
     FCommentSize = 0;
-    Error(ErrorText(code), code);
+    NoteResult(code);
     return false;
   }
-  if (FOpenRecord.OpenResult != 0)
-    Error(ErrorText(static_cast<int>(FOpenRecord.OpenResult)), static_cast<int32_t>(FOpenRecord.OpenResult));
+  if (FOpenRecord.OpenResult != 0) NoteResult(static_cast<int>(FOpenRecord.OpenResult));
   switch (FOpenRecord.CmtState) {
     case 0:
       FArchivComment.clear();
       FCommentSize = 0;
       break;
     case 1:
-      FArchivComment = BoundedAnsi(FCommentBuffer.data(), FCommentBuffer.size());
+      FArchivComment = WideToAnsi(FCommentBuffer.data(), FCommentBuffer.size());
       FCommentSize = static_cast<uint32_t>(FArchivComment.size());
       if (OnComment) OnComment(this, FArchivComment);
       break;
@@ -213,7 +221,7 @@ void TUnRar::CloseArchive() {
   FHandle = nullptr;
   struct BufferRelease {
     TUnRar* Self;
-    ~BufferRelease() { std::vector<char>().swap(Self->FCommentBuffer); }
+    ~BufferRelease() { std::vector<wchar_t>().swap(Self->FCommentBuffer); }
   } release{this};
   if (handle != nullptr && UnRarLib.RARCloseArchive(handle) == ERAR_ECLOSE)
     Error("Erreur lors de la fermeture", ERAR_ECLOSE);
@@ -223,48 +231,99 @@ void TUnRar::CloseArchive() {
 void TUnRar::ProcessArchive() {
   StopProcessing = false;
   FPending = nullptr;
+  FPasswordAsked = FPasswordDeclined = FPasswordAnsweredW = FVolumeAnsweredW = false;
+  FPasswordResult = 0;
+  FPasswordState = TPasswordState::NotAsked;
   if (!FLibLoaded) {
     Error("UnRar.Dll not loaded", 0);
     return;
   }
   FFilesProcessed = 0;
   FSizeProcessed = 0;
+  FDataDone = FDataReported = 0;
   CurrentUnRar = this;
   FAskedVolume.clear();
   FAskCount = 0;
-  if (CanProgress) CountFiles();
+  // However the run ends: what became of the password, which is then forgotten.
+  struct RunEnd {
+    TUnRar* Self;
+    ~RunEnd() {
+      if (Self->FPasswordResult == ERAR_BAD_PASSWORD)
+        Self->FPasswordState = TPasswordState::Wrong;
+      else if (Self->FPasswordResult == ERAR_MISSING_PASSWORD || Self->FPasswordDeclined)
+        Self->FPasswordState = TPasswordState::Cancelled;
+      else if (Self->FPasswordAsked)
+        Self->FPasswordState = TPasswordState::Given;
+      Self->ForgetRunPassword();
+      Self->FInRun = false;
+    }
+  } runEnd{this};
+  FInRun = true;
+  if (CanProgress) {
+    CountFiles();
+    // A password that failed the counting pass would fail the main pass too.
+    if (FPasswordResult != 0) return;
+  } else {
+    FDataTotal = 0;
+  }
   WalkArchive(FMode == UNRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT, [&] {
     for (;;) {
       const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
       RethrowPending();
       if (r == ERAR_END_ARCHIVE) break;
       HandleHeader(r);
-      if (r != ERAR_SUCCESS && r != ERAR_BAD_DATA) Error(ErrorText(r), r);
+      if (r != ERAR_SUCCESS && r != ERAR_BAD_DATA) NoteResult(r);
       if (StopProcessing || r != ERAR_SUCCESS) break;
+      const uint64_t start = FDataDone;
       const int c = ProcessFile(FFileOperation);
       RethrowPending();
-      if (c != ERAR_SUCCESS) Error(ErrorText(c), c);
+      if (c != ERAR_SUCCESS) NoteResult(c);
       if (StopProcessing || c != ERAR_SUCCESS) break;
+      // A file skipped counts as done: the progress still reaches the total.
+      FDataDone = std::max(FDataDone, start + UnpackedSize(FHeader));
+      FireDataProgress();
     }
   });
 }
 
-// Opens the archive in Mode, hands the library this component's callback and
-// password, runs Walk over its headers, and closes the archive on every path;
+// Reports a result of the library. A missing or wrong password is kept for
+// PasswordState; the missing password the user declined to give, and what
+// follows a stop the caller asked for, are not reported.
+void TUnRar::NoteResult(int Code) {
+  if (Code == ERAR_BAD_PASSWORD || (Code == ERAR_MISSING_PASSWORD && FPasswordResult == 0)) FPasswordResult = Code;
+  if ((Code == ERAR_MISSING_PASSWORD && FPasswordDeclined) || StopProcessing) return;
+  Error(ErrorText(Code), Code);
+}
+
+void TUnRar::ForgetRunPassword() {
+  Wipe(FRunPassword);
+  FRunPasswordSet = false;
+}
+
+void TUnRar::DataWritten(uint64_t Count) {
+  FFileDataSeen = true;
+  FDataDone += Count;
+  if (FDataDone - FDataReported >= DataProgressStep) FireDataProgress();
+}
+
+void TUnRar::FireDataProgress() {
+  if (!OnDataProgress || FDataDone == FDataReported) return;
+  FDataReported = FDataDone;
+  OnDataProgress(this, FDataDone, FDataTotal);
+}
+
+// Opens the archive in Mode (the library gets this component's callback with
+// the open, and asks it for the password), runs Walk over its headers, and closes the archive on every path;
 // when Walk raises, its exception is the one that leaves. Nothing runs when a
 // handler stopped processing before the open or right after it.
 void TUnRar::WalkArchive(int Mode, const std::function<void()>& Walk) {
   PrepareOpenRecord(Mode);
   if (StopProcessing) {
-    std::vector<char>().swap(FCommentBuffer);
+    std::vector<wchar_t>().swap(FCommentBuffer);
     return;
   }
   try {
-    if (OpenArchive() && !StopProcessing) {
-      UnRarLib.RARSetCallback(FHandle, UnRarCallback, 0);
-      if (!Password.empty()) UnRarLib.RARSetPassword(FHandle, &Password[0]);
-      Walk();
-    }
+    if (OpenArchive() && !StopProcessing) Walk();
   } catch (...) {
     try {
       CloseArchive();
@@ -283,16 +342,35 @@ void TUnRar::CountFiles() {
   CurrentUnRar = this;
   FFileCount = 0;
   FSizeCount = 0;
-  WalkArchive(RAR_OM_EXTRACT, [&] {
+  FDataTotal = 0;
+  // On its own, the pass forgets the password it was given when it ends;
+  // within ProcessArchive the main pass uses it still.
+  struct PassEnd {
+    TUnRar* Self;
+    ~PassEnd() {
+      if (!Self->FInRun) Self->ForgetRunPassword();
+    }
+  } passEnd{this};
+  // Only a password failure is reported from this pass (the main pass, which
+  // reports the rest, does not run after one).
+  const auto passwordFailure = [this](int code) {
+    if (code == ERAR_MISSING_PASSWORD || code == ERAR_BAD_PASSWORD) NoteResult(code);
+  };
+  // The archive is only listed: skipping a file of a solid archive in the
+  // extract mode would unpack it, doubling the work of the run.
+  WalkArchive(RAR_OM_LIST, [&] {
     for (;;) {
       const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
       RethrowPending();
+      passwordFailure(r);
       if (r == ERAR_END_ARCHIVE || StopProcessing || r != ERAR_SUCCESS) break;
-      const int c = UnRarLib.RARProcessFile(FHandle, RAR_SKIP, Directory.empty() ? nullptr : &Directory[0], nullptr);
+      const int c = UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
       RethrowPending();
+      passwordFailure(c);
       if (c == ERAR_SUCCESS && (FHeader.Flags & FlagSplitBefore) == 0) {
         ++FFileCount;
         FSizeCount += FHeader.UnpSize;
+        FDataTotal += UnpackedSize(FHeader);
       }
       if (StopProcessing || c != ERAR_SUCCESS) break;
     }
@@ -301,7 +379,7 @@ void TUnRar::CountFiles() {
 
 void TUnRar::HandleHeader(int r) {
   if (r == ERAR_BAD_DATA) {
-    Error("Ent\xEAte de fichier corrompu", ERAR_BAD_DATA);
+    Error("Entête de fichier corrompu", ERAR_BAD_DATA);
     return;
   }
   if (!OnFileProcessing && !OnProgress) return;
@@ -317,7 +395,7 @@ void TUnRar::HandleHeader(int r) {
 void TUnRar::TranslateHeader() {
   const RARHeaderDataEx& h = FHeader;
   TUnRarHeaderData& t = FTranslated;
-  t.ArcName = BoundedAnsi(h.ArcName, sizeof h.ArcName);
+  t.ArcName = HeaderArcName(h);
   t.FileName = HeaderFileName(h);
   t.ContinuedNext = (h.Flags & FlagSplitAfter) != 0;
   t.ContinuedPrev = (h.Flags & FlagSplitBefore) != 0;
@@ -357,8 +435,23 @@ void TUnRar::TranslateHeader() {
 
 int TUnRar::ProcessFile(int Operation) {
   int op = Operation;
+  // An extracted file goes where the program's one rule for item names puts
+  // it below Directory (never outside it, never to a device); a name with
+  // nothing left of it is skipped. The rule's renames are reported.
+  std::wstring destination;
+  std::string target = Directory + "\\" + HeaderFileName(FHeader);
+  if (Operation == RAR_EXTRACT) {
+    const TSafePath<std::wstring> safe = SafeRelativePath(HeaderFileNameW(FHeader));
+    if ((safe.Path.empty() || safe.Renamed) && OnRenamed)
+      OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(safe.Path));
+    if (safe.Path.empty()) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
+    target = Directory + "\\" + WideToAnsi(safe.Path);
+    std::wstring folder = AnsiToWide(Directory);
+    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L':') folder += L'\\';
+    destination = folder + safe.Path;
+  }
+  const bool existed = !destination.empty() && FileExists(LongPathForm(destination));
   if (OverrideEvent != OR_ALWAYS) {
-    const std::string target = Directory + "\\" + HeaderFileName(FHeader);
     bool listed = FileList.empty();
     for (const std::string& entry : FileList)
       if (SameTextA(entry, target)) {
@@ -370,7 +463,7 @@ int TUnRar::ProcessFile(int Operation) {
                                  : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
     if (!listed) {
       op = RAR_SKIP;
-    } else if (isDirectory || Operation != RAR_EXTRACT || !FileExistsA(target)) {
+    } else if (isDirectory || Operation != RAR_EXTRACT || !existed) {
       op = Operation;
     } else if (OverrideEvent == OR_NEVER) {
       op = RAR_SKIP;
@@ -380,13 +473,71 @@ int TUnRar::ProcessFile(int Operation) {
       op = canOverride ? Operation : RAR_SKIP;
     }
   }
-  // The library reads the destination as OEM text and converts it to the
-  // ANSI code page; hand it the OEM form so that a non-ASCII folder name
-  // arrives unchanged. An empty Directory means the current folder.
-  if (Directory.empty()) return UnRarLib.RARProcessFile(FHandle, op, nullptr, nullptr);
-  std::string dest(Directory.size() + 1, '\0');
-  CharToOemBuffA(Directory.c_str(), &dest[0], static_cast<DWORD>(Directory.size()));
-  return UnRarLib.RARProcessFile(FHandle, op, &dest[0], nullptr);
+  // The wide call carries any name unchanged (the ANSI one passes paths
+  // through the OEM code page).
+  FFileDataSeen = false;
+  const int result = UnRarLib.RARProcessFileW(FHandle, op, nullptr, destination.empty() ? nullptr : &destination[0]);
+  // A file that failed or was stopped half-way must not look finished. A file
+  // that was there before stays when the library wrote nothing over it.
+  if (result != ERAR_SUCCESS && op == RAR_EXTRACT && (!existed || FFileDataSeen)) RemoveFile(destination);
+  return result;
+}
+
+int TUnRar::AnswerVolume(std::string& Name) {
+  if (Name == FAskedVolume) {
+    ++FAskCount;
+  } else {
+    FAskedVolume = Name;
+    FAskCount = 1;
+  }
+  int answer = 0;
+  if (OnVolChange) {
+    OnVolChange(this, Name, 0);
+  } else if (PromptForVolumn) {
+    const std::string current = HeaderArcName(FHeader);
+    // Room for the most bytes the library's wide buffer can take.
+    std::vector<char> typed(UnRarVolumeNameSize * 3, '\0');
+    const bool ok = AskNextVolume(current, typed.data(), typed.size());
+    Name = typed.data();
+    answer = ok && Name != current ? 0 : -1;
+  } else {
+    answer = -1;
+  }
+  return answer;
+}
+
+// The answer for the name Stored in the library's buffer, where Asked was.
+int TUnRar::CheckVolumeAnswer(int Answer, const std::string& Stored, const std::string& Asked) const {
+  if (Stored.empty()) return -1;
+  // The library asks again, forever, for a name given back unchanged with
+  // answer 0: give up on the third ask for the same name.
+  if (Answer == 0 && FAskCount >= MaxVolumeAsks && Stored == Asked) return -1;
+  return Answer;
+}
+
+int TUnRar::AnswerPassword(std::string& Answer) {
+  FPasswordAsked = true;
+  if (FRunPasswordSet) {
+    Answer = FRunPassword;
+  } else {
+    // Password answers; only without one is the user asked.
+    Answer = Password;
+    const bool ask = Answer.empty() && (OnPassword || PromptForPass);
+    if (Answer.empty()) {
+      if (OnPassword)
+        OnPassword(this, Answer);
+      else if (PromptForPass)
+        Answer = AskPassword();
+      else
+        Error("Pas de mot de passe!", 0);
+    }
+    FRunPassword = Answer;
+    FRunPasswordSet = true;
+    FPasswordDeclined = ask && Answer.empty();
+    if (OnRarStatus) OnRarStatus(this, "Le mot de passe utilisé est : " + Answer, RAR_ONPASSWORD);
+  }
+  // No password: the library stops with "missing password".
+  return Answer.empty() ? -1 : 0;
 }
 
 int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2) {
@@ -397,50 +548,57 @@ int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2) {
   try {
     int answer = 0;
     switch (Msg) {
+      case UCM_CHANGEVOLUMEW:
       case UCM_CHANGEVOLUME:
-        if (P2 == RAR_VOL_ASK) {
-          char* buffer = reinterpret_cast<char*>(P1);
-          const std::string asked = BoundedAnsi(buffer, UnRarVolumeNameSize);
-          if (asked == FAskedVolume) {
-            ++FAskCount;
-          } else {
-            FAskedVolume = asked;
-            FAskCount = 1;
-          }
-          if (OnVolChange) {
-            std::string name = asked;
-            OnVolChange(this, name, 0);
-            CopyToBuffer(buffer, UnRarVolumeNameSize, name);
-          } else if (PromptForVolumn) {
-            const std::string current = BoundedAnsi(FHeader.ArcName, sizeof FHeader.ArcName);
-            const bool ok = AskNextVolume(current, buffer, UnRarVolumeNameSize);
-            answer = ok && BoundedAnsi(buffer, UnRarVolumeNameSize) != current ? 0 : -1;
-          } else {
-            answer = -1;
-          }
-          if (buffer[0] == '\0') answer = -1;
-          // The library asks again, forever, for a name given back unchanged
-          // with answer 0: give up on the third ask for the same name.
-          if (answer == 0 && FAskCount >= MaxVolumeAsks && BoundedAnsi(buffer, UnRarVolumeNameSize) == asked)
-            answer = -1;
-        } else {
+        if (P2 != RAR_VOL_ASK) {
           FAskedVolume.clear();
           FAskCount = 0;
+          FVolumeAnsweredW = false;
+        } else if (Msg == UCM_CHANGEVOLUMEW) {
+          wchar_t* buffer = reinterpret_cast<wchar_t*>(P1);
+          const std::string asked = WideToAnsi(buffer, UnRarVolumeNameSize);
+          std::string name = asked;
+          answer = AnswerVolume(name);
+          CopyToBuffer(buffer, UnRarVolumeNameSize, AnsiToWide(name));
+          const std::string stored = WideToAnsi(buffer, UnRarVolumeNameSize);
+          answer = CheckVolumeAnswer(answer, stored, asked);
+          FVolumeAnsweredW = answer == 0 && stored == asked;
+        } else if (FVolumeAnsweredW) {
+          // The wide ask kept the name: the byte ask keeps it too.
+          FVolumeAnsweredW = false;
+        } else {
+          char* buffer = reinterpret_cast<char*>(P1);
+          const std::string asked = BoundedAnsi(buffer, UnRarVolumeNameSize);
+          std::string name = asked;
+          answer = AnswerVolume(name);
+          CopyToBuffer(buffer, UnRarVolumeNameSize, name);
+          answer = CheckVolumeAnswer(answer, BoundedAnsi(buffer, UnRarVolumeNameSize), asked);
         }
         break;
-      case UCM_PROCESSDATA: answer = StopProcessing ? -1 : 0; break;
-      case UCM_NEEDPASSWORD: {
-        std::string password = Password;
-        if (OnPassword)
-          OnPassword(this, password);
-        else if (PromptForPass)
-          password = AskPassword();
-        else
-          Error("Pas de mot de passe!", 0);
-        if (P2 > 0) CopyToBuffer(reinterpret_cast<char*>(P1), static_cast<size_t>(P2), password);
-        if (OnRarStatus) OnRarStatus(this, "Le mot de passe utilis\xE9 est : " + password, RAR_ONPASSWORD);
+      case UCM_PROCESSDATA:
+        DataWritten(static_cast<uint64_t>(static_cast<ULONG_PTR>(P2)));
+        answer = StopProcessing ? -1 : 0;
         break;
-      }
+      case UCM_NEEDPASSWORDW:
+      case UCM_NEEDPASSWORD:
+        if (Msg == UCM_NEEDPASSWORD && FPasswordAnsweredW) {
+          // The wide ask got no password: neither does the byte one.
+          FPasswordAnsweredW = false;
+          answer = -1;
+        } else if (P2 > 0) {
+          std::string password;
+          answer = AnswerPassword(password);
+          if (Msg == UCM_NEEDPASSWORDW) {
+            std::wstring wide = AnsiToWide(password);
+            CopyToBuffer(reinterpret_cast<wchar_t*>(P1), static_cast<size_t>(P2), wide);
+            Wipe(wide);
+            FPasswordAnsweredW = answer != 0;
+          } else {
+            CopyToBuffer(reinterpret_cast<char*>(P1), static_cast<size_t>(P2), password);
+          }
+          Wipe(password);
+        }
+        break;
       default: break;
     }
     if (StopProcessing) answer = -1;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "PasswordState.h"
 #include "UnRarLib.h"
 
 enum TUnRarMode { UNRAR_EXTRACT, UNRAR_LIST };
@@ -25,7 +26,7 @@ enum TRarStatus { RAR_ONOPEN, RAR_ONBEFOREOPEN, RAR_AFTERCLOSE, RAR_ONPASSWORD }
 
 // One file header of the archive, translated from the library's record.
 struct TUnRarHeaderData {
-  std::string ArcName;   // the volume that holds this header
+  std::string ArcName;   // the volume that holds this header (its wide name, converted)
   std::string FileName;  // the wide name converted with the system code page
   bool ContinuedNext = false;
   bool ContinuedPrev = false;
@@ -57,14 +58,29 @@ using TRarCommentEvent = std::function<void(TUnRar* Sender, const std::string& C
 using TRarErrorEvent = std::function<void(TUnRar* Sender, const std::string& Message, int32_t MessageID)>;
 using TRarHeaderEvent = std::function<void(TUnRar* Sender, const TUnRarHeaderData& hdrData, int32_t status)>;
 using TRAROverrideEvent = std::function<void(TUnRar* Sender, const std::string& FileName, bool& CanOverride)>;
+// Asked (once per ProcessArchive) when the library needs a password and the
+// Password property is empty; Password starts empty. The handler sets it, or
+// leaves it empty to cancel: the library then stops with code 22, which is
+// not reported.
 using TRarPromptPassEvent = std::function<void(TUnRar* Sender, std::string& Password)>;
+// Bytes of file data written (or tested) so far in this run, and the total
+// from the counting pass (0 without CanProgress). Fired from inside the
+// library at least every DataProgressStep bytes and after each file; Done
+// never goes back within one ProcessArchive.
+using TRarDataProgressEvent = std::function<void(TUnRar* Sender, uint64_t Done, uint64_t Total)>;
 using TRARProgress = std::function<void(TUnRar* Sender, uint32_t FilesProcessed, uint32_t FileCount,
                                         uint32_t SizeProcessed, uint32_t SizeCount)>;
 using TRarStatusEvent = std::function<void(TUnRar* Sender, const std::string& Message, TRarStatus status)>;
 // ArcName holds the volume name the library looks for; a handler may replace
-// it. The component writes it back into the library's buffer, cut to the
-// buffer's size (UnRarVolumeNameSize - 1 characters).
+// it. The component writes it back into the library's buffer (the wide one,
+// so any name passes), cut to the buffer's size (UnRarVolumeNameSize - 1
+// characters).
 using TRarChangeVolEvent = std::function<void(TUnRar* Sender, std::string& ArcName, int32_t Mode)>;
+// A file was extracted under another name than its own, made safe for Windows
+// (ExtractedAs, relative to Directory), or skipped because nothing of its name
+// was left (ExtractedAs empty).
+using TRarRenamedEvent =
+    std::function<void(TUnRar* Sender, const std::string& FileName, const std::string& ExtractedAs)>;
 
 // The two prompt dialogs are windows of this class; tests find them by it.
 extern const char UnRarPromptClassName[];
@@ -89,6 +105,8 @@ class TUnRar : public TComponent {
   TUnRarMode Mode() const { return FMode; }
   void SetMode(TUnRarMode Value);
   TOverrideOptions OverrideEvent = OR_ALWAYS;
+  // Given to the library when it asks; when empty, OnPassword (or the
+  // prompt, with PromptForPass) is asked. Never written anywhere.
   std::string Password;
   bool PromptForPass = false;
   bool PromptForVolumn = false;
@@ -103,7 +121,13 @@ class TUnRar : public TComponent {
   TRARProgress OnProgress;
   TRarStatusEvent OnRarStatus;
   TRarChangeVolEvent OnVolChange;
+  TRarRenamedEvent OnRenamed;
+  TRarDataProgressEvent OnDataProgress;
 
+  // Lists or extracts FileName. A file that fails, or is being written when
+  // the run stops (StopProcessing, a handler's exception, a failure), is
+  // removed, unless the library never began writing over a file that was
+  // there before; the files finished before stay.
   void ProcessArchive();
   void CountFiles();
 
@@ -113,8 +137,20 @@ class TUnRar : public TComponent {
   uint32_t SizeProcessed() const { return FSizeProcessed; }
   uint32_t FileCount() const { return FFileCount; }
   uint32_t SizeCount() const { return FSizeCount; }
+  // What became of the password in the last ProcessArchive. Wrong: a password
+  // was given and the library found it wrong (code 24; the archive is closed
+  // then): set another Password and run again. Cancelled: the password was
+  // asked for and none was given (code 22).
+  TPasswordState PasswordState() const { return FPasswordState; }
+
+  // Bytes of file data between two OnDataProgress events at most.
+  static constexpr uint64_t DataProgressStep = 1 << 20;
 
   // The answer to one library callback (0 go on, -1 stop).
+  // The library asks twice for one thing, first with a wide buffer
+  // (UCM_CHANGEVOLUMEW, UCM_NEEDPASSWORDW), then, when that gave nothing new,
+  // with a byte one: the second ask gets the first one's answer, the user is
+  // asked once.
   int HandleCallback(UINT Msg, LPARAM P1, LPARAM P2);
 
   // The prompt dialogs, modal, built at run time.
@@ -127,6 +163,13 @@ class TUnRar : public TComponent {
 
  private:
   void PrepareOpenRecord(unsigned int OpenMode);
+  int AnswerVolume(std::string& Name);
+  int CheckVolumeAnswer(int Answer, const std::string& Stored, const std::string& Asked) const;
+  int AnswerPassword(std::string& Password);
+  void DataWritten(uint64_t Count);
+  void FireDataProgress();
+  void ForgetRunPassword();
+  void NoteResult(int Code);
   bool OpenArchive();
   void CloseArchive();
   void WalkArchive(int Mode, const std::function<void()>& Walk);
@@ -145,10 +188,10 @@ class TUnRar : public TComponent {
   int32_t FDllVersion = 0;
   std::string FArchivComment;
   uint32_t FCommentSize = 0;
-  RAROpenArchiveData FOpenRecord{};
+  RAROpenArchiveDataEx FOpenRecord{};
   RARHeaderDataEx FHeader{};
-  std::vector<char> FCommentBuffer;
-  std::string FArcPath;  // the archive path the open record points at
+  std::vector<wchar_t> FCommentBuffer;
+  std::wstring FArcPath;  // the archive path the open record points at
   TUnRarHeaderData FTranslated;
   uint32_t FFilesProcessed = 0;
   uint32_t FSizeProcessed = 0;
@@ -161,6 +204,25 @@ class TUnRar : public TComponent {
   // The missing volume asked for last and how many times in a row.
   std::string FAskedVolume;
   int FAskCount = 0;
+  // A wide ask answered so that the library asks its byte twin next, which
+  // gets the same answer.
+  bool FVolumeAnsweredW = false;
+  bool FPasswordAnsweredW = false;
+  // The password of this run, once given: the counting pass and the main
+  // pass open the archive each, and the user is asked once. Cleared when the
+  // run ends.
+  std::string FRunPassword;
+  bool FRunPasswordSet = false;
+  bool FInRun = false;  // inside ProcessArchive
+  bool FPasswordAsked = false;
+  bool FPasswordDeclined = false;  // asked, and the answer was empty
+  int FPasswordResult = 0;         // 22 or 24 seen in this run, else 0
+  TPasswordState FPasswordState = TPasswordState::NotAsked;
+  // Byte progress of this run.
+  uint64_t FDataDone = 0;
+  uint64_t FDataReported = 0;
+  uint64_t FDataTotal = 0;
+  bool FFileDataSeen = false;  // the library wrote data for the file being processed
 };
 
 // The component whose HandleCallback answers the library.

@@ -15,7 +15,7 @@ int LoadCount = 0;
 
 template <typename T>
 void Bind(T& entry, const char* name) {
-  entry = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(UnRarLib.Handle, name)));
+  entry = UnRarLib.Module.Proc<T>(name);
 }
 
 }  // namespace
@@ -29,9 +29,9 @@ void LoadUnRarLibrary() {
     ++LoadCount;
     return;
   }
-  HMODULE handle = LoadLibraryA(LibraryName().c_str());
-  if (handle == nullptr) return;
-  UnRarLib.Handle = handle;
+  TModule module = TModule::Load(LibraryName().c_str());
+  if (!module) return;
+  UnRarLib.Module = std::move(module);
   UnRarLib.Loaded = true;
   LoadCount = 1;
   Bind(UnRarLib.RAROpenArchive, "RAROpenArchive");
@@ -40,6 +40,7 @@ void LoadUnRarLibrary() {
   Bind(UnRarLib.RARReadHeader, "RARReadHeader");
   Bind(UnRarLib.RARReadHeaderEx, "RARReadHeaderEx");
   Bind(UnRarLib.RARProcessFile, "RARProcessFile");
+  Bind(UnRarLib.RARProcessFileW, "RARProcessFileW");
   Bind(UnRarLib.RARSetCallback, "RARSetCallback");
   Bind(UnRarLib.RARSetChangeVolProc, "RARSetChangeVolProc");
   Bind(UnRarLib.RARSetProcessDataProc, "RARSetProcessDataProc");
@@ -48,16 +49,15 @@ void LoadUnRarLibrary() {
 }
 
 void UnloadUnRarLibrary() {
-  if (UnRarLib.Handle == nullptr) return;
+  if (!UnRarLib.Module) return;
   if (--LoadCount > 0) return;
-  FreeLibrary(UnRarLib.Handle);
-  UnRarLib = TUnRarLibrary();
+  UnRarLib = TUnRarLibrary();  // frees the library
   LoadCount = 0;
 }
 
 bool IsUnRarLibraryLoaded() { return UnRarLib.Loaded; }
 
 bool UnRarLibraryComplete() {
-  return UnRarLib.Loaded && UnRarLib.RAROpenArchive && UnRarLib.RARCloseArchive && UnRarLib.RARReadHeaderEx &&
-         UnRarLib.RARProcessFile && UnRarLib.RARSetCallback && UnRarLib.RARSetPassword && UnRarLib.RARGetDllVersion;
+  return UnRarLib.Loaded && UnRarLib.RAROpenArchiveEx && UnRarLib.RARCloseArchive && UnRarLib.RARReadHeaderEx &&
+         UnRarLib.RARProcessFileW && UnRarLib.RARGetDllVersion;
 }

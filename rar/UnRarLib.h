@@ -10,6 +10,10 @@
 
 #include <string>
 
+#include "Win32Kit.h"
+
+typedef int(CALLBACK* UNRARCALLBACK)(UINT msg, LPARAM UserData, LPARAM P1, LPARAM P2);
+
 #pragma pack(push, 1)
 
 // Open record of RAROpenArchive.
@@ -21,6 +25,26 @@ struct RAROpenArchiveData {
   unsigned int CmtBufSize;
   unsigned int CmtSize;
   unsigned int CmtState;
+};
+
+// Extended open record of RAROpenArchiveEx: the archive's wide name, and the
+// callback with its user data, which the library needs already while it
+// opens an archive whose headers are encrypted.
+struct RAROpenArchiveDataEx {
+  char* ArcName;
+  wchar_t* ArcNameW;
+  unsigned int OpenMode;
+  unsigned int OpenResult;
+  char* CmtBuf;
+  unsigned int CmtBufSize;  // in characters of CmtBufW when that is set
+  unsigned int CmtSize;
+  unsigned int CmtState;
+  unsigned int Flags;
+  UNRARCALLBACK Callback;
+  LPARAM UserData;
+  unsigned int OpFlags;
+  wchar_t* CmtBufW;
+  unsigned int Reserved[25];
 };
 
 // Extended header record of RARReadHeaderEx.
@@ -63,6 +87,8 @@ struct RARHeaderDataEx {
 #pragma pack(pop)
 
 static_assert(sizeof(wchar_t) == 2, "the library's wide strings are UTF-16");
+static_assert(sizeof(RAROpenArchiveDataEx) == 6 * sizeof(void*) + 7 * 4 + 25 * 4,
+              "the open record keeps the library's packed layout");
 
 // Library result codes used by the program.
 enum : int {
@@ -78,6 +104,9 @@ enum : int {
   ERAR_EREAD = 18,
   ERAR_EWRITE = 19,
   ERAR_SMALL_BUF = 20,
+  ERAR_UNKNOWN = 21,
+  ERAR_MISSING_PASSWORD = 22,
+  ERAR_BAD_PASSWORD = 24,
 };
 
 // Open modes, per-file operations and callback messages of the library.
@@ -96,16 +125,16 @@ enum : int { RAR_VOL_ASK = 0, RAR_VOL_NOTIFY = 1 };
 // callback (it does not pass the size itself).
 constexpr size_t UnRarVolumeNameSize = 2048;
 
-typedef int(CALLBACK* UNRARCALLBACK)(UINT msg, LPARAM UserData, LPARAM P1, LPARAM P2);
 typedef int(PASCAL* CHANGEVOLPROC)(char* ArcName, int Mode);
 typedef int(PASCAL* PROCESSDATAPROC)(unsigned char* Addr, int Size);
 
 typedef HANDLE(PASCAL* TRAROpenArchive)(RAROpenArchiveData* ArchiveData);
-typedef HANDLE(PASCAL* TRAROpenArchiveEx)(void* ArchiveData);
+typedef HANDLE(PASCAL* TRAROpenArchiveEx)(RAROpenArchiveDataEx* ArchiveData);
 typedef int(PASCAL* TRARCloseArchive)(HANDLE hArcData);
 typedef int(PASCAL* TRARReadHeader)(HANDLE hArcData, void* HeaderData);
 typedef int(PASCAL* TRARReadHeaderEx)(HANDLE hArcData, RARHeaderDataEx* HeaderData);
 typedef int(PASCAL* TRARProcessFile)(HANDLE hArcData, int Operation, char* DestPath, char* DestName);
+typedef int(PASCAL* TRARProcessFileW)(HANDLE hArcData, int Operation, wchar_t* DestPath, wchar_t* DestName);
 typedef void(PASCAL* TRARSetCallback)(HANDLE hArcData, UNRARCALLBACK Callback, LPARAM UserData);
 typedef void(PASCAL* TRARSetChangeVolProc)(HANDLE hArcData, CHANGEVOLPROC ChangeVolProc);
 typedef void(PASCAL* TRARSetProcessDataProc)(HANDLE hArcData, PROCESSDATAPROC ProcessDataProc);
@@ -115,7 +144,7 @@ typedef int(PASCAL* TRARGetDllVersion)();
 // The process-wide table of the library's entries, in binding order. An entry
 // whose export is missing stays null.
 struct TUnRarLibrary {
-  HMODULE Handle = nullptr;
+  TModule Module;
   bool Loaded = false;
   TRAROpenArchive RAROpenArchive = nullptr;
   TRAROpenArchiveEx RAROpenArchiveEx = nullptr;
@@ -123,6 +152,7 @@ struct TUnRarLibrary {
   TRARReadHeader RARReadHeader = nullptr;
   TRARReadHeaderEx RARReadHeaderEx = nullptr;
   TRARProcessFile RARProcessFile = nullptr;
+  TRARProcessFileW RARProcessFileW = nullptr;
   TRARSetCallback RARSetCallback = nullptr;
   TRARSetChangeVolProc RARSetChangeVolProc = nullptr;
   TRARSetProcessDataProc RARSetProcessDataProc = nullptr;

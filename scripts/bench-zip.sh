@@ -94,10 +94,6 @@ median() {
   local times=() t0 t1
   for _ in $(seq "$runs"); do
     rm -rf "$work/out" "$work/out.zip"
-
-echo
-echo "zlib against libdeflate, in memory, on the first 1000 files of the set (32-bit, Wine, one thread):"
-run_wine "$bench" codecs "$(winpath "$work/list-2000.txt")" 1000 | tr -d '\r'
     t0=$(date +%s%N)
     "$@" >"$work/last.txt" 2>&1 || { cat "$work/last.txt" >&2; return 1; }
     t1=$(date +%s%N)

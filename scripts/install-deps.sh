@@ -12,9 +12,15 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
   cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest
   wine wine32:i386 wine64 xvfb imagemagick python3-xlib
+  # Wine's bcrypt makes AES keys through GnuTLS (PBKDF2 and HMAC-SHA1 work
+  # without it); wine32 only recommends it.
+  libgnutls30:i386
+  # The Russian locale below (Wine reads the OEM code page from it).
+  locales
   p7zip-full 7zip rar zip unzip python3
   zlib1g-dev clang libclang-rt-14-dev
   dpkg-dev file
+  nsis
 )
 
 need_update=0
@@ -64,4 +70,12 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The zip name tests run a test program with the Russian locale, where Wine's
+# OEM code page is 866. Without the locale in the C library Wine still picks
+# 866 but reads Unix file names wrongly, so the locale is generated here.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  echo "install-deps: generating the ru_RU.UTF-8 locale"
+  localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi

@@ -2,16 +2,10 @@
 
 #include <vector>
 
-#include "SevenZipCallbacks.h"
+#include "Streams.h"
 
 namespace {
 const uint8_t kSignature[6] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
-
-template <typename T>
-void ReleaseEngineObject(T*& object) {
-  if (object != nullptr) object->Release();
-  object = nullptr;
-}
 
 // Reads exactly size bytes at offset; false otherwise.
 bool ReadAt(HANDLE h, uint64_t offset, void* data, DWORD size) {
@@ -35,43 +29,24 @@ struct TExtractGuard {
     Owner->ResetCancel();
   }
 };
-}  // namespace
 
-TItemInfo ReadItemInfo(IInArchive* archive, uint32_t index) {
-  TItemInfo info;
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  if (archive->GetProperty(index, kpidPath, &v) == S_OK && v.vt == VT_BSTR && v.bstrVal)
-    info.Path.assign(v.bstrVal, SysStringLen(v.bstrVal));
-  PropVariantClear(&v);
-  if (archive->GetProperty(index, kpidSize, &v) == S_OK) {
-    if (v.vt == VT_UI8)
-      info.Size = v.uhVal.QuadPart;
-    else if (v.vt == VT_UI4)
-      info.Size = v.ulVal;
-  }
-  PropVariantClear(&v);
-  if (archive->GetProperty(index, kpidAttrib, &v) == S_OK && v.vt == VT_UI4) info.Attrib = v.ulVal;
-  PropVariantClear(&v);
-  if (archive->GetProperty(index, kpidMTime, &v) == S_OK && v.vt == VT_FILETIME) info.MTime = v.filetime;
-  PropVariantClear(&v);
-  return info;
+// The engine's result as the report tells it: its code, and the system's
+// reason when the code carries a Windows error (a full disk, say).
+std::string EngineFailureText(HRESULT result) {
+  std::string text = Format("Extraction failed (error %08lX)", static_cast<unsigned long>(result));
+  if (HRESULT_FACILITY(result) == FACILITY_WIN32) text += ": " + SystemErrorText(HRESULT_CODE(result));
+  return text;
 }
+}  // namespace
 
 TSevenZip::TSevenZip(TComponent* Owner) : TComponent(Owner) {
   ResetCancel();
-  FLibrary = LoadLibraryW(L"7za.dll");
-  if (FLibrary != nullptr)
-    FCreateObject =
-        reinterpret_cast<TCreateObjectFunc>(reinterpret_cast<void*>(GetProcAddress(FLibrary, "CreateObject")));
-  if (FCreateObject == nullptr) {
-    if (FLibrary != nullptr) FreeLibrary(FLibrary);
-    FLibrary = nullptr;
-    throw ESevenZipEngineMissing();
-  }
-  FCreateObject(&CLSID_CFormat7z, &IID_IInArchive, reinterpret_cast<void**>(&FInArchive));
-  FCreateObject(&CLSID_CFormat7z, &IID_IOutArchive, reinterpret_cast<void**>(&FOutArchive));
-  FCreateObject(&CLSID_CFormat7z, &IID_ISetProperties, reinterpret_cast<void**>(&FSetProperties));
+  FLibrary = TModule::Load(L"7za.dll");
+  FCreateObject = FLibrary.Proc<TCreateObjectFunc>("CreateObject");
+  if (FCreateObject == nullptr) throw ESevenZipEngineMissing();
+  FCreateObject(&CLSID_CFormat7z, &IID_IInArchive, FInArchive.PutVoid());
+  FCreateObject(&CLSID_CFormat7z, &IID_IOutArchive, FOutArchive.PutVoid());
+  FCreateObject(&CLSID_CFormat7z, &IID_ISetProperties, FSetProperties.PutVoid());
 
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);
@@ -82,10 +57,10 @@ TSevenZip::TSevenZip(TComponent* Owner) : TComponent(Owner) {
 }
 
 TSevenZip::~TSevenZip() {
-  ReleaseEngineObject(FInArchive);
-  ReleaseEngineObject(FOutArchive);
-  ReleaseEngineObject(FSetProperties);
-  if (FLibrary != nullptr) FreeLibrary(FLibrary);
+  // The engine's objects go before the engine itself.
+  FInArchive.Reset();
+  FOutArchive.Reset();
+  FSetProperties.Reset();
   SelectedItems.Clear();
 }
 
@@ -116,8 +91,9 @@ bool TSevenZip::IsSFXArchive(const std::wstring& path) {
   if (UpperCaseW(ExtractFileExtW(path)) != L".EXE") return false;
   SFXOffset = 0;
   SFXDetected = false;
-  HANDLE h = CreateFileAuto(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  const THandle file(CreateFileAuto(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
+  if (!file) return false;
+  const HANDLE h = file.Get();
   bool found = false;
   LARGE_INTEGER zero{}, end{};
   const uint64_t fileSize = SetFilePointerEx(h, zero, &end, FILE_END) ? static_cast<uint64_t>(end.QuadPart) : 0;
@@ -164,7 +140,6 @@ bool TSevenZip::IsSFXArchive(const std::wstring& path) {
       }
     }
   }
-  CloseHandle(h);
   SFXDetected = found;
   return found;
 }
@@ -177,7 +152,7 @@ int32_t TSevenZip::FindItemPath(const std::wstring& path) {
     if (c == L'/') c = L'\\';
   wanted = UpperCaseW(wanted);
   for (UINT32 i = 0; i < count; ++i) {
-    std::wstring itemPath = ReadItemInfo(FInArchive, i).Path;
+    std::wstring itemPath = ReadItemInfo(FInArchive.Get(), i).Path;
     for (wchar_t& c : itemPath)
       if (c == L'/') c = L'\\';
     if (UpperCaseW(itemPath) == wanted) return static_cast<int32_t>(i);
@@ -185,29 +160,68 @@ int32_t TSevenZip::FindItemPath(const std::wstring& path) {
   return -1;
 }
 
+TReaderOptions TSevenZip::ReaderOptions() {
+  TReaderOptions options;
+  options.Sfx = SFXDetected;
+  options.SfxOffset = SFXOffset;
+  options.OnOpenVolume = OnOpenVolume;
+  options.Keeper = &FKeeper;
+  return options;
+}
+
+TExtractHost TSevenZip::ExtractHost() {
+  TExtractHost host;
+  host.Sender = this;
+  host.BaseDir = AddTrailingBackslash(ExtrBaseDir);
+  host.Options = ExtractOptions;
+  host.Password = &Password;
+  host.Passwords = &FPasswords;
+  host.CancelRequested = &CancelRequested;
+  host.Keeper = &FKeeper;
+  host.OnExtractfile = OnExtractfile;
+  host.OnProgress = OnProgress;
+  host.OnPreProgress = OnPreProgress;
+  host.OnMessage = OnMessage;
+  host.OnSetExtractName = OnSetExtractName;
+  host.OnExtractOverwrite = OnExtractOverwrite;
+  host.OnRenamed = OnRenamed;
+  host.OnPassword = OnPassword;
+  return host;
+}
+
+bool TSevenZip::OpenArchive(IArchiveOpenCallback* Callback) {
+  // The engine takes references of its own to what it keeps.
+  const TComPtr<TMyStreamReader> reader = MakeCom<TMyStreamReader>(ReaderOptions(), true, SZFileName);
+  FInArchive->Close();
+  return FInArchive->Open(reader.Get(), nullptr, Callback) == S_OK;
+}
+
 int32_t TSevenZip::IndexOfItemPath(const std::wstring& path) {
-  if (FInArchive == nullptr) return -1;
-  int32_t result = -1;
-  TMyStreamReader* reader = new TMyStreamReader(this, true, SZFileName);
-  reader->AddRef();
+  if (!FInArchive) return -1;
+  const int32_t result = OpenArchive(nullptr) ? FindItemPath(path) : -1;
   FInArchive->Close();
-  try {
-    if (FInArchive->Open(reader, nullptr, nullptr) == S_OK) result = FindItemPath(path);
-  } catch (...) {
-  }
-  FInArchive->Close();
-  reader->Release();
+  FKeeper.RethrowKept();
   return result;
 }
 
 int32_t TSevenZip::Extract(bool TestMode) {
-  TExtractGuard guard{FInArchive, this};
+  int32_t result = -1;
+  FPasswords = TPasswordLog();
   try {
-    return DoExtract(TestMode);
+    TExtractGuard guard{FInArchive.Get(), this};
+    result = DoExtract(TestMode);
   } catch (...) {
-    Message(SZ_EXTRACT_FAILED, "Extraction failed", SZFileName);
-    return -1;
+    FKeeper.Keep(std::current_exception());
   }
+  if (!FPasswords.Asked)
+    FPasswordState = TPasswordState::NotAsked;
+  else if (FPasswords.Declined || FPasswords.Missing)
+    FPasswordState = TPasswordState::Cancelled;
+  else
+    FPasswordState = FPasswords.WrongSeen ? TPasswordState::Wrong : TPasswordState::Given;
+  // A handler's exception stopped the engine: it leaves here, the archive closed.
+  FKeeper.RethrowKept();
+  return result;
 }
 
 int32_t TSevenZip::DoExtract(bool TestMode) {
@@ -219,22 +233,24 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   } else {
     SFXDetected = false;
   }
-  if (FInArchive == nullptr) {
+  if (!FInArchive) {
     Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
     return -1;
   }
 
-  // Our own reference keeps the objects alive while the engine holds them.
-  TMyStreamReader* reader = new TMyStreamReader(this, true, SZFileName);
-  reader->AddRef();
-  FInArchive->Close();
-  TMyArchiveOpenCallback* openCallback = new TMyArchiveOpenCallback(this);
-  openCallback->AddRef();
-  const HRESULT opened = FInArchive->Open(reader, nullptr, openCallback);
-  openCallback->Release();
-  reader->Release();
-  if (opened != S_OK) {
-    Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
+  const TExtractHost host = ExtractHost();
+  if (!OpenArchive(MakeCom<TMyArchiveOpenCallback>(host).Get())) {
+    // Encrypted headers that a given password does not open fail the way a
+    // wrong password fails them; a declined password is no failure.
+    if (FKeeper.Holding() || FPasswords.Declined) return -1;
+    if (FPasswords.Missing) {
+      Message(SZ_FILE_NOT_FOUND, "Encrypted headers: no password given", SZFileName);
+    } else if (FPasswords.Asked) {
+      FPasswords.WrongSeen = true;
+      Message(SZ_FILE_NOT_FOUND, "Wrong password or damaged headers", SZFileName);
+    } else {
+      Message(SZ_FILE_NOT_FOUND, "File not found", SZFileName);
+    }
     return -1;
   }
 
@@ -250,26 +266,23 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
       Message(SZ_INDEX_OUT_OF_RANGE, "Index out of Range", std::wstring());
       return -1;
     }
-    total += ReadItemInfo(FInArchive, static_cast<uint32_t>(index)).Size;
+    total += ReadItemInfo(FInArchive.Get(), static_cast<uint32_t>(index)).Size;
     indices.push_back(static_cast<uint32_t>(index));
   }
   if (total > 0 && OnPreProgress) OnPreProgress(this, static_cast<int64_t>(total));
   if (indices.size() > 1) SortIndices(indices, 0, static_cast<int>(indices.size()) - 1);
 
-  TMyArchiveExtractCallback* callback = new TMyArchiveExtractCallback(this, FInArchive, TestMode, SelectedItems.Count);
-  callback->AddRef();
+  const TComPtr<TMyArchiveExtractCallback> callback =
+      MakeCom<TMyArchiveExtractCallback>(host, FInArchive.Get(), SelectedItems.Count);
   const UINT32 numItems = indices.empty() ? 0xFFFFFFFFu : static_cast<UINT32>(indices.size());
   const HRESULT result =
-      FInArchive->Extract(indices.empty() ? nullptr : indices.data(), numItems, TestMode ? 1 : 0, callback);
+      FInArchive->Extract(indices.empty() ? nullptr : indices.data(), numItems, TestMode ? 1 : 0, callback.Get());
   // A stop asked for by the callbacks (last selected file done, cancel, an
-  // output file that could not be created) was reported already or is no
-  // failure; any other non-zero result is the engine giving up.
-  const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed;
-  callback->Release();
-  if (result != S_OK && !explained) {
-    char text[64];
-    snprintf(text, sizeof(text), "Extraction failed (error %08lX)", static_cast<unsigned long>(result));
-    Message(SZ_EXTRACT_FAILED, text, SZFileName);
-  }
+  // output file that could not be created, a declined password, a handler's
+  // exception) was reported already or is no failure; any other non-zero
+  // result is the engine giving up.
+  const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
+                         FPasswords.Declined || FKeeper.Holding();
+  if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);
   return static_cast<int32_t>(result);
 }

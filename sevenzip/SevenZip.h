@@ -2,7 +2,9 @@
 // TSevenZip: Quarn's 7z component. It loads the 7-Zip engine (7za.dll),
 // opens a 7z archive (plain, inside a self-extracting executable, or split
 // into numbered volumes) and extracts or tests its items below ExtrBaseDir.
-// Failures are reported through OnMessage; only a missing engine raises.
+// Failures are reported through OnMessage; a missing engine raises from the
+// constructor, and an event handler's exception leaves Extract once the
+// engine has stopped.
 
 #include <windows.h>
 
@@ -13,53 +15,13 @@
 
 #include "Component.h"
 #include "Exception.h"
+#include "PasswordState.h"
+#include "SevenZipCallbacks.h"
 #include "SevenZipEngine.h"
+#include "SevenZipEvents.h"
 #include "SevenZipPaths.h"
 #include "SevenZipStreams.h"
-
-enum ExtractOptsEnum : uint8_t { ExtractNoPath = 1 << 0, ExtractOverwrite = 1 << 1 };
-using ExtractOpts = uint8_t;  // set of ExtractOptsEnum
-
-enum AddOptsEnum : uint8_t {
-  AddRecurseDirs = 1 << 0,
-  AddSolid = 1 << 1,
-  AddStoreOnlyFilename = 1 << 2,
-  AddIncludeDriveLetter = 1 << 3,
-  AddEncryptFilename = 1 << 4,
-};
-using AddOpts = uint8_t;  // set of AddOptsEnum
-
-enum TCompressType : uint8_t { LZMA, PPMD };
-enum TCompressStrength : uint8_t { SAVE, FAST, NORMAL, MAXIMUM, ULTRA };
-using TLZMAStrength = uint8_t;  // 0..27
-using TPPMDMem = uint8_t;       // 1..31
-using TPPMDSize = uint8_t;      // 2..32
-
-// OnMessage codes.
-enum : int32_t {
-  SZ_FILE_NOT_FOUND = 1,      // "File not found": the archive could not be opened
-  SZ_DATA_ERROR = 2,          // "Data Error" (and the engine's other damage reports)
-  SZ_CRC_ERROR = 3,           // "CRC Error"
-  SZ_UNSUPPORTED_METHOD = 4,  // "Unsupported Method"
-  SZ_INDEX_OUT_OF_RANGE = 5,  // "Index out of Range": a selection names no item
-  SZ_USER_CANCELED = 6,       // "User canceled operation"
-  SZ_NOT_SFX = 7,             // "File is not an 7z SFX archive"
-  SZ_CREATE_FAILED = 8,       // "Could not create file": an output file or folder
-  SZ_EXTRACT_FAILED = 9,      // "Extraction failed": the engine gave up (see the text)
-};
-
-using TExtractfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;
-using TProgressEvent =
-    std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t FilePosArc, int64_t FilePosFile)>;
-using TPreProgressEvent = std::function<void(TComponent* Sender, int64_t MaxProgress)>;
-using TMessageEvent =
-    std::function<void(TComponent* Sender, int32_t ErrCode, const std::string& Message, const std::wstring& Filename)>;
-using TSetNewNameEvent = std::function<void(TComponent* Sender, std::wstring& OldFileName)>;
-using TExtractOverwrite = std::function<void(TComponent* Sender, const std::wstring& FileName, bool& DoOverwrite)>;
-using TListfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, uint32_t Fileindex,
-                                          uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr, uint32_t Filecrc,
-                                          const std::wstring& Filemethod, double FileTime)>;
-using TAddFileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;
+#include "Win32Kit.h"
 
 // Raised by the constructor when 7za.dll or its CreateObject export is missing.
 class ESevenZipEngineMissing : public Exception {
@@ -76,8 +38,19 @@ class TSevenZip : public TComponent {
 
   // Opens SZFileName and extracts (TestMode false) or tests its items, all of
   // them or those in SelectedItems. -1 when the archive cannot be used or the
-  // selection is bad; otherwise the engine's result (0 = success).
+  // selection is bad; otherwise the engine's result (0 = success). An
+  // exception raised by an event handler stops the engine and is raised
+  // again here, after the archive was closed. An output file whose item
+  // failed, or was being written when the extraction stopped (cancel, a
+  // handler's exception, an engine failure), is removed; the files finished
+  // before stay.
   int32_t Extract(bool TestMode = false);
+  // What became of the password in the last Extract. Wrong: a password was
+  // given and the headers could not be opened with it, or encrypted items
+  // failed with data or CRC errors (the engine's report of a wrong 7z
+  // password). Password still holds the one that failed: set another, or
+  // clear it so that OnPassword is asked, and extract again.
+  TPasswordState PasswordState() const { return FPasswordState; }
   // Index of the first item whose path equals path (case-insensitive, '/' and
   // '\' alike), or -1. Opens and closes SZFileName itself.
   int32_t IndexOfItemPath(const std::wstring& path);
@@ -95,6 +68,7 @@ class TSevenZip : public TComponent {
   std::wstring SZFileName;
   std::wstring ExtrBaseDir;
   ExtractOpts ExtractOptions = 0;
+  // Given to the engine when it asks; when empty, OnPassword is asked to set it.
   std::wstring Password;
   std::wstring SFXModule = L"7z.sfx";
   int32_t NumberOfFiles = -1;
@@ -118,6 +92,10 @@ class TSevenZip : public TComponent {
   TListfileEvent OnListfile;
   TAddFileEvent OnAddfile;
   TSetNewNameEvent OnSetAddName;
+  TRenamedEvent OnRenamed;
+  // Fired (on the thread that called Extract) when the engine needs a
+  // password and Password is empty; see TPasswordEvent.
+  TPasswordEvent OnPassword;
 
   // Items to extract: decimal indices or item paths; empty = every item.
   TWideStringList_ SelectedItems;
@@ -132,21 +110,20 @@ class TSevenZip : public TComponent {
  private:
   int32_t FindItemPath(const std::wstring& path);
   int32_t DoExtract(bool TestMode);
+  // Opens SZFileName in the engine; false when it cannot.
+  bool OpenArchive(IArchiveOpenCallback* Callback);
+  TReaderOptions ReaderOptions();
+  TExtractHost ExtractHost();
 
-  HMODULE FLibrary = nullptr;
+  // Declared before the engine objects, which may hold callbacks that use it.
+  TExceptionKeeper FKeeper;
+  TModule FLibrary;
   TCreateObjectFunc FCreateObject = nullptr;
-  IInArchive* FInArchive = nullptr;
-  IOutArchive* FOutArchive = nullptr;
-  ISetProperties* FSetProperties = nullptr;
+  TComPtr<IInArchive> FInArchive;
+  TComPtr<IOutArchive> FOutArchive;
+  TComPtr<ISetProperties> FSetProperties;
   bool FSFXCreate = false;
   int32_t FVolumeSize = 0;
+  TPasswordLog FPasswords;
+  TPasswordState FPasswordState = TPasswordState::NotAsked;
 };
-
-// Engine item properties; a missing value reads as zero.
-struct TItemInfo {
-  std::wstring Path;
-  uint64_t Size = 0;
-  uint32_t Attrib = 0;
-  FILETIME MTime{0, 0};
-};
-TItemInfo ReadItemInfo(IInArchive* archive, uint32_t index);

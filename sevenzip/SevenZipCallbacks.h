@@ -3,21 +3,68 @@
 // (TMyArchiveOpenCallback) and while it extracts or tests items
 // (TMyArchiveExtractCallback). The extract callback decides each output path,
 // applies the overwrite rule, creates folders and output files and turns the
-// engine's reports into TSevenZip's events.
+// engine's reports into the component's events.
+//
+// No exception reaches the engine: an event handler's exception is kept by the
+// host's keeper, the engine is told to stop, and the component raises the
+// exception again once the engine call has returned.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "SevenZipEngine.h"
+#include "SevenZipEvents.h"
 #include "SevenZipStreams.h"
 
-class TSevenZip;
+// What the callbacks learn of the password during one extraction.
+struct TPasswordLog {
+  bool Asked = false;      // the engine asked for a password
+  bool Declined = false;   // OnPassword gave none: the engine was stopped
+  bool Missing = false;    // no password and no OnPassword: the engine went on without one
+  bool WrongSeen = false;  // with a password given, the archive failed as a wrong password makes it fail
+};
+
+// What the callbacks need of the component they work for: its settings, its
+// events (fired with Sender first, only when assigned), its cancel flag and
+// the keeper of a handler's exception.
+struct TExtractHost {
+  TComponent* Sender = nullptr;
+  std::wstring BaseDir;  // where the items go, with a trailing backslash
+  ExtractOpts Options = 0;
+  std::wstring* Password = nullptr;                    // the component's, set by OnPassword (not owned)
+  TPasswordLog* Passwords = nullptr;                   // not owned
+  const std::atomic<bool>* CancelRequested = nullptr;  // not owned
+  TExceptionKeeper* Keeper = nullptr;                  // not owned
+  TExtractfileEvent OnExtractfile;
+  TProgressEvent OnProgress;
+  TPreProgressEvent OnPreProgress;
+  TMessageEvent OnMessage;
+  TSetNewNameEvent OnSetExtractName;
+  TExtractOverwrite OnExtractOverwrite;
+  TRenamedEvent OnRenamed;
+  TPasswordEvent OnPassword;
+
+  void Message(int32_t Code, const std::string& Text, const std::wstring& FileName) const {
+    if (OnMessage) OnMessage(Sender, Code, Text, FileName);
+  }
+};
+
+// Engine item properties; a missing value reads as zero.
+struct TItemInfo {
+  std::wstring Path;
+  uint64_t Size = 0;
+  uint32_t Attrib = 0;
+  FILETIME MTime{0, 0};
+  bool Encrypted = false;
+};
+TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index);
 
 class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
                                      public ICryptoGetTextPassword,
                                      public TInterfacedObject {
  public:
-  explicit TMyArchiveOpenCallback(TSevenZip* Owner);
+  explicit TMyArchiveOpenCallback(const TExtractHost& Host);
 
   QUARN_IUNKNOWN_METHODS
   HRESULT STDMETHODCALLTYPE SetTotal(const UINT64* files, const UINT64* bytes) override;
@@ -29,15 +76,18 @@ class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
   const wchar_t* ClassName() const override { return L"TMyArchiveOpenCallback"; }
 
  private:
-  TSevenZip* FOwner;
-  std::wstring FPassword;
+  const TExtractHost FHost;
 };
 
 class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
                                         public ICryptoGetTextPassword,
                                         public TInterfacedObject {
  public:
-  TMyArchiveExtractCallback(TSevenZip* Owner, IInArchive* Archive, bool TestMode, int64_t Remaining);
+  // Remaining is the number of selected items (0: every item).
+  TMyArchiveExtractCallback(const TExtractHost& Host, IInArchive* Archive, int64_t Remaining);
+  // Removes the output file of an item whose result never came: the
+  // extraction stopped in its middle.
+  ~TMyArchiveExtractCallback() override;
 
   QUARN_IUNKNOWN_METHODS
   HRESULT STDMETHODCALLTYPE SetTotal(UINT64 total) override;
@@ -47,7 +97,6 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
   HRESULT STDMETHODCALLTYPE SetOperationResult(INT32 opRes) override;
   HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 
-  std::wstring BaseDir;
   std::wstring CurrentName;
   uint64_t FileProgress = 0;
   uint64_t CurrentSize = 0;
@@ -66,8 +115,15 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
  private:
   HRESULT DoGetStream(UINT32 index, ISequentialOutStream** outStream, INT32 askExtractMode);
   bool CancelSeen();
+  // Closes the output file of the current item; removes it when Keep is false.
+  void FinishOutput(bool Keep);
 
-  TSevenZip* FOwner;
-  IInArchive* FArchive;
-  std::wstring FPassword;
+  const TExtractHost FHost;
+  IInArchive* FArchive;  // not owned
+  bool FCurrentEncrypted = false;
+  // The output file being written, from GetStream until the engine gives
+  // the item's result; a file whose item failed, or whose result never came,
+  // is removed, so that nothing incomplete looks like a finished file.
+  TComPtr<TMyStreamWriter> FWriter;
+  std::wstring FWriterName;
 };

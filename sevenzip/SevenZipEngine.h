@@ -40,6 +40,7 @@ enum : PROPID {
   kpidSize = 7,
   kpidAttrib = 9,
   kpidMTime = 12,
+  kpidEncrypted = 15,
 };
 
 // Extract modes passed to IArchiveExtractCallback::GetStream.

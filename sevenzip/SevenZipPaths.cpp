@@ -2,23 +2,10 @@
 
 #include <cwchar>
 
+#include "Files.h"
+#include "Win32Kit.h"
+
 bool UseWideFileApi = true;
-
-std::string WideToAnsi(const std::wstring& s) {
-  if (s.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring AnsiToWide(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-  return out;
-}
 
 int LastDelimiterW(const std::wstring& delimiters, const std::wstring& s) {
   for (size_t i = s.size(); i > 0; --i) {
@@ -67,35 +54,24 @@ std::wstring UpperCaseW(const std::wstring& s) {
   return r;
 }
 
-bool DirectoryExistsW(const std::wstring& s) {
-  DWORD a = GetFileAttributesW(s.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+bool DirectoryExistsW(const std::wstring& s) { return DirectoryExists(LongPathForm(s)); }
 
+// The wide variant finds folders too; the ANSI one files only.
 bool FileExistsW(const std::wstring& s) {
-  if (UseWideFileApi) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(s.c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    FindClose(h);
-    return true;
-  }
-  DWORD a = GetFileAttributesA(WideToAnsi(s).c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  return UseWideFileApi ? PathExists(LongPathForm(s)) : FileExists(WideToAnsi(s));
 }
 
 HANDLE CreateFileAuto(const std::wstring& name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-  if (UseWideFileApi) return CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (UseWideFileApi)
+    return CreateFileW(LongPathForm(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
   return CreateFileA(WideToAnsi(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
 uint64_t FileSizeW(const std::wstring& name) {
-  HANDLE h = CreateFileAuto(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-  if (h == INVALID_HANDLE_VALUE) return 0;
+  const THandle h(CreateFileAuto(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
   LARGE_INTEGER zero{}, size{};
-  uint64_t result = SetFilePointerEx(h, zero, &size, FILE_END) ? static_cast<uint64_t>(size.QuadPart) : 0;
-  CloseHandle(h);
-  return result;
+  if (!h || !SetFilePointerEx(h.Get(), zero, &size, FILE_END)) return 0;
+  return static_cast<uint64_t>(size.QuadPart);
 }
 
 bool IsRemovableDrive(const std::wstring& path) {
@@ -152,60 +128,7 @@ void SortIndices(std::vector<uint32_t>& a, int lo, int hi) {
   if (i < hi) SortIndices(a, i, hi);
 }
 
-bool ForceDirectoriesW(const std::wstring& dirIn, uint16_t attributes) {
-  if (dirIn.empty()) throw EInOutError(3, "Unable to create directory");
-  std::wstring dir = ExcludeTrailingBackslashW(dirIn);
-  if (dir.size() < 3 || DirectoryExistsW(dir) || ExtractFilePathW(dir) == dir) return true;
-  std::wstring parent = ParentDirW(dir);
-  if (!parent.empty() && !ForceDirectoriesW(parent, 0)) return false;
-  if (!CreateDirectoryW(dir.c_str(), nullptr)) return false;
-  if (attributes != 0) SetFileAttributesW(dir.c_str(), attributes);
-  return true;
-}
-
-namespace {
-// True for a component that Windows path parsing would read as "." or ".."
-// (or as nothing): only dots and blanks.
-bool IsDotComponent(const std::wstring& c) {
-  for (wchar_t ch : c)
-    if (ch != L'.' && ch != L' ') return false;
-  return true;
-}
-}  // namespace
-
-std::wstring SafeRelativeItemPath(const std::wstring& itemPath) {
-  std::wstring p = itemPath;
-  for (wchar_t& c : p)
-    if (c == L'/') c = L'\\';
-  size_t pos = 0;
-  if (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\') {
-    bool unc = true;
-    pos = 2;
-    if (p.size() >= 4 && (p[2] == L'?' || p[2] == L'.') && p[3] == L'\\') {
-      // \\?\ and \\.\ prefixes: a drive path or \\?\UNC\server\share follows.
-      pos = 4;
-      unc = p.compare(pos, 4, L"UNC\\") == 0;
-      if (unc) pos += 4;
-    }
-    // \\server\share: skip both names.
-    for (int skip = 0; unc && skip < 2 && pos < p.size(); ++skip) {
-      size_t next = p.find(L'\\', pos);
-      pos = next == std::wstring::npos ? p.size() : next + 1;
-    }
-  }
-  if (pos + 1 < p.size() && p[pos + 1] == L':' && iswalpha(p[pos])) pos += 2;
-
-  std::wstring out;
-  while (pos < p.size()) {
-    size_t next = p.find(L'\\', pos);
-    if (next == std::wstring::npos) next = p.size();
-    std::wstring comp = p.substr(pos, next - pos);
-    pos = next + 1;
-    if (comp.empty() || IsDotComponent(comp)) continue;
-    for (wchar_t& c : comp)
-      if (c == L':') c = L'_';
-    if (!out.empty()) out += L'\\';
-    out += comp;
-  }
-  return out;
+bool ForceDirectoriesW(const std::wstring& dir, uint16_t attributes) {
+  if (dir.empty()) throw EInOutError(3, "Unable to create directory");
+  return ForceDirectories(UseWideFileApi ? LongPathForm(dir) : dir, attributes);
 }

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "Exception.h"
+#include "Text.h"
 
-// True: the helpers call the wide Win32 file functions; false (Windows 9x):
+// True: the helpers call the wide Win32 file functions, with paths of any
+// length (LongPathForm); false (Windows 9x):
 // they convert the path to the ANSI code page and call the ANSI functions.
 // Set by every TSevenZip construction.
 extern bool UseWideFileApi;
@@ -62,15 +64,3 @@ void SortIndices(std::vector<uint32_t>& a, int lo, int hi);
 // Creates dir with its missing parents; sets attributes (when non-zero) on dir
 // only if it was created here. Raises EInOutError for an empty dir.
 bool ForceDirectoriesW(const std::wstring& dir, uint16_t attributes);
-
-// ANSI (system code page) form of a wide string and back.
-std::string WideToAnsi(const std::wstring& s);
-std::wstring AnsiToWide(const std::string& s);
-
-// Turns an item path reported by the engine into a relative path that stays
-// inside the extraction folder: '/' becomes '\', a drive letter, UNC or
-// device prefix and leading separators are dropped, "." and ".." components
-// (and components made only of dots and blanks, which Windows reads as such)
-// are removed, and ':' inside a name (an alternate data stream) becomes '_'.
-// The result is empty when nothing of the path is left.
-std::wstring SafeRelativeItemPath(const std::wstring& itemPath);

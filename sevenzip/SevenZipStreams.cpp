@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "SevenZip.h"
+#include "Files.h"
 #include "SevenZipPaths.h"
 
 namespace {
@@ -24,11 +24,19 @@ uint64_t HandleSize(HANDLE h) {
   return static_cast<uint64_t>(size.QuadPart);
 }
 
-// Applies a seek to a 64-bit position; false when it would become negative.
-bool MovePosition(uint64_t& position, INT64 offset, uint64_t base) {
-  if (offset < 0 && static_cast<uint64_t>(-offset) > base) return false;
+// Applies a seek from origin 0 (the start), 1 (the current position) or 2
+// (End) to a 64-bit position, which never becomes negative.
+HRESULT SeekFrom(uint64_t& position, INT64 offset, UINT32 origin, uint64_t end) {
+  uint64_t base = 0;
+  switch (origin) {
+    case 0: base = 0; break;
+    case 1: base = position; break;
+    case 2: base = end; break;
+    default: return STG_E_INVALIDFUNCTION;
+  }
+  if (offset < 0 && static_cast<uint64_t>(-offset) > base) return kNegativeSeek;
   position = base + static_cast<uint64_t>(offset);
-  return true;
+  return S_OK;
 }
 
 bool AllDigits(const std::wstring& s) {
@@ -59,6 +67,28 @@ std::wstring VolumeNumberText(uint32_t n) {
 }
 
 // ---------------------------------------------------------------------------
+// TExceptionKeeper
+
+void TExceptionKeeper::Keep(std::exception_ptr E) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (!FFirst) FFirst = E;
+}
+
+bool TExceptionKeeper::Holding() {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FFirst != nullptr;
+}
+
+void TExceptionKeeper::RethrowKept() {
+  std::exception_ptr kept;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    std::swap(kept, FFirst);
+  }
+  if (kept) std::rethrow_exception(kept);
+}
+
+// ---------------------------------------------------------------------------
 // TInterfacedObject
 
 ULONG TInterfacedObject::DoRelease() {
@@ -84,27 +114,20 @@ HRESULT TInterfacedObject::DoQueryInterface(REFIID iid, void** out) {
 // ---------------------------------------------------------------------------
 // TMyStreamReader
 
-TMyStreamReader::TMyStreamReader(TSevenZip* Owner, bool MultiVolume_, const std::wstring& FileName)
-    : MultiVolume(MultiVolume_), FOwner(Owner), FFileName(FileName) {
-  if (FOwner != nullptr) {
-    if (FOwner->SFXDetected) Position = FOwner->SFXOffset;
-    FOnOpenVolume = FOwner->OnOpenVolume;
-  }
+TMyStreamReader::TMyStreamReader(const TReaderOptions& Options, bool MultiVolume_, const std::wstring& FileName)
+    : MultiVolume(MultiVolume_), FOptions(Options), FFileName(FileName) {
+  if (FOptions.Sfx) Position = FOptions.SfxOffset;
   TVolume first;
   first.Name = FileName;
-  first.Handle = CreateFileAuto(FileName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-  if (first.Handle != INVALID_HANDLE_VALUE) first.Size = HandleSize(first.Handle);
+  first.Handle.Reset(CreateFileAuto(FileName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
+  if (first.Handle) first.Size = HandleSize(first.Handle.Get());
   first.Removable = IsRemovableDrive(FileName);
-  Volumes.push_back(first);
   KnownSize = MultiVolume ? 0 : first.Size;
   VolumesLocated = !MultiVolume;
+  Volumes.push_back(std::move(first));
 }
 
-TMyStreamReader::~TMyStreamReader() {
-  for (TVolume& v : Volumes) CloseVolume(v);
-  Volumes.clear();
-  SevenZipTrace(L"TMyStreamReader.Destroy");
-}
+TMyStreamReader::~TMyStreamReader() { SevenZipTrace(L"TMyStreamReader.Destroy"); }
 
 IUnknown* TMyStreamReader::FindInterface(REFIID iid) {
   if (iid == IID_IUnknown || iid == IID_ISequentialInStream || iid == IID_IInStream)
@@ -113,24 +136,19 @@ IUnknown* TMyStreamReader::FindInterface(REFIID iid) {
   return nullptr;
 }
 
-bool TMyStreamReader::SfxOwner() const { return FOwner != nullptr && FOwner->SFXDetected; }
-
 std::wstring TMyStreamReader::PartName(uint32_t n) const {
-  const std::wstring base = SfxOwner() ? FFileName : ChangeFileExtW(FFileName, L"");
+  const std::wstring base = FOptions.Sfx ? FFileName : ChangeFileExtW(FFileName, L"");
   return base + L"." + VolumeNumberText(n);
 }
 
-void TMyStreamReader::CloseVolume(TVolume& v) {
-  if (v.Handle != INVALID_HANDLE_VALUE) CloseHandle(v.Handle);
-  v.Handle = INVALID_HANDLE_VALUE;
-}
+void TMyStreamReader::CloseVolume(TVolume& v) { v.Handle.Reset(); }
 
 // The highest part number present beside the first part, gaps allowed (a
 // missing middle part is asked for when the reading reaches it). 1 when the
 // first part is not a numbered part of a set.
 uint32_t TMyStreamReader::HighestExistingPart() const {
   std::wstring base;
-  if (SfxOwner()) {
+  if (FOptions.Sfx) {
     base = FFileName;
   } else {
     const std::wstring ext = ExtractFileExtW(FFileName);
@@ -140,8 +158,8 @@ uint32_t TMyStreamReader::HighestExistingPart() const {
   const std::wstring stem = UpperCaseW(ExtractFileNameW(base)) + L".";
   uint32_t highest = 1;
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW((base + L".*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return highest;
+  const TFindHandle search(FindFirstFileW(LongPathForm(base + L".*").c_str(), &fd));
+  if (!search) return highest;
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     const std::wstring name = UpperCaseW(fd.cFileName);
@@ -149,8 +167,7 @@ uint32_t TMyStreamReader::HighestExistingPart() const {
     const std::wstring number = name.substr(stem.size());
     if (!AllDigits(number) || number.size() > 9) continue;
     highest = std::max<uint32_t>(highest, static_cast<uint32_t>(std::stoul(number)));
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
+  } while (FindNextFileW(search.Get(), &fd));
   return highest;
 }
 
@@ -179,19 +196,19 @@ bool TMyStreamReader::OpenVolume(uint32_t n) {
   if (n == 0) return false;
   if (n > Volumes.size()) Volumes.resize(n);
   TVolume& v = Volumes[n - 1];
-  if (v.Handle != INVALID_HANDLE_VALUE) return v.Size > 0;
+  if (v.Handle) return v.Size > 0;
   if (v.Name.empty()) v.Name = (n == 1) ? FFileName : PartName(n);
-  while (v.Handle == INVALID_HANDLE_VALUE) {
-    v.Handle = CreateFileAuto(v.Name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    if (v.Handle != INVALID_HANDLE_VALUE) {
-      v.Size = HandleSize(v.Handle);
-      SeekHandle(v.Handle, 0);
+  while (!v.Handle) {
+    v.Handle.Reset(CreateFileAuto(v.Name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
+    if (v.Handle) {
+      v.Size = HandleSize(v.Handle.Get());
+      SeekHandle(v.Handle.Get(), 0);
       break;
     }
-    if (FOnOpenVolume) {
+    if (FOptions.OnOpenVolume) {
       bool cancel = false;
       std::wstring name = v.Name;
-      FOnOpenVolume(name, Volumes[0].Removable, cancel);
+      FOptions.OnOpenVolume(name, Volumes[0].Removable, cancel);
       if (cancel) {
         v.Name.clear();
         return false;
@@ -236,12 +253,8 @@ bool TMyStreamReader::AskForVolume(const std::wstring& caption, std::wstring& na
 }
 
 HRESULT STDMETHODCALLTYPE TMyStreamReader::Read(void* data, UINT32 size, UINT32* processedSize) {
-  try {
-    return ReadBody(data, size, processedSize);
-  } catch (...) {
-    if (processedSize) *processedSize = 0;
-    return E_FAIL;
-  }
+  if (processedSize) *processedSize = 0;
+  return EngineCall(FOptions.Keeper, [&] { return ReadBody(data, size, processedSize); });
 }
 
 HRESULT TMyStreamReader::ReadBody(void* data, UINT32 size, UINT32* processedSize) {
@@ -255,8 +268,7 @@ HRESULT TMyStreamReader::ReadBody(void* data, UINT32 size, UINT32* processedSize
   if (LastPart <= 1) {
     TVolume& v = Volumes[0];
     DWORD got = 0;
-    if (v.Handle != INVALID_HANDLE_VALUE && SeekHandle(v.Handle, Position) &&
-        ReadFile(v.Handle, out, size, &got, nullptr))
+    if (v.Handle && SeekHandle(v.Handle.Get(), Position) && ReadFile(v.Handle.Get(), out, size, &got, nullptr))
       count = got;
   } else {
     // Find the part holding Position.
@@ -279,8 +291,8 @@ HRESULT TMyStreamReader::ReadBody(void* data, UINT32 size, UINT32* processedSize
       TVolume& v = Volumes[n - 1];
       const uint64_t chunk64 = std::min<uint64_t>(size - count, v.Size - offset);
       DWORD got = 0;
-      if (!SeekHandle(v.Handle, offset) ||
-          !ReadFile(v.Handle, out + count, static_cast<DWORD>(chunk64), &got, nullptr)) {
+      if (!SeekHandle(v.Handle.Get(), offset) ||
+          !ReadFile(v.Handle.Get(), out + count, static_cast<DWORD>(chunk64), &got, nullptr)) {
         count = 0;
         break;
       }
@@ -297,40 +309,23 @@ HRESULT TMyStreamReader::ReadBody(void* data, UINT32 size, UINT32* processedSize
 }
 
 HRESULT STDMETHODCALLTYPE TMyStreamReader::Seek(INT64 offset, UINT32 seekOrigin, UINT64* newPosition) {
-  try {
-    HRESULT result = S_OK;
-    switch (seekOrigin) {
-      case 0:
-        if (!MovePosition(Position, offset, 0)) result = kNegativeSeek;
-        break;
-      case 1:
-        if (!MovePosition(Position, offset, Position)) result = kNegativeSeek;
-        break;
-      case 2:
-        if (!VolumesLocated) LocateLastVolume();
-        if (KnownSize == 0)
-          result = S_FALSE;
-        else if (!MovePosition(Position, offset, KnownSize))
-          result = kNegativeSeek;
-        break;
-      default: result = STG_E_INVALIDFUNCTION; break;
-    }
+  return EngineCall(FOptions.Keeper, [&] {
+    if (seekOrigin == 2 && !VolumesLocated) LocateLastVolume();
+    // The end of a set whose size cannot be known is no place to seek from.
+    const HRESULT result =
+        seekOrigin == 2 && KnownSize == 0 ? S_FALSE : SeekFrom(Position, offset, seekOrigin, KnownSize);
     if (newPosition) *newPosition = Position;
     return result;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TMyStreamReader::GetSize(UINT64* size) {
-  try {
+  return EngineCall(FOptions.Keeper, [&] {
     if (!VolumesLocated) LocateLastVolume();
     if (KnownSize == 0) return S_FALSE;
     if (size) *size = KnownSize;
     return S_OK;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -345,11 +340,7 @@ TMyStreamWriter::TMyStreamWriter(const std::wstring& FileName, double FileDate_,
 TMyStreamWriter::~TMyStreamWriter() {
   // Stamp again on close: file systems that move the last-write time on
   // every write would otherwise lose the stamp set at creation.
-  for (HANDLE h : Volumes) {
-    if (h == INVALID_HANDLE_VALUE) continue;
-    StampFileDate(h);
-    CloseHandle(h);
-  }
+  for (const THandle& h : Volumes) StampFileDate(h.Get());
   SevenZipTrace(L"TMyStreamWriter.Destroy");
 }
 
@@ -371,16 +362,15 @@ void TMyStreamWriter::AddVolume() {
   DWORD attributes = FAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-  HANDLE h = INVALID_HANDLE_VALUE;
+  THandle h;
   if (FAppend && k == 0) {
-    h = CreateFileAuto(FFileName, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, attributes);
-    if (h != INVALID_HANDLE_VALUE) Position = MaxPosition = HandleSize(h);
+    h.Reset(CreateFileAuto(FFileName, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, attributes));
+    if (h) Position = MaxPosition = HandleSize(h.Get());
   }
-  if (h == INVALID_HANDLE_VALUE)
-    h = CreateFileAuto(PartName(k + 1), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, attributes);
-  if (h == INVALID_HANDLE_VALUE) throw EAbort();
-  Volumes.push_back(h);
-  StampFileDate(h);
+  if (!h) h.Reset(CreateFileAuto(PartName(k + 1), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, attributes));
+  if (!h) throw EAbort();
+  StampFileDate(h.Get());
+  Volumes.push_back(std::move(h));
 }
 
 // Sets FileDate (a local date-time) as the last-write time, through a DOS
@@ -399,7 +389,7 @@ void TMyStreamWriter::StampFileDate(HANDLE h) const {
 
 HRESULT STDMETHODCALLTYPE TMyStreamWriter::Write(const void* data, UINT32 size, UINT32* processedSize) {
   if (processedSize) *processedSize = 0;
-  try {
+  return EngineCall(nullptr, [&]() -> HRESULT {
     if (SevenZipTraceEnabled()) {
       uint32_t first = 0;
       memcpy(&first, data, std::min<UINT32>(size, 4));
@@ -410,7 +400,7 @@ HRESULT STDMETHODCALLTYPE TMyStreamWriter::Write(const void* data, UINT32 size, 
     bool failed = false;
     if (FVolumeSize == 0) {
       DWORD written = 0;
-      failed = !SeekHandle(Volumes[0], Position) || !WriteFile(Volumes[0], in, size, &written, nullptr);
+      failed = !SeekHandle(Volumes[0].Get(), Position) || !WriteFile(Volumes[0].Get(), in, size, &written, nullptr);
       count = failed ? 0 : written;
     } else {
       while (Volumes.size() < (Position + size) / FVolumeSize + 1) AddVolume();
@@ -419,7 +409,8 @@ HRESULT STDMETHODCALLTYPE TMyStreamWriter::Write(const void* data, UINT32 size, 
       while (count < size) {
         const DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(size - count, FVolumeSize - offset));
         DWORD written = 0;
-        if (!SeekHandle(Volumes[part], offset) || !WriteFile(Volumes[part], in + count, chunk, &written, nullptr)) {
+        if (!SeekHandle(Volumes[part].Get(), offset) ||
+            !WriteFile(Volumes[part].Get(), in + count, chunk, &written, nullptr)) {
           failed = true;
           count = 0;
           break;
@@ -440,27 +431,13 @@ HRESULT STDMETHODCALLTYPE TMyStreamWriter::Write(const void* data, UINT32 size, 
       return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
     return S_OK;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TMyStreamWriter::Seek(INT64 offset, UINT32 seekOrigin, UINT64* newPosition) {
   SevenZipTrace(L"TMyStreamWriter.Seek( %lld, %u, %p )", static_cast<long long>(offset), seekOrigin,
                 static_cast<void*>(newPosition));
-  HRESULT result = S_OK;
-  switch (seekOrigin) {
-    case 0:
-      if (!MovePosition(Position, offset, 0)) result = kNegativeSeek;
-      break;
-    case 1:
-      if (!MovePosition(Position, offset, Position)) result = kNegativeSeek;
-      break;
-    case 2:
-      if (!MovePosition(Position, offset, MaxPosition)) result = kNegativeSeek;
-      break;
-    default: result = STG_E_INVALIDFUNCTION; break;
-  }
+  const HRESULT result = SeekFrom(Position, offset, seekOrigin, MaxPosition);
   MaxPosition = std::max(MaxPosition, Position);
   if (newPosition) *newPosition = Position;
   return result;

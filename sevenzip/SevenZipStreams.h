@@ -12,19 +12,49 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "SevenZipEngine.h"
-
-class TSevenZip;
+#include "Win32Kit.h"
 
 // Diagnostic trace sink of the 7z component: the line goes to the debugger
 // (OutputDebugStringW) when one is attached, otherwise nowhere. Formatting is
 // skipped entirely without a debugger.
 bool SevenZipTraceEnabled();
 void SevenZipTrace(const wchar_t* format, ...);
+
+// Keeps the first exception raised inside a method the engine called (an
+// event handler's, say), so that it can be raised again once the engine call
+// has returned. The engine may call from its worker threads: Keep is safe to
+// call from any thread.
+class TExceptionKeeper {
+ public:
+  void Keep(std::exception_ptr E);
+  bool Holding();
+  // Raises the kept exception (and forgets it); nothing when none is kept.
+  void RethrowKept();
+
+ private:
+  std::mutex FLock;
+  std::exception_ptr FFirst;
+};
+
+// Runs Body, the body of a method the engine calls, so that no exception
+// reaches the engine: one that leaves Body is kept by Keeper (when given) and
+// the method answers E_ABORT, which ends the engine's work.
+template <typename F>
+HRESULT EngineCall(TExceptionKeeper* Keeper, F&& Body) {
+  try {
+    return Body();
+  } catch (...) {
+    if (Keeper != nullptr) Keeper->Keep(std::current_exception());
+    return E_ABORT;
+  }
+}
 
 // Base of every object handed to the engine. The reference count starts at 0
 // and is changed atomically: the engine may call in from worker threads.
@@ -59,17 +89,25 @@ using TOpenVolume = std::function<void(std::wstring& arcFileName, bool Removable
 
 // One part of an archive on the reader side.
 struct TVolume {
-  std::wstring Name;                     // empty = not yet named
-  HANDLE Handle = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE = not open
-  uint64_t Size = 0;                     // bytes; 0 = not known yet
-  bool Removable = false;                // computed for the first part only
+  std::wstring Name;       // empty = not yet named
+  THandle Handle;          // not valid = not open
+  uint64_t Size = 0;       // bytes; 0 = not known yet
+  bool Removable = false;  // computed for the first part only
+};
+
+// What a reader needs to know of the component that opens it.
+struct TReaderOptions {
+  bool Sfx = false;                    // the 7z data sit inside a self-extracting executable,
+  uint64_t SfxOffset = 0;              // starting here
+  TOpenVolume OnOpenVolume;            // asked for a missing part (a file dialog otherwise)
+  TExceptionKeeper* Keeper = nullptr;  // keeps an exception of OnOpenVolume (not owned)
 };
 
 class TMyStreamReader final : public IInStream, public IStreamGetSize, public TInterfacedObject {
  public:
   // Opens FileName (a file that cannot be opened gives reads of 0 bytes). With
   // MultiVolume the data may continue in numbered parts (a.7z.001, a.7z.002, ...).
-  TMyStreamReader(TSevenZip* Owner, bool MultiVolume, const std::wstring& FileName);
+  TMyStreamReader(const TReaderOptions& Options, bool MultiVolume, const std::wstring& FileName);
   ~TMyStreamReader() override;
 
   QUARN_IUNKNOWN_METHODS
@@ -92,7 +130,6 @@ class TMyStreamReader final : public IInStream, public IStreamGetSize, public TI
   const wchar_t* ClassName() const override { return L"TMyStreamReader"; }
 
  private:
-  bool SfxOwner() const;
   bool LocateLastVolume();
   uint32_t HighestExistingPart() const;
   bool OpenVolume(uint32_t n);
@@ -100,9 +137,8 @@ class TMyStreamReader final : public IInStream, public IStreamGetSize, public TI
   bool AskForVolume(const std::wstring& caption, std::wstring& name);
   HRESULT ReadBody(void* data, UINT32 size, UINT32* processedSize);
 
-  TSevenZip* FOwner;
+  TReaderOptions FOptions;
   std::wstring FFileName;
-  TOpenVolume FOnOpenVolume;
 };
 
 class TMyStreamWriter final : public IOutStream, public TInterfacedObject {
@@ -122,7 +158,7 @@ class TMyStreamWriter final : public IOutStream, public TInterfacedObject {
   double FileDate;
   uint64_t Position = 0;
   uint64_t MaxPosition = 0;
-  std::vector<HANDLE> Volumes;
+  std::vector<THandle> Volumes;
 
  protected:
   IUnknown* FindInterface(REFIID iid) override;

@@ -18,13 +18,6 @@ const char kStoredDescriptorText[] =
 const char kCutHeaderText[] = "The archive ends inside the header of its member number %d.";
 const char kDamagedDescriptorText[] = "Cannot read \"%s\": its compressed data are damaged or cut short.";
 
-std::string WithName(const char* text, const std::string& name) {
-  std::string result = text;
-  const size_t at = result.find("%s");
-  if (at != std::string::npos) result.replace(at, 2, name);
-  return result;
-}
-
 // ---- TArchiveReader ----
 
 TArchiveReader::TArchiveReader(TStream& stream)

@@ -11,6 +11,7 @@
 
 #include "Exception.h"
 #include "Streams.h"
+#include "Text.h"
 #include "ZipRecords.h"
 
 extern const char kZlibErrorText[];
@@ -21,9 +22,6 @@ extern const char kStoredDescriptorText[];
 extern const char kCutHeaderText[];
 extern const char kDamagedDescriptorText[];
 
-// Puts a member name (any bytes, even NUL) where the text has %s. Further
-// arguments of the text are formatted afterwards with Format.
-std::string WithName(const char* text, const std::string& name);
 
 // The chunk in which archives are read and data are inflated and deflated.
 constexpr size_t kChunk = 256 * 1024;

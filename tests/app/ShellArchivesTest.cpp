@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "ShellPaths.h"
 #include "ShellTestSupport.h"
 #include "rar/RarTestSupport.h"
 
@@ -32,50 +34,199 @@ void CopyInto(const std::string& from, const std::string& to) {
 TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
   ASSERT_NE(std::getenv("QUARN_7Z_FIXTURES"), nullptr) << "run through ctest: the 7z archives come from a fixture";
   Tree t;
-  CreateDirectoryA((t / "out").c_str(), nullptr);
   WriteWholeFile(t / "a.zip", ZipOf({{"z/zip.txt", "from the zip"}}));
   CopyInto(RarFixture("basic.rar"), t / "b.rar");
   CopyInto(SevenZipFixture("basic.7z"), t / "c.7z");
   CopyInto(RarFixture("damaged.rar"), t / "d.rar");
   CopyInto(SevenZipFixture("crc.7z"), t / "e.7z");
+  CopyInto(RarFixture("vol.part1.rar"), t / "vol.part1.rar");
+  CopyInto(RarFixture("vol.part2.rar"), t / "vol.part2.rar");
+  CreateDirectoryA((t / "out").c_str(), nullptr);
   CreateDirectoryA((t / "out\\c").c_str(), nullptr);
   CreateDirectoryA((t / "out\\c\\dir").c_str(), nullptr);
   WriteWholeFile(t / "out\\c\\dir\\a.txt", "replaced without asking");
 
-  Shell s;
-  SetWindowTextA(s->Edit1, (t / "out").c_str());
-  for (const char* name : {"a.zip", "b.rar", "c.7z", "d.rar", "e.7z"})
-    s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
-  s->BitBtn1Click();
+  Unzipper u;
+  std::vector<std::string> archives;
+  for (const char* name : {"a.zip", "b.rar", "c.7z", "d.rar", "e.7z", "vol.part1.rar"}) archives.push_back(t / name);
+  const TUnzipResult r = u.Run(archives, t / "out");
 
   EXPECT_EQ(ReadWholeFile(t / "out\\a\\z\\zip.txt"), "from the zip");
   EXPECT_EQ(ReadWholeFile(t / "out\\b\\hello.txt"), "Hello from Quarn\r\n");
   EXPECT_TRUE(GetFileAttributesA((t / "out\\b\\emptydir").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(ReadWholeFile(t / "out\\c\\dir\\a.txt"), "alpha\n");
   EXPECT_EQ(ReadWholeFile(t / "out\\c\\dir\\sub\\b.txt"), "beta beta\n");
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  EXPECT_EQ(ReadWholeFile(t / "out\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));  // a volume set
 
-  // The damaged archives did not stop the walk; one report names both.
-  ASSERT_EQ(s.UI->Boxes.size(), 1u);
-  const std::string& report = s.UI->Boxes[0].Text;
-  EXPECT_EQ(s.UI->Boxes[0].Title, "Error");
-  EXPECT_NE(report.find((t / "d.rar") + ": "), std::string::npos) << report;
-  EXPECT_NE(report.find((t / "e.7z") + ": "), std::string::npos) << report;
-  EXPECT_EQ(report.find(t / "b.rar"), std::string::npos) << report;
-  EXPECT_EQ(report.find(t / "c.7z"), std::string::npos) << report;
+  // The damaged archives did not stop the walk; the report names both.
+  EXPECT_EQ(r.FailedArchive, "");
+  EXPECT_FALSE(LinesAbout(r, t / "d.rar").empty());
+  EXPECT_FALSE(LinesAbout(r, t / "e.7z").empty());
+  EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "d.rar").size() + LinesAbout(r, t / "e.7z").size());
 }
 
-TEST(ShellArchives, ARarVolumeSetIsExtractedFromItsFirstPart) {
+// The walk's progress is weighted by the archives' sizes: it never runs back
+// and ends at the whole.
+TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   Tree t;
-  CreateDirectoryA((t / "out").c_str(), nullptr);
-  CopyInto(RarFixture("vol.part1.rar"), t / "vol.part1.rar");
-  CopyInto(RarFixture("vol.part2.rar"), t / "vol.part2.rar");
-  Shell s;
-  SetWindowTextA(s->Edit1, (t / "out").c_str());
-  s->AddPathToList(s->ListView1, t / "vol.part1.rar", TForm1::TIconRule::Archive);
-  s->BitBtn1Click();
-  EXPECT_TRUE(s.UI->Boxes.empty()) << s.UI->Boxes[0].Text;
-  EXPECT_EQ(ReadWholeFile(t / "out\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
+  std::vector<std::pair<std::string, std::string>> members;
+  for (int i = 0; i < 20; ++i) members.push_back({"m" + std::to_string(i), std::string(50000 + i, 'a' + i % 26)});
+  WriteWholeFile(t / "a.zip", ZipOf(members));
+  CopyInto(SevenZipFixture("m-lzma2.7z"), t / "b.7z");
+  CopyInto(RarFixture("basic.rar"), t / "c.rar");
+  RecordingProgress progress;
+  Unzipper u;
+  u.Progress = &progress;
+  const TUnzipResult r = u.Run({t / "a.zip", t / "b.7z", t / "c.rar"}, t / "out");
+  EXPECT_TRUE(r.Report.empty());
+  ASSERT_GT(progress.Steps.size(), 3u);
+  const uint64_t whole = WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar");
+  for (size_t i = 0; i < progress.Steps.size(); ++i) {
+    EXPECT_EQ(progress.Steps[i].second, whole);
+    if (i > 0) {
+      EXPECT_GE(progress.Steps[i].first, progress.Steps[i - 1].first) << i;
+    }
+  }
+  EXPECT_EQ(progress.Steps.back().first, whole);
+}
+
+// Encrypted archives ask for their password once for the walk: a password
+// that worked is tried first on the archives that follow, a wrong one asks
+// again (three asks at most, then "wrong password"), Cancel skips the
+// archive; the walk goes on in every case.
+TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
+  Tree t;
+  CopyInto(SevenZipFixture("enc.7z"), t / "enc.7z");              // data encrypted, Secret1
+  CopyInto(SevenZipFixture("enc-names.7z"), t / "enc-names.7z");  // headers encrypted, Secret1
+  CopyInto(RarFixture("password-hp.rar"), t / "hp.rar");          // headers encrypted, Secret123
+  CopyInto(RarFixture("password.rar"), t / "p.rar");              // data encrypted, Secret123
+  WriteWholeFile(t / "plain.zip", ZipOf({{"plain.txt", "plain"}}));
+  struct Case {
+    const char* Name;
+    std::vector<std::string> Archives;
+    std::deque<std::string> Answers;
+    std::vector<std::pair<std::string, bool>> Asks;  // (archive, retry) as asked
+    std::vector<std::string> Report;
+  } cases[] = {
+      {"one password for a batch, another for the RAR ones",
+       {t / "enc.7z", t / "enc-names.7z", t / "hp.rar", t / "p.rar"},
+       {"Secret1", "Secret123"},
+       {{t / "enc.7z", false}, {t / "hp.rar", true}},
+       {}},
+      {"three wrong, then the walk goes on",
+       {t / "p.rar", t / "plain.zip"},
+       {"a", "b", "c"},
+       {{t / "p.rar", false}, {t / "p.rar", true}, {t / "p.rar", true}},
+       {(t / "p.rar") + ": wrong password."}},
+      {"cancelled",
+       {t / "enc-names.7z", t / "plain.zip"},
+       {},
+       {{t / "enc-names.7z", false}},
+       {(t / "enc-names.7z") + ": skipped: no password was given."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Unzipper u;
+    u.UI.PasswordAnswers = c.Answers;
+    const std::string out = t / ("out-" + std::to_string(&c - cases));
+    const TUnzipResult r = u.Run(c.Archives, out);
+    EXPECT_EQ(u.UI.PasswordAsks, c.Asks);
+    EXPECT_EQ(r.Report, c.Report);
+    for (const std::string& archive : c.Archives) {
+      const std::string folder = OutputFolderOf(out, archive);
+      const bool skipped = !c.Report.empty() && c.Report[0].rfind(archive, 0) == 0;
+      if (archive.find(".rar") != std::string::npos)
+        EXPECT_EQ(Exists(folder + "\\secret.txt"), !skipped) << archive;
+      else if (archive.find(".7z") != std::string::npos)
+        EXPECT_EQ(Exists(folder + "\\text0.txt"), !skipped) << archive;
+      else
+        EXPECT_EQ(ReadWholeFile(folder + "\\plain.txt"), "plain");
+    }
+  }
+}
+
+// The same names give the same files and the same report in all three kinds:
+// names of devices get a "_" in front, characters Windows does not allow
+// become "_", and each such member is named in the report.
+TEST(ShellArchives, OneRuleForItemNamesInEveryKind) {
+  Tree t;
+  WriteWholeFile(t / "names-zip.zip", ZipOf({{"aux.txt", "aux.txt\n"},
+                                             {"sub/COM1.log", "sub/COM1.log\n"},
+                                             {"NUL", "NUL\n"},
+                                             {"what?.txt", "what?.txt\n"},
+                                             {"ok.txt", "ok.txt\n"}}));
+  CopyInto(RarFixture("names.rar"), t / "names-rar.rar");
+  CopyInto(SevenZipFixture("names.7z"), t / "names-7z.7z");
+  Unzipper u;
+  const TUnzipResult r = u.Run({t / "names-zip.zip", t / "names-rar.rar", t / "names-7z.7z"}, t / "out");
+  const std::vector<std::pair<std::string, std::string>> files = {{"_aux.txt", "aux.txt\n"},
+                                                                  {"sub\\_COM1.log", "sub/COM1.log\n"},
+                                                                  {"_NUL", "NUL\n"},
+                                                                  {"what_.txt", "what?.txt\n"},
+                                                                  {"ok.txt", "ok.txt\n"}};
+  for (const char* kind : {"zip", "rar", "7z"}) {
+    SCOPED_TRACE(kind);
+    const std::string archive = std::string("names-") + kind;
+    for (const auto& f : files) EXPECT_EQ(ReadWholeFile(t / ("out\\" + archive + "\\" + f.first)), f.second) << f.first;
+    std::vector<std::string> lines = LinesAbout(r, t / (archive + "." + kind));
+    for (std::string& line : lines) std::replace(line.begin(), line.end(), '/', '\\');  // zip names use "/"
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"\"NUL\" was extracted as \"_NUL\".",
+                                               "\"aux.txt\" was extracted as \"_aux.txt\".",
+                                               "\"sub\\COM1.log\" was extracted as \"sub\\_COM1.log\".",
+                                               "\"what?.txt\" was extracted as \"what_.txt\"."}));
+  }
+}
+
+// The handles of this process, counted by the system's handle table.
+int OpenHandleCount() {
+  struct TEntry {
+    ULONG OwnerPid;
+    BYTE ObjectType, Flags;
+    USHORT Handle;
+    PVOID Object;
+    ULONG Access;
+  };
+  using TQuery = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<TQuery>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    ULONG needed = 0;
+    const LONG status =
+        query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+    if (status == 0) break;
+    if (buffer.size() > (64u << 20)) return -1;
+    buffer.resize(buffer.size() * 2);
+  }
+  const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+  const auto* entries = reinterpret_cast<const TEntry*>(buffer.data() + sizeof(void*));
+  int mine = 0;
+  for (ULONG i = 0; i < count; ++i) mine += entries[i].OwnerPid == GetCurrentProcessId();
+  return mine;
+}
+
+// Extracting every kind (a 7z inside an executable and in numbered parts, a
+// RAR volume set, damaged archives, zip) leaves no handle open.
+TEST(ShellArchives, TheCommandLeavesNoHandleOpen) {
+  Tree t;
+  WriteWholeFile(t / "a.zip", ZipOf({{"z.txt", "zip"}}));
+  std::vector<std::string> archives = {t / "a.zip"};
+  for (const char* name : {"vol.part1.rar", "vol.part2.rar", "damaged.rar"}) CopyInto(RarFixture(name), t / name);
+  CopyInto(SevenZipFixture("sfx-small.exe"), t / "sfx.7z");  // 7z data inside an executable, named as a 7z archive
+  CopyInto(SevenZipFixture("crc.7z"), t / "crc.7z");
+  for (const char* part : {"vol.7z.001", "vol.7z.002", "vol.7z.003", "vol.7z.004"}) {
+    if (Exists(SevenZipFixture(part))) CopyInto(SevenZipFixture(part), t / part);
+  }
+  for (const char* name : {"vol.part1.rar", "damaged.rar", "sfx.7z", "crc.7z", "vol.7z.001", "missing.7z"})
+    archives.push_back(t / name);
+  Unzipper u;
+  u.Run(archives, t / "first");  // the engines load once and stay
+  const int before = OpenHandleCount();
+  ASSERT_GT(before, 0);
+  for (int i = 0; i < 3; ++i) u.Run(archives, t / ("again" + std::to_string(i)));
+  EXPECT_EQ(OpenHandleCount(), before);
+  EXPECT_EQ(ReadWholeFile(t / "again2\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
 }
 
 // Without the engine DLLs beside the program: a RAR archive is reported and

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 
+#include "CommandLine.h"
 #include "ShellPaths.h"
 #include "Unit1.h"
 #include "Unit5.h"
@@ -89,7 +90,17 @@ TEST(ShellLists, StatusPanelFollowsTheListsAndThePages) {
   EXPECT_EQ(s->StatusText(0), "1 archive(s)");
   EXPECT_FALSE(s->FormKeyDown('A'));
 
+  // Alt+Delete works like Delete.
   s.SwitchTo(0);
+  s->AddPathToList(s->ListView1, t / "c.zip", TForm1::TIconRule::Archive);
+  s.Select(s->ListView1, 1);
+  MSG alt = {};
+  alt.hwnd = s->ListView1;
+  alt.message = WM_SYSKEYDOWN;
+  alt.wParam = VK_DELETE;
+  alt.lParam = 0x20000000;  // Alt held down
+  s->PreTranslate(alt);
+  EXPECT_EQ(s.Captions(s->ListView1), std::vector<std::string>{t / "b.zip"});
   EXPECT_EQ(s->StatusText(0), "1 archive(s)");
   EXPECT_TRUE(GetWindowLongA(s->BitBtn1, GWL_STYLE) & WS_VISIBLE);
   EXPECT_FALSE(GetWindowLongA(s->BitBtn6, GWL_STYLE) & WS_VISIBLE);
@@ -152,6 +163,62 @@ TEST(ShellDrops, FollowThePageAndStopAtADuplicate) {
   EXPECT_EQ(TForm1::ItemCaption(s->ListView1, 4), deep);
 }
 
+TEST(ShellCommandLine, PathsGoToTheListOfTheirKindAndShowTheFirstPageThatReceived) {
+  Tree t;
+  Shell s;
+  s->AddPaths({t / "notes.txt", t / "a.zip", t / "B.RAR", t.Path(), t / "c.7z"});
+  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "B.RAR", t / "c.7z"}));
+  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "notes.txt", t.Path()}));
+  EXPECT_EQ(TForm1::ItemImage(s->ListView1, 1), 1);
+  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 0), 2);
+  EXPECT_FALSE(s->ArchivePageShowing());
+  EXPECT_EQ(s->StatusText(0), "2 file(s)");
+
+  // A duplicate ends the run, as in a drop; the page follows what was added.
+  s->AddPaths({t / "d.zip", t / "a.zip", t / "e.txt"});
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 4);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 2);
+  EXPECT_TRUE(s->ArchivePageShowing());
+  EXPECT_EQ(s->StatusText(0), "4 archive(s)");
+  s->AddPaths({t / "notes.txt"});  // nothing added: the page stays
+  EXPECT_TRUE(s->ArchivePageShowing());
+}
+
+TEST(ShellCommandLine, TheWindowTakesAHandOverOnlyWhenFreeAndWellFormed) {
+  Shell s;
+  const std::wstring block = PackHandOver({L"C:\\in\\a.zip", L"", L"C:\\in\\notes.txt"});
+  const DWORD bytes = static_cast<DWORD>(block.size() * sizeof(wchar_t));
+  struct {
+    const char* what;
+    ULONG_PTR id;
+    DWORD bytes;
+    LRESULT answer;
+  } cases[] = {
+      {"another id", kHandOverPaths + 1, bytes, FALSE},
+      {"an odd size", kHandOverPaths, bytes - 1, FALSE},
+      {"a last path without its NUL", kHandOverPaths, bytes - 2, FALSE},
+      {"no paths", kHandOverPaths, 0, TRUE},
+      {"two paths and an empty one", kHandOverPaths, bytes, TRUE},
+  };
+  for (const auto& c : cases) {
+    COPYDATASTRUCT data = {c.id, c.bytes, const_cast<wchar_t*>(block.data())};
+    EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), c.answer) << c.what;
+  }
+  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{"C:\\in\\a.zip"}));
+  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{"C:\\in\\notes.txt"}));
+
+  // A modal window disables the main window: "not now", until it closes.
+  const std::wstring later = PackHandOver({L"C:\\in\\b.zip"});
+  COPYDATASTRUCT data = {kHandOverPaths, static_cast<DWORD>(later.size() * sizeof(wchar_t)),
+                         const_cast<wchar_t*>(later.data())};
+  EnableWindow(s->Handle(), FALSE);
+  EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 1);
+  EnableWindow(s->Handle(), TRUE);
+  EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), TRUE);
+  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 2);
+}
+
 TEST(ShellUnzip, AsksForADestinationFirst) {
   Shell s;
   SetWindowTextA(s->Edit1, "");
@@ -187,66 +254,68 @@ TEST(ShellUnzip, ExtractsEachArchiveIntoItsOwnFolder) {
   EXPECT_TRUE(s.UI->Boxes.empty());
 }
 
-TEST(ShellUnzip, AFailureEndsTheWalkAndIsReported) {
+TEST(UnzipCommand, AFailureEndsTheWalkAndIsReported) {
   Tree t;
-  CreateDirectoryA((t / "out").c_str(), nullptr);
   WriteWholeFile(t / "one.zip", ZipOf({{"1.txt", "first"}}));
   std::string bad = ZipOf({{"ok.txt", "fine"}, {"bad.txt", "will be damaged"}});
   bad[bad.find("bad.txt") + 8] ^= 0x55;  // inside the second member's data
   WriteWholeFile(t / "two.zip", bad);
   WriteWholeFile(t / "three.zip", ZipOf({{"3.txt", "third"}}));
-  Shell s;
-  SetWindowTextA(s->Edit1, (t / "out").c_str());
-  for (const char* name : {"notes.txt", "one.zip", "two.zip", "three.zip"})
-    s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
-  s->BitBtn1Click();
-
+  Unzipper u;
+  const TUnzipResult r = u.Run({t / "notes.txt", t / "one.zip", t / "two.zip", t / "three.zip"}, t / "out");
   EXPECT_EQ(ReadWholeFile(t / "out\\one\\1.txt"), "first");
   EXPECT_EQ(ReadWholeFile(t / "out\\two\\ok.txt"), "fine");
   EXPECT_FALSE(Exists(t / "out\\two\\bad.txt"));
   EXPECT_FALSE(Exists(t / "out\\three"));
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
-  ASSERT_EQ(s.UI->Boxes.size(), 2u);
-  EXPECT_EQ(s.UI->Boxes[0].Title, "Error");
-  EXPECT_EQ(s.UI->Boxes[0].Text, "Can't extract files from " + (t / "two.zip") + " .\r\nPlease try again .");
-  // Then one report names what was skipped and why the archive failed.
-  const std::string& report = s.UI->Boxes[1].Text;
-  EXPECT_EQ(s.UI->Boxes[1].Title, "Error");
-  EXPECT_NE(report.find(t / "notes.txt"), std::string::npos) << report;
-  EXPECT_NE(report.find(t / "two.zip"), std::string::npos) << report;
-  EXPECT_NE(report.find((t / "two.zip") + ": \"bad.txt\": Error."), std::string::npos) << report;
+  EXPECT_EQ(r.FailedArchive, t / "two.zip");
+  EXPECT_EQ(LinesAbout(r, t / "notes.txt"), std::vector<std::string>{"not a zip, 7z or rar archive; skipped."});
+  EXPECT_EQ(LinesAbout(r, t / "two.zip"), std::vector<std::string>{"\"bad.txt\": Error."});
+  EXPECT_TRUE(u.UI.Boxes.empty());  // the window shows the result
 }
 
-TEST(ShellUnzip, ArchivesThatCannotBeOpenedAreReportedAndTheWalkGoesOn) {
+TEST(UnzipCommand, ArchivesThatCannotBeOpenedAreReportedAndTheWalkGoesOn) {
   Tree t;
-  CreateDirectoryA((t / "out").c_str(), nullptr);
   WriteWholeFile(t / "z.zip", ZipOf({{"z.txt", "zip"}}));
-  Shell s;
-  SetWindowTextA(s->Edit1, (t / "out").c_str());
-  for (const char* name : {"r.rar", "s.7z", "z.zip"})
-    s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
-  s->BitBtn1Click();
+  Unzipper u;
+  const TUnzipResult r = u.Run({t / "r.rar", t / "s.7z", t / "z.zip"}, t / "out");
   EXPECT_EQ(ReadWholeFile(t / "out\\z\\z.txt"), "zip");  // the walk went on
-  ASSERT_EQ(s.UI->Boxes.size(), 1u);
-  EXPECT_NE(s.UI->Boxes[0].Text.find(t / "r.rar"), std::string::npos);
-  EXPECT_NE(s.UI->Boxes[0].Text.find(t / "s.7z"), std::string::npos);
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  EXPECT_EQ(r.FailedArchive, "");
+  EXPECT_FALSE(LinesAbout(r, t / "r.rar").empty());
+  EXPECT_FALSE(LinesAbout(r, t / "s.7z").empty());
 }
 
-TEST(ShellUnzip, HostileMemberNamesStayInsideTheOutputFolder) {
+// A zip archive cut short (inside a header, or inside a member whose sizes
+// follow its data) keeps the members before the damage: they are extracted,
+// then the damage ends the walk.
+TEST(UnzipCommand, ACutArchiveKeepsTheMembersBeforeTheDamage) {
   Tree t;
-  CreateDirectoryA((t / "out").c_str(), nullptr);
+  const std::string whole = ZipOf({{"a.txt", "first"}, {"b.txt", "second"}});
+  const size_t second = whole.find("PK\x03\x04", 4);
+  WriteWholeFile(t / "cut.zip", whole.substr(0, second + 20));
+  WriteWholeFile(t / "after.zip", ZipOf({{"c.txt", "not reached"}}));
+  Unzipper u;
+  const TUnzipResult r = u.Run({t / "cut.zip", t / "after.zip"}, t / "out");
+  EXPECT_EQ(ReadWholeFile(t / "out\\cut\\a.txt"), "first");
+  EXPECT_FALSE(Exists(t / "out\\cut\\b.txt"));
+  EXPECT_EQ(r.FailedArchive, t / "cut.zip");
+  EXPECT_EQ(LinesAbout(r, t / "cut.zip"),
+            std::vector<std::string>{"The archive ends inside the header of its member number 2."});
+  EXPECT_FALSE(Exists(t / "out\\after"));
+}
+
+TEST(UnzipCommand, HostileMemberNamesStayInsideTheOutputFolder) {
+  Tree t;
   WriteWholeFile(t / "evil.zip", ZipOf({{"../escaped.txt", "1"},
                                         {"..\\..\\escaped2.txt", "2"},
                                         {"/rooted.txt", "3"},
                                         {"C:\\driven.txt", "4"},
                                         {"a/../../up.txt", "5"},
-                                        {"name.txt:stream", "6"}}));
-  Shell s;
-  SetWindowTextA(s->Edit1, (t / "out").c_str());
-  s->AddPathToList(s->ListView1, t / "evil.zip", TForm1::TIconRule::Archive);
-  s->BitBtn1Click();
-  EXPECT_TRUE(s.UI->Boxes.empty()) << s.UI->Boxes[0].Text;
+                                        {"name.txt:stream", "6"},
+                                        {"..", "7"},
+                                        {"", "8"},
+                                        {"./", ""}}));
+  Unzipper u;
+  const TUnzipResult r = u.Run({t / "evil.zip"}, t / "out");
   EXPECT_FALSE(Exists(t / "escaped.txt"));
   EXPECT_FALSE(Exists(t / "out\\escaped.txt"));
   EXPECT_FALSE(Exists(t / "escaped2.txt"));
@@ -256,6 +325,48 @@ TEST(ShellUnzip, HostileMemberNamesStayInsideTheOutputFolder) {
   EXPECT_EQ(ReadWholeFile(t / "out\\evil\\driven.txt"), "4");
   EXPECT_EQ(ReadWholeFile(t / "out\\evil\\a\\up.txt"), "5");
   EXPECT_EQ(ReadWholeFile(t / "out\\evil\\name.txt_stream"), "6");
+  // What was renamed or left out is named; nothing is skipped without a word.
+  EXPECT_EQ(LinesAbout(r, t / "evil.zip"),
+            (std::vector<std::string>{"\"name.txt:stream\" was extracted as \"name.txt_stream\".",
+                                      "\"..\" was skipped: nothing of its name leads to a place inside the folder.",
+                                      "a member with an empty name was skipped."}));
+  EXPECT_EQ(r.FailedArchive, "");
+}
+
+// Closing the window while a command runs asks whether to stop it and never
+// tears the window down under the command: No lets it go on; Yes stops it at
+// the next safe point, leaves the archives it did not finish in the list, and
+// the window closes once the command has ended. The taskbar button follows.
+TEST(ShellUnzip, ClosingAsksToStopAndWaitsForTheCommand) {
+  Tree t;
+  WriteWholeFile(t / "a.zip", ZipOf({{"a.txt", "first"}}));
+  WriteWholeFile(t / "b.zip", ZipOf({{"b.txt", "second"}}));
+  Shell s;
+  s->Show();
+  EXPECT_EQ(GetFocus(), s->PageControl1);  // the page control has the focus at start
+  const HWND window = s->Handle();
+  for (bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "Yes" : "No");
+    const std::string out = t / (stop ? "out-yes" : "out-no");
+    SetWindowTextA(s->Edit1, out.c_str());
+    for (const char* n : {"a.zip", "b.zip"}) s->AddPathToList(s->ListView1, t / n, TForm1::TIconRule::Archive);
+    s.UI->ConfirmAnswers = {stop};
+    s.UI->TaskbarCalls.clear();
+    PostMessageA(window, WM_CLOSE, 0, 0);  // handled while the command lets messages run
+    s->BitBtn1Click();
+    EXPECT_EQ(s.UI->Questions.back(), "Stop after the current file?");
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(TForm1::ItemCount(s->ListView1), stop ? 2 : 0);
+    EXPECT_EQ(Exists(out + "\\b\\b.txt"), !stop);
+    ASSERT_FALSE(s.UI->TaskbarCalls.empty());
+    EXPECT_EQ(s.UI->TaskbarCalls.front().State, TTaskbarState::Normal);
+    EXPECT_EQ(s.UI->TaskbarCalls.back().State, TTaskbarState::None);
+    TForm1::ProcessMessages();  // a close asked for takes place now
+    EXPECT_EQ(IsWindow(window), !stop);
+  }
+  // The stopped walk said what it left undone.
+  ASSERT_FALSE(s.UI->Boxes.empty());
+  EXPECT_NE(s.UI->Boxes.back().Text.find("stopped by the user"), std::string::npos) << s.UI->Boxes.back().Text;
 }
 
 TEST(ShellZip, ChecksComeInOrderWithTheirBoxes) {

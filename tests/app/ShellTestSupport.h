@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Unit1.h"
+#include "UnzipCommand.h"
 #include "ZipFile.h"
 #include "zip/ZipTestSupport.h"
 
@@ -59,6 +60,39 @@ class TScriptedUI : public IUserInterface {
     Folder = FolderAnswers.front();
     FolderAnswers.pop_front();
     return true;
+  }
+
+  // Questions asked, and the answers to give (No when none is left).
+  std::vector<std::string> Questions;
+  std::deque<bool> ConfirmAnswers;
+  bool Confirm(HWND, const std::string& Text) override {
+    Questions.push_back(Text);
+    if (ConfirmAnswers.empty()) return false;
+    const bool yes = ConfirmAnswers.front();
+    ConfirmAnswers.pop_front();
+    return yes;
+  }
+
+  // Password dialogs shown (archive, retry), and the answers to give (an
+  // empty answer cancels; Cancel when none is left).
+  std::vector<std::pair<std::string, bool>> PasswordAsks;
+  std::deque<std::string> PasswordAnswers;
+  bool AskPassword(HWND, const std::string& Archive, bool Retry, std::string& Password) override {
+    PasswordAsks.push_back({Archive, Retry});
+    if (PasswordAnswers.empty()) return false;
+    Password = PasswordAnswers.front();
+    PasswordAnswers.pop_front();
+    return !Password.empty();
+  }
+
+  // Every call the taskbar button saw.
+  struct Taskbar {
+    TTaskbarState State;
+    uint64_t Done, Total;
+  };
+  std::vector<Taskbar> TaskbarCalls;
+  void TaskbarProgress(HWND, TTaskbarState State, uint64_t Done, uint64_t Total) override {
+    TaskbarCalls.push_back({State, Done, Total});
   }
 };
 
@@ -148,3 +182,39 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
 }
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The Unzip command run without a window, as the main window runs it.
+struct Unzipper {
+  TScriptedUI UI;
+  IProgressSink Silent;
+  IProgressSink* Progress = &Silent;
+  TComponent Components{nullptr};
+  TUnzipResult Run(const std::vector<std::string>& archives, const std::string& destination) {
+    TUnzipCommand command(nullptr, UI, *Progress, &Components);
+    return command.Run(archives, destination);
+  }
+};
+
+// Records what a command tells of its progress; asks it to stop once item
+// StopAt has begun and told StopAfter steps.
+struct RecordingProgress : IProgressSink {
+  std::vector<std::pair<uint64_t, uint64_t>> Steps;  // (done, total) as told
+  int Item = -1, StopAt = -1, StopAfter = 0, StepsInItem = 0;
+  void BeginItem(int Index, int, const std::string&) override {
+    Item = Index;
+    StepsInItem = 0;
+  }
+  void Progress(uint64_t Done, uint64_t Total) override {
+    Steps.push_back({Done, Total});
+    ++StepsInItem;
+  }
+  bool Cancelled() override { return StopAt >= 0 && Item >= StopAt && StepsInItem > StopAfter; }
+};
+
+// The report's lines about one archive, without the archive's name.
+inline std::vector<std::string> LinesAbout(const TUnzipResult& result, const std::string& archive) {
+  std::vector<std::string> lines;
+  for (const std::string& line : result.Report)
+    if (line.rfind(archive + ": ", 0) == 0) lines.push_back(line.substr(archive.size() + 2));
+  return lines;
+}

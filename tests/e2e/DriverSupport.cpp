@@ -246,7 +246,7 @@ HWND BoxStatic(HWND box) {
 }
 }  // namespace
 
-bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi) {
+bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi, const std::string& args, const std::string& dir) {
   // The program's standard output and error (Wine's own messages among them)
   // go to a log beside the exchange files, not into the driver's report.
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
@@ -261,17 +261,17 @@ bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi) {
     si.hStdOutput = log;
     si.hStdError = log;
   }
-  std::string cmd = "\"" + exe + "\"";
-  const std::string dir = FolderOf(exe);
+  std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
+  const std::string folder = dir.empty() ? FolderOf(exe) : dir;
   const BOOL ok = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, log != INVALID_HANDLE_VALUE, 0, nullptr,
-                                 dir.c_str(), &si, pi);
+                                 folder.c_str(), &si, pi);
   const DWORD err = GetLastError();
   if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
   SetLastError(err);
   return ok != 0;
 }
 
-void QuarnApp::Start() {
+void QuarnApp::Start(const std::string& args) {
   Kill();
   // A program left over from an earlier case would hold the mutex and answer for this one.
   for (HWND h : TopWindows(0, QUARN_MAIN_CLASS, false)) {
@@ -282,7 +282,7 @@ void QuarnApp::Start() {
       CloseHandle(p);
     }
   }
-  Require(StartProgram(exe_, &pi_), "cannot start %s (error %lu)", exe_.c_str(), GetLastError());
+  Require(StartProgram(exe_, &pi_, args), "cannot start %s (error %lu)", exe_.c_str(), GetLastError());
   WaitOrAbort(
       [&] {
         main_ = FindMain(pi_.dwProcessId);
@@ -431,19 +431,23 @@ void QuarnApp::Click(int id) const { PostMessageA(Control(id), BM_CLICK, 0, 0); 
 void QuarnApp::Command(int id) const { PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 void QuarnApp::Drop(const std::vector<std::string>& paths) const {
+  // As the shell makes it: the paths in UTF-16.
   std::string block(sizeof(DROPFILES), '\0');
   DROPFILES df{};
   df.pFiles = sizeof(DROPFILES);
   df.pt.x = 300;
   df.pt.y = 150;
   df.fNC = FALSE;
-  df.fWide = FALSE;
+  df.fWide = TRUE;
   memcpy(&block[0], &df, sizeof df);
   for (const std::string& p : paths) {
-    block += p;
-    block += '\0';
+    std::wstring wide(p.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, p.data(), static_cast<int>(p.size()), &wide[0], static_cast<int>(wide.size()))));
+    wide += L'\0';
+    block.append(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
   }
-  block += '\0';
+  block.append(sizeof(wchar_t), '\0');
   // The program releases the drop with DragFinish, so this block is left to it
   // and never freed here.
   void* mem = VirtualAllocEx(pi_.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);

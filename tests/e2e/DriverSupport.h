@@ -76,9 +76,11 @@ class Remote {
   void* base_;
 };
 
-// Starts a program with its working folder beside it and its output to the
-// exchange folder's quarn-output.log.
-bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi);
+// Starts a program with its output to the exchange folder's quarn-output.log.
+// Args is the rest of its command line, as it would be typed; the working
+// folder is dir, or the program's own folder when dir is empty.
+bool StartProgram(const std::string& exe, PROCESS_INFORMATION* pi, const std::string& args = "",
+                  const std::string& dir = "");
 
 class QuarnApp {
  public:
@@ -87,8 +89,9 @@ class QuarnApp {
   QuarnApp(const QuarnApp&) = delete;
   QuarnApp& operator=(const QuarnApp&) = delete;
 
-  // Starts the program and waits for its visible main window (ends the case on failure).
-  void Start();
+  // Starts the program (args: the rest of its command line) and waits for its
+  // visible main window (ends the case on failure).
+  void Start(const std::string& args = "");
   bool Running() const;
   bool WaitExit(DWORD timeoutMs);
   // Terminates the program (its boxes and dialogs go with it).

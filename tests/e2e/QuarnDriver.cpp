@@ -227,6 +227,34 @@ bool RegistryDword(const char* name, DWORD* value) {
   return r == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
 }
 
+// A further start of quarn.exe while one runs, with args as the rest of its
+// command line and dir as its working folder; ended by force if still running
+// at the end of the case.
+struct LaterStart {
+  PROCESS_INFORMATION pi{};
+  bool sawWindow = false;  // a window of its own showed while it was watched
+  LaterStart(const std::string& args, const std::string& dir = "") {
+    Require(StartProgram(g.exe, &pi, args, dir), "cannot start a further quarn.exe");
+  }
+  ~LaterStart() {
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 97);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  LaterStart(const LaterStart&) = delete;
+  LaterStart& operator=(const LaterStart&) = delete;
+  // Waits until the process ended; false when it still runs after timeoutMs.
+  bool WaitExit(DWORD timeoutMs) {
+    return WaitUntil(
+        [&] {
+          if (!TopWindows(pi.dwProcessId, nullptr, true).empty()) sawWindow = true;
+          return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+        },
+        timeoutMs);
+  }
+};
+
 // ====================================================================== cases
 
 // --- start-up
@@ -288,21 +316,9 @@ void SecondInstance() {
   const RECT before = WindowRect(first.main());
   first.Drop({S("drop\\a.zip")});
 
-  PROCESS_INFORMATION pi{};
-  Require(StartProgram(g.exe, &pi), "cannot start the second quarn.exe");
-  bool sawWindow = false;
-  const bool exited = WaitUntil(
-      [&] {
-        if (!TopWindows(pi.dwProcessId, nullptr, true).empty()) sawWindow = true;
-        return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
-      },
-      10000);
-  if (!exited) TerminateProcess(pi.hProcess, 97);
-  WaitForSingleObject(pi.hProcess, 5000);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  Check(exited, "the second quarn.exe was still running after 10 s");
-  Check(!sawWindow, "the second quarn.exe showed a window");
+  LaterStart second("");
+  Check(second.WaitExit(10000), "the second quarn.exe was still running after 10 s");
+  Check(!second.sawWindow, "the second quarn.exe showed a window");
 
   Check(first.Running(), "the first quarn.exe ended");
   Check(TopWindows(0, QUARN_MAIN_CLASS).size() == 1, "%u main windows are open, expected 1",
@@ -547,6 +563,60 @@ void UnzipOtherKind(const char* kind, const std::string& archive, const std::str
   base = base.substr(0, base.rfind('.'));
   ExpectTree(source, JoinPath(out, base));
 }
+// Any name: archives named in Cyrillic and Japanese, dropped, listed and
+// extracted into a destination with accents, their members (Latin with
+// accents, Greek, Cyrillic, Japanese, Chinese, Hebrew, an emoji outside the
+// BMP, a combining accent) each under its exact name.
+void UnzipAnyName() {
+  QuarnApp app(g.exe);
+  app.Start();
+  const std::string out = S("out\\Déjà vu");
+  RemoveTree(out);
+  // Copied to a short folder, so that the list shows the names whole.
+  CreateDirectoryA("C:\\q", nullptr);
+  const std::string photos = "C:\\q\\Фото 2024.zip", japanese = "C:\\q\\日本の写真.zip";
+  Require(CopyFileA(S("arch\\Фото 2024.zip").c_str(), photos.c_str(), FALSE) &&
+              CopyFileA(S("arch\\日本の写真.zip").c_str(), japanese.c_str(), FALSE),
+          "the Unicode fixtures are missing");
+  app.Drop({photos, japanese});
+  ExpectCaptions(app, IDC_LISTVIEW1, {photos, japanese}, "archives with Cyrillic and Japanese names dropped");
+  ExpectSizes(app, IDC_LISTVIEW1, {photos, japanese});
+  RequestScreenshot("unicode_archive_list");
+  ChooseDestination(app, out);
+  app.Click(IDC_BITBTN1);
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of the Unicode archives");
+  ExpectNoBox(app, "after Unzip");
+  ExpectTree(S("src\\unicode"), JoinPath(out, "Фото 2024"));
+  ExpectTree(S("src\\unicode"), JoinPath(out, "日本の写真"));
+}
+
+// An encrypted 7z and an encrypted RAR (names encrypted too) in one walk: the
+// password dialog asks once, masked; the password typed there opens both.
+void UnzipEncrypted() {
+  if (!g.kinds.count("7z") || !g.kinds.count("rar")) SkipCase("7z and RAR extraction are not enabled for this run");
+  QuarnApp app(g.exe);
+  app.Start();
+  const std::string out = S("out\\locked");
+  RemoveTree(out);
+  const std::string sev = S("arch\\locked-7z.7z"), rar = S("arch\\locked-rar.rar");
+  app.Drop({sev, rar});
+  ChooseDestination(app, out);
+  app.Click(IDC_BITBTN1);
+  HWND dlg = nullptr;
+  WaitOrAbort([&] { return !(TopWindows(app.pid(), QUARN_PASSWORD_CLASS).empty()); }, 20000, "the password dialog");
+  dlg = TopWindows(app.pid(), QUARN_PASSWORD_CLASS)[0];
+  HWND edit = GetDlgItem(dlg, IDC_PASSWORD_EDIT);
+  Require(edit != nullptr, "the password dialog has no edit");
+  Check(GetWindowLongA(edit, GWL_STYLE) & ES_PASSWORD, "the password is shown as typed, not masked");
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Quarn-2026"));
+  PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of the encrypted archives");
+  ExpectNoBox(app, "after Unzip");
+  Check(TopWindows(app.pid(), QUARN_PASSWORD_CLASS).empty(), "the password was asked for more than once");
+  ExpectTree(S("src\\nested2"), JoinPath(out, "locked-7z"));
+  ExpectTree(S("src\\nested2"), JoinPath(out, "locked-rar"));
+}
+
 // All three kinds in one walk, with a damaged archive of each engine's kind
 // and a RAR volume set: the good ones land in their folders, the damaged ones
 // are named in one report after the walk, which went on past them.
@@ -825,6 +895,47 @@ void HelpDialog() {
   Check(app.Running(), "quarn.exe ended with the help dialog");
 }
 
+// Paths on the command line go to the lists by their kind, as "Open with" and
+// "Send to" give them. A later start with paths hands them to the running
+// window (relative ones resolved in its own folder), brings it back from the
+// taskbar and ends; while the help dialog is up they wait until it closes.
+void CommandLineAndHandOver() {
+  const std::string a = S("drop\\a.zip"), txt = S("drop\\notes.txt"), rar = S("drop\\d.rar");
+  QuarnApp app(g.exe);
+  app.Start("\"" + a + "\" \"" + txt + "\" \"" + rar + "\"");
+  ExpectCaptions(app, IDC_LISTVIEW1, {a, rar}, "archives on the command line");
+  ExpectIcons(app, IDC_LISTVIEW1, {0, 1});
+  ExpectCaptions(app, IDC_LISTVIEW2, {txt}, "a text file on the command line");
+  Check(Send(app.Control(IDC_PAGECONTROL1), TCM_GETCURSEL, 0, 0) == 0 && IsWindowVisible(app.Control(IDC_LISTVIEW1)),
+        "the archive page, which received the first path, is not the one in view");
+  ExpectStatus(app, "2 archive(s)");
+
+  PostMessageA(app.main(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  Require(WaitUntil([&] { return IsIconic(app.main()) != 0; }, 5000), "the main window did not minimise");
+  const std::string three = S("zipin\\three 3.txt"), b = S("drop\\b.zip");
+  {
+    LaterStart second("\"..\\zipin\\three 3.txt\" b.zip", S("drop"));
+    Check(second.WaitExit(10000), "the second quarn.exe was still running after 10 s");
+    Check(!second.sawWindow, "the second quarn.exe showed a window");
+  }
+  ExpectCaptions(app, IDC_LISTVIEW1, {a, rar, b}, "the archive list after the hand-over");
+  ExpectCaptions(app, IDC_LISTVIEW2, {txt, three}, "the file list after the hand-over");
+  Check(Send(app.Control(IDC_PAGECONTROL1), TCM_GETCURSEL, 0, 0) == 1 && IsWindowVisible(app.Control(IDC_LISTVIEW2)),
+        "after a hand-over whose first path is a file, \"Files to Zip\" is not in view");
+  ExpectStatus(app, "2 file(s)");
+  Check(WaitUntil([&] { return !IsIconic(app.main()); }, 3000), "the hand-over left the main window minimised");
+
+  app.Click(IDC_BITBTN3);
+  HWND help = WaitHelpDialog(app);
+  const std::string c = S("drop\\c.zip");
+  LaterStart third("\"" + c + "\"");
+  Check(!third.WaitExit(1500), "the third quarn.exe ended while the help dialog was up");
+  Check(app.ItemCount(IDC_LISTVIEW1) == 3, "a path was added behind the help dialog");
+  PostMessageA(FindById(help, IDC_FORM5_BUTTON1), BM_CLICK, 0, 0);
+  Check(third.WaitExit(10000), "the third quarn.exe did not end after the help dialog closed");
+  ExpectCaptions(app, IDC_LISTVIEW1, {a, rar, b, c}, "the archive list after the help dialog closed");
+}
+
 void DeleteKeyOnFilePage() {
   QuarnApp app(g.exe);
   app.Start();
@@ -883,6 +994,7 @@ int main(int argc, char** argv) {
   const std::vector<CaseInfo> cases = {
       {"first_start_defaults", FirstStart},  // must stay first: it needs the fresh prefix
       {"second_instance_exits", SecondInstance},
+      {"command_line_and_hand_over", CommandLineAndHandOver},
       {"page_switch_status", PageSwitchStatus},
       {"drop_on_archive_page", DropOnArchivePage},
       {"drop_on_file_page", DropOnFilePage},
@@ -895,6 +1007,8 @@ int main(int argc, char** argv) {
       {"unzip_7z", Unzip7z},
       {"unzip_rar", UnzipRar},
       {"unzip_all_kinds", UnzipAllKinds},
+      {"unzip_any_name", UnzipAnyName},
+      {"unzip_encrypted", UnzipEncrypted},
       {"unzip_without_engines", UnzipWithoutEngines},
       {"zip_files_from_dialog", ZipFilesFromDialog},
       {"zip_empty_list_message", ZipEmptyListMessage},

@@ -58,6 +58,11 @@ def damage(path):
             f.write(bytes([b ^ 0x5A]))
 
 
+PASSWORD = 'Quarn-2026'
+UNICODE_NAMES = ['café.txt', 'Фото/снимок.txt', '日本語.txt', '中文.txt', 'עברית.txt', 'emoji_😀.txt',
+                 'Ελληνικά.txt', 'e\u0301cole.txt']
+
+
 def make_fixtures(scratch):
     rng = random.Random(20240601)
     src = os.path.join(scratch, 'src')
@@ -123,14 +128,27 @@ def make_fixtures(scratch):
         # damage hits one item and the rest extract).
         run(['7z', 'a', '-bd', '-y', '-ms=off', os.path.join(arch, 'seven-broken.7z'), '.'], n2)
         damage(os.path.join(arch, 'seven-broken.7z'))
+        # Data and names encrypted, with the password the RAR one has too.
+        run(['7z', 'a', '-bd', '-y', '-p' + PASSWORD, '-mhe=on', os.path.join(arch, 'locked-7z.7z'), '.'], n2)
     if shutil.which('rar'):
         run(['rar', 'a', '-r', '-idq', '-y', os.path.join(arch, 'rarred.rar'), '*'], n2)
+        run(['rar', 'a', '-r', '-idq', '-y', '-hp' + PASSWORD, os.path.join(arch, 'locked-rar.rar'), '*'], n2)
         shutil.copy(os.path.join(arch, 'rarred.rar'), os.path.join(arch, 'rar-broken.rar'))
         damage(os.path.join(arch, 'rar-broken.rar'))
         # A volume set: only its first part is listed, the rest follows.
         vol = os.path.join(src, 'volume')
         write(os.path.join(vol, 'spread.bin'), bytes(rng.getrandbits(8) for _ in range(90 * 1024)))
         run(['rar', 'a', '-m0', '-v40k', '-idq', '-y', os.path.join(arch, 'spread.rar'), '*'], vol)
+
+    # Names in many scripts, in archives whose own names are Cyrillic and
+    # Japanese: Python's zipfile marks them UTF-8 (flag bit 11).
+    uni = os.path.join(src, 'unicode')
+    for name in UNICODE_NAMES:
+        write(os.path.join(uni, name), ('the file ' + name + '\r\n').encode('utf-8'))
+    with zipfile.ZipFile(os.path.join(arch, 'Фото 2024.zip'), 'w', zipfile.ZIP_DEFLATED) as z:
+        for name in UNICODE_NAMES:
+            z.write(os.path.join(uni, name), name)
+    shutil.copy(os.path.join(arch, 'Фото 2024.zip'), os.path.join(arch, '日本の写真.zip'))
 
     drop = os.path.join(scratch, 'drop')
     os.makedirs(drop, exist_ok=True)

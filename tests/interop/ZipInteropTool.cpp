@@ -33,6 +33,12 @@
 //       --stop-after N   the progress hook asks to stop once N members were written
 //       --kill-after N   the process kills itself there, as a user ending it would
 //
+//   zip_interop_tool names <archive> <list>
+//     Writes an archive with one member per line of the file list (UTF-8
+//     text), named as the program stores names (ASCII as it is, anything else
+//     as UTF-8 with flag bit 11, made on NTFS), holding its own name as data. Exit code 0,
+//     or 1 on failure.
+//
 // Paths are used as given (bytes in the system code page). Unlike the program,
 // this tool refuses member names that would land outside outdir (absolute
 // names, drive letters, ".." components), since it extracts archives from
@@ -51,6 +57,7 @@
 #include "ZipFile.h"
 #include "ZipReader.h"
 #include "ZipWriter.h"
+#include "ZipNames.h"
 #include "Zippit.h"
 
 #ifdef _WIN32
@@ -123,7 +130,8 @@ int Usage() {
   std::fputs(
       "usage: zip_interop_tool extract|unzip <archive> <outdir>\n"
       "       zip_interop_tool create <archive> <file>...\n"
-      "       zip_interop_tool zip [--threads N] [--stop-after N] <archive> <file>...\n",
+      "       zip_interop_tool zip [--threads N] [--stop-after N] <archive> <file>...\n"
+      "       zip_interop_tool names <archive> <list>\n",
       stderr);
   return kExitUsage;
 }
@@ -347,6 +355,33 @@ int Create(const std::string& Archive, int Count, char** Files) {
   return result;
 }
 
+int WriteNames(const std::string& Archive, const std::string& List) {
+  try {
+    TFileStream list(List, fmOpenRead | fmShareDenyWrite);
+    std::string text(static_cast<size_t>(list.GetSize()), '\0');
+    list.ReadBuffer(&text[0], static_cast<int64_t>(text.size()));
+    TZipFile zip;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string name = text.substr(start, end - start);
+      start = end + 1;
+      const TZipStoredName stored = EncodeZipName(name);
+      zip.AddFile(stored.Bytes, 0x20);
+      zip.SetUncompressed(zip.Count() - 1, name);
+      zip.LocalFiles.back().Flags |= stored.Flags;
+      zip.CentralDirectory.back().Flags |= stored.Flags;
+      if (stored.VersionMadeBy != 0) zip.CentralDirectory.back().VersionMadeBy = stored.VersionMadeBy;
+    }
+    zip.SaveToFile(Archive);
+  } catch (const Exception& e) {
+    PrintError(e);
+    return kExitMemberFailed;
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -360,5 +395,6 @@ int main(int argc, char** argv) {
   if (command == "unzip" && argc == 4) return Unzip(argv[2], argv[3]);
   if (command == "create" && argc >= 4) return Create(argv[2], argc - 3, argv + 3);
   if (command == "zip" && argc >= 4) return Zip(argc - 2, argv + 2);
+  if (command == "names" && argc == 4) return WriteNames(argv[2], argv[3]);
   return Usage();
 }

@@ -47,6 +47,7 @@ LOCAL_HEADER = b"PK\x03\x04"
 DATA_DESCRIPTOR = b"PK\x07\x08"
 FLAG_ENCRYPTED = 0x1
 FLAG_DATA_DESCRIPTOR = 0x8
+FLAG_UTF8 = 0x800
 
 
 # ---------------------------------------------------------------------------
@@ -717,6 +718,47 @@ class ReportsArchivesItCannotRead(InteropCase):
 
 
 # ---------------------------------------------------------------------------
+
+class OthersReadNamesOfQuarn(InteropCase):
+    """Names as the engine stores them (ASCII as it is, anything else as UTF-8
+    with flag bit 11 in both headers) read back exactly in unzip, 7z and
+    zipfile."""
+
+    NAMES = ["plain.txt", "café.txt", "Фото/снимок.txt", "日本語.txt", "中文.txt", "עברית.txt",
+             "emoji_😀.txt", "Ελληνικά.txt", "e\u0301cole.txt"]
+
+    def test_names_read_back_exactly(self):
+        listing = self.scratch("names.txt")
+        with open(listing, "wb") as f:
+            f.write("\n".join(self.NAMES).encode("utf-8"))
+        archive = self.scratch("names.zip")
+        rc, out, err = TOOL.run("names", TOOL.path(archive), TOOL.path(listing))
+        self.assertEqual(rc, 0, out + err)
+        with open(archive, "rb") as f:
+            data = f.read()
+        with zipfile.ZipFile(archive) as zf:
+            self.assertIsNone(zf.testzip())
+            self.assertEqual(zf.namelist(), self.NAMES)
+            for info in zf.infolist():
+                flag = 0 if info.filename.isascii() else FLAG_UTF8
+                self.assertEqual(info.flag_bits & FLAG_UTF8, flag, info.filename)
+                self.assertEqual(local_flags(data, info) & FLAG_UTF8, flag, info.filename)
+                self.assertEqual(zf.read(info), info.filename.encode("utf-8"))
+        utf8 = dict(os.environ, LC_ALL="C.UTF-8")
+        proc = subprocess.run(["unzip", "-l", archive], stdout=subprocess.PIPE, env=utf8, check=True)
+        lines = proc.stdout.decode("utf-8").splitlines()
+        # Length, date and time, then the name; between the two dashed rules.
+        rules = [i for i, line in enumerate(lines) if line.startswith("---")]
+        listed = [line.split(None, 3)[3] for line in lines[rules[0] + 1:rules[1]]]
+        self.assertEqual(listed, self.NAMES)
+        for program in seven_zip_programs():
+            with self.subTest(program=program):
+                proc = subprocess.run([program, "l", "-slt", archive], stdout=subprocess.PIPE, env=utf8,
+                                      check=True)
+                paths = [line[len("Path = "):] for line in proc.stdout.decode("utf-8").splitlines()
+                         if line.startswith("Path = ")]
+                self.assertEqual(paths[1:], self.NAMES)  # the first is the archive itself
+
 
 class OthersReadArchivesOfQuarn(InteropCase):
     """An archive written by the engine (one file at a time, saved after each)

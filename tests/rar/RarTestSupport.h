@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "Files.h"
 #include <vector>
 
 #include "UnRar.h"
@@ -21,9 +23,10 @@ std::string Pattern(size_t size, uint32_t seed);
 
 uint32_t Crc32(const std::string& data);
 
-bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);
 std::string ReadFile(const std::string& path);
+// The same through the wide functions, for a path of any length.
+std::string ReadFile(const std::wstring& path);
 void WriteFile(const std::string& path, const std::string& data);
 // Every file below root (full paths), recursively.
 std::vector<std::string> ListFiles(const std::string& root);

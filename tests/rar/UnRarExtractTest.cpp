@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "RarTestSupport.h"
+#include "Text.h"
 #include "UnRar.h"
+#include "WideTree.h"
 
 using namespace rartest;
 
@@ -39,14 +42,14 @@ TEST(UnRarExtract, FilesFoldersAndNonAsciiNames) {
   EXPECT_TRUE(x.rec.errors.empty());
   EXPECT_EQ(ReadFile(x.Out("hello.txt")), HelloData);
   EXPECT_EQ(ReadFile(x.Out("dir\\sub\\nested.bin")), Pattern(100000, 7));
-  EXPECT_EQ(ReadFile(x.Out("caf\xE9 \xE0 l'\xE9t\xE9.txt")), "accents\r\n");
+  EXPECT_EQ(ReadFile(x.Out("café à l'été.txt")), "accents\r\n");
   EXPECT_TRUE(DirExists(x.Out("emptydir")));
   EXPECT_EQ(ListFiles(x.out.Path()).size(), 3u);
 }
 
 TEST(UnRarExtract, NonAsciiDestinationFolderIsUsedAsGiven) {
   Extraction x("basic.rar");
-  const std::string dest = x.out / "sortie \xE9t\xE9";
+  const std::string dest = x.out / "sortie été";
   ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
   x.rar->Directory = dest;
   x.rar->ProcessArchive();
@@ -281,7 +284,7 @@ TEST(UnRarPassword, OnPasswordSuppliesItAndStatusNamesIt) {
   EXPECT_TRUE(x.rec.errors.empty());
   EXPECT_EQ(ReadFile(x.Out("secret.txt")), "top secret\r\n");
   EXPECT_EQ(x.rec.Only("status:ONPASSWORD"),
-            std::vector<std::string>{"status:ONPASSWORD:Le mot de passe utilis\xE9 est : Secret123"});
+            std::vector<std::string>{"status:ONPASSWORD:Le mot de passe utilisé est : Secret123"});
 }
 
 TEST(UnRarPassword, NoPasswordAndWrongPasswordAreReported) {
@@ -299,7 +302,7 @@ TEST(UnRarPassword, NoPasswordAndWrongPasswordAreReported) {
     x.rar->ProcessArchive();
     ASSERT_EQ(x.rec.errors.size(), 1u);
     EXPECT_EQ(x.rec.errors[0].second, 24);
-    EXPECT_EQ(x.rec.errors[0].first, "Erreur inconnue (code 24)");
+    EXPECT_EQ(x.rec.errors[0].first, "Mot de passe incorrect");
     EXPECT_FALSE(FileExists(x.Out("secret.txt")));
   }
 }
@@ -318,9 +321,8 @@ TEST(UnRarDamage, CorruptDataIsReported) {
   Extraction x("damaged.rar");
   x.rar->ProcessArchive();
   ASSERT_FALSE(x.rec.errors.empty());
-  EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("donn\xE9"
-                                                        "es corrompues"),
-                                            12));
+  EXPECT_EQ(x.rec.errors[0], std::make_pair(std::string("données corrompues"), 12));
+  EXPECT_FALSE(FileExists(x.Out("dir\\sub\\nested.bin"))) << "a damaged file leaves nothing behind";
   EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
 }
 
@@ -328,7 +330,7 @@ TEST(UnRarDamage, ABrokenFileHeaderIsReportedAsSuch) {
   Extraction x("badheader.rar");
   x.rar->ProcessArchive();
   ASSERT_FALSE(x.rec.errors.empty());
-  EXPECT_EQ(x.rec.errors.back(), std::make_pair(std::string("Ent\xEAte de fichier corrompu"), 12));
+  EXPECT_EQ(x.rec.errors.back(), std::make_pair(std::string("Entête de fichier corrompu"), 12));
   EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
 }
 
@@ -394,5 +396,132 @@ TEST(UnRarStop, HandlerExceptionsLeaveAfterTheArchiveIsClosed) {
     x.rar->Password = "Secret123";
     x.rar->ProcessArchive();
     EXPECT_EQ(ReadFile(x.Out("secret.txt")), "top secret\r\n");
+  }
+}
+
+// The caller's loop: run, and after a wrong password ask again, three times
+// at most. OnPassword gives the answers in turn ("" cancels). The counting
+// pass opens the archive too, yet the user is asked once per run.
+TEST(UnRarPassword, AskedUntilRightWrongThreeTimesOrCancelled) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> answers;
+    TPasswordState final;
+  };
+  const Case cases[] = {
+      {"right", {"Secret123"}, TPasswordState::Given},
+      {"wrong then right", {"nope", "Secret123"}, TPasswordState::Given},
+      {"three wrong", {"nope1", "nope2", "nope3"}, TPasswordState::Wrong},
+      {"cancelled", {""}, TPasswordState::Cancelled},
+  };
+  for (const char* archive : {"password.rar", "password-hp.rar"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(archive) + " " + c.name);
+      Extraction x(archive);
+      x.rar->CanProgress = true;
+      size_t asked = 0;
+      x.rar->OnPassword = [&](TUnRar*, std::string& password) {
+        EXPECT_EQ(password, "");
+        password = asked < c.answers.size() ? c.answers[asked] : "";
+        ++asked;
+      };
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        x.rec.errors.clear();
+        x.rar->ProcessArchive();
+        if (x.rar->PasswordState() != TPasswordState::Wrong) break;
+        EXPECT_EQ(x.rec.errors, (std::vector<std::pair<std::string, int>>{{"Mot de passe incorrect", 24}}));
+        EXPECT_TRUE(ListTreeW(AnsiToWide(x.out.Path())).empty()) << "a wrong password leaves no file behind";
+      }
+      EXPECT_EQ(x.rar->PasswordState(), c.final);
+      EXPECT_EQ(asked, c.answers.size());
+      if (c.final == TPasswordState::Given) {
+        EXPECT_TRUE(x.rec.errors.empty());
+        EXPECT_EQ(ReadFile(x.Out("secret.txt")), "top secret\r\n");
+      } else {
+        EXPECT_TRUE(ListTreeW(AnsiToWide(x.out.Path())).empty());
+      }
+      if (c.final == TPasswordState::Cancelled) {
+        EXPECT_TRUE(x.rec.errors.empty()) << "a cancel is no failure";
+      }
+    }
+  }
+}
+
+TEST(UnRarProgress, DataProgressNeverGoesBackAndReachesTheTotal) {
+  Extraction x("big.rar", false);
+  x.rar->CanProgress = true;
+  std::vector<std::pair<uint64_t, uint64_t>> seen;
+  x.rar->OnDataProgress = [&](TUnRar*, uint64_t done, uint64_t total) { seen.emplace_back(done, total); };
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  const uint64_t total = (32u << 20) + ReadFile(x.Out("a-first.txt")).size();
+  ASSERT_GE(seen.size(), 8u);
+  for (size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].second, total);
+    if (i > 0) {
+      EXPECT_GE(seen[i].first, seen[i - 1].first);
+      EXPECT_LE(seen[i].first - seen[i - 1].first, 8u << 20) << "every few MB at least";
+    }
+  }
+  EXPECT_EQ(seen.back().first, total);
+}
+
+// A stop or a handler's exception in the middle of a big file: its partial
+// output is removed, the file finished before stays, and nothing is reported.
+TEST(UnRarStop, StopInTheMiddleOfABigFileRemovesItsPartialOutput) {
+  for (bool raise : {false, true}) {
+    SCOPED_TRACE(raise ? "exception" : "StopProcessing");
+    Extraction x("big.rar", false);
+    x.rar->OnDataProgress = [&](TUnRar* sender, uint64_t done, uint64_t) {
+      if (done < (8u << 20)) return;
+      if (raise) throw std::runtime_error("stop");
+      sender->StopProcessing = true;
+    };
+    if (raise)
+      EXPECT_THROW(x.rar->ProcessArchive(), std::runtime_error);
+    else
+      x.rar->ProcessArchive();
+    EXPECT_TRUE(x.rec.errors.empty());
+    EXPECT_EQ(ListTreeW(AnsiToWide(x.out.Path())), std::vector<std::wstring>{L"a-first.txt"});
+    EXPECT_EQ(ReadFile(x.Out("a-first.txt")), "finished before the big one\r\n");
+  }
+}
+
+// Names from many scripts, one with a combining accent and one whose output
+// path exceeds 260 characters, from a volume set whose own names (and the
+// name of a volume given for a missing one) and the destination hold such
+// names too: every name comes out exactly.
+TEST(UnRarExtract, AnyNameAndLongOutputPaths) {
+  Extraction x("basic.rar");
+  const std::string folder = Fixture(WideToAnsi(ManyScriptFolder()));
+  const std::string archive = WideToAnsi(L"\u0430\u0440\u0445\u0438\u0432 \u4e2d\u6587");
+  x.rar->FileName = folder + "\\" + archive + ".part1.rar";
+  const std::wstring dest = AnsiToWide(x.out.Path()) + L"\\" + ManyScriptDestination();
+  ASSERT_TRUE(CreateDirectoryW(dest.c_str(), nullptr));
+  x.rar->Directory = WideToAnsi(dest);
+  std::vector<std::string> asked;
+  x.rar->OnVolChange = [&](TUnRar*, std::string& name, int32_t) {
+    asked.push_back(name);
+    name = folder + "\\" + WideToAnsi(L"\u0437\u0430\u043f\u0430\u0441 \U0001f600.rar");
+  };
+  x.rar->ProcessArchive();
+  EXPECT_TRUE(x.rec.errors.empty());
+  EXPECT_EQ(asked, std::vector<std::string>{folder + "\\" + archive + ".part2.rar"});
+  ASSERT_FALSE(x.rec.headers.empty());
+  EXPECT_EQ(x.rec.headers[0].ArcName, x.rar->FileName);
+  // The library itself gives names of archives made on Unix in the composed
+  // form Windows uses (as WinRAR extracts them): the combining accent comes
+  // out composed, in its header name and on disk alike.
+  std::vector<std::wstring> expected = ManyScriptNames();
+  ASSERT_GT(dest.size() + 1 + expected.back().size(), 260u);
+  std::replace(expected.begin(), expected.end(), std::wstring(L"e\u0301cole.txt"), std::wstring(L"\u00e9cole.txt"));
+  expected.push_back(L"filler.bin");
+  std::sort(expected.begin(), expected.end());
+  ASSERT_EQ(ListTreeW(dest), expected);
+  for (const std::wstring& name : expected) {
+    if (name == L"filler.bin") continue;
+    std::wstring stored = name == L"\u00e9cole.txt" ? L"e\u0301cole.txt" : name;
+    std::replace(stored.begin(), stored.end(), L'\\', L'/');
+    EXPECT_EQ(ReadFile(dest + L"\\" + name), "content of " + WideToAnsi(stored) + "\n");
   }
 }

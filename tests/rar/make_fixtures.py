@@ -8,10 +8,20 @@ the same length and patching the names inside the RAR5 file headers, with the
 header CRC32 recomputed.
 """
 import os
+import random
 import shutil
 import subprocess
 import sys
 import zlib
+
+
+UNICODE_NAMES = ["caf\u00e9.txt", "\u0424\u043e\u0442\u043e/\u0441\u043d\u0438\u043c\u043e\u043a.txt",
+                 "\u65e5\u672c\u8a9e.txt", "\u4e2d\u6587.txt", "\u05e2\u05d1\u05e8\u05d9\u05ea.txt",
+                 "emoji_\U0001f600.txt", "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.txt",
+                 "e\u0301cole.txt", "long/" + "d" * 120 + "/" + "f" * 120 + ".txt"]
+UNICODE_FOLDER = "names-\u00e9t\u00e9 \u65e5\u672c \U0001f600"
+UNICODE_ARCHIVE = "\u0430\u0440\u0445\u0438\u0432 \u4e2d\u6587"
+UNICODE_SPARE = "\u0437\u0430\u043f\u0430\u0441 \U0001f600.rar"
 
 
 def run_rar(args, cwd):
@@ -142,6 +152,28 @@ def main():
     write(os.path.join(pw, "secret.txt"), b"top secret\r\n")
     run_rar(["a", "-pSecret123", "-idq", os.path.join(out, "password.rar"), "secret.txt"], pw)
 
+    # The same with the headers encrypted too: nothing opens without it.
+    run_rar(["a", "-hpSecret123", "-idq", os.path.join(out, "password-hp.rar"), "secret.txt"], pw)
+
+    # A small file, then a big one (32 MiB) whose extraction can be stopped half-way.
+    big = os.path.join(stage, "big")
+    write(os.path.join(big, "a-first.txt"), b"finished before the big one\r\n")
+    write(os.path.join(big, "big.bin"), random.Random(5).randbytes(65536) * 512)
+    run_rar(["a", "-m1", "-idq", os.path.join(out, "big.rar"), "a-first.txt", "big.bin"], big)
+
+    # Names from many scripts (one with a combining accent) and a member whose
+    # output path is longer than 260 characters, in a two-volume set whose
+    # own names hold such characters too; its second volume is kept only
+    # under another such name.
+    uni = os.path.join(stage, "unicode")
+    for name in UNICODE_NAMES:
+        write(os.path.join(uni, name), ("content of " + name + "\n").encode())
+    write(os.path.join(uni, "filler.bin"), pattern(150000, 9))
+    folder = os.path.join(out, UNICODE_FOLDER)
+    os.makedirs(folder)
+    run_rar(["a", "-r", "-m0", "-v100k", "-idq", os.path.join(folder, UNICODE_ARCHIVE + ".rar"), "."], uni)
+    os.rename(os.path.join(folder, UNICODE_ARCHIVE + ".part2.rar"), os.path.join(folder, UNICODE_SPARE))
+
     # A two-volume set; the second volume is also kept under another name.
     vol = os.path.join(stage, "vol")
     write(os.path.join(vol, "big.bin"), pattern(100000, 3))
@@ -165,6 +197,13 @@ def main():
     run_rar(["a", "-idq", os.path.join(out, "hostile.rar")] + [n.decode() for n in hostile], hs)
     patch_names(os.path.join(out, "hostile.rar"), hostile)
     subprocess.run(["rar", "t", "-idq", os.path.join(out, "hostile.rar")], check=True, stdout=subprocess.DEVNULL)
+
+    # Names Windows reserves for devices or does not allow, as Unix tools store them.
+    names = ["aux.txt", "sub/COM1.log", "NUL", "what?.txt", "ok.txt"]
+    ns = os.path.join(stage, "names")
+    for name in names:
+        write(os.path.join(ns, name), name.encode() + b"\n")
+    run_rar(["a", "-idq", os.path.join(out, "names.rar")] + names, ns)
 
     shutil.rmtree(stage)
 

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+
 #include "SevenZip.h"
 #include "SevenZipTestSupport.h"
+#include "WideTree.h"
 
 namespace {
 const std::wstring kUnicodeDir = L"\u00dcn\u00efc\u00f8d\u00e9 \u6587\u4ef6";
@@ -106,11 +111,114 @@ TEST_F(SevenZipExtract, EncryptedArchive) {
   EXPECT_EQ(ReadAll(out / L"text0.txt"), Source(L"methods\\text0.txt"));
 }
 
+// The caller's loop: extract, and after a wrong password ask again, three
+// times at most. OnPassword gives the answers in turn ("" declines).
+TEST_F(SevenZipExtract, PasswordAskedUntilRightWrongThreeTimesOrCancelled) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::wstring> Answers;
+    TPasswordState Final;
+  };
+  const TCase cases[] = {
+      {"right", {L"Secret1"}, TPasswordState::Given},
+      {"wrong then right", {L"nope", L"Secret1"}, TPasswordState::Given},
+      {"three wrong", {L"nope1", L"nope2", L"nope3"}, TPasswordState::Wrong},
+      {"cancelled", {L""}, TPasswordState::Cancelled},
+  };
+  const DWORD thread = GetCurrentThreadId();
+  for (const wchar_t* archive : {L"enc.7z", L"enc-names.7z"}) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(WideToAnsi(archive) + " " + c.Name);
+      TScratchDir dir;
+      sz->ExtrBaseDir = dir.Path();
+      sz->SZFileName = Fixture(archive);
+      size_t asked = 0;
+      sz->OnPassword = [&](TComponent*, std::wstring& password) {
+        EXPECT_EQ(GetCurrentThreadId(), thread) << "asked on the caller's thread";
+        EXPECT_TRUE(password.empty());
+        password = asked < c.Answers.size() ? c.Answers[asked] : L"";
+        ++asked;
+        return !password.empty();
+      };
+      log.Items.clear();
+      int32_t result = -1;
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        sz->Password.clear();
+        result = sz->Extract(false);
+        if (sz->PasswordState() != TPasswordState::Wrong) break;
+        EXPECT_TRUE(ListTreeW(dir.Path()).empty()) << "a wrong password leaves no file behind";
+      }
+      EXPECT_EQ(sz->PasswordState(), c.Final);
+      EXPECT_EQ(asked, c.Answers.size());
+      if (c.Final == TPasswordState::Given) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(ReadAll(dir / L"text0.txt"), Source(L"methods\\text0.txt"));
+      } else {
+        // A wrong data password fails the items, not the engine's call.
+        if (c.Final == TPasswordState::Cancelled) {
+          EXPECT_NE(result, 0);
+        }
+        EXPECT_TRUE(ListTreeW(dir.Path()).empty());
+      }
+      if (c.Final == TPasswordState::Cancelled) {
+        EXPECT_TRUE(log.Items.empty()) << "a cancel is no failure";
+      }
+    }
+  }
+  // A password set beforehand is used without asking; an archive without
+  // encryption never asks.
+  sz->OnPassword = [](TComponent*, std::wstring&) -> bool { throw std::logic_error("asked"); };
+  sz->Password = L"Secret1";
+  EXPECT_EQ(Run(L"enc-names.7z"), 0);
+  EXPECT_EQ(sz->PasswordState(), TPasswordState::Given);
+  EXPECT_EQ(Run(L"sel.7z"), 0);
+  EXPECT_EQ(sz->PasswordState(), TPasswordState::NotAsked);
+}
+
+// A cancel in the middle of a big item stops the engine at the callback that
+// saw it; the item's partial output is removed, the item before it stays.
+TEST_F(SevenZipExtract, CancelInTheMiddleOfABigItem) {
+  constexpr int64_t kBigSize = 32 << 20;
+  int during = 0, afterCancel = 0;
+  sz->OnProgress = [&](TComponent*, const std::wstring& name, int64_t, int64_t filePos) {
+    if (sz->CancelRequested) ++afterCancel;
+    if (name.find(L"big.bin") == std::wstring::npos) return;
+    ++during;
+    if (filePos >= kBigSize / 4) sz->CancelRequested = true;
+  };
+  EXPECT_NE(Run(L"big.7z"), 0);
+  EXPECT_GE(during, 2) << "progress comes during the item";
+  EXPECT_EQ(afterCancel, 0);
+  EXPECT_EQ(log.Codes(), std::vector<int32_t>{SZ_USER_CANCELED});
+  EXPECT_EQ(ListTreeW(out.Path()), std::vector<std::wstring>{L"a-first.txt"});
+  EXPECT_EQ(ReadAll(out / L"a-first.txt"), Source(L"big\\a-first.txt"));
+}
+
+// Names from many scripts, one with a combining accent and one whose output
+// path exceeds 260 characters, from an archive whose own path and the
+// destination hold such names too: every name comes out exactly.
+TEST_F(SevenZipExtract, AnyNameAndLongOutputPaths) {
+  const std::wstring dest = out / ManyScriptDestination();
+  sz->ExtrBaseDir = dest;
+  EXPECT_EQ(Run(ManyScriptFolder() + L"\\\u0430\u0440\u0445\u0438\u0432 \u4e2d\u6587.7z"), 0);
+  EXPECT_TRUE(log.Items.empty());
+  std::vector<std::wstring> expected = ManyScriptNames();
+  std::sort(expected.begin(), expected.end());
+  ASSERT_EQ(ListTreeW(dest), expected);
+  ASSERT_GT(dest.size() + 1 + ManyScriptNames().back().size(), 260u);
+  for (const std::wstring& name : expected) {
+    std::wstring stored = name;
+    std::replace(stored.begin(), stored.end(), L'\\', L'/');
+    EXPECT_EQ(ReadAll(LongPathForm(dest + L"\\" + name)), "content of " + WideToAnsi(stored) + "\n");
+  }
+}
+
 TEST_F(SevenZipExtract, DamagedItemsAreReportedAndExtractionGoesOn) {
   Run(L"crc.7z");
   ASSERT_EQ(log.Codes(), std::vector<int32_t>{SZ_CRC_ERROR});
   EXPECT_EQ(log.Items[0].Text, "CRC Error");
   EXPECT_EQ(log.Items[0].FileName, out / L"first.bin");
+  EXPECT_FALSE(Exists(out / L"first.bin")) << "a failed item leaves no file";
   EXPECT_EQ(ReadAll(out / L"second.txt"), Source(L"damage\\second.txt"));
 
   log.Items.clear();
@@ -119,6 +227,7 @@ TEST_F(SevenZipExtract, DamagedItemsAreReportedAndExtractionGoesOn) {
   Run(L"data.7z");
   ASSERT_EQ(log.Codes(), std::vector<int32_t>{SZ_DATA_ERROR});
   EXPECT_EQ(log.Items[0].Text, "Data Error");
+  EXPECT_FALSE(Exists(dir / L"first.bin"));
   EXPECT_EQ(ReadAll(dir / L"second.txt"), Source(L"damage\\second.txt"));
 }
 
@@ -226,6 +335,39 @@ TEST_F(SevenZipExtract, CancelFromAnEventHandler) {
   log.Items.clear();
   EXPECT_EQ(Run(L"sel.7z"), 0);
   EXPECT_EQ(ReadAll(out / L"f4.txt"), "file 4\n");
+}
+
+// An exception of an event handler stops the engine and reaches the caller of
+// Extract, whichever engine call ran the handler; the archive is closed and
+// usable again afterwards.
+TEST_F(SevenZipExtract, AHandlersExceptionReachesTheCaller) {
+  struct TStop : std::runtime_error {
+    using std::runtime_error::runtime_error;
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> handlers = {
+      {"OnExtractfile",
+       [&] { sz->OnExtractfile = [](TComponent*, const std::wstring&, int64_t) { throw TStop("x"); }; }},
+      {"OnProgress",
+       [&] { sz->OnProgress = [](TComponent*, const std::wstring&, int64_t, int64_t) { throw TStop("x"); }; }},
+      {"OnSetExtractName", [&] { sz->OnSetExtractName = [](TComponent*, std::wstring&) { throw TStop("x"); }; }},
+      {"OnMessage", [&] {
+         sz->OnMessage = [](TComponent*, int32_t, const std::string&, const std::wstring&) { throw TStop("x"); };
+         sz->SZFileName = Fixture(L"crc.7z");  // reports a CRC error
+       }}};
+  for (const auto& h : handlers) {
+    SCOPED_TRACE(h.first);
+    TScratchDir dir;
+    sz->ExtrBaseDir = dir.Path();
+    sz->SZFileName = Fixture(L"sel.7z");
+    h.second();
+    EXPECT_THROW(sz->Extract(false), TStop);
+    sz->OnExtractfile = nullptr;
+    sz->OnProgress = nullptr;
+    sz->OnSetExtractName = nullptr;
+    sz->OnMessage = nullptr;
+    EXPECT_EQ(sz->Extract(false), 0);  // no exception left behind, the archive closed
+  }
+  log.Attach(*sz);
 }
 
 TEST_F(SevenZipExtract, ArchivesThatCannotBeUsed) {

@@ -7,7 +7,7 @@ out=$1
 src_dir=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
-stamp=.fixtures-v4
+stamp=.fixtures-v6
 if [ -f "$stamp" ] && { [ "${QUARN_7Z_LARGE:-0}" != 1 ] || [ -f large.7z ]; }; then
   exit 0
 fi
@@ -115,6 +115,38 @@ hdr = b[32 + off:32 + off + size]
 struct.pack_into('<I', b, 28, zlib.crc32(hdr))
 struct.pack_into('<I', b, 8, zlib.crc32(b[12:32]))
 open('hostile.7z', 'wb').write(b)
+PY
+
+# --- names Windows reserves for devices or does not allow, as Unix tools store them.
+mkdir -p names/sub
+for n in aux.txt sub/COM1.log NUL 'what?.txt' ok.txt; do printf '%s\n' "$n" > "names/$n"; done
+(cd names && 7zq a ../names.7z aux.txt sub/COM1.log NUL 'what?.txt' ok.txt)
+
+# --- a small item, then a big one (32 MiB) whose extraction can be stopped half-way.
+mkdir -p big
+printf 'finished before the big one\n' > big/a-first.txt
+python3 -c "
+import random; block = random.Random(5).randbytes(65536)
+open('big/big.bin', 'wb').write(block * 512)"
+(cd big && 7zq a ../big.7z -mx1 -ms=off a-first.txt big.bin)
+
+# --- names from many scripts (one with a combining accent), and a member
+# whose output path is longer than 260 characters, in an archive whose own
+# path holds such names too.
+python3 - <<'PY'
+import os, subprocess
+names = ['caf\u00e9.txt', '\u0424\u043e\u0442\u043e/\u0441\u043d\u0438\u043c\u043e\u043a.txt',
+         '\u65e5\u672c\u8a9e.txt', '\u4e2d\u6587.txt', '\u05e2\u05d1\u05e8\u05d9\u05ea.txt',
+         'emoji_\U0001f600.txt', '\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.txt',
+         'e\u0301cole.txt', 'long/' + 'd' * 120 + '/' + 'f' * 120 + '.txt']
+for n in names:
+    path = os.path.join('unicode', n)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    open(path, 'w', encoding='utf-8').write('content of ' + n + '\n')
+folder = 'names-\u00e9t\u00e9 \u65e5\u672c \U0001f600'
+os.makedirs(folder, exist_ok=True)
+subprocess.run(['7zz', 'a', '-bso0', '-bsp0', os.path.join('..', folder, '\u0430\u0440\u0445\u0438\u0432 \u4e2d\u6587.7z'), '.'],
+               cwd='unicode', check=True, stdout=subprocess.DEVNULL)
 PY
 
 # --- an archive larger than 4 GiB: a 4.1 GiB zero file, stored, then a small file.

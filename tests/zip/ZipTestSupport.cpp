@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -37,6 +38,26 @@ std::string RawDeflate(const std::string& data) {
   if (deflate(&zs, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
   out.resize(zs.total_out);
   deflateEnd(&zs);
+  return out;
+}
+
+std::string RawInflate(const std::string& data) {
+  z_stream zs{};
+  if (inflateInit2(&zs, -15) != Z_OK) throw std::runtime_error("inflateInit2");
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  std::string out;
+  char buffer[65536];
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    zs.next_out = reinterpret_cast<Bytef*>(buffer);
+    zs.avail_out = sizeof buffer;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - zs.avail_out);
+    if (rc == Z_OK && zs.avail_in == 0 && zs.avail_out != 0) rc = Z_BUF_ERROR;
+  }
+  inflateEnd(&zs);
+  if (rc != Z_STREAM_END) throw std::runtime_error("not a complete deflate stream");
   return out;
 }
 
@@ -116,6 +137,11 @@ int64_t TLimitedStream::Write(const void* buffer, int64_t count) {
   return TMemoryStream::Write(buffer, count < room ? count : room);
 }
 
+std::string FixtureFile(const std::string& name) {
+  const char* folder = std::getenv("QUARN_ZIP_FIXTURES");
+  return folder ? std::string(folder) + kSep + name : std::string();
+}
+
 void WriteWholeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
@@ -133,8 +159,6 @@ std::string ReadWholeFile(const std::string& path) {
 std::string ScratchDir::File(const std::string& name) const { return FPath + kSep + name; }
 
 #ifdef _WIN32
-
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 ScratchDir::ScratchDir() {
   char base[MAX_PATH + 1];
@@ -169,11 +193,6 @@ ScratchDir::~ScratchDir() {
 }
 
 #else
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
 
 ScratchDir::ScratchDir() {
   const char* tmp = getenv("TMPDIR");

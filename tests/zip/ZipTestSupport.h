@@ -14,6 +14,10 @@ uint32_t ReferenceCrc32(const std::string& data);
 // Raw deflate of data (zlib, default level), for building archives by hand.
 std::string RawDeflate(const std::string& data);
 
+// Inflates raw deflate data (zlib); raises std::runtime_error when they are
+// not a complete deflate stream.
+std::string RawInflate(const std::string& data);
+
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t n, uint32_t seed);
 
@@ -69,9 +73,12 @@ class ScratchDir {
   std::string FPath;
 };
 
+// The path of a file among the archives that make_fixtures.py made before the
+// tests, in the folder named by QUARN_ZIP_FIXTURES; "" when that is not set.
+std::string FixtureFile(const std::string& name);
+
 void WriteWholeFile(const std::string& path, const std::string& content);
 std::string ReadWholeFile(const std::string& path);
-bool FileExists(const std::string& path);
 
 // The platform's folder separator.
 #ifdef _WIN32

@@ -1,0 +1,114 @@
+#include "CommandLine.h"
+
+#include <shellapi.h>
+
+#include "SevenZipPaths.h"
+#include "resource.h"
+
+namespace {
+
+// How long a second start looks for the running instance's window, which may
+// still be on its way up when several starts come at once ("Open with" on a
+// selection starts one process per file).
+constexpr DWORD kFindWindowMs = 10000;
+constexpr DWORD kPollMs = 50;
+// How often the paths are offered again while the running instance says "not
+// now" (a command runs, or a box or dialog is up). There is no limit: they go
+// in once it is free, or this process becomes the instance once it ended.
+constexpr DWORD kRetryMs = 250;
+// How long the running instance may take to answer at all: it answers between
+// two archives of a command, so the limit is generous.
+constexpr UINT kAnswerMs = 30000;
+
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (n == 0) return path;  // left as given: it then shows as a missing file
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.resize(n);
+  }
+}
+
+}  // namespace
+
+std::vector<std::wstring> CommandLinePaths() {
+  std::vector<std::wstring> paths;
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr) return paths;
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] != L'\0') paths.push_back(FullPath(argv[i]));
+  LocalFree(argv);
+  return paths;
+}
+
+std::vector<std::string> ProgramPaths(const std::vector<std::wstring>& Paths) {
+  std::vector<std::string> result;
+  result.reserve(Paths.size());
+  for (const std::wstring& path : Paths) result.push_back(WideToAnsi(path));
+  return result;
+}
+
+std::wstring PackHandOver(const std::vector<std::wstring>& Paths) {
+  std::wstring block;
+  for (const std::wstring& path : Paths) {
+    block += path;
+    block += L'\0';
+  }
+  return block;
+}
+
+bool UnpackHandOver(const COPYDATASTRUCT& Data, std::vector<std::string>& Paths) {
+  Paths.clear();
+  if (Data.dwData != kHandOverPaths || Data.cbData % sizeof(wchar_t) != 0) return false;
+  if (Data.cbData > 0 && Data.lpData == nullptr) return false;
+  const wchar_t* text = static_cast<const wchar_t*>(Data.lpData);
+  const size_t length = Data.cbData / sizeof(wchar_t);
+  if (length > 0 && text[length - 1] != L'\0') return false;
+  std::vector<std::wstring> paths;
+  for (size_t start = 0; start < length;) {
+    const std::wstring path(text + start);  // ends at the NUL checked above at the latest
+    if (!path.empty()) paths.push_back(path);
+    start += path.size() + 1;
+  }
+  Paths = ProgramPaths(paths);
+  return true;
+}
+
+THandOver HandOverToRunningInstance(HANDLE Mutex, const std::vector<std::wstring>& Paths) {
+  const std::wstring block = PackHandOver(Paths);
+  COPYDATASTRUCT data = {kHandOverPaths, static_cast<DWORD>(block.size() * sizeof(wchar_t)),
+                         const_cast<wchar_t*>(block.data())};
+  DWORD started = GetTickCount();  // of the wait for a window that answers
+  bool refused = false;
+  for (;;) {
+    HWND main = FindWindowA(QUARN_MAIN_CLASS, nullptr);
+    if (main != nullptr) {
+      DWORD_PTR answer = FALSE;
+      if (SendMessageTimeoutW(main, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, kAnswerMs, &answer) !=
+          0) {
+        if (answer == TRUE || !refused) {
+          // This process was started by the user, so it may give the focus
+          // away: to the main window, or to the box or dialog it shows, which
+          // is what holds the paths back until it closes.
+          if (IsIconic(main)) ShowWindowAsync(main, SW_RESTORE);
+          SetForegroundWindow(GetLastActivePopup(main));
+        }
+        if (answer == TRUE) return THandOver::Delivered;
+        refused = true;  // a command runs or a modal window is up: try again
+        started = GetTickCount();
+      } else if (IsWindow(main)) {
+        return THandOver::NoAnswer;
+      }
+      // else the window went away: the instance is ending
+    } else if (GetTickCount() - started > kFindWindowMs) {
+      return THandOver::NoAnswer;
+    }
+    const DWORD wait = WaitForSingleObject(Mutex, refused ? kRetryMs : kPollMs);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) return THandOver::MutexTaken;
+  }
+}

@@ -1,0 +1,52 @@
+#include "Commands.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace {
+constexpr uint64_t kTellEveryMs = 50;
+}  // namespace
+
+TProgressMeter::TProgressMeter(IProgressSink& Sink, std::vector<uint64_t> Weights)
+    : FSink(Sink), FWeights(std::move(Weights)) {
+  for (uint64_t w : FWeights) FTotal += w;
+}
+
+void TProgressMeter::BeginItem(int Index, const std::string& Path) {
+  FFinished = 0;
+  for (int i = 0; i < Index && i < static_cast<int>(FWeights.size()); ++i) FFinished += FWeights[i];
+  FIndex = Index;
+  FSink.BeginItem(Index, static_cast<int>(FWeights.size()), Path);
+  Tell(true);
+}
+
+bool TProgressMeter::Step(uint64_t Done, uint64_t Total) {
+  if (FIndex >= 0 && FIndex < static_cast<int>(FWeights.size()) && Total > 0) {
+    const double part = std::min(1.0, static_cast<double>(Done) / static_cast<double>(Total));
+    FShown = std::max(FShown, FFinished + static_cast<uint64_t>(part * static_cast<double>(FWeights[FIndex])));
+  }
+  Tell(false);
+  return !FSink.Cancelled();
+}
+
+void TProgressMeter::EndItem() {
+  if (FIndex >= 0 && FIndex < static_cast<int>(FWeights.size()))
+    FShown = std::max(FShown, FFinished + FWeights[FIndex]);
+  Tell(true);
+}
+
+void TProgressMeter::Tell(bool Now) {
+  const uint64_t tick = GetTickCount64();
+  if (!Now && tick - FLastTell < kTellEveryMs) return;
+  FLastTell = tick;
+  FSink.Progress(FShown, FTotal);
+  FSink.Pump();
+}
+
+uint64_t WeightOf(const std::string& Path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 1;
+  const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return std::max<uint64_t>(size, 1);
+}

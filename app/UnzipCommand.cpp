@@ -1,0 +1,291 @@
+#include "UnzipCommand.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "Exception.h"
+#include "Files.h"
+#include "SafePath.h"
+#include "SevenZip.h"
+#include "ShellPaths.h"
+#include "Streams.h"
+#include "Text.h"
+#include "UnRar.h"
+#include "UnRarLib.h"
+#include "Win32Kit.h"
+#include "ZipNames.h"
+#include "ZipReader.h"
+
+namespace {
+const char kNotAnArchive[] = "not a zip, 7z or rar archive; skipped.";
+const char kExtractResult[] = "extraction failed (result %d).";
+const char kMoreProblems[] = "... and %d more problems.";
+const char kRenamed[] = "\"%s\" was extracted as ";
+const char kNoName[] = "a member with an empty name was skipped.";
+const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
+const char kStopped[] = "stopped by the user before its end; it stays in the list.";
+const char kNotReached[] = "Stopped by the user: %d archive(s) not reached stay in the list.";
+const char kWrongPassword[] = "wrong password.";
+const char kNoPassword[] = "skipped: no password was given.";
+
+constexpr int kMaxPasswordAsks = 3;  // per archive
+
+constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
+
+// The engines stay loaded from the first Unzip command on: each component
+// loads and frees its engine, and an engine freed and loaded again for every
+// archive costs time and leaks a handle of its own each time.
+void KeepEnginesLoaded() {
+  static bool held = false;
+  if (held) return;
+  held = true;
+  static const TModule sevenZip = TModule::Load(L"7za.dll");
+  LoadUnRarLibrary();  // counted by the binding; never matched
+}
+
+bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
+
+// "./" and the like name the output folder itself: nothing to report.
+bool NamesTheFolderItself(const std::string& Name) {
+  return !Name.empty() && Name.find("..") == std::string::npos && Name.find_first_not_of("./\\") == std::string::npos;
+}
+}  // namespace
+
+TUnzipCommand::TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, TComponent* Components)
+    : FOwner(Owner), FUI(UI), FProgress(Progress), FComponents(Components) {}
+
+TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const std::string& Destination) {
+  KeepEnginesLoaded();
+  FResult = TUnzipResult();
+  FDestination = Destination;
+  FFolders.clear();
+  std::vector<uint64_t> weights;
+  for (const std::string& archive : Archives) weights.push_back(WeightOf(archive));
+  TProgressMeter meter(FProgress, weights);
+  FMeter = &meter;
+  const size_t n = Archives.size();
+  std::string current;
+  bool stoppedInside = false;  // stopped part-way through an archive
+  try {
+    for (size_t i = 0; i < n && !FResult.Stopped; ++i) {
+      if (meter.Cancelled()) {
+        FResult.Stopped = true;
+        break;
+      }
+      FMember.clear();
+      current = Archives[i];
+      meter.BeginItem(static_cast<int>(i), current);
+      switch (ArchiveKindOf(current)) {
+        case TArchiveKind::Zip: ExtractZipArchive(current); break;
+        case TArchiveKind::Rar: ExtractRarArchive(current); break;
+        case TArchiveKind::SevenZip: Extract7zArchive(current); break;
+        case TArchiveKind::None: Report(current, kNotAnArchive); break;
+      }
+      if (FResult.Stopped) {
+        Report(current, kStopped);
+        stoppedInside = true;
+        break;
+      }
+      meter.EndItem();
+      FResult.Finished = i + 1;
+    }
+  } catch (const std::exception& e) {
+    FResult.FailedArchive = current;
+    // The report names the member too when the error itself does not.
+    const std::string text = GenericErrorText(ExceptionText(e));
+    const bool named = FMember.empty() || text.find("\"" + FMember + "\"") != std::string::npos;
+    Report(current, (named ? "" : "\"" + FMember + "\": ") + text);
+  }
+  FMeter = nullptr;
+  Wipe(FPassword);
+  const size_t notReached = n - FResult.Finished - (stoppedInside ? 1 : 0);
+  if (FResult.Stopped && notReached > 0) FResult.Report.push_back(Format(kNotReached, static_cast<int>(notReached)));
+  return FResult;
+}
+
+bool TUnzipCommand::Step(uint64_t Done, uint64_t Total) {
+  if (FMeter != nullptr && !FMeter->Step(Done, Total)) FResult.Stopped = true;
+  return !FResult.Stopped;
+}
+
+bool TUnzipCommand::AskPassword(const std::string& Archive, bool Retry, std::string& Password) {
+  if (FAsks >= kMaxPasswordAsks) return false;
+  ++FAsks;
+  return FUI.AskPassword(FOwner, Archive, Retry, Password) && !Password.empty();
+}
+
+void TUnzipCommand::WithPassword(const std::string& Archive, std::vector<std::string>& Problems,
+                                 const TAttempt& Attempt) {
+  FAsks = 0;
+  std::string password = FPassword;
+  for (;;) {
+    Problems.clear();  // only the last attempt's problems are reported
+    std::string used;
+    const TPasswordState state = Attempt(password, used);
+    Wipe(password);
+    if (state == TPasswordState::Given && !used.empty()) {
+      Wipe(FPassword);
+      FPassword = used;
+    }
+    Wipe(used);
+    if (state == TPasswordState::Cancelled) {
+      Problems = {kNoPassword};
+    } else if (state == TPasswordState::Wrong) {
+      if (FResult.Stopped) {
+        Problems.clear();
+      } else if (FAsks >= kMaxPasswordAsks) {
+        Problems = {kWrongPassword};
+      } else if (!AskPassword(Archive, true, password)) {
+        Problems = {kNoPassword};
+      } else {
+        continue;
+      }
+    }
+    return;
+  }
+}
+
+void TUnzipCommand::Report(const std::string& Archive, const std::string& Line) {
+  FResult.Report.push_back(Archive + ": " + Line);
+}
+
+void TUnzipCommand::ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems) {
+  const size_t shown = std::min(Problems.size(), kProblemsShown);
+  for (size_t i = 0; i < shown; ++i) Report(Archive, Problems[i]);
+  if (Problems.size() > shown) Report(Archive, Format(kMoreProblems, static_cast<int>(Problems.size() - shown)));
+}
+
+void TUnzipCommand::ReportName(std::vector<std::string>& Problems, const std::string& Name,
+                               const std::string& ExtractedAs) {
+  if (Name.empty())
+    Problems.push_back(kNoName);
+  else if (ExtractedAs.empty())
+    Problems.push_back(WithName(kNoSafeName, Name));
+  else
+    Problems.push_back(WithName(kRenamed, Name) + "\"" + ExtractedAs + "\".");
+}
+
+void TUnzipCommand::MakeFolder(const std::string& Folder) {
+  if (FFolders.insert(Folder).second) ForceDirectories(Folder);
+}
+
+void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
+  // Streamed: members are read through the central directory (or, without a
+  // sound one, by walking the local headers), inflated and written on worker
+  // threads; names are decided and folders made here, in archive order.
+  TZipReader zip(Archive);
+  zip.OnProgress = [this](const TZipProgress& p) { return Step(p.BytesDone, p.BytesTotal); };
+  const std::string folder = OutputFolderOf(FDestination, Archive);
+  std::vector<std::string> problems;
+  const TZipReader::TPathFor pathFor = [&](const TZipEntry& entry) -> std::string {
+    const std::string name = DecodeZipName(entry.Name, entry.Flags, entry.Extra);
+    MakeFolder(folder);
+    // Nothing is ever written outside the archive's output folder, nor to a
+    // device, whatever the member's name says.
+    const TSafePath<std::string> safe = SafeRelativePath(name);
+    if (safe.Path.empty()) {
+      if (!NamesTheFolderItself(name)) ReportName(problems, name, "");
+      return "";
+    }
+    if (safe.Renamed) ReportName(problems, name, safe.Path);
+    if (IsFolderName(name)) {
+      MakeFolder(folder + "\\" + safe.Path);
+      return "";
+    }
+    if (!safe.Folder.empty()) MakeFolder(folder + "\\" + safe.Folder);
+    return folder + "\\" + safe.Path;
+  };
+  // A member that fails (its partial file already removed) ends the archive's
+  // step with its error, which names it; the files before it stay.
+  const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
+    FMember = DecodeZipName(entry.Name, entry.Flags, entry.Extra);
+    if (error) std::rethrow_exception(error);
+  };
+  try {
+    zip.ExtractAll(pathFor, done);
+  } catch (const EAbort&) {
+    // Stopped by the user: the walk reports it.
+  } catch (...) {
+    ReportProblems(Archive, problems);
+    throw;
+  }
+  FMember.clear();
+  ReportProblems(Archive, problems);
+}
+
+void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {
+  // Owned by the window's components and released when the step ends.
+  const auto component = std::make_unique<TUnRar>(FComponents);
+  component->FileName = Archive;
+  const std::string folder = OutputFolderOf(FDestination, Archive);
+  MakeFolder(folder);
+  component->Directory = folder + "\\";
+  component->SetMode(UNRAR_EXTRACT);
+  component->OverrideEvent = OR_ALWAYS;
+  component->CanProgress = true;  // a quick listing gives the total for the progress
+  // Everything the component reports (a missing library included) goes into
+  // the report after the walk, which goes on with the next archive. Password
+  // failures are the walk's own to report.
+  std::vector<std::string> problems;
+  component->OnError = [&problems](TUnRar*, const std::string& Message, int32_t Code) {
+    if (Code != ERAR_MISSING_PASSWORD && Code != ERAR_BAD_PASSWORD) problems.push_back(Message);
+  };
+  component->OnRenamed = [&](TUnRar*, const std::string& Name, const std::string& ExtractedAs) {
+    ReportName(problems, Name, ExtractedAs);
+  };
+  component->OnDataProgress = [&](TUnRar* Sender, uint64_t Done, uint64_t Total) {
+    if (!Step(Done, Total)) Sender->StopProcessing = true;
+  };
+  component->OnPassword = [&](TUnRar*, std::string& Password) { AskPassword(Archive, false, Password); };
+  WithPassword(Archive, problems, [&](const std::string& Password, std::string& Used) {
+    component->Password = Password;
+    component->ProcessArchive();
+    Used = component->Password;
+    Wipe(component->Password);
+    return component->PasswordState();
+  });
+  ReportProblems(Archive, problems);
+}
+
+void TUnzipCommand::Extract7zArchive(const std::string& Archive) {
+  // A missing engine raises here and ends the walk.
+  const auto component = std::make_unique<TSevenZip>(FComponents);
+  const std::string folder = OutputFolderOf(FDestination, Archive);
+  MakeFolder(folder);
+  component->ExtrBaseDir = AnsiToWide(folder + "\\");
+  component->ExtractOptions = ExtractOverwrite;
+  component->SelectedItems.Clear();
+  component->SZFileName = AnsiToWide(Archive);
+  // Everything the component reports goes into the report after the walk.
+  std::vector<std::string> problems;
+  component->OnMessage = [&](TComponent*, int32_t Code, const std::string& Message, const std::wstring& File) {
+    if (Code == SZ_USER_CANCELED && FResult.Stopped) return;  // the walk says so itself
+    problems.push_back(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
+  };
+  uint64_t total = 0;
+  component->OnPreProgress = [&total](TComponent*, int64_t Max) { total = static_cast<uint64_t>(Max); };
+  component->OnProgress = [&](TComponent*, const std::wstring&, int64_t Done, int64_t) {
+    if (!Step(static_cast<uint64_t>(Done), total)) component->CancelRequested = true;
+  };
+  component->OnRenamed = [&](TComponent*, const std::wstring& Name, const std::wstring& ExtractedAs) {
+    ReportName(problems, WideToAnsi(Name), WideToAnsi(ExtractedAs));
+  };
+  component->OnPassword = [&](TComponent*, std::wstring& Password) {
+    std::string typed;
+    const bool given = AskPassword(Archive, false, typed);
+    Password = AnsiToWide(typed);
+    Wipe(typed);
+    return given;
+  };
+  int32_t result = 0;
+  WithPassword(Archive, problems, [&](const std::string& Password, std::string& Used) {
+    component->Password = AnsiToWide(Password);
+    result = component->Extract(false);
+    Used = WideToAnsi(component->Password);
+    Wipe(component->Password);
+    return component->PasswordState();
+  });
+  if (problems.empty() && result != 0 && !FResult.Stopped)
+    problems.push_back(Format(kExtractResult, static_cast<int>(result)));
+  ReportProblems(Archive, problems);
+}

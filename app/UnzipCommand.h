@@ -1,0 +1,82 @@
+#pragma once
+// The Unzip command without its window: every archive of a list is extracted
+// into a folder of its own below the destination, each kind through its
+// engine, and what went wrong is collected into one report.
+
+#include <windows.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Component.h"
+#include "PasswordState.h"
+#include "UserInterface.h"
+
+struct TUnzipResult {
+  // One line per problem, "<archive>: <what happened>": archives skipped or
+  // damaged, members that failed, were skipped or were renamed to be safe.
+  std::vector<std::string> Report;
+  // The archive whose failure ended the walk (the archives after it were not
+  // attempted); empty when the walk went through.
+  std::string FailedArchive;
+  // The user stopped the walk: the archives from Finished on were not (or not
+  // completely) extracted.
+  bool Stopped = false;
+  // How many archives, from the first, the walk finished.
+  size_t Finished = 0;
+};
+
+class TUnzipCommand {
+ public:
+  // Owner is the window the user interface is modal to (may be null); the 7z
+  // and RAR components are created with Components as their owner.
+  TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, TComponent* Components);
+
+  // Extracts Archives in order below Destination. Archives of no known kind
+  // are skipped and reported. A zip archive that cannot be read or written,
+  // or an exception from a component (a missing 7-Zip engine), ends the walk;
+  // failures a component reports do not. When the progress sink says the user
+  // wants to stop, the walk stops at the next safe point: the member being
+  // written is removed, what was extracted before stays.
+  TUnzipResult Run(const std::vector<std::string>& Archives, const std::string& Destination);
+
+  // The per-archive steps, given the archive's path.
+  void ExtractZipArchive(const std::string& Archive);
+  void ExtractRarArchive(const std::string& Archive);
+  void Extract7zArchive(const std::string& Archive);
+
+ private:
+  void Report(const std::string& Archive, const std::string& Line);
+  void ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems);
+  void ReportName(std::vector<std::string>& Problems, const std::string& Name, const std::string& ExtractedAs);
+  // Creates a folder below the destination once per command.
+  void MakeFolder(const std::string& Folder);
+  // Tells the meter how far the current archive is; false (and the walk marked
+  // stopped) once the user asked to stop.
+  bool Step(uint64_t Done, uint64_t Total);
+  // Asks the user for the password of Archive; counts the asks of the archive.
+  bool AskPassword(const std::string& Archive, bool Retry, std::string& Password);
+  // Runs Attempt (one extraction of Archive with the password given; empty:
+  // the component asks through AskPassword) first with the walk's password,
+  // then, while the password was wrong, with one the user types (three asks
+  // at most). Attempt returns the password's outcome and the password it
+  // used; Problems hold the last attempt's. A password that worked becomes
+  // the walk's, tried first on the archives that follow.
+  using TAttempt = std::function<TPasswordState(const std::string& Password, std::string& Used)>;
+  void WithPassword(const std::string& Archive, std::vector<std::string>& Problems, const TAttempt& Attempt);
+
+  HWND FOwner;
+  IUserInterface& FUI;
+  IProgressSink& FProgress;
+  TComponent* FComponents;
+  std::string FDestination;
+  std::string FMember;  // the zip member being extracted, for the report
+  std::set<std::string> FFolders;
+  TUnzipResult FResult;
+  TProgressMeter* FMeter = nullptr;  // not owned; set while Run runs
+  std::string FPassword;             // the walk's password; wiped when the walk ends
+  int FAsks = 0;                     // password dialogs shown for the current archive
+};

@@ -1,0 +1,33 @@
+#pragma once
+// One rule for every archive kind: how the name of an item in an archive (zip
+// member, 7z item, RAR file) becomes a relative path that is safe to create
+// below the archive's output folder on Windows.
+//
+//  - "/" and "\" both separate folders; the parts are joined with "\".
+//  - A drive ("C:"), a UNC prefix ("\\server\share"), a device prefix ("\\?\",
+//    "\\.\", "\\?\UNC\server\share") and leading separators are dropped.
+//  - Parts that are "." or ".." or made only of dots and blanks (which Windows
+//    reads as such) are dropped: the path never climbs out of its folder.
+//  - In each part, characters Windows does not allow in a name (control
+//    characters, < > : " | ? *) become "_" (":" would name an alternate data
+//    stream).
+//  - A part that names a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9,
+//    LPT0-9 and the superscript COM/LPT 1-3, in any case, with or without an
+//    extension or trailing blanks and dots) gets a leading "_" ("aux.txt"
+//    becomes "_aux.txt"), so nothing is ever written to a device.
+//
+// Byte strings are taken in the process's code page (the bytes after a
+// double-byte lead byte are never separators). The same name gives the same
+// result as a byte string and as a wide string.
+
+#include <string>
+
+template <typename S>
+struct TSafePath {
+  S Path;                // the relative path; empty when nothing of the name is left
+  S Folder;              // Path without its last part; empty when Path has one part
+  bool Renamed = false;  // a part was changed (characters or a device name), not only dropped
+};
+
+TSafePath<std::string> SafeRelativePath(const std::string& Name);
+TSafePath<std::wstring> SafeRelativePath(const std::wstring& Name);
