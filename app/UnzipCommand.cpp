@@ -198,8 +198,9 @@ void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
   // A member that fails (its partial file already removed) ends the archive's
   // step with its error, which names it; the files before it stay.
   const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
+    if (!error) return;
     FMember = DecodeZipName(entry.Name, entry.Flags, entry.Extra);
-    if (error) std::rethrow_exception(error);
+    std::rethrow_exception(error);
   };
   try {
     zip.ExtractAll(pathFor, done);

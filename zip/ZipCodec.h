@@ -22,7 +22,6 @@ extern const char kStoredDescriptorText[];
 extern const char kCutHeaderText[];
 extern const char kDamagedDescriptorText[];
 
-
 // The chunk in which archives are read and data are inflated and deflated.
 constexpr size_t kChunk = 256 * 1024;
 
