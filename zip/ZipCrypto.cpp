@@ -299,3 +299,4 @@ std::string DecryptZipMember(const TZipEncryption& Encryption, const std::string
   decrypter->Finish(Data.substr(Data.size() - Encryption.TrailerSize));
   return plain;
 }
+
