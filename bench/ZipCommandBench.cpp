@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,23 +40,27 @@ uint64_t PeakWorkingSet() {
   return 0;
 }
 
-void MakeFolders(const std::string& path) {
+// Makes the folders along path once each, as the Unzip command does.
+void MakeFolders(const std::string& path, std::set<std::string>& made) {
 #ifdef _WIN32
-  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
+    const std::string folder = path.substr(0, at);
+    if (made.insert(folder).second) CreateDirectoryA(folder.c_str(), nullptr);
+  }
 #else
-  (void)path;
+  (void)path, (void)made;
 #endif
 }
 
 int Unzip(const std::string& archive, const std::string& outDir, uint64_t& written, uint64_t& size, int& members) {
   TZipReader reader(archive);
+  std::set<std::string> made;
   reader.ExtractAll(
       [&](const TZipEntry& e) {
         std::string path = outDir + "\\" + e.Name;
         for (char& c : path)
           if (c == '/') c = '\\';
-        MakeFolders(path);
+        MakeFolders(path, made);
         return e.IsFolder() ? std::string() : path;
       },
       [&](const TZipEntry& e, const std::exception_ptr& error) {
