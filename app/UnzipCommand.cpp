@@ -13,7 +13,8 @@
 #include "UnRar.h"
 #include "UnRarLib.h"
 #include "Win32Kit.h"
-#include "ZipFile.h"
+#include "ZipNames.h"
+#include "ZipReader.h"
 
 namespace {
 const char kNotAnArchive[] = "not a zip, 7z or rar archive; skipped.";
@@ -169,49 +170,48 @@ void TUnzipCommand::MakeFolder(const std::string& Folder) {
 }
 
 void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
-  TZipFile zip;
-  // An archive damaged part-way keeps the members read before the damage:
-  // they are extracted, then the damage ends the walk.
-  std::string damage;
-  try {
-    zip.LoadFromFile(Archive);
-  } catch (const EZipFileError& e) {
-    damage = e.Message;
-  }
+  // Streamed: members are read through the central directory (or, without a
+  // sound one, by walking the local headers), inflated and written on worker
+  // threads; names are decided and folders made here, in archive order.
+  TZipReader zip(Archive);
+  zip.OnProgress = [this](const TZipProgress& p) { return Step(p.BytesDone, p.BytesTotal); };
   const std::string folder = OutputFolderOf(FDestination, Archive);
   std::vector<std::string> problems;
-  uint64_t total = 0, done = 0;
-  for (const TLocalFile& member : zip.LocalFiles) total += member.UncompressedSize;
-  try {
-    for (int32_t i = 0; i < zip.Count() && Step(done, total); ++i) {
-      done += zip.LocalFiles[i].UncompressedSize;
-      const std::string name = zip.GetName(i);
-      FMember = name;
-      MakeFolder(folder);
-      // Nothing is ever written outside the archive's output folder, nor to a
-      // device, whatever the member's name says.
-      const TSafePath<std::string> safe = SafeRelativePath(name);
-      if (safe.Path.empty()) {
-        if (!NamesTheFolderItself(name)) ReportName(problems, name, "");
-        continue;
-      }
-      if (safe.Renamed) ReportName(problems, name, safe.Path);
-      if (IsFolderName(name)) {
-        MakeFolder(folder + "\\" + safe.Path);
-        continue;
-      }
-      const std::string data = zip.GetUncompressed(i);
-      if (!safe.Folder.empty()) MakeFolder(folder + "\\" + safe.Folder);
-      TFileStream file(folder + "\\" + safe.Path, fmCreate);
-      file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  const TZipReader::TPathFor pathFor = [&](const TZipEntry& entry) -> std::string {
+    const std::string name = DecodeZipName(entry.Name, entry.Flags, entry.Extra);
+    MakeFolder(folder);
+    // Nothing is ever written outside the archive's output folder, nor to a
+    // device, whatever the member's name says.
+    const TSafePath<std::string> safe = SafeRelativePath(name);
+    if (safe.Path.empty()) {
+      if (!NamesTheFolderItself(name)) ReportName(problems, name, "");
+      return "";
     }
+    if (safe.Renamed) ReportName(problems, name, safe.Path);
+    if (IsFolderName(name)) {
+      MakeFolder(folder + "\\" + safe.Path);
+      return "";
+    }
+    if (!safe.Folder.empty()) MakeFolder(folder + "\\" + safe.Folder);
+    return folder + "\\" + safe.Path;
+  };
+  // A member that fails (its partial file already removed) ends the archive's
+  // step with its error, which names it; the files before it stay.
+  const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
+    if (!error) return;
+    FMember = DecodeZipName(entry.Name, entry.Flags, entry.Extra);
+    std::rethrow_exception(error);
+  };
+  try {
+    zip.ExtractAll(pathFor, done);
+  } catch (const EAbort&) {
+    // Stopped by the user: the walk reports it.
   } catch (...) {
     ReportProblems(Archive, problems);
     throw;
   }
   FMember.clear();
   ReportProblems(Archive, problems);
-  if (!damage.empty()) throw EZipFileError(damage);
 }
 
 void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {

@@ -1,23 +1,32 @@
 #include "ZipCommand.h"
 
-#include "Zippit.h"
+#include "ZipWriter.h"
 
 TZipResult RunZipCommand(const std::vector<std::string>& Files, const std::string& Target, IProgressSink& Progress) {
   std::vector<uint64_t> weights;
   for (const std::string& file : Files) weights.push_back(WeightOf(file));
   TProgressMeter meter(Progress, weights);
   TZipResult result;
-  TZippit zip;
-  for (size_t i = 0; i < Files.size(); ++i) {
-    if (meter.Cancelled()) {
-      result.Stopped = true;
-      break;
+  // The writer names the member at hand in every call; a new name is the next
+  // file of the list.
+  size_t item = 0;
+  std::string member;
+  const TZipProgressHook hook = [&](const TZipProgress& p) {
+    if (p.Member != member) {
+      if (!member.empty()) meter.EndItem();
+      member = p.Member;
+      if (item < Files.size()) meter.BeginItem(static_cast<int>(item), Files[item]);
+      ++item;
     }
-    meter.BeginItem(static_cast<int>(i), Files[i]);
-    zip.AddDiskFile(Files[i]);
-    zip.SaveToFile(Target);
-    meter.EndItem();
-    result.Added = i + 1;
+    return meter.Step(0, 1);
+  };
+  TZipJobResult job;
+  try {
+    ZipDiskFiles(Target, Files, job, TZipWriterOptions(), hook);
+  } catch (const EAbort&) {
+    result.Stopped = true;
   }
+  result.Added = static_cast<size_t>(job.Members);
+  if (!result.Stopped) meter.EndItem();
   return result;
 }

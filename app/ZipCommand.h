@@ -12,8 +12,10 @@ struct TZipResult {
   bool Stopped = false;  // the user stopped the command before the last file
 };
 
-// Packs Files, in order, into the zip archive Target. A failure part-way
+// Packs Files, in order, into the zip archive Target, writing each file once
+// (ZipDiskFiles: deflated on worker threads, written beside Target and put in
+// place when complete, never over an existing file). A failure part-way
 // raises; Target then holds a valid archive of the files added before it.
 // When the progress sink says the user wants to stop, the command stops
-// after the file being added: Target holds the files added so far.
+// at the file being added: Target holds the files added before it.
 TZipResult RunZipCommand(const std::vector<std::string>& Files, const std::string& Target, IProgressSink& Progress);

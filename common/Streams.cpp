@@ -24,6 +24,8 @@ int64_t TStream::GetSize() {
   return size;
 }
 
+void TStream::SetSize(int64_t) { throw EStreamError("The stream cannot change its size"); }
+
 void TStream::ReadBuffer(void* buffer, int64_t count) {
   auto* p = static_cast<char*>(buffer);
   while (count > 0) {
@@ -149,29 +151,33 @@ bool RawSize(TRawHandle h, int64_t& size) {
 
 void RawClose(TRawHandle h) { CloseHandle(h); }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/:");
-  if (slash == std::string::npos) return ".";
-  if (path[slash] == ':') return path.substr(0, slash + 1);
-  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-// Makes a new empty file with a unique name beside Target; false with the
-// error code when the folder does not allow it.
-bool MakeUniqueFileBeside(const std::string& target, std::string& name, uint32_t& code) {
-  char buffer[MAX_PATH + 1];
-  if (GetTempFileNameA(FolderOf(target).c_str(), "qrn", 0, buffer) == 0) {
+// Creates name as a new empty file; false with the error code when it exists
+// or cannot be made.
+bool RawCreateNew(const std::string& name, uint32_t& code) {
+  HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
     code = GetLastError();
     return false;
   }
-  name = buffer;
+  CloseHandle(h);
   return true;
 }
+const uint32_t kExistsCode = ERROR_FILE_EXISTS;
+uint32_t ProcessNumber() { return GetCurrentProcessId(); }
 
-bool RawRename(const std::string& from, const std::string& to, uint32_t& code) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+bool RawRename(const std::string& from, const std::string& to, bool replace, uint32_t& code) {
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExA(from.c_str(), to.c_str(), flags)) return true;
   code = GetLastError();
   return false;
+}
+
+bool RawTruncate(TRawHandle h, int64_t size) {
+  int64_t position = 0, unused = 0;
+  if (!RawSeek(h, 0, TSeekOrigin::soCurrent, position) || !RawSeek(h, size, TSeekOrigin::soBeginning, unused))
+    return false;
+  const bool done = SetEndOfFile(h) != 0;
+  return RawSeek(h, position, TSeekOrigin::soBeginning, unused) && done;
 }
 
 void RawDelete(const std::string& name) { DeleteFileA(name.c_str()); }
@@ -234,33 +240,49 @@ bool RawSize(TRawHandle h, int64_t& size) {
 
 void RawClose(TRawHandle h) { ::close(h); }
 
-bool MakeUniqueFileBeside(const std::string& target, std::string& name, uint32_t& code) {
-  const size_t slash = target.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  std::string pattern = folder + "/.qrnXXXXXX";
-  const int fd = ::mkstemp(&pattern[0]);
+bool RawCreateNew(const std::string& name, uint32_t& code) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     code = static_cast<uint32_t>(errno);
     return false;
   }
-  // mkstemp makes the file private; give it the mode a newly created file gets.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
   ::close(fd);
-  name = pattern;
+  return true;
+}
+const uint32_t kExistsCode = EEXIST;
+uint32_t ProcessNumber() { return static_cast<uint32_t>(::getpid()); }
+
+bool RawRename(const std::string& from, const std::string& to, bool replace, uint32_t& code) {
+  // Without replacing: a hard link fails when the target exists, then the
+  // temporary name goes.
+  const int rc = replace ? ::rename(from.c_str(), to.c_str()) : ::link(from.c_str(), to.c_str());
+  if (rc != 0) {
+    code = static_cast<uint32_t>(errno);
+    return false;
+  }
+  if (!replace) ::unlink(from.c_str());
   return true;
 }
 
-bool RawRename(const std::string& from, const std::string& to, uint32_t& code) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
-  code = static_cast<uint32_t>(errno);
-  return false;
-}
+bool RawTruncate(TRawHandle h, int64_t size) { return ::ftruncate(h, static_cast<off_t>(size)) == 0; }
 
 void RawDelete(const std::string& name) { ::unlink(name.c_str()); }
 
 #endif
+
+// Makes a new empty file beside Target whose name tells what it is and whose
+// (see CreateFileBeside); false with the error code when the folder does not
+// allow it.
+bool MakeUniqueFileBeside(const std::string& target, std::string& name, uint32_t& code) {
+  static uint32_t counter = 0;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const uint32_t unique = (ProcessNumber() << 12) ^ (++counter * 0x9E3779B1u);
+    name = target + Format(".quarn-partial-%08lx", static_cast<unsigned long>(unique));
+    if (RawCreateNew(name, code)) return true;
+    if (code != kExistsCode) return false;
+  }
+  return false;
+}
 
 const char kReadFileText[] = "Cannot read file \"%s\". %s";
 const char kWriteFileText[] = "Cannot write file \"%s\". %s";
@@ -362,6 +384,10 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   return result;
 }
 
+void TFileStream::SetSize(int64_t Size) {
+  if (!RawTruncate(FromStored(FHandle), Size)) throw EStreamError(LastSystemErrorText());
+}
+
 int64_t TFileStream::GetSize() {
   int64_t size = 0;
   if (!RawSize(FromStored(FHandle), size)) throw EStreamError(LastSystemErrorText());
@@ -389,9 +415,9 @@ std::unique_ptr<TFileStream> CreateFileBeside(const std::string& Target, std::st
   }
 }
 
-void PutFileInPlace(const std::string& TempName, const std::string& Target) {
+void PutFileInPlace(const std::string& TempName, const std::string& Target, bool Replace) {
   uint32_t code = 0;
-  if (!RawRename(TempName, Target, code)) throw EFCreateError(ExpandFileName(Target), SystemErrorText(code));
+  if (!RawRename(TempName, Target, Replace, code)) throw EFCreateError(ExpandFileName(Target), SystemErrorText(code));
 }
 
 void DeleteFileQuietly(const std::string& FileName) { RawDelete(FileName); }

@@ -25,6 +25,9 @@ class TStream {
   // Moves the position; returns the new position. Raises EStreamError on failure.
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
   virtual int64_t GetSize();
+  // Cuts the stream (or extends it) to Size bytes; the position is left where
+  // it was. Raises EStreamError where the stream cannot (the default).
+  virtual void SetSize(int64_t Size);
 
   int64_t GetPosition() { return Seek(0, TSeekOrigin::soCurrent); }
   void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
@@ -51,6 +54,7 @@ class TMemoryStream : public TStream {
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t GetSize() override { return static_cast<int64_t>(Data.size()); }
+  void SetSize(int64_t Size) override { Data.resize(static_cast<size_t>(Size)); }
 
   std::string Data;  // the stream's content
 
@@ -89,6 +93,7 @@ class TFileStream : public TStream {
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t GetSize() override;
+  void SetSize(int64_t Size) override;
 
   const std::string& FileName() const { return FFileName; }
 
@@ -120,9 +125,13 @@ std::string LastSystemErrorText();
 //
 // CreateFileBeside creates a new empty file with a unique name in the folder of
 // Target, opened for reading and writing with no sharing, and stores its name in
-// TempName. It raises EFCreateError naming Target when that folder does not allow
-// it. PutFileInPlace renames TempName over Target (EFCreateError naming Target on
-// failure). DeleteFileQuietly removes a file and ignores any failure.
+// TempName. The name says what the file is and whose, should a killed program
+// leave it behind: Target's own name followed by ".quarn-partial-" and a unique
+// number (photos.zip.quarn-partial-0a1b2c3d). It raises EFCreateError naming
+// Target when that folder does not allow it. PutFileInPlace renames TempName
+// over Target, or, with Replace false, only while no file of that name exists
+// (EFCreateError naming Target on failure). DeleteFileQuietly removes a file and
+// ignores any failure.
 std::unique_ptr<TFileStream> CreateFileBeside(const std::string& Target, std::string& TempName);
-void PutFileInPlace(const std::string& TempName, const std::string& Target);
+void PutFileInPlace(const std::string& TempName, const std::string& Target, bool Replace = true);
 void DeleteFileQuietly(const std::string& FileName);

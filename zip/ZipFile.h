@@ -14,68 +14,7 @@
 
 #include "Exception.h"
 #include "Streams.h"
-
-// Record signatures, as little-endian 32-bit values.
-constexpr uint32_t kLocalFileHeaderSignature = 0x04034B50;
-constexpr uint32_t kCentralFileHeaderSignature = 0x02014B50;
-constexpr uint32_t kEndOfCentralDirSignature = 0x06054B50;
-constexpr uint32_t kDataDescriptorSignature = 0x08074B50;
-
-// Local file header: 30 fixed bytes in the file, then name, extra field and
-// compressed data (raw deflate, or the plain bytes of a stored member).
-struct TLocalFile {
-  uint32_t Signature = 0;
-  uint16_t VersionNeeded = 0;
-  uint16_t Flags = 0;
-  uint16_t CompressionMethod = 0;
-  uint32_t LastModDateTime = 0;  // DOS time in the low word, DOS date in the high word
-  uint32_t CRC32 = 0;
-  uint32_t CompressedSize = 0;
-  uint32_t UncompressedSize = 0;
-  uint16_t FileNameLength = 0;
-  uint16_t ExtraFieldLength = 0;
-  std::string FileName;
-  std::string ExtraField;
-  std::string CompressedData;
-};
-
-// Central directory header: 46 fixed bytes in the file, then name, extra field
-// and member comment. Its fields VersionNeeded to ExtraFieldLength have the
-// layout of bytes 4 to 29 of the local header.
-struct TFileHeader {
-  uint32_t Signature = 0;
-  uint16_t VersionMadeBy = 0;
-  uint16_t VersionNeeded = 0;
-  uint16_t Flags = 0;
-  uint16_t CompressionMethod = 0;
-  uint32_t LastModDateTime = 0;
-  uint32_t CRC32 = 0;
-  uint32_t CompressedSize = 0;
-  uint32_t UncompressedSize = 0;
-  uint16_t FileNameLength = 0;
-  uint16_t ExtraFieldLength = 0;
-  uint16_t FileCommentLength = 0;
-  uint16_t DiskNumberStart = 0;
-  uint16_t InternalAttributes = 0;
-  uint32_t ExternalAttributes = 0;
-  uint32_t LocalHeaderOffset = 0;
-  std::string FileName;
-  std::string ExtraField;
-  std::string FileComment;
-};
-
-// End of central directory record: 22 fixed bytes, then the archive comment
-// (held in TZipFile::Comment).
-struct TEndOfCentralDirectory {
-  uint32_t Signature = 0;
-  uint16_t DiskNumber = 0;
-  uint16_t CentralDirStartDisk = 0;
-  uint16_t EntriesOnDisk = 0;
-  uint16_t TotalEntries = 0;
-  uint32_t CentralDirSize = 0;
-  uint32_t CentralDirOffset = 0;
-  uint16_t CommentLength = 0;
-};
+#include "ZipRecords.h"
 
 // A member's data does not match its CRC-32: "CRC Error in \"<name>\".".
 // Also raised when a member yields fewer bytes than its header promises.

@@ -141,14 +141,26 @@ TEST(FileStream, CreateFileBesidePutsANewFileInTheTargetsFolder) {
   const std::string target = TempPath("quarn-beside-target.bin");
   std::string temp;
   std::unique_ptr<TFileStream> f(CreateFileBeside(target, temp));
-  EXPECT_NE(temp, target);
-  const size_t cut = target.find_last_of("\\/");
-  EXPECT_EQ(temp.substr(0, cut), target.substr(0, cut));
-  f->WriteBuffer("new", 3);
+  // Left behind by a killed program, its name says what it is and whose.
+  EXPECT_EQ(temp.rfind(target + ".quarn-partial-", 0), 0u) << temp;
+  f->WriteBuffer("new content", 11);
+  f->SetSize(3);  // cut back, as a writer does after a failed member
+  EXPECT_EQ(f->GetSize(), 3);
   f.reset();
   PutFileInPlace(temp, target);
-  TFileStream check(target, fmOpenRead);
-  EXPECT_EQ(check.GetSize(), 3);
+  {
+    TFileStream check(target, fmOpenRead);
+    EXPECT_EQ(check.GetSize(), 3);
+  }
+  // Without replacing, an existing target stays as it is.
+  f = CreateFileBeside(target, temp);
+  f.reset();
+  EXPECT_THROW(PutFileInPlace(temp, target, false), EFCreateError);
+  DeleteFileQuietly(temp);
+  {
+    TFileStream check(target, fmOpenRead);
+    EXPECT_EQ(check.GetSize(), 3);
+  }
   DeleteFileQuietly(target);
 }
 

@@ -1,7 +1,9 @@
 // libFuzzer target: loading any bytes as an archive and extracting every
 // member must end in a result or one of the engine's exceptions, never in a
-// crash, a hang or a huge allocation. Every name decodes to valid UTF-8, and
-// an encrypted member is decrypted (or refused) as the readers will.
+// crash, a hang or a huge allocation. Both paths are driven: the in-memory
+// model (TZipFile) and the streamed reader (TZipReader). Every name decodes to
+// valid UTF-8, and an encrypted member is decrypted (or refused) as the
+// readers will.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,9 +12,46 @@
 #include "ZipCrypto.h"
 #include "ZipFile.h"
 #include "ZipNames.h"
+#include "ZipReader.h"
+
+namespace {
+
+// Counts what is written to it and keeps nothing.
+class TCountingStream : public TStream {
+ public:
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void*, int64_t count) override {
+    Size += count;
+    return count;
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override { return Size; }
+  int64_t Size = 0;
+};
+
+void ReadStreamed(const std::string& bytes) {
+  TMemoryStream stream(bytes);
+  try {
+    TZipReader reader(stream);
+    for (;;) {
+      if (!reader.Next()) break;
+      TCountingStream out;
+      try {
+        reader.ExtractTo(out);
+        // A member that passed its checks produced exactly its size.
+        if (static_cast<uint64_t>(out.Size) != reader.Entry().UncompressedSize) __builtin_trap();
+      } catch (const Exception&) {
+      }
+    }
+  } catch (const Exception&) {
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TMemoryStream stream(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  ReadStreamed(bytes);
+  TMemoryStream stream(bytes);
   TZipFile zip;
   try {
     zip.LoadFromStream(stream);

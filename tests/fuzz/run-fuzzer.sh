@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs the zip reader's libFuzzer target for a fixed time, seeded with small
+# Runs the zip readers' libFuzzer target for a fixed time, seeded with small
 # archives made here by Info-ZIP zip and Python's zipfile (also streamed, so
 # members carry data descriptors; encrypted; with UTF-8 names and a Unicode
-# Path field). Usage: run-fuzzer.sh <native-build-dir> <seconds>
+# Path field; with zip64 records).
+# Usage: run-fuzzer.sh <native-build-dir> <seconds> [more libFuzzer options]
 set -euo pipefail
 build=$(cd "$1" && pwd)
 seconds=${2:-60}
+shift 2 || true
 corpus="$build/fuzz-corpus"
 seeds="$build/fuzz-seeds"
 mkdir -p "$corpus" "$seeds"
@@ -36,7 +38,10 @@ with zipfile.ZipFile(os.path.join(out, "py.zip"), "w", zipfile.ZIP_DEFLATED) as 
     legacy = zipfile.ZipInfo("cafe.txt")  # an ASCII name with a Unicode Path field
     legacy.extra = b"\x75\x70\x0e\x00\x01" + zlib.crc32(b"cafe.txt").to_bytes(4, "little") + "café.txt".encode()
     z.writestr(legacy, "unicode path")
+with zipfile.ZipFile(os.path.join(out, "py-zip64.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+    with z.open("z.txt", "w", force_zip64=True) as m:
+        m.write(b"zip64 member " * 10)
 PY
 fi
 "$build/bin/zip_fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=512 \
-  -timeout=20 -print_final_stats=1 "$corpus" "$seeds"
+  -timeout=20 -print_final_stats=1 "$@" "$corpus" "$seeds"

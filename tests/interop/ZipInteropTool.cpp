@@ -12,10 +12,26 @@
 //     A load failure prints one ERROR line. Exit code: 0 when every member was
 //     written, 1 when any member failed, 2 when the archive could not be loaded.
 //
+//   zip_interop_tool unzip <archive> <outdir>
+//     The same through the streamed reader (TZipReader::ExtractAll, parallel
+//     where it can be), as the Unzip command extracts; the lines and exit
+//     codes are those of extract. A walk that ends at damage prints its ERROR
+//     line and stops.
+//
 //   zip_interop_tool create <archive> <file>...
 //     Adds each file with TZippit::AddDiskFile and saves the archive after each
-//     one, as the program's Zip command does. Prints the member name stored for
-//     each file, or an ERROR line. Exit code 0, or 1 when any file failed.
+//     one. Prints the member name stored for each file, or an ERROR line. Exit
+//     code 0, or 1 when any file failed.
+//
+//   zip_interop_tool zip [options] <archive> <file>...
+//     Writes the archive in one pass with ZipDiskFiles, as the Zip command
+//     does. Prints the member names, then "WRITTEN <bytes> SIZE <bytes>"; or
+//     "STOPPED <members>" and that line when the hook stopped it; or an ERROR
+//     line. Exit code 0, or 1 on failure or stop. Options:
+//       --threads N      worker threads
+//       --time T         the DOS time stamp of every member
+//       --stop-after N   the progress hook asks to stop once N members were written
+//       --kill-after N   the process kills itself there, as a user ending it would
 //
 //   zip_interop_tool names <archive> <list>
 //     Writes an archive with one member per line of the file list (UTF-8
@@ -29,6 +45,9 @@
 // anywhere.
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
 #include <exception>
 #include <string>
 #include <typeinfo>
@@ -36,6 +55,8 @@
 #include "Exception.h"
 #include "Streams.h"
 #include "ZipFile.h"
+#include "ZipReader.h"
+#include "ZipWriter.h"
 #include "ZipNames.h"
 #include "Zippit.h"
 
@@ -45,7 +66,9 @@
 #include <windows.h>
 #else
 #include <errno.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/types.h>
 #endif
 
@@ -93,6 +116,25 @@ void PrintError(const std::exception& e) {
 }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Ends the process at once, with no clean-up of any kind.
+void KillThisProcess() {
+#ifdef _WIN32
+  TerminateProcess(GetCurrentProcess(), 9);
+#else
+  kill(getpid(), SIGKILL);
+#endif
+}
+
+int Usage() {
+  std::fputs(
+      "usage: zip_interop_tool extract|unzip <archive> <outdir>\n"
+      "       zip_interop_tool create <archive> <file>...\n"
+      "       zip_interop_tool zip [--threads N] [--stop-after N] <archive> <file>...\n"
+      "       zip_interop_tool names <archive> <list>\n",
+      stderr);
+  return kExitUsage;
+}
 
 // True when writing Name under the output folder could reach outside it.
 bool IsUnsafeName(const std::string& Name) {
@@ -142,14 +184,19 @@ std::string ToHex(const std::string& bytes) {
   return hex;
 }
 
+// The path under OutDir for a member name; refuses unsafe names.
+std::string OutputPath(const std::string& Name, const std::string& OutDir) {
+  if (IsUnsafeName(Name)) throw Exception("Refusing the unsafe member name \"" + Name + "\".");
+  std::string local = Name;
+  for (char& c : local)
+    if (c == '/') c = kSeparator;
+  return OutDir + kSeparator + local;
+}
+
 // Writes member Index of Zip under OutDir; returns the line to print.
 std::string ExtractMember(const TZipFile& Zip, int32_t Index, const std::string& OutDir) {
   const std::string name = Zip.GetName(Index);
-  if (IsUnsafeName(name)) throw Exception("Refusing the unsafe member name \"" + name + "\".");
-  std::string local = name;
-  for (char& c : local)
-    if (c == '/') c = kSeparator;
-  const std::string path = OutDir + kSeparator + local;
+  const std::string path = OutputPath(name, OutDir);
   if (name.back() == '/') {
     // A folder entry. Its data, if any, are still read, so a damaged entry shows.
     Zip.GetUncompressed(Index);
@@ -193,6 +240,100 @@ int Extract(const std::string& Archive, std::string OutDir) {
   }
   if (!zip.Comment.empty()) PrintLine("COMMENT " + ToHex(zip.Comment));
   return result;
+}
+
+int Unzip(const std::string& Archive, std::string OutDir) {
+  while (OutDir.size() > 1 && IsSeparator(OutDir.back())) OutDir.pop_back();
+  std::unique_ptr<TZipReader> zip;
+  try {
+    zip.reset(new TZipReader(Archive));
+  } catch (const Exception& e) {
+    PrintError(e);
+    return kExitLoadFailed;
+  }
+  if (!MakeFolder(OutDir)) {
+    PrintLine("ERROR Exception: Cannot create folder \"" + OutDir + "\". " + LastSystemErrorText());
+    return kExitMemberFailed;
+  }
+  int result = kExitOk;
+  // Each member is named and its folders made here, on the calling thread, as
+  // the Unzip command does; folder entries are written as folders only.
+  const TZipReader::TPathFor pathFor = [&](const TZipEntry& entry) {
+    try {
+      const std::string path = OutputPath(entry.Name, OutDir);
+      MakeParentFolders(OutDir, path);
+      return entry.IsFolder() ? std::string() : path;
+    } catch (const Exception& e) {
+      PrintError(e);
+      result = kExitMemberFailed;
+      return std::string();
+    }
+  };
+  const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
+    if (error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const Exception& e) {
+        PrintError(e);
+      } catch (const std::exception& e) {
+        PrintError(e);
+      }
+      result = kExitMemberFailed;
+    } else if (entry.IsFolder()) {
+      PrintLine("DIR " + entry.Name);
+    } else if (!IsUnsafeName(entry.Name)) {
+      PrintLine("FILE " + std::to_string(entry.UncompressedSize) + " " + entry.Name);
+    }
+  };
+  try {
+    zip->ExtractAll(pathFor, done);
+  } catch (const Exception& e) {
+    PrintError(e);
+    return kExitMemberFailed;
+  }
+  if (!zip->Comment().empty()) PrintLine("COMMENT " + ToHex(zip->Comment()));
+  return result;
+}
+
+int Zip(int Count, char** Args) {
+  TZipWriterOptions options;
+  int stopAfter = -1, killAfter = -1;
+  int at = 0;
+  for (; at + 1 < Count && std::string(Args[at]).rfind("--", 0) == 0; at += 2) {
+    const std::string option = Args[at];
+    const long value = std::strtol(Args[at + 1], nullptr, 0);
+    if (option == "--threads") options.Threads = static_cast<int>(value);
+    if (option == "--time") options.Time = static_cast<uint32_t>(value);
+    if (option == "--stop-after") stopAfter = static_cast<int>(value);
+    if (option == "--kill-after") killAfter = static_cast<int>(value);
+  }
+  if (at + 2 > Count) return Usage();
+  const std::string archive = Args[at];
+  const std::vector<std::string> files(Args + at + 1, Args + Count);
+  TZipJobResult result;
+  int written = 0;
+  std::string last;
+  TZipProgressHook hook = [&](const TZipProgress& p) {
+    if (p.Member != last) {
+      if (!last.empty()) ++written;
+      last = p.Member;
+    }
+    if (written == killAfter) KillThisProcess();
+    return stopAfter < 0 || written < stopAfter;
+  };
+  try {
+    ZipDiskFiles(archive, files, result, options, hook);
+  } catch (const EAbort&) {
+    PrintLine("STOPPED " + std::to_string(result.Members));
+    PrintLine("WRITTEN " + std::to_string(result.BytesWritten) + " SIZE " + std::to_string(result.ArchiveSize));
+    return kExitMemberFailed;
+  } catch (const Exception& e) {
+    PrintError(e);
+    return kExitMemberFailed;
+  }
+  for (const std::string& f : files) PrintLine(ZipMemberName(f));
+  PrintLine("WRITTEN " + std::to_string(result.BytesWritten) + " SIZE " + std::to_string(result.ArchiveSize));
+  return kExitOk;
 }
 
 int Create(const std::string& Archive, int Count, char** Files) {
@@ -241,15 +382,6 @@ int WriteNames(const std::string& Archive, const std::string& List) {
   return kExitOk;
 }
 
-int Usage() {
-  std::fputs(
-      "usage: zip_interop_tool extract <archive> <outdir>\n"
-      "       zip_interop_tool create <archive> <file>...\n"
-      "       zip_interop_tool names <archive> <list>\n",
-      stderr);
-  return kExitUsage;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -260,7 +392,9 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   if (command == "extract" && argc == 4) return Extract(argv[2], argv[3]);
+  if (command == "unzip" && argc == 4) return Unzip(argv[2], argv[3]);
   if (command == "create" && argc >= 4) return Create(argv[2], argc - 3, argv + 3);
+  if (command == "zip" && argc >= 4) return Zip(argc - 2, argv + 2);
   if (command == "names" && argc == 4) return WriteNames(argv[2], argv[3]);
   return Usage();
 }

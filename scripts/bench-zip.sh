@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# The zip engine against 7-Zip's console program on the same Wine: a benchmark,
+# not a test. Builds 7za.exe from Debian's 7zip source (Bundles/Alone, MinGW,
+# cached outside the tree), makes a set of 2,000 files / 200,000,000 bytes
+# (75 % text, 25 % random) and its zip (Info-ZIP, deflate), then times, median
+# of 3 wall-clock runs under Wine (process start included for both programs):
+#   - the Unzip of the set's zip: ZipCommandBench unzip vs 7za x
+#   - the Zip of the first 200 and of all 2,000 files: ZipCommandBench zip vs
+#     7za a -tzip -mx=6 -mmt=1, and for 2,000 also 7za with all its threads
+# and prints the table with the ratios, Quarn's peak working set and its bytes
+# written per archive byte; then zlib against libdeflate in memory on the set.
+# Needs the i686 build (scripts/build.sh i686).
+# BENCH_RUNS changes the number of runs (default 3).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/i686
+bench=$build/bin/ZipCommandBench.exe
+[ -f "$bench" ] || { echo "build the i686 tree first (scripts/build.sh i686)" >&2; exit 1; }
+work=${BENCH_DIR:-$build/bench-zip}
+runs=${BENCH_RUNS:-3}
+cache=${QUARN_BENCH_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarn-bench}
+mkdir -p "$work" "$cache"
+
+# --- 7za.exe from the 7zip source package ------------------------------------
+sevenza=$cache/7za.exe
+if [ ! -f "$sevenza" ]; then
+  src=$(ls -d "${QUARN_ENGINE_CACHE:-$HOME/.cache/quarn-engines}"/src/7zip_*/tree 2>/dev/null | head -n 1 || true)
+  if [ -z "$src" ]; then
+    rm -rf "$cache/src" && mkdir -p "$cache/src"
+    (cd "$cache/src" && apt-get source --only-source 7zip >/dev/null)
+    src=$(ls -d "$cache"/src/7zip-*/ | head -n 1)
+  fi
+  rm -rf "$cache/7zip" && cp -r "$src" "$cache/7zip"
+  echo "building 7za.exe (about a minute)" >&2
+  make -C "$cache/7zip/CPP/7zip/Bundles/Alone" -f makefile.gcc -j2 IS_MINGW=1 MSYSTEM=1 O="$cache/7za-obj" \
+    CC=i686-w64-mingw32-gcc CXX=i686-w64-mingw32-g++ RC=i686-w64-mingw32-windres \
+    LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup >"$cache/7za-build.log" 2>&1
+  cp "$cache/7za-obj/7za.exe" "$sevenza"
+  i686-w64-mingw32-strip "$sevenza"
+  rm -rf "$cache/7zip" "$cache/7za-obj"
+fi
+
+# --- the set ------------------------------------------------------------------
+if [ ! -f "$work/set.done" ]; then
+  rm -rf "$work/set" && mkdir -p "$work/set"
+  python3 - "$work/set" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+r = random.Random(2026)
+# Words drawn with Zipf-like weights: text that deflates about 4:1.
+vocab = ["".join(r.choice("etaoinshrdlucmfwypvbgkqjxz") for _ in range(r.randint(2, 10))) for _ in range(3000)]
+weights = [1.0 / (i + 1) for i in range(len(vocab))]
+words = r.choices(vocab, weights, k=1_500_000)
+lines, line = [], []
+for w in words:
+    line.append(w)
+    if len(line) >= r.randint(6, 14):
+        lines.append(" ".join(line)); line = []
+corpus = ("\n".join(lines) + "\n").encode()
+total, n = 200_000_000, 2000
+sizes = [r.lognormvariate(0, 1.2) for _ in range(n)]
+scale = total / sum(sizes)
+sizes = [max(1, int(s * scale)) for s in sizes]
+sizes[-1] += total - sum(sizes)
+for i, size in enumerate(sizes):
+    folder = os.path.join(root, "d%02d" % (i // 100))
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "f%04d.%s" % (i, "txt" if i % 4 else "bin")), "wb") as f:
+        if i % 4:
+            at = r.randrange(0, len(corpus) - 1)
+            data = (corpus[at:] + corpus) [:size]
+            while len(data) < size:
+                data += corpus[:size - len(data)]
+            f.write(data)
+        else:
+            f.write(r.randbytes(size))
+PY
+  (cd "$work/set" && find . -type f | sort | sed 's|^\./||') >"$work/files.txt"
+  rm -f "$work/set.zip" && (cd "$work/set" && zip -q -r ../set.zip . -i '*')
+  touch "$work/set.done"
+fi
+winpath() { echo "Z:${1//\//\\}"; }
+BASE="$(winpath "$work/set")" awk '{ gsub("/", "\\"); print ENVIRON["BASE"] "\\" $0 }' "$work/files.txt" >"$work/list-2000.txt"
+head -n 200 "$work/list-2000.txt" >"$work/list-200.txt"
+set_bytes() { head -n "$1" "$work/files.txt" | (cd "$work/set" && xargs stat -c %s) | awk '{ s += $1 } END { print s }'; }
+
+# --- timing ------------------------------------------------------------------------
+export QUARN_BUILD_DIR=$build
+run_wine() { "$root/cmake/wine-run.sh" "$@"; }
+run_wine "$bench" >/dev/null 2>&1 || true  # the prefix and the server up
+
+# median <command...>: wall seconds, median of $runs; the last Quarn line in $work/last.txt
+median() {
+  local times=() t0 t1
+  for _ in $(seq "$runs"); do
+    rm -rf "$work/out" "$work/out.zip"
+    t0=$(date +%s%N)
+    "$@" >"$work/last.txt" 2>&1 || { cat "$work/last.txt" >&2; return 1; }
+    t1=$(date +%s%N)
+    times+=("$(( (t1 - t0) / 1000000 ))")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.2f", a[int((NR + 1) / 2)] / 1000 }'
+}
+field() { sed -E "s/.*$1 ([0-9.]+).*/\1/" "$work/last.txt" | tr -d '\r' | tail -n 1; }
+
+printf '%-44s %9s %9s %7s %10s %9s\n' "operation" "Quarn s" "7za s" "ratio" "peak WS" "written/size"
+row() {  # name quarn-seconds peer-seconds
+  local ws written size
+  ws=$(( $(field peak_ws) / 1048576 )); written=$(field written); size=$(field size)
+  printf '%-44s %9s %9s %7s %7s MiB %9s\n' "$1" "$2" "$3" "$(python3 -c "print(f'{$2/$3:.2f}')")" "$ws" \
+    "$4"
+}
+
+zipname=$(winpath "$work/set.zip")
+outname=$(winpath "$work/out")
+q=$(median run_wine "$bench" unzip "$zipname" "$outname")
+cp "$work/last.txt" "$work/quarn-unzip.txt"
+p=$(median run_wine "$sevenza" x -y -bso0 -bsp0 "$zipname" -o"$outname")
+cp "$work/quarn-unzip.txt" "$work/last.txt"
+row "Unzip of the set's zip ($(( $(stat -c %s "$work/set.zip") / 1000000 )) MB)" "$q" "$p" "-"
+
+for n in 200 2000; do
+  list=$(winpath "$work/list-$n.txt")
+  target=$(winpath "$work/out.zip")
+  q=$(median run_wine "$bench" zip "$target" "$list")
+  cp "$work/last.txt" "$work/quarn-zip.txt"
+  p=$(median run_wine "$sevenza" a -tzip -mx=6 -mmt=1 -bso0 -bsp0 "$target" "@$list")
+  cp "$work/quarn-zip.txt" "$work/last.txt"
+  ratio=$(python3 -c "print(f'{$(field written)/$(field size):.3f}')")
+  row "Zip of $n files ($(( $(set_bytes $n) / 1000000 )) MB in) vs -mmt=1" "$q" "$p" "$ratio"
+  if [ "$n" = 2000 ]; then
+    p=$(median run_wine "$sevenza" a -tzip -mx=6 -bso0 -bsp0 "$target" "@$list")
+    cp "$work/quarn-zip.txt" "$work/last.txt"
+    row "Zip of $n files vs 7za with all its threads" "$q" "$p" "$ratio"
+  fi
+done
+rm -rf "$work/out" "$work/out.zip"
+
+echo
+echo "zlib against libdeflate, in memory, on the first 1000 files of the set (32-bit, Wine, one thread):"
+run_wine "$bench" codecs "$(winpath "$work/list-2000.txt")" 1000 | tr -d '\r'

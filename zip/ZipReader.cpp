@@ -1,0 +1,475 @@
+#include "ZipReader.h"
+
+#include <algorithm>
+
+#include "ZipCodec.h"
+#include "ZipFile.h"
+#include "ZipThreads.h"
+
+namespace {
+
+const char kNotZipText[] =
+    "The file is not a zip archive, or is damaged beyond reading: it has no member and no end record.";
+const char kNoLocalHeaderText[] = "Cannot extract \"%s\": its local header is missing or damaged.";
+const char kDamagedDataText[] = "Cannot extract \"%s\": its compressed data are damaged.";
+const char kBadZip64Text[] = "Cannot read \"%s\": its zip64 sizes are missing.";
+const char kDamagedAfterText[] =
+    "The archive is damaged after the member \"%s\": the members after it cannot be found.";
+const char kDamagedBeforeText[] = "The archive is damaged: no member could be read.";
+const char kUnreachedText[] = " The archive lists %s members; %s were found.";
+
+// Members at most this large are inflated in one go through libdeflate; larger
+// ones stream through zlib. Together these bound the reader's buffers.
+constexpr uint64_t kWholeCompressedLimit = 8u << 20;
+constexpr uint64_t kWholeUncompressedLimit = 16u << 20;
+// Deflate cannot expand data more than about 1032 times.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+// The end record sits within the last 64 KiB + 22 bytes (its comment's room).
+constexpr int64_t kEndSearch = 0xFFFF + kEndRecordSize;
+
+std::string Decimal(uint64_t n) { return std::to_string(n); }
+
+using TPositionHook = std::function<void(uint64_t)>;
+
+}  // namespace
+
+// Reads members' data at known places: the part of extraction that worker
+// threads share with the reader. Progress is told the archive position.
+class TMemberReader {
+ public:
+  explicit TMemberReader(TArchiveReader& reader) : FReader(reader) {}
+
+  // The member an index entry describes: its local header, then its data.
+  void ExtractIndexed(const TZipEntry& e, TStream& out, const TPositionHook& progress) {
+    FReader.SeekTo(static_cast<int64_t>(e.LocalHeaderOffset));
+    uint8_t h[kLocalHeaderSize] = {0};
+    TLocalFile local;
+    const size_t got = FReader.Read(h, sizeof h);
+    ParseLocalHeader(h, local);
+    if (got < sizeof h || local.Signature != kLocalFileHeaderSignature)
+      throw EZipFileError(WithName(kNoLocalHeaderText, e.Name));
+    CopyData(e, e.LocalHeaderOffset + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength, out, progress);
+  }
+
+  // Writes the data of e, which start at dataStart, to out and tests them.
+  void CopyData(const TZipEntry& e, uint64_t dataStart, TStream& out, const TPositionHook& progress) {
+    TDataExtent extent;
+    if (e.UncompressedSize > 0) {
+      if (e.Flags & kFlagEncrypted) throw EZipFileError(WithName(kEncryptedText, e.Name));
+      if (e.Method != kMethodStored && e.Method != kMethodDeflated)
+        throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), e.Method));
+      FReader.SeekTo(static_cast<int64_t>(dataStart));
+      auto sink = [&](const uint8_t* p, size_t n) {
+        out.WriteBuffer(p, static_cast<int64_t>(n));
+        if (progress) progress(static_cast<uint64_t>(FReader.Position()));
+      };
+      if (e.Method == kMethodStored) {
+        uint64_t left = std::min(e.CompressedSize, e.UncompressedSize);
+        std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kChunk, left)));
+        while (left > 0) {
+          const size_t n = FReader.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+          if (n == 0) break;
+          extent.CRC32 = ZipCRC32(buffer.data(), n, extent.CRC32);
+          extent.UncompressedSize += n;
+          left -= n;
+          sink(buffer.data(), n);
+        }
+      } else if (e.CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit &&
+                 e.CompressedSize <= static_cast<uint64_t>(std::max<int64_t>(FReader.Remaining(), 0)) &&
+                 e.UncompressedSize <= e.CompressedSize * kMaxDeflateRatio + 64) {
+        // Buffers are sized from the header only as far as the data at hand
+        // can back them: a lying header costs no memory.
+        if (!FInflater) FInflater.reset(new TWholeInflater);
+        const size_t want = static_cast<size_t>(e.CompressedSize);
+        const size_t got = want == 0 ? 0 : FReader.Read(FInflater->Input(want), want);
+        const size_t length = static_cast<size_t>(e.UncompressedSize);
+        const TInflateEnd end = FInflater->Inflate(got, length);
+        if (end == TInflateEnd::Damaged && got == want) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+        if (end == TInflateEnd::Complete) {
+          const uint8_t* data = FInflater->Output();
+          extent.UncompressedSize = length;
+          extent.CRC32 = ZipCRC32(data, length);
+          for (size_t at = 0; at < length; at += kChunk) sink(data + at, std::min(kChunk, length - at));
+        }
+      } else {
+        const TInflateEnd end = InflateFrom(FReader, e.CompressedSize, e.UncompressedSize, sink, extent);
+        if (end == TInflateEnd::Damaged) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+        // Data that go on beyond their size are as wrong as data that end early.
+        if (end != TInflateEnd::Complete) throw EZipFileCRCError(WithName(kCrcErrorText, e.Name));
+      }
+    }
+    CheckMemberData(e, extent);
+  }
+
+ private:
+  TArchiveReader& FReader;
+  std::unique_ptr<TWholeInflater> FInflater;  // made at the first member that needs it
+};
+
+namespace {
+
+// Writes a member to a new file at path through extract; on failure the file
+// is removed again.
+template <typename Extract>
+void ToNewFile(const std::string& path, Extract extract) {
+  std::unique_ptr<TFileStream> out(new TFileStream(path, fmCreate | fmShareExclusive));
+  try {
+    extract(*out);
+    out.reset();
+  } catch (...) {
+    out.reset();
+    DeleteFileQuietly(path);
+    throw;
+  }
+}
+
+}  // namespace
+
+TZipReader::TZipReader(TStream& Archive) : FStream(Archive) { ReadIndex(); }
+
+TZipReader::TZipReader(const std::string& FileName)
+    : FFileName(FileName), FOwned(new TFileStream(FileName, fmOpenRead | fmShareDenyWrite)), FStream(*FOwned) {
+  ReadIndex();
+}
+
+TZipReader::~TZipReader() = default;
+
+void TZipReader::ReadIndex() {
+  FReader.reset(new TArchiveReader(FStream));
+  FMember.reset(new TMemberReader(*FReader));
+  const int64_t size = FReader->Size();
+  const int64_t searchFrom = std::max<int64_t>(0, size - kEndSearch);
+  FReader->SeekTo(searchFrom);
+  const std::string tail = FReader->ReadString(static_cast<uint64_t>(size - searchFrom));
+  const auto* t = reinterpret_cast<const uint8_t*>(tail.data());
+  static const std::string kEndSignature("PK\x05\x06", 4);
+  for (size_t at = tail.size() >= kEndRecordSize ? tail.rfind(kEndSignature, tail.size() - kEndRecordSize)
+                                                 : std::string::npos;
+       at != std::string::npos; at = at == 0 ? std::string::npos : tail.rfind(kEndSignature, at - 1)) {
+    if (at + kEndRecordSize + GetU16(t + at + 20) > tail.size()) continue;
+    if (ReadCentralDirectory(searchFrom + static_cast<int64_t>(at))) {
+      FUsesCentral = true;
+      return;
+    }
+    break;
+  }
+  // No sound central directory: walk the local headers, from the first one
+  // found in 4-byte steps from the start (as TZipFile does).
+  FReader->SeekTo(0);
+  for (;;) {
+    const uint32_t word = FReader->ReadWord();
+    if (word == kLocalFileHeaderSignature) break;
+    if (FReader->Remaining() <= 0) {
+      if (!FHasListed) throw EZipFileError(kNotZipText);
+      FWalkBroken = FListed > 0;
+      FWalkOver = !FWalkBroken;
+      return;
+    }
+  }
+  FNextHeader = FReader->Position() - 4;
+}
+
+bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
+  uint8_t fixed[kZip64EndRecordSize];
+  FReader->SeekTo(endRecordAt);
+  FReader->Read(fixed, kEndRecordSize);
+  TEndOfCentralDirectory end;
+  ParseEndRecord(fixed, end);
+  uint64_t count = end.TotalEntries;
+  uint64_t cdSize = end.CentralDirSize;
+  uint64_t cdOffset = end.CentralDirOffset;
+  int64_t directoryEnd = endRecordAt;  // where the directory must end
+  FListed = count;
+  FHasListed = true;
+  FComment = FReader->ReadString(end.CommentLength);
+
+  // A zip64 locator right before the end record points to the zip64 end record.
+  bool zip64 = false;
+  if (endRecordAt >= static_cast<int64_t>(kZip64LocatorSize)) {
+    FReader->SeekTo(endRecordAt - static_cast<int64_t>(kZip64LocatorSize));
+    uint8_t l[kZip64LocatorSize] = {0};
+    FReader->Read(l, sizeof l);
+    TZip64Locator locator;
+    ParseZip64Locator(l, locator);
+    if (locator.Signature == kZip64LocatorSignature) {
+      const int64_t at = endRecordAt - static_cast<int64_t>(kZip64LocatorSize + kZip64EndRecordSize);
+      // Where the locator says, or (with data before the archive) right before it.
+      int64_t found = -1;
+      for (uint64_t candidate : {locator.Zip64EndOffset, static_cast<uint64_t>(std::max<int64_t>(at, 0))}) {
+        if (candidate > static_cast<uint64_t>(at)) continue;
+        FReader->SeekTo(static_cast<int64_t>(candidate));
+        if (FReader->ReadWord() == kZip64EndOfCentralDirSignature) {
+          found = static_cast<int64_t>(candidate);
+          break;
+        }
+      }
+      if (found < 0) return false;
+      FReader->SeekTo(found);
+      FReader->Read(fixed, kZip64EndRecordSize);
+      TZip64EndOfCentralDirectory end64;
+      ParseZip64EndRecord(fixed, end64);
+      count = end64.TotalEntries;
+      cdSize = end64.CentralDirSize;
+      cdOffset = end64.CentralDirOffset;
+      directoryEnd = found;
+      FListed = count;
+      zip64 = true;
+    }
+  }
+  if (cdSize > static_cast<uint64_t>(directoryEnd)) return false;
+  // Data before the archive (a self-extractor) shift every offset alike.
+  const uint64_t cdStart = static_cast<uint64_t>(directoryEnd) - cdSize;
+  if (cdOffset > cdStart) return false;
+  const uint64_t shift = cdStart - cdOffset;
+  // Each header takes at least 46 bytes: a count beyond that is a lie.
+  if (count > cdSize / kCentralHeaderSize) return false;
+
+  std::vector<TZipEntry> index;
+  index.reserve(static_cast<size_t>(count));
+  FReader->SeekTo(static_cast<int64_t>(cdStart));
+  while (static_cast<uint64_t>(FReader->Position()) < static_cast<uint64_t>(directoryEnd)) {
+    uint8_t h[kCentralHeaderSize] = {0};
+    if (FReader->Read(h, sizeof h) < sizeof h) return false;
+    TFileHeader header;
+    ParseCentralHeader(h, header);
+    if (header.Signature != kCentralFileHeaderSignature) return false;
+    header.FileName = FReader->ReadString(header.FileNameLength);
+    header.ExtraField = FReader->ReadString(header.ExtraFieldLength);
+    header.FileComment = FReader->ReadString(header.FileCommentLength);
+    if (header.FileComment.size() < header.FileCommentLength) return false;
+    if (static_cast<uint64_t>(FReader->Position()) > static_cast<uint64_t>(directoryEnd)) return false;
+    TZipEntry entry;
+    if (!EntryFromCentral(header, entry)) return false;
+    entry.LocalHeaderOffset += shift;
+    index.push_back(std::move(entry));
+  }
+  // Writers without zip64 that hold more than 65535 members keep only the low
+  // 16 bits of the count.
+  const bool countFits = index.size() == count || (!zip64 && (index.size() & 0xFFFF) == count);
+  if (!countFits) return false;
+  FListed = index.size();
+  FIndex = std::move(index);
+  return true;
+}
+
+bool TZipReader::Next() {
+  if (FUsesCentral) {
+    if (FNext >= FIndex.size()) return false;
+    FEntry = FIndex[FNext++];
+    return true;
+  }
+  return NextInWalk();
+}
+
+bool TZipReader::NextInWalk() {
+  if (FWalkOver) return false;
+  auto damaged = [&]() {
+    FWalkOver = true;
+    std::string text = FFound == 0 ? std::string(kDamagedBeforeText) : WithName(kDamagedAfterText, FEntry.Name);
+    if (FHasListed) text += Format(kUnreachedText, Decimal(FListed).c_str(), Decimal(FFound).c_str());
+    return EZipFileError(text);
+  };
+  if (FWalkBroken) {
+    // The data of the member before could not be delimited.
+    FWalkOver = true;
+    if (FHasListed && FFound >= FListed) return false;
+    throw damaged();
+  }
+  if (FNextHeader < 0) SkipWalkedData();
+  FReader->SeekTo(FNextHeader);
+
+  const uint32_t word = FReader->ReadWord();
+  if (word != kLocalFileHeaderSignature) {
+    const bool atDirectory = word == kCentralFileHeaderSignature || word == kEndOfCentralDirSignature ||
+                             word == kZip64EndOfCentralDirSignature;
+    const bool atEnd = FReader->Remaining() <= 0 && word == 0;
+    FWalkOver = true;
+    // Past every member the end record lists, or (without one) at a directory
+    // or the end: the walk is complete.
+    if (FHasListed ? FFound >= FListed : (atDirectory || atEnd)) return false;
+    throw damaged();
+  }
+  uint8_t h[kLocalHeaderSize] = {0};
+  PutU32(h, word);
+  const size_t got = FReader->Read(h + 4, sizeof h - 4) + 4;
+  TLocalFile header;
+  ParseLocalHeader(h, header);
+  header.FileName = FReader->ReadString(header.FileNameLength);
+  header.ExtraField = FReader->ReadString(header.ExtraFieldLength);
+  if (got < sizeof h || header.FileName.size() < header.FileNameLength ||
+      header.ExtraField.size() < header.ExtraFieldLength) {
+    FWalkOver = true;
+    throw EZipFileError(Format(kCutHeaderText, static_cast<int>(FFound + 1)));
+  }
+  if (!EntryFromLocal(header, FEntry)) {
+    FWalkOver = true;
+    throw EZipFileError(WithName(kBadZip64Text, header.FileName));
+  }
+  ++FFound;
+  FDataStart = FReader->Position();
+  FNextHeader = -1;
+  return true;
+}
+
+// Learns where the current walked member's data end (and so where the next
+// header starts) without extracting them. A member whose end cannot be found
+// ends the walk: the error names it, and the next Next() reports the rest.
+void TZipReader::SkipWalkedData() {
+  if (FNextHeader >= 0) return;
+  if (FEntry.Flags & kFlagDataDescriptor) {
+    FReader->SeekTo(FDataStart);
+    try {
+      ReadDeferredData(*FReader, FEntry, TDataSink());
+    } catch (...) {
+      BreakWalk();
+      throw;
+    }
+    FNextHeader = FReader->Position();
+  } else {
+    FNextHeader = FDataStart + static_cast<int64_t>(FEntry.CompressedSize);
+  }
+}
+
+// The current member's end cannot be found. When the archive ends inside it,
+// its own error says all; otherwise the next Next() reports what follows.
+void TZipReader::BreakWalk() {
+  FWalkBroken = FReader->Remaining() > 0;
+  FWalkOver = !FWalkBroken;
+}
+
+void TZipReader::Report(uint64_t done) {
+  if (!OnProgress) return;
+  TZipProgress p;
+  p.BytesDone = ProgressBase + done;
+  p.BytesTotal = ProgressTotal != 0 ? ProgressTotal : static_cast<uint64_t>(FReader->Size());
+  p.Member = FEntry.Name;
+  if (!OnProgress(p)) throw EAbort();
+}
+
+void TZipReader::ExtractTo(TStream& Out) {
+  Report(FUsesCentral ? FEntry.LocalHeaderOffset : static_cast<uint64_t>(FDataStart));
+  const TPositionHook progress = [this](uint64_t at) { Report(at); };
+  if (FUsesCentral) {
+    FMember->ExtractIndexed(FEntry, Out, progress);
+    return;
+  }
+  const bool deferred = (FEntry.Flags & kFlagDataDescriptor) != 0;
+  if (deferred && FEntry.Method == kMethodDeflated && !(FEntry.Flags & kFlagEncrypted)) {
+    // One pass: the deflate stream delimits the data while they are written.
+    FReader->SeekTo(FDataStart);
+    TDataExtent extent;
+    try {
+      extent = ReadDeferredData(*FReader, FEntry, [&](const uint8_t* p, size_t n) {
+        Out.WriteBuffer(p, static_cast<int64_t>(n));
+        Report(static_cast<uint64_t>(FReader->Position()));
+      });
+    } catch (const EZipFileError&) {
+      BreakWalk();
+      throw;
+    }
+    FNextHeader = FReader->Position();
+    CheckMemberData(FEntry, extent);
+    return;
+  }
+  SkipWalkedData();  // learns the sizes of a member whose sizes follow its data
+  FMember->CopyData(FEntry, static_cast<uint64_t>(FDataStart), Out, progress);
+}
+
+void TZipReader::ExtractToFile(const std::string& Path) {
+  ToNewFile(Path, [this](TStream& out) { ExtractTo(out); });
+}
+
+void TZipReader::ExtractAll(const TPathFor& PathFor, const TMemberDone& Done, int Threads) {
+  if (Threads <= 0) Threads = ProcessorCount();
+  if (FUsesCentral && !FFileName.empty() && Threads > 1 && FNext < FIndex.size()) {
+    ExtractInParallel(PathFor, Done, Threads);
+    return;
+  }
+  while (Next()) {
+    const std::string path = PathFor(FEntry);
+    std::exception_ptr error;
+    if (!path.empty()) {
+      try {
+        ExtractToFile(path);
+      } catch (const EAbort&) {
+        throw;
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }
+    Done(FEntry, error);
+  }
+}
+
+// Each worker reads the archive through its own file handle. The calling
+// thread hands out the output paths a window ahead, then reports the members
+// in order as they are done, and is the only one that calls the hook.
+void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& Done, int Threads) {
+  struct TJob {
+    std::string Path;
+    bool Done = false;
+    std::exception_ptr Error;
+  };
+  const size_t first = FNext;
+  const size_t count = FIndex.size() - first;
+  std::vector<TJob> jobs(count);
+  std::vector<std::unique_ptr<TFileStream>> archives;
+  for (int t = 0; t < Threads; ++t) archives.emplace_back(new TFileStream(FFileName, fmOpenRead | fmShareDenyWrite));
+  size_t published = 0, nextJob = 0;
+  // Declared after everything the workers use, so that they are stopped and
+  // waited for before any of it goes.
+  TWorkers workers;
+  workers.Start(Threads, [&](int t) {
+    TArchiveReader reader(*archives[static_cast<size_t>(t)]);
+    TMemberReader member(reader);
+    for (;;) {
+      size_t j;
+      {
+        TLockGuard lock(workers.Mutex);
+        while (!workers.Stop && nextJob >= published) workers.Changed.Wait(workers.Mutex, 100);
+        if (workers.Stop) return;
+        j = nextJob++;
+      }
+      TJob& job = jobs[j];
+      if (!job.Path.empty()) {
+        try {
+          ToNewFile(job.Path, [&](TStream& out) {
+            member.ExtractIndexed(FIndex[first + j], out, [&](uint64_t) {
+              TLockGuard lock(workers.Mutex);
+              if (workers.Stop) throw EAbort();
+            });
+          });
+        } catch (...) {
+          job.Error = std::current_exception();
+        }
+      }
+      TLockGuard lock(workers.Mutex);
+      job.Done = true;
+      workers.Changed.NotifyAll();
+    }
+  });
+
+  const size_t window = static_cast<size_t>(Threads) * 2;
+  for (size_t i = 0; i < count; ++i) {
+    while (published < count && published < i + window) {
+      std::string path = PathFor(FIndex[first + published]);
+      TLockGuard lock(workers.Mutex);
+      jobs[published++].Path = std::move(path);
+      workers.Changed.NotifyAll();
+    }
+    FEntry = FIndex[first + i];
+    for (;;) {
+      {
+        TLockGuard lock(workers.Mutex);
+        if (jobs[i].Done) break;
+        workers.Changed.Wait(workers.Mutex, 100);
+        if (jobs[i].Done) break;
+      }
+      Report(FEntry.LocalHeaderOffset);  // keeps the caller's window answering
+    }
+    FNext = first + i + 1;
+    Report(FEntry.LocalHeaderOffset);
+    Done(FEntry, jobs[i].Error);
+    std::string().swap(jobs[i].Path);
+  }
+}

@@ -1,0 +1,122 @@
+#pragma once
+// TZipReader: walks a zip archive's members without holding the archive in
+// memory, and extracts each member in bounded chunks straight into its output.
+//
+// The index is the central directory when the archive has a sound one (found
+// through the end record, zip64 included); each member is then read at the
+// offset the directory gives, so a damaged member costs that member alone.
+// Without a sound directory (an archive cut short, or written to a pipe) the
+// reader walks the local headers from the start, delimiting members whose sizes
+// follow their data by their deflate stream; the walk ends at the first
+// damage, keeping the members before it.
+//
+// Memory stays bounded whatever the archive's size: the index holds one entry
+// per member (its header fields, name, extra field and comment), and one member
+// is inflated at a time through buffers of at most a few MiB.
+//
+// Single-threaded: call it from one thread. All failures are exceptions that
+// name the member and the reason.
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Streams.h"
+#include "ZipProgress.h"
+#include "ZipRecords.h"
+
+class TZipReader {
+ public:
+  // Reads the index of the archive in Archive (not owned; it must outlive the
+  // reader). Raises EZipFileError when the archive has no members to offer and
+  // is not a zip archive (no end record and no local header at its start).
+  explicit TZipReader(TStream& Archive);
+  // Opens FileName for reading (others may read it but not write it) and
+  // reads its index. Raises EFOpenError when the file cannot be opened.
+  explicit TZipReader(const std::string& FileName);
+  ~TZipReader();
+  TZipReader(const TZipReader&) = delete;
+  TZipReader& operator=(const TZipReader&) = delete;
+
+  // True when the members come from the central directory; false when the
+  // local headers are walked.
+  bool UsesCentralDirectory() const { return FUsesCentral; }
+
+  // Moves to the next member (the first at the first call). Returns false at
+  // the end of the archive. In a walk, a damaged local header, or a member
+  // whose end could not be found, raises EZipFileError naming the last member
+  // read and how many members the end record listed but the walk did not
+  // reach; the walk is over then.
+  bool Next();
+  // The current member. Its sizes and CRC may be 0 until it was extracted when
+  // they follow its data (a walk only).
+  const TZipEntry& Entry() const { return FEntry; }
+  // The archive comment (empty without an end record).
+  const std::string& Comment() const { return FComment; }
+
+  // Writes the current member's data to Out in chunks and tests their CRC-32
+  // and size. Raises EZipFileError for an encrypted member, an unsupported
+  // method or a missing local header, EDecompressionError for corrupt deflate
+  // data, EZipFileCRCError when the data are short or their CRC differs, the
+  // stream's write error, and EAbort when the progress hook asked to stop.
+  // Data already written to Out stay there: the caller discards them.
+  void ExtractTo(TStream& Out);
+  // ExtractTo a new file at Path (created, or replacing an existing file).
+  // On any failure the file is removed again, so no partial file is left that
+  // could pass for the member; the error is raised as above.
+  void ExtractToFile(const std::string& Path);
+
+  // Extracts the members from the current one on, as the Unzip command does.
+  // For each member, in archive order and on the calling thread, PathFor
+  // gives the file to write ("" for none: a folder, or a member the caller
+  // passes over), and Done is told the outcome: a null error when the file
+  // was written, else the member's error (its file removed, as ExtractToFile
+  // does). When the archive was opened by name and has an index, members are
+  // read, inflated and written on worker threads (Threads; 0: one per
+  // processor), a window ahead of the calls; otherwise one after another.
+  // Raises what Next raises, and EAbort when the hook asked to stop (files
+  // being written then are removed; those told to Done stay).
+  using TPathFor = std::function<std::string(const TZipEntry&)>;
+  using TMemberDone = std::function<void(const TZipEntry&, const std::exception_ptr&)>;
+  void ExtractAll(const TPathFor& PathFor, const TMemberDone& Done, int Threads = 0);
+
+  // Told the archive bytes done and the member at hand, see ZipProgress.h.
+  TZipProgressHook OnProgress;
+  // Added to the bytes done and total the hook is told, so that a job of
+  // several archives can report its whole progress.
+  uint64_t ProgressBase = 0;
+  uint64_t ProgressTotal = 0;  // 0: the archive's size
+
+ private:
+  void ReadIndex();
+  bool ReadCentralDirectory(int64_t endRecordAt);
+  bool NextInWalk();
+  void SkipWalkedData();
+  void BreakWalk();
+  void ExtractInParallel(const TPathFor& PathFor, const TMemberDone& Done, int Threads);
+  void Report(uint64_t done);
+
+  std::string FFileName;  // when opened by name
+  std::unique_ptr<TStream> FOwned;
+  TStream& FStream;
+  std::unique_ptr<class TArchiveReader> FReader;
+  std::unique_ptr<class TMemberReader> FMember;
+  bool FUsesCentral = false;
+  std::vector<TZipEntry> FIndex;  // the central directory
+  size_t FNext = 0;               // index of the member after the current one
+  TZipEntry FEntry;
+  std::string FComment;
+  // A walk: where the current member's data start, where the next header
+  // starts (-1: not known yet), and what the end record (when one was found)
+  // announced.
+  int64_t FDataStart = 0;
+  int64_t FNextHeader = 0;
+  bool FWalkOver = false;
+  bool FWalkBroken = false;  // a member's end could not be found
+  uint64_t FListed = 0;
+  bool FHasListed = false;
+  uint64_t FFound = 0;
+};
