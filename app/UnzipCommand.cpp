@@ -13,6 +13,7 @@
 #include "UnRar.h"
 #include "UnRarLib.h"
 #include "Win32Kit.h"
+#include "ZipCrypto.h"
 #include "ZipNames.h"
 #include "ZipReader.h"
 
@@ -127,6 +128,8 @@ void TUnzipCommand::WithPassword(const std::string& Archive, std::vector<std::st
       Wipe(FPassword);
       FPassword = used;
     }
+    // A wrong password was tried, or none was there yet (a zip member).
+    const bool retry = !used.empty();
     Wipe(used);
     if (state == TPasswordState::Cancelled) {
       Problems = {kNoPassword};
@@ -135,7 +138,7 @@ void TUnzipCommand::WithPassword(const std::string& Archive, std::vector<std::st
         Problems.clear();
       } else if (FAsks >= kMaxPasswordAsks) {
         Problems = {kWrongPassword};
-      } else if (!AskPassword(Archive, true, password)) {
+      } else if (!AskPassword(Archive, retry, password)) {
         Problems = {kNoPassword};
       } else {
         continue;
@@ -170,15 +173,11 @@ void TUnzipCommand::MakeFolder(const std::string& Folder) {
 }
 
 void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
-  // Streamed: members are read through the central directory (or, without a
-  // sound one, by walking the local headers), inflated and written on worker
-  // threads; names are decided and folders made here, in archive order.
-  TZipReader zip(Archive);
-  zip.OnProgress = [this](const TZipProgress& p) { return Step(p.BytesDone, p.BytesTotal); };
   const std::string folder = OutputFolderOf(FDestination, Archive);
   std::vector<std::string> problems;
+  // Names are decided and folders made here, in archive order.
   const TZipReader::TPathFor pathFor = [&](const TZipEntry& entry) -> std::string {
-    const std::string name = DecodeZipName(entry.Name, entry.Flags, entry.Extra);
+    const std::string name = DecodeZipName(entry.Name, entry.Flags, entry.Extra, entry.VersionMadeBy);
     MakeFolder(folder);
     // Nothing is ever written outside the archive's output folder, nor to a
     // device, whatever the member's name says.
@@ -199,11 +198,30 @@ void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
   // step with its error, which names it; the files before it stay.
   const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
     if (!error) return;
-    FMember = DecodeZipName(entry.Name, entry.Flags, entry.Extra);
+    FMember = DecodeZipName(entry.Name, entry.Flags, entry.Extra, entry.VersionMadeBy);
     std::rethrow_exception(error);
   };
   try {
-    zip.ExtractAll(pathFor, done);
+    WithPassword(Archive, problems, [&](const std::string& Password, std::string& Used) {
+      // Streamed: members are read through the central directory (or, without
+      // a sound one, by walking the local headers), inflated and written on
+      // worker threads.
+      TZipReader zip(Archive);
+      zip.Password = Password;
+      zip.OnProgress = [this](const TZipProgress& p) { return Step(p.BytesDone, p.BytesTotal); };
+      Used = Password;
+      try {
+        zip.ExtractAll(pathFor, done);
+      } catch (const EZipPasswordError&) {
+        // No password, or a wrong one: asked (again) with the archive's
+        // members before the encrypted one already out.
+        Wipe(zip.Password);
+        FMember.clear();
+        return TPasswordState::Wrong;
+      }
+      Wipe(zip.Password);
+      return Password.empty() ? TPasswordState::NotAsked : TPasswordState::Given;
+    });
   } catch (const EAbort&) {
     // Stopped by the user: the walk reports it.
   } catch (...) {
@@ -237,12 +255,17 @@ void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {
   component->OnDataProgress = [&](TUnRar* Sender, uint64_t Done, uint64_t Total) {
     if (!Step(Done, Total)) Sender->StopProcessing = true;
   };
-  component->OnPassword = [&](TUnRar*, std::string& Password) { AskPassword(Archive, false, Password); };
+  std::string typed;  // what the user gave when the component asked
+  component->OnPassword = [&](TUnRar*, std::string& Password) {
+    AskPassword(Archive, false, Password);
+    typed = Password;
+  };
   WithPassword(Archive, problems, [&](const std::string& Password, std::string& Used) {
     component->Password = Password;
     component->ProcessArchive();
-    Used = component->Password;
+    Used = Password.empty() ? typed : Password;
     Wipe(component->Password);
+    Wipe(typed);
     return component->PasswordState();
   });
   ReportProblems(Archive, problems);

@@ -22,7 +22,7 @@ namespace {
 
 const char kNoPasswordText[] = "Cannot extract \"%s\": it is encrypted and no password was given.";
 const char kWrongPasswordText[] = "Cannot extract \"%s\": the password is wrong.";
-const char kAuthenticationText[] =
+[[maybe_unused]] const char kAuthenticationText[] =
     "Cannot extract \"%s\": its encrypted data are damaged (their authentication code does not match).";
 const char kCutShortText[] = "Cannot extract \"%s\": its encrypted data are cut short.";
 const char kStrongEncryptionText[] =

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "ZipCodec.h"
+#include "ZipCrypto.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -187,21 +188,33 @@ std::string TZipFile::GetUncompressed(int32_t Index) const {
   if (Index < 0 || Index >= Count()) throw Exception(kIndexOutOfRangeText);
   const TLocalFile& member = LocalFiles[Index];
   std::string result;
+  bool crcChecked = true;
   if (member.UncompressedSize > 0) {
-    if (member.Flags & kFlagEncrypted) throw EZipFileError(WithName(kEncryptedText, member.FileName));
+    const TZipEncryption encryption =
+        ZipEncryptionOf(member.FileName, member.Flags, member.CompressionMethod, member.CRC32,
+                        member.LastModDateTime, member.ExtraField);
+    const bool encrypted = encryption.Kind != TZipEncryptionKind::None;
+    if (encrypted && Password.empty()) throw EZipFileError(WithName(kEncryptedText, member.FileName));
+    std::string decrypted;
+    if (encrypted) decrypted = DecryptZipMember(encryption, Password, member.CompressedData, member.FileName);
+    const std::string& data = encrypted ? decrypted : member.CompressedData;
+    const uint16_t method = encrypted ? encryption.Method : member.CompressionMethod;
+    crcChecked = encryption.CrcChecked;
     bool complete = false;
-    if (member.CompressionMethod == kMethodDeflated) {
-      complete = InflateMember(member.CompressedData, member.UncompressedSize, result);
-    } else if (member.CompressionMethod == kMethodStored) {
-      complete = member.CompressedData.size() >= member.UncompressedSize;
-      if (complete) result.assign(member.CompressedData, 0, member.UncompressedSize);
+    if (method == kMethodDeflated) {
+      complete = InflateMember(data, member.UncompressedSize, result);
+    } else if (method == kMethodStored) {
+      complete = data.size() >= member.UncompressedSize;
+      if (complete) result.assign(data, 0, member.UncompressedSize);
     } else {
-      throw EZipFileError(Format(WithName(kMethodText, member.FileName).c_str(), member.CompressionMethod));
+      throw EZipFileError(Format(WithName(kMethodText, member.FileName).c_str(), method));
     }
     // Data that end early are as wrong as data with the wrong CRC.
     if (!complete) throw EZipFileCRCError(WithName(kCrcErrorText, member.FileName));
   }
-  if (ZipCRC32(result) != member.CRC32) throw EZipFileCRCError(WithName(kCrcErrorText, member.FileName));
+  // WinZip AE-2 stores no CRC: its authentication code checked the data.
+  if (crcChecked && ZipCRC32(result) != member.CRC32)
+    throw EZipFileCRCError(WithName(kCrcErrorText, member.FileName));
   return result;
 }
 

@@ -72,11 +72,18 @@ class TZipFile {
   // Replaces the member's name (local record only). Index must lie within range.
   void SetName(int32_t Index, const std::string& Value) { LocalFiles[Index].FileName = Value; }
 
-  // The member's uncompressed data after its CRC-32 test. Raises Exception
+  // The member's uncompressed data after its CRC-32 test. An encrypted member
+  // (traditional or WinZip AES) is decrypted with Password. Raises Exception
   // "Index out of range." for a bad index, EZipFileError for an encrypted member
-  // or an unsupported method, EDecompressionError ("Error") for corrupt deflate
-  // data and EZipFileCRCError when the data are short or the CRC differs.
+  // while Password is empty or for an unsupported method, EZipPasswordError
+  // for a wrong password, EZipCryptoError when the member cannot be decrypted
+  // here, EDecompressionError ("Error") for corrupt deflate data and
+  // EZipFileCRCError when the data are short or the CRC differs.
   std::string GetUncompressed(int32_t Index) const;
+
+  // The password of encrypted members (UTF-8); empty: none. Never stored
+  // anywhere; wipe it (common/Text.h) when done.
+  std::string Password;
 
   // Appends an empty deflated member named Name whose central record carries
   // Attributes as its external attributes. Raises EZipFileError when the name is

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ZipCodec.h"
+#include "ZipCrypto.h"
 #include "ZipFile.h"
 #include "ZipThreads.h"
 
@@ -33,13 +34,55 @@ using TPositionHook = std::function<void(uint64_t)>;
 
 }  // namespace
 
+// The decrypted data of an encrypted member, read as a stream: the next
+// Length bytes of the archive, decrypted as they are read. Only reading on
+// from the current position is possible.
+class TDecryptedData : public TStream {
+ public:
+  TDecryptedData(TArchiveReader& Reader, TZipDecrypter& Decrypter, uint64_t Length)
+      : FReader(Reader), FDecrypter(Decrypter), FLength(Length) {}
+
+  int64_t Read(void* Buffer, int64_t Count) override {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(Count, 0)),
+                                                            FLength - FDone));
+    const size_t got = n == 0 ? 0 : FReader.Read(Buffer, n);
+    FDecrypter.Decrypt(static_cast<char*>(Buffer), got);
+    FDone += got;
+    return static_cast<int64_t>(got);
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    const int64_t base = Origin == TSeekOrigin::soBeginning ? 0
+                         : Origin == TSeekOrigin::soCurrent ? static_cast<int64_t>(FDone)
+                                                            : static_cast<int64_t>(FLength);
+    if (base + Offset != static_cast<int64_t>(FDone)) throw EStreamError("Invalid stream position");
+    return static_cast<int64_t>(FDone);
+  }
+  int64_t GetSize() override { return static_cast<int64_t>(FLength); }
+
+  // Decrypts what the inflater left unread: the authentication code covers
+  // all the data.
+  void Drain() {
+    std::vector<char> scratch(static_cast<size_t>(std::min<uint64_t>(kChunk, FLength - FDone)));
+    while (FDone < FLength && Read(scratch.data(), static_cast<int64_t>(scratch.size())) > 0) {
+    }
+  }
+
+ private:
+  TArchiveReader& FReader;
+  TZipDecrypter& FDecrypter;
+  uint64_t FLength;
+  uint64_t FDone = 0;
+};
+
 // Reads members' data at known places: the part of extraction that worker
 // threads share with the reader. Progress is told the archive position.
 class TMemberReader {
  public:
-  explicit TMemberReader(TArchiveReader& reader) : FReader(reader) {}
+  TMemberReader(TArchiveReader& reader, const std::string& password) : FReader(reader), FPassword(password) {}
 
-  // The member an index entry describes: its local header, then its data.
+  // The member an index entry describes: its local header, then its data. An
+  // encrypted member's encryption is read from its local header.
   void ExtractIndexed(const TZipEntry& e, TStream& out, const TPositionHook& progress) {
     FReader.SeekTo(static_cast<int64_t>(e.LocalHeaderOffset));
     uint8_t h[kLocalHeaderSize] = {0};
@@ -48,61 +91,100 @@ class TMemberReader {
     ParseLocalHeader(h, local);
     if (got < sizeof h || local.Signature != kLocalFileHeaderSignature)
       throw EZipFileError(WithName(kNoLocalHeaderText, e.Name));
-    CopyData(e, e.LocalHeaderOffset + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength, out, progress);
+    TZipEntry member = e;
+    if (local.Flags & kFlagEncrypted || local.CompressionMethod == kZipMethodWinZipAes) {
+      FReader.ReadString(local.FileNameLength);
+      member.Extra = FReader.ReadString(local.ExtraFieldLength);
+      member.Flags = local.Flags;
+      member.Method = local.CompressionMethod;
+      member.LastModDateTime = local.LastModDateTime;
+    }
+    CopyData(member, e.LocalHeaderOffset + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength, out,
+             progress);
   }
 
   // Writes the data of e, which start at dataStart, to out and tests them.
+  // Encrypted data are decrypted with the password on the way.
   void CopyData(const TZipEntry& e, uint64_t dataStart, TStream& out, const TPositionHook& progress) {
     TDataExtent extent;
+    bool crcChecked = true;
     if (e.UncompressedSize > 0) {
-      if (e.Flags & kFlagEncrypted) throw EZipFileError(WithName(kEncryptedText, e.Name));
-      if (e.Method != kMethodStored && e.Method != kMethodDeflated)
-        throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), e.Method));
+      const TZipEncryption encryption =
+          ZipEncryptionOf(e.Name, e.Flags, e.Method, e.CRC32, e.LastModDateTime, e.Extra);
+      const uint16_t method = encryption.Kind != TZipEncryptionKind::None ? encryption.Method : e.Method;
+      if (method != kMethodStored && method != kMethodDeflated)
+        throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), method));
       FReader.SeekTo(static_cast<int64_t>(dataStart));
       auto sink = [&](const uint8_t* p, size_t n) {
         out.WriteBuffer(p, static_cast<int64_t>(n));
         if (progress) progress(static_cast<uint64_t>(FReader.Position()));
       };
-      if (e.Method == kMethodStored) {
-        uint64_t left = std::min(e.CompressedSize, e.UncompressedSize);
-        std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kChunk, left)));
-        while (left > 0) {
-          const size_t n = FReader.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
-          if (n == 0) break;
-          extent.CRC32 = ZipCRC32(buffer.data(), n, extent.CRC32);
-          extent.UncompressedSize += n;
-          left -= n;
-          sink(buffer.data(), n);
-        }
-      } else if (e.CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit &&
-                 e.CompressedSize <= static_cast<uint64_t>(std::max<int64_t>(FReader.Remaining(), 0)) &&
-                 e.UncompressedSize <= e.CompressedSize * kMaxDeflateRatio + 64) {
-        // Buffers are sized from the header only as far as the data at hand
-        // can back them: a lying header costs no memory.
-        if (!FInflater) FInflater.reset(new TWholeInflater);
-        const size_t want = static_cast<size_t>(e.CompressedSize);
-        const size_t got = want == 0 ? 0 : FReader.Read(FInflater->Input(want), want);
-        const size_t length = static_cast<size_t>(e.UncompressedSize);
-        const TInflateEnd end = FInflater->Inflate(got, length);
-        if (end == TInflateEnd::Damaged && got == want) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
-        if (end == TInflateEnd::Complete) {
-          const uint8_t* data = FInflater->Output();
-          extent.UncompressedSize = length;
-          extent.CRC32 = ZipCRC32(data, length);
-          for (size_t at = 0; at < length; at += kChunk) sink(data + at, std::min(kChunk, length - at));
-        }
+      if (encryption.Kind == TZipEncryptionKind::None) {
+        extent = CopyFrom(FReader, e, method, e.CompressedSize, sink);
       } else {
-        const TInflateEnd end = InflateFrom(FReader, e.CompressedSize, e.UncompressedSize, sink, extent);
-        if (end == TInflateEnd::Damaged) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
-        // Data that go on beyond their size are as wrong as data that end early.
-        if (end != TInflateEnd::Complete) throw EZipFileCRCError(WithName(kCrcErrorText, e.Name));
+        const std::string header = FReader.ReadString(encryption.HeaderSize);
+        const std::unique_ptr<TZipDecrypter> decrypter = CreateZipDecrypter(encryption, FPassword, header, e.Name);
+        const uint64_t overhead = encryption.HeaderSize + encryption.TrailerSize;
+        const uint64_t length = e.CompressedSize > overhead ? e.CompressedSize - overhead : 0;
+        TDecryptedData plain(FReader, *decrypter, length);
+        TArchiveReader inner(plain);
+        extent = CopyFrom(inner, e, method, length, sink);
+        plain.Drain();
+        FReader.SeekTo(static_cast<int64_t>(dataStart + encryption.HeaderSize + length));
+        decrypter->Finish(FReader.ReadString(encryption.TrailerSize));
+        crcChecked = encryption.CrcChecked;
       }
     }
+    // WinZip AE-2 stores no CRC: its authentication code checked the data.
+    if (!crcChecked && extent.UncompressedSize == e.UncompressedSize) return;
     CheckMemberData(e, extent);
   }
 
  private:
+  // Copies or inflates the data of e (Method, CompressedSize bytes) from
+  // reader, passing the output to sink; returns what came out.
+  TDataExtent CopyFrom(TArchiveReader& reader, const TZipEntry& e, uint16_t Method, uint64_t CompressedSize,
+                       const TDataSink& sink) {
+    TDataExtent extent;
+    if (Method == kMethodStored) {
+      uint64_t left = std::min(CompressedSize, e.UncompressedSize);
+      std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kChunk, left)));
+      while (left > 0) {
+        const size_t n = reader.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        if (n == 0) break;
+        extent.CRC32 = ZipCRC32(buffer.data(), n, extent.CRC32);
+        extent.UncompressedSize += n;
+        left -= n;
+        sink(buffer.data(), n);
+      }
+    } else if (CompressedSize <= kWholeCompressedLimit && e.UncompressedSize <= kWholeUncompressedLimit &&
+               CompressedSize <= static_cast<uint64_t>(std::max<int64_t>(reader.Remaining(), 0)) &&
+               e.UncompressedSize <= CompressedSize * kMaxDeflateRatio + 64) {
+      // Buffers are sized from the header only as far as the data at hand
+      // can back them: a lying header costs no memory.
+      if (!FInflater) FInflater.reset(new TWholeInflater);
+      const size_t want = static_cast<size_t>(CompressedSize);
+      const size_t got = want == 0 ? 0 : reader.Read(FInflater->Input(want), want);
+      const size_t length = static_cast<size_t>(e.UncompressedSize);
+      const TInflateEnd end = FInflater->Inflate(got, length);
+      if (end == TInflateEnd::Damaged && got == want) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+      if (end == TInflateEnd::Complete) {
+        const uint8_t* data = FInflater->Output();
+        extent.UncompressedSize = length;
+        extent.CRC32 = ZipCRC32(data, length);
+        for (size_t at = 0; at < length; at += kChunk) sink(data + at, std::min(kChunk, length - at));
+      }
+    } else {
+      const TInflateEnd end = InflateFrom(reader, CompressedSize, e.UncompressedSize, sink, extent);
+      if (end == TInflateEnd::Damaged) throw EDecompressionError(WithName(kDamagedDataText, e.Name));
+      // Data that go on beyond their size are as wrong as data that end early.
+      if (end != TInflateEnd::Complete) throw EZipFileCRCError(WithName(kCrcErrorText, e.Name));
+    }
+    return extent;
+  }
+
   TArchiveReader& FReader;
+  const std::string& FPassword;               // the reader's
   std::unique_ptr<TWholeInflater> FInflater;  // made at the first member that needs it
 };
 
@@ -136,7 +218,7 @@ TZipReader::~TZipReader() = default;
 
 void TZipReader::ReadIndex() {
   FReader.reset(new TArchiveReader(FStream));
-  FMember.reset(new TMemberReader(*FReader));
+  FMember.reset(new TMemberReader(*FReader, Password));
   const int64_t size = FReader->Size();
   const int64_t searchFrom = std::max<int64_t>(0, size - kEndSearch);
   FReader->SeekTo(searchFrom);
@@ -421,7 +503,7 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
   TWorkers workers;
   workers.Start(Threads, [&](int t) {
     TArchiveReader reader(*archives[static_cast<size_t>(t)]);
-    TMemberReader member(reader);
+    TMemberReader member(reader, Password);
     for (;;) {
       size_t j;
       {

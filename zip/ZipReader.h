@@ -58,8 +58,12 @@ class TZipReader {
   const std::string& Comment() const { return FComment; }
 
   // Writes the current member's data to Out in chunks and tests their CRC-32
-  // and size. Raises EZipFileError for an encrypted member, an unsupported
-  // method or a missing local header, EDecompressionError for corrupt deflate
+  // and size; an encrypted member (traditional or WinZip AES) is decrypted
+  // with Password on the way. Raises EZipFileError for an unsupported method
+  // or a missing local header, EZipPasswordError for an encrypted member
+  // while Password is empty or wrong, EZipCryptoError when the member
+  // cannot be decrypted here or (as EZipAuthenticationError) its AES data are
+  // damaged, EDecompressionError for corrupt deflate
   // data, EZipFileCRCError when the data are short or their CRC differs, the
   // stream's write error, and EAbort when the progress hook asked to stop.
   // Data already written to Out stay there: the caller discards them.
@@ -85,6 +89,9 @@ class TZipReader {
 
   // Told the archive bytes done and the member at hand, see ZipProgress.h.
   TZipProgressHook OnProgress;
+  // The password of encrypted members (UTF-8); empty: none. Set it before
+  // extracting; never stored anywhere. The caller wipes it when done.
+  std::string Password;
   // Added to the bytes done and total the hook is told, so that a job of
   // several archives can report its whole progress.
   uint64_t ProgressBase = 0;

@@ -54,6 +54,7 @@
 
 #include "Exception.h"
 #include "Streams.h"
+#include "ZipCrypto.h"
 #include "ZipFile.h"
 #include "ZipReader.h"
 #include "ZipWriter.h"
@@ -95,6 +96,7 @@ void PrintLine(const std::string& line) {
 // The most derived of the program's exception classes that e belongs to.
 const char* ClassName(const Exception& e) {
   if (dynamic_cast<const EZipFileCRCError*>(&e)) return "EZipFileCRCError";
+  if (dynamic_cast<const EZipPasswordError*>(&e)) return "EZipPasswordError";
   if (dynamic_cast<const EZipFileError*>(&e)) return "EZipFileError";
   if (dynamic_cast<const EDecompressionError*>(&e)) return "EDecompressionError";
   if (dynamic_cast<const ECompressionError*>(&e)) return "ECompressionError";

@@ -557,7 +557,8 @@ class ReportsArchivesItCannotRead(InteropCase):
         with zipfile.ZipFile(archive) as zf:
             self.assertTrue(zf.getinfo("text.txt").flag_bits & FLAG_ENCRYPTED)
         out = self.scratch("7z-encrypted")
-        message = self.assertOnlyTextFailed(self.extract(archive, out), out, ["EZipFileError"])
+        # Refused for want of a password: the model's error, or the streamed reader's.
+        message = self.assertOnlyTextFailed(self.extract(archive, out), out, ["EZipFileError", "EZipPasswordError"])
         self.assertIn("encrypt", message)
 
     def test_encrypted_by_info_zip(self):
@@ -572,7 +573,7 @@ class ReportsArchivesItCannotRead(InteropCase):
         self.assertNoCrash(result)
         self.assertEqual(result.rc, 1, result.describe())
         for member in ("text.txt", "random.bin"):
-            message = self.assertErrorNames(result, member, ["EZipFileError"])
+            message = self.assertErrorNames(result, member, ["EZipFileError", "EZipPasswordError"])
             self.assertIn("encrypt", message)
         self.assertEqual(result.files, [], result.describe())
 

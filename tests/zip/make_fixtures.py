@@ -24,6 +24,7 @@ The password of all of them is "secret".
 Usage: make_fixtures.py <folder>
 """
 
+import hashlib
 import os
 import random
 import shutil
@@ -33,7 +34,9 @@ import sys
 import zipfile
 import zlib
 
-STAMP = ".fixtures-v1"
+# Made anew whenever this script changes.
+with open(__file__, "rb") as _self:
+    STAMP = ".fixtures-" + hashlib.sha1(_self.read()).hexdigest()[:12]
 PASSWORD = "secret"
 
 UNICODE_NAMES = ["café.txt", "Фото/снимок.txt", "日本語.txt", "中文.txt", "עברית.txt", "emoji_😀.txt",
