@@ -5,6 +5,7 @@
 
 #include "ZipCodec.h"
 #include "ZipFile.h"
+#include "ZipNames.h"
 #include "ZipThreads.h"
 #include "Zippit.h"
 
@@ -29,7 +30,9 @@ bool MayNeed64(uint64_t size) {
 
 // One member as it will appear in the central directory.
 struct TMember {
-  std::string Name;
+  std::string Name;     // as stored (UTF-8 with the flag when not ASCII)
+  uint16_t Flags = 0;   // general purpose flags of both headers
+  uint16_t MadeBy = 0;  // host of "version made by" (high byte)
   uint32_t Time = 0;
   uint32_t CRC32 = 0;
   uint64_t CompressedSize = 0;
@@ -91,6 +94,7 @@ struct TZipWriter::TImpl {
     TLocalFile h;
     h.Signature = kLocalFileHeaderSignature;
     h.VersionNeeded = m.Zip64Local ? kVersionZip64 : kVersionDeflate;
+    h.Flags = m.Flags;
     h.CompressionMethod = kMethodDeflated;
     h.LastModDateTime = m.Time;
     h.CRC32 = m.CRC32;
@@ -148,7 +152,11 @@ struct TZipWriter::TImpl {
     if (Finished) throw EZipFileError(WithName(kFinishedText, name));
     if (name.size() > 0xFFFF) throw EZipFileError(WithName(kNameTooLongText, name));
     TMember m;
-    m.Name = name;
+    // An ASCII name is stored as it is; any other as UTF-8, flagged so.
+    const TZipStoredName stored = EncodeZipName(name);
+    m.Name = stored.Bytes;
+    m.Flags = stored.Flags;
+    m.MadeBy = stored.VersionMadeBy & 0xFF00;
     m.Time = Now();
     m.Offset = Position;
     return m;
@@ -218,7 +226,9 @@ struct TZipWriter::TImpl {
       const bool wideSizes = m.Zip64Local || Needs64(m.CompressedSize) || Needs64(m.UncompressedSize);
       TZip64Fields fields{wideSizes, wideSizes, Needs64(m.Offset)};
       const bool zip64 = fields.UncompressedSize || fields.LocalHeaderOffset;
-      h.VersionMadeBy = h.VersionNeeded = zip64 ? kVersionZip64 : kVersionDeflate;
+      h.VersionNeeded = zip64 ? kVersionZip64 : kVersionDeflate;
+      h.VersionMadeBy = static_cast<uint16_t>(m.MadeBy | h.VersionNeeded);
+      h.Flags = m.Flags;
       h.CompressionMethod = kMethodDeflated;
       h.LastModDateTime = m.Time;
       h.CRC32 = m.CRC32;

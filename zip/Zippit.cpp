@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "PathParts.h"
+#include "ZipNames.h"
 
 namespace {
 const char kTooLargeText[] = "Cannot add \"%s\": a zip member must stay below 4 GiB.";
@@ -58,6 +59,13 @@ void TZippit::AddDiskFile(const std::string& FileName) {
     }
     if (size > 0) file.ReadBuffer(&content[0], size);
   }
-  AddFile(ZipMemberName(FileName), 0);
+  // An ASCII name is stored as it is; any other as UTF-8, flagged so.
+  const TZipStoredName stored = EncodeZipName(ZipMemberName(FileName));
+  AddFile(stored.Bytes, 0);
   SetUncompressed(Count() - 1, content);
+  if (stored.Flags != 0) {
+    LocalFiles.back().Flags |= stored.Flags;
+    CentralDirectory.back().Flags |= stored.Flags;
+    CentralDirectory.back().VersionMadeBy = stored.VersionMadeBy;
+  }
 }

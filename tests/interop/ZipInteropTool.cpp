@@ -34,10 +34,10 @@
 //       --kill-after N   the process kills itself there, as a user ending it would
 //
 //   zip_interop_tool names <archive> <list>
-//     Writes an archive with one member per line of the file list (UTF-8
-//     text), named as the program stores names (ASCII as it is, anything else
-//     as UTF-8 with flag bit 11, made on NTFS), holding its own name as data. Exit code 0,
-//     or 1 on failure.
+//     Writes an archive through the Zip command's writer with one member per
+//     line of the file list (UTF-8 text), each holding its own name as data
+//     (the writer stores ASCII names as they are, anything else as UTF-8 with
+//     flag bit 11, made on NTFS). Exit code 0, or 1 on failure.
 //
 // Paths are used as given (bytes in the system code page). Unlike the program,
 // this tool refuses member names that would land outside outdir (absolute
@@ -58,7 +58,6 @@
 #include "ZipFile.h"
 #include "ZipReader.h"
 #include "ZipWriter.h"
-#include "ZipNames.h"
 #include "Zippit.h"
 
 #ifdef _WIN32
@@ -362,21 +361,17 @@ int WriteNames(const std::string& Archive, const std::string& List) {
     TFileStream list(List, fmOpenRead | fmShareDenyWrite);
     std::string text(static_cast<size_t>(list.GetSize()), '\0');
     list.ReadBuffer(&text[0], static_cast<int64_t>(text.size()));
-    TZipFile zip;
+    TFileStream out(Archive, fmCreate);
+    TZipWriter writer(out);
     size_t start = 0;
     while (start < text.size()) {
       size_t end = text.find('\n', start);
       if (end == std::string::npos) end = text.size();
       const std::string name = text.substr(start, end - start);
       start = end + 1;
-      const TZipStoredName stored = EncodeZipName(name);
-      zip.AddFile(stored.Bytes, 0x20);
-      zip.SetUncompressed(zip.Count() - 1, name);
-      zip.LocalFiles.back().Flags |= stored.Flags;
-      zip.CentralDirectory.back().Flags |= stored.Flags;
-      if (stored.VersionMadeBy != 0) zip.CentralDirectory.back().VersionMadeBy = stored.VersionMadeBy;
+      writer.AddMember(name, name);
     }
-    zip.SaveToFile(Archive);
+    writer.Finish();
   } catch (const Exception& e) {
     PrintError(e);
     return kExitMemberFailed;
