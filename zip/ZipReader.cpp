@@ -43,8 +43,8 @@ class TDecryptedData : public TStream {
       : FReader(Reader), FDecrypter(Decrypter), FLength(Length) {}
 
   int64_t Read(void* Buffer, int64_t Count) override {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(Count, 0)),
-                                                            FLength - FDone));
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(Count, 0)), FLength - FDone));
     const size_t got = n == 0 ? 0 : FReader.Read(Buffer, n);
     FDecrypter.Decrypt(static_cast<char*>(Buffer), got);
     FDone += got;
@@ -109,8 +109,7 @@ class TMemberReader {
     TDataExtent extent;
     bool crcChecked = true;
     if (e.UncompressedSize > 0) {
-      const TZipEncryption encryption =
-          ZipEncryptionOf(e.Name, e.Flags, e.Method, e.CRC32, e.LastModDateTime, e.Extra);
+      const TZipEncryption encryption = ZipEncryptionOf(e.Name, e.Flags, e.Method, e.CRC32, e.LastModDateTime, e.Extra);
       const uint16_t method = encryption.Kind != TZipEncryptionKind::None ? encryption.Method : e.Method;
       if (method != kMethodStored && method != kMethodDeflated)
         throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), method));
@@ -532,26 +531,37 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
   });
 
   const size_t window = static_cast<size_t>(Threads) * 2;
-  for (size_t i = 0; i < count; ++i) {
-    while (published < count && published < i + window) {
-      std::string path = PathFor(FIndex[first + published]);
-      TLockGuard lock(workers.Mutex);
-      jobs[published++].Path = std::move(path);
-      workers.Changed.NotifyAll();
-    }
-    FEntry = FIndex[first + i];
-    for (;;) {
-      {
+  size_t told = 0;  // members whose outcome Done was told
+  try {
+    for (size_t i = 0; i < count; ++i) {
+      while (published < count && published < i + window) {
+        std::string path = PathFor(FIndex[first + published]);
         TLockGuard lock(workers.Mutex);
-        if (jobs[i].Done) break;
-        workers.Changed.Wait(workers.Mutex, 100);
-        if (jobs[i].Done) break;
+        jobs[published++].Path = std::move(path);
+        workers.Changed.NotifyAll();
       }
-      Report(FEntry.LocalHeaderOffset);  // keeps the caller's window answering
+      FEntry = FIndex[first + i];
+      for (;;) {
+        {
+          TLockGuard lock(workers.Mutex);
+          if (jobs[i].Done) break;
+          workers.Changed.Wait(workers.Mutex, 100);
+          if (jobs[i].Done) break;
+        }
+        Report(FEntry.LocalHeaderOffset);  // keeps the caller's window answering
+      }
+      FNext = first + i + 1;
+      Report(FEntry.LocalHeaderOffset);
+      told = i + 1;
+      Done(FEntry, jobs[i].Error);
+      std::string().swap(jobs[i].Path);
     }
-    FNext = first + i + 1;
-    Report(FEntry.LocalHeaderOffset);
-    Done(FEntry, jobs[i].Error);
-    std::string().swap(jobs[i].Path);
+  } catch (...) {
+    // The extraction ends here, as it would one member after another: the
+    // files the workers wrote ahead for later members go again.
+    workers.StopAndWait();
+    for (size_t j = told; j < count; ++j)
+      if (jobs[j].Done && !jobs[j].Error && !jobs[j].Path.empty()) DeleteFileQuietly(jobs[j].Path);
+    throw;
   }
 }

@@ -83,7 +83,9 @@ TThread::~TThread() { FImpl->Thread.join(); }
 
 #endif
 
-TWorkers::~TWorkers() {
+TWorkers::~TWorkers() { StopAndWait(); }
+
+void TWorkers::StopAndWait() {
   {
     TLockGuard lock(Mutex);
     Stop = true;

@@ -79,6 +79,8 @@ class TWorkers {
   TWorkers& operator=(const TWorkers&) = delete;
   // Starts Count threads, each running Work(index of the thread).
   void Start(int Count, const std::function<void(int)>& Work);
+  // Tells the threads to stop and waits until they have ended.
+  void StopAndWait();
 
   TMutex Mutex;
   TCondition Changed;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ZipFile.h"
 #include "ZipReader.h"
 #include "ZipTestSupport.h"
@@ -111,6 +113,26 @@ TEST(ZipStreamReader, AFailedOrStoppedMemberLeavesNoFile) {
   EXPECT_EQ(told[1].Member, "good.txt");
   EXPECT_LT(told[0].BytesDone, told[1].BytesDone);
   EXPECT_EQ(told[1].BytesTotal, static_cast<uint64_t>(stream.GetSize()));
+}
+
+// On worker threads too, a member that fails ends the extraction as one
+// member after another would: nothing after it stays on disk, even what the
+// workers wrote ahead.
+TEST(ZipStreamReader, AFailureEndsAParallelExtractionInOrder) {
+  ScratchDir dir;
+  std::vector<RawMember> members;
+  for (int i = 0; i < 20; ++i) members.push_back({"m" + std::to_string(i + 10), std::string(20000 + i, 'a' + i)});
+  members[2].CrcOverride = 1234;
+  WriteWholeFile(dir.File("a.zip"), BuildArchive(members));
+  TZipReader reader(dir.File("a.zip"));
+  const auto pathFor = [&](const TZipEntry& e) { return dir.File(e.Name); };
+  const auto done = [](const TZipEntry&, const std::exception_ptr& error) {
+    if (error) std::rethrow_exception(error);
+  };
+  EXPECT_THROW(reader.ExtractAll(pathFor, done, 4), EZipFileCRCError);
+  std::vector<std::string> left = dir.List();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"a.zip", "m10", "m11"}));
 }
 
 TEST(ZipStreamWriter, WritesWhatTheModelWritesWithoutZip64) {
