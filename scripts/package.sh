@@ -46,7 +46,7 @@ dos_text() {  # source target
 
 # Fills stage/<name>/ with the program for one architecture.
 stage() {  # arch mingw-triplet debian-arch-name
-  local arch=$1 triplet=$2 debarch=$3 engines folder f
+  local arch=$1 triplet=$2 debarch=$3 engines folder f deflate
   quietly "$logs/engines-$arch.log" scripts/build-engines.sh "$arch"
   engines=$(tail -n 1 "$logs/engines-$arch.log")
   [ -f "$engines/7za.dll" ] && [ -f "$engines/unrar.dll" ] || die "no engine DLLs in $engines"
@@ -63,6 +63,10 @@ stage() {  # arch mingw-triplet debian-arch-name
   # 7-Zip's licence names the GNU LGPL 2.1, whose full text goes with it.
   dos_text /usr/share/common-licenses/LGPL-2.1 "$folder/licences/LGPL-2.1.txt"
   dos_text /usr/share/doc/libz-mingw-w64/copyright "$folder/licences/zlib-copyright.txt"
+  # libdeflate (MIT), built into quarn.exe: the build script names its folder on descriptor 3.
+  deflate=$(scripts/build-deflate.sh "$arch" 3>&1 >/dev/null 2>&1)
+  [ -f "$deflate/COPYING" ] || die "no libdeflate licence in $deflate"
+  dos_text "$deflate/COPYING" "$folder/licences/libdeflate-COPYING.txt"
   # winpthreads and the start-up code of the MinGW-w64 runtime are in quarn.exe.
   dos_text "/usr/share/doc/mingw-w64-$debarch-dev/copyright" "$folder/licences/MinGW-w64-runtime-copyright.txt"
 }
