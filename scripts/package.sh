@@ -63,8 +63,8 @@ stage() {  # arch mingw-triplet debian-arch-name
   # 7-Zip's licence names the GNU LGPL 2.1, whose full text goes with it.
   dos_text /usr/share/common-licenses/LGPL-2.1 "$folder/licences/LGPL-2.1.txt"
   dos_text /usr/share/doc/libz-mingw-w64/copyright "$folder/licences/zlib-copyright.txt"
-  # libdeflate (MIT), built into quarn.exe: the build script names its folder on descriptor 3.
-  deflate=$(scripts/build-deflate.sh "$arch" 3>&1 >/dev/null 2>&1)
+  # libdeflate (MIT), built into quarn.exe: the build script prints its folder.
+  deflate=$(scripts/build-deflate.sh "$arch" 2>/dev/null)
   [ -f "$deflate/COPYING" ] || die "no libdeflate licence in $deflate"
   dos_text "$deflate/COPYING" "$folder/licences/libdeflate-COPYING.txt"
   # winpthreads and the start-up code of the MinGW-w64 runtime are in quarn.exe.

@@ -12,7 +12,9 @@
 const char kZlibErrorText[] = "Error";
 const char kCrcErrorText[] = "CRC Error in \"%s\".";
 const char kEncryptedText[] = "Cannot extract \"%s\": the member is encrypted.";
-const char kMethodText[] = "Cannot extract \"%s\": compression method %u is not supported.";
+// Formatted first (the "%%s" becomes "%s"), then the name goes in with
+// WithName: a name is never read as a format.
+const char kMethodText[] = "Cannot extract \"%%s\": compression method %u is not supported.";
 const char kStoredDescriptorText[] =
     "Cannot read \"%s\": it is stored with its sizes after its data, and its end cannot be found.";
 const char kCutHeaderText[] = "The archive ends inside the header of its member number %d.";
@@ -318,7 +320,7 @@ TDataExtent ReadDeferredData(TArchiveReader& reader, TZipEntry& member, const TD
     if (!FindSignedDescriptor(reader, plain, descriptor)) {
       if (encrypted) throw EZipFileError(WithName(kEncryptedText, member.Name));
       if (plain) throw EZipFileError(WithName(kStoredDescriptorText, member.Name));
-      throw EZipFileError(Format(WithName(kMethodText, member.Name).c_str(), member.Method));
+      throw EZipFileError(WithName(Format(kMethodText, member.Method).c_str(), member.Name));
     }
     member.CRC32 = descriptor.CRC32;
     member.CompressedSize = descriptor.Distance;

@@ -207,7 +207,7 @@ std::string TZipFile::GetUncompressed(int32_t Index) const {
       complete = data.size() >= member.UncompressedSize;
       if (complete) result.assign(data, 0, member.UncompressedSize);
     } else {
-      throw EZipFileError(Format(WithName(kMethodText, member.FileName).c_str(), method));
+      throw EZipFileError(WithName(Format(kMethodText, method).c_str(), member.FileName));
     }
     // Data that end early are as wrong as data with the wrong CRC.
     if (!complete) throw EZipFileCRCError(WithName(kCrcErrorText, member.FileName));

@@ -112,7 +112,7 @@ class TMemberReader {
       const TZipEncryption encryption = ZipEncryptionOf(e.Name, e.Flags, e.Method, e.CRC32, e.LastModDateTime, e.Extra);
       const uint16_t method = encryption.Kind != TZipEncryptionKind::None ? encryption.Method : e.Method;
       if (method != kMethodStored && method != kMethodDeflated)
-        throw EZipFileError(Format(WithName(kMethodText, e.Name).c_str(), method));
+        throw EZipFileError(WithName(Format(kMethodText, method).c_str(), e.Name));
       FReader.SeekTo(static_cast<int64_t>(dataStart));
       auto sink = [&](const uint8_t* p, size_t n) {
         out.WriteBuffer(p, static_cast<int64_t>(n));

@@ -43,5 +43,5 @@ with zipfile.ZipFile(os.path.join(out, "py-zip64.zip"), "w", zipfile.ZIP_DEFLATE
         m.write(b"zip64 member " * 10)
 PY
 fi
-"$build/bin/zip_fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=512 \
+"$build/bin/zip_fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=512 -artifact_prefix="$build/" \
   -timeout=20 -print_final_stats=1 "$@" "$corpus" "$seeds"
