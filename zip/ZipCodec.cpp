@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ZipFile.h"
+#include "ZipErrors.h"
 
 const char kZlibErrorText[] = "Error";
 const char kCrcErrorText[] = "CRC Error in \"%s\".";
@@ -351,3 +351,9 @@ void CheckMemberData(const TZipEntry& member, const TDataExtent& extent) {
   if (extent.UncompressedSize != member.UncompressedSize || extent.CRC32 != member.CRC32)
     throw EZipFileCRCError(WithName(kCrcErrorText, member.Name));
 }
+
+uint32_t ZipCRC32(const void* Data, size_t Length, uint32_t Previous) {
+  return libdeflate_crc32(Previous, Data, Length);
+}
+
+uint32_t ZipCRC32(const std::string& Data) { return ZipCRC32(Data.data(), Data.size()); }

@@ -70,12 +70,6 @@ bool InflateMember(const std::string& data, uint32_t expected, std::string& out)
 
 // ---- CRC and time ----
 
-uint32_t ZipCRC32(const void* Data, size_t Length, uint32_t Previous) {
-  return libdeflate_crc32(Previous, Data, Length);
-}
-
-uint32_t ZipCRC32(const std::string& Data) { return ZipCRC32(Data.data(), Data.size()); }
-
 uint32_t DosDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second) {
   if (Year < 1980 || Year > 2107) return 0;
   const uint32_t time = static_cast<uint32_t>(Second / 2 + Minute * 32 + Hour * 2048);

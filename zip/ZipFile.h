@@ -14,37 +14,8 @@
 
 #include "Exception.h"
 #include "Streams.h"
+#include "ZipErrors.h"
 #include "ZipRecords.h"
-
-// A member's data does not match its CRC-32: "CRC Error in \"<name>\".".
-// Also raised when a member yields fewer bytes than its header promises.
-class EZipFileCRCError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// A member or archive the engine cannot handle: an encrypted member, a
-// compression method other than stored or deflate, a member whose end cannot be
-// found, or an archive beyond the limits of the zip format (too many members,
-// 4 GiB or more). The message names the member and the reason.
-class EZipFileError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// zlib reported a failure; the message is "Error".
-class EZlibError : public Exception {
- public:
-  using Exception::Exception;
-};
-class ECompressionError : public EZlibError {
- public:
-  using EZlibError::EZlibError;
-};
-class EDecompressionError : public EZlibError {
- public:
-  using EZlibError::EZlibError;
-};
 
 class TZipFile {
  public:
@@ -108,9 +79,6 @@ class TZipFile {
   void SaveToFile(const std::string& FileName);
 };
 
-// The CRC-32 of the zip format (reflected polynomial 0xEDB88320).
-uint32_t ZipCRC32(const std::string& Data);
-uint32_t ZipCRC32(const void* Data, size_t Length, uint32_t Previous = 0);
 
 // The DOS form of a local date and time: 0 when the year lies outside 1980..2107.
 uint32_t DosDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second);
