@@ -735,30 +735,51 @@ class OthersReadNamesOfQuarn(InteropCase):
         archive = self.scratch("names.zip")
         rc, out, err = TOOL.run("names", TOOL.path(archive), TOOL.path(listing))
         self.assertEqual(rc, 0, out + err)
+        self.assertPeersRead(archive, self.NAMES, lambda name: name.encode("utf-8"))
+
+    def test_zip_command_packs_files_of_any_name(self):
+        # Files on disk with these names, packed by the Zip command's job: each
+        # member is named by its path (without the root) and holds its file.
+        root = self.scratch("named-files")
+        paths = []
+        for name in self.NAMES:
+            path = os.path.join(root, *name.split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(("file " + name).encode("utf-8"))
+            paths.append(path)
+        archive = self.scratch("named-files.zip")
+        rc, lines, err = zip_command(archive, paths)
+        self.assertEqual(rc, 0, "\n".join(lines) + err)
+        members = [os.path.abspath(p).lstrip("/") for p in paths]
+        prefix = os.path.abspath(root).lstrip("/") + "/"
+        self.assertPeersRead(archive, members, lambda member: ("file " + member[len(prefix):]).encode("utf-8"))
+
+    def assertPeersRead(self, archive, names, content):
         with open(archive, "rb") as f:
             data = f.read()
         with zipfile.ZipFile(archive) as zf:
             self.assertIsNone(zf.testzip())
-            self.assertEqual(zf.namelist(), self.NAMES)
+            self.assertEqual(zf.namelist(), names)
             for info in zf.infolist():
                 flag = 0 if info.filename.isascii() else FLAG_UTF8
                 self.assertEqual(info.flag_bits & FLAG_UTF8, flag, info.filename)
                 self.assertEqual(local_flags(data, info) & FLAG_UTF8, flag, info.filename)
-                self.assertEqual(zf.read(info), info.filename.encode("utf-8"))
+                self.assertEqual(zf.read(info), content(info.filename))
         utf8 = dict(os.environ, LC_ALL="C.UTF-8")
         proc = subprocess.run(["unzip", "-l", archive], stdout=subprocess.PIPE, env=utf8, check=True)
         lines = proc.stdout.decode("utf-8").splitlines()
         # Length, date and time, then the name; between the two dashed rules.
         rules = [i for i, line in enumerate(lines) if line.startswith("---")]
         listed = [line.split(None, 3)[3] for line in lines[rules[0] + 1:rules[1]]]
-        self.assertEqual(listed, self.NAMES)
+        self.assertEqual(listed, names)
         for program in seven_zip_programs():
             with self.subTest(program=program):
                 proc = subprocess.run([program, "l", "-slt", archive], stdout=subprocess.PIPE, env=utf8,
                                       check=True)
                 paths = [line[len("Path = "):] for line in proc.stdout.decode("utf-8").splitlines()
                          if line.startswith("Path = ")]
-                self.assertEqual(paths[1:], self.NAMES)  # the first is the archive itself
+                self.assertEqual(paths[1:], names)  # the first is the archive itself
 
 
 class OthersReadArchivesOfQuarn(InteropCase):
