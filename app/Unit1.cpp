@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "CommandLine.h"
 #include "Exception.h"
 #include "Files.h"
+#include "ListItems.h"
 #include "ShellPaths.h"
 #include "Text.h"
 #include "Unit5.h"
@@ -712,4 +714,86 @@ void TForm1::BitBtn6Click() {
   for (size_t i = 0; i < result.Added; ++i) SendMessageA(ListView2, LVM_DELETEITEM, 0, 0);
   InformationBox(Format(kZipStopped, static_cast<int>(result.Added), static_cast<int>(files.size() - result.Added)),
                  160);
+}
+
+// ---- the lists ----
+
+bool TForm1::AddPathToList(HWND List, const std::string& Path, TIconRule Rule) {
+  return AddPathsToList(List, {Path}, Rule) == 1;
+}
+
+size_t TForm1::AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers) {
+  // One scan of the list for the duplicate check, one redraw and one status
+  // update for the whole run: thousands of paths take a fraction of a second.
+  const int count = ItemCount(List);
+  std::unordered_set<std::string> captions;
+  captions.reserve(static_cast<size_t>(count) + Paths.size());
+  for (int i = 0; i < count; ++i) captions.insert(ItemCaption(List, i));
+  SendMessageA(List, WM_SETREDRAW, FALSE, 0);
+  FAdding = true;
+  size_t added = 0;
+  for (const std::string& path : Paths) {
+    if (SkipOthers && ArchiveKindOf(path) == TArchiveKind::None) continue;
+    if (!captions.insert(path).second) break;  // a duplicate ends the run
+    int image = 0;
+    if (Rule == TIconRule::File) image = 2;
+    if (Rule == TIconRule::Archive) {
+      const TArchiveKind kind = ArchiveKindOf(path);
+      image = kind == TArchiveKind::Rar ? 1 : kind == TArchiveKind::SevenZip ? 3 : 0;
+    }
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = count + static_cast<int>(added);
+    item.pszText = const_cast<char*>(path.c_str());
+    item.iImage = image;
+    const int index = static_cast<int>(SendMessageA(List, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    const std::string size = std::to_string(GetFileSizeKB(path));
+    LVITEMA sub = {};
+    sub.iSubItem = 1;
+    sub.pszText = const_cast<char*>(size.c_str());
+    SendMessageA(List, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
+    ++added;
+  }
+  FAdding = false;
+  SendMessageA(List, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(List, nullptr, TRUE);
+  if (added > 0) (List == ListView1) ? ListView1Change() : ListView2Change();
+  return added;
+}
+
+// ---- drops and the paths given to the program ----
+
+void TForm1::HandleDroppedFiles(HDROP Drop) {
+  struct TFinish {
+    HDROP Drop;
+    ~TFinish() { DragFinish(Drop); }
+  } finish{Drop};
+  if (FBusy) return;
+  const std::vector<std::string> paths = DroppedPaths(Drop);
+  if (ArchivePageShowing())
+    AddPathsToList(ListView1, paths, TIconRule::Archive, true);
+  else
+    AddPathsToList(ListView2, paths, TIconRule::None);
+}
+
+void TForm1::AddPaths(const std::vector<std::string>& Paths) {
+  if (FBusy) return;
+  // The run is cut at its first duplicate (in either list) first, then each
+  // list takes its share at once.
+  std::unordered_set<std::string> listed[2];
+  for (int k = 0; k < 2; ++k)
+    for (const std::string& caption : ItemCaptions(k == 0 ? ListView1 : ListView2)) listed[k].insert(caption);
+  std::vector<std::string> share[2];
+  int firstPage = -1;
+  for (const std::string& path : Paths) {
+    const int k = ArchiveKindOf(path) != TArchiveKind::None ? 0 : 1;
+    if (!listed[k].insert(path).second) break;
+    share[k].push_back(path);
+    if (firstPage < 0) firstPage = k;
+  }
+  if (firstPage < 0) return;
+  AddPathsToList(ListView1, share[0], TIconRule::Archive);
+  AddPathsToList(ListView2, share[1], TIconRule::File);
+  SendMessageA(PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(firstPage), 0);
+  PageControl1Change();  // also shows the count of the list in view
 }

@@ -49,8 +49,6 @@ class TForm1 {
   // messages run meanwhile. Paths of no archive kind are passed over when
   // SkipOthers is set. Returns the number added.
   size_t AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers = false);
-  static int64_t GetFileSizeKB(const std::string& Path);
-  static std::string GetSpecialFolderPath(int Folder);
 
   // ---- handlers ----
   void FormCreate();
@@ -78,14 +76,12 @@ class TForm1 {
   void BitBtn6Click();  // Zip
 
   void HandleDroppedFiles(HDROP Drop);
-  static std::vector<std::string> DroppedPaths(HDROP Drop);
   // Adds paths given to the program (its command line, or a later start's
   // hand-over) with the rules of a drop, whichever page shows: archives by
   // extension to the archive list, anything else to the file list, the whole
   // run ending at the first duplicate. The page shown becomes the first one
   // that received something. Does nothing while a command runs.
   void AddPaths(const std::vector<std::string>& Paths);
-
 
   // Shows an exception that reached the message loop in the program's generic
   // error box (title "Quarn 1.00").
@@ -106,12 +102,7 @@ class TForm1 {
   std::string SaveDialog1InitialDir;
   std::string SaveDialog1FileName;
 
-  // ---- list helpers, also used by tests ----
-  static int ItemCount(HWND List);
-  static std::vector<std::string> ItemCaptions(HWND List);
-  static std::string ItemCaption(HWND List, int Index);
-  static std::string ItemSubText(HWND List, int Index);
-  static int ItemImage(HWND List, int Index);
+  // ---- what tests read ----
   std::string StatusText(int Panel) const;
   static std::string WindowText(HWND Window);
   bool ArchivePageShowing() const;
@@ -128,8 +119,6 @@ class TForm1 {
   void PlaceOnPage(HWND Control, int X, int Y, int W, int H) const;
   void SetStatus(int Panel, const std::string& Text);
   void ShowPage(int Page);
-  void DeleteSelected(HWND List);
-  void DeleteAll(HWND List);
   void OnCommand(int Id, int Code);
   void OnNotify(NMHDR* Header);
   void OnContextMenu(HWND From, int X, int Y);

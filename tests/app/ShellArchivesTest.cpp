@@ -273,7 +273,7 @@ TEST(ShellArchives, MissingEnginesAreReported) {
       << report;
   EXPECT_TRUE(Exists(t / "out\\b"));   // made before the component ran
   EXPECT_FALSE(Exists(t / "out\\d"));  // after the walk ended
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  EXPECT_EQ(ItemCount(s->ListView1), 0);
 }
 
 }  // namespace

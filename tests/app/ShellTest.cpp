@@ -12,6 +12,7 @@
 
 #include "CommandLine.h"
 #include "ShellPaths.h"
+#include "ListItems.h"
 #include "Unit1.h"
 #include "Unit5.h"
 #include "ZipFile.h"
@@ -37,17 +38,17 @@ TEST(ShellLists, AddPathToListRefusesDuplicatesAndSetsIcons) {
   EXPECT_EQ(s.Captions(s->ListView1),
             (std::vector<std::string>{t / "a.zip", t / "b.rar", t / "c.7z", t / "D.ZIP", t / "A.zip"}));
   const int icons[] = {0, 1, 3, 0, 0};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(TForm1::ItemImage(s->ListView1, i), icons[i]) << i;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(ItemImage(s->ListView1, i), icons[i]) << i;
 
   EXPECT_TRUE(s->AddPathToList(s->ListView2, t / "small.bin", R::File));
   EXPECT_TRUE(s->AddPathToList(s->ListView2, t / "one.bin", R::None));
   EXPECT_TRUE(s->AddPathToList(s->ListView2, t / "almost2.bin", R::File));
   EXPECT_TRUE(s->AddPathToList(s->ListView2, t.Path(), R::File));  // a folder
-  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 0), 2);
-  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 1), 0);
+  EXPECT_EQ(ItemImage(s->ListView2, 0), 2);
+  EXPECT_EQ(ItemImage(s->ListView2, 1), 0);
   const char* sizes[] = {"0", "1", "1", "0"};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(TForm1::ItemSubText(s->ListView2, i), sizes[i]) << i;
-  EXPECT_EQ(TForm1::ItemSubText(s->ListView1, 0), "0");  // missing file
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(ItemSubText(s->ListView2, i), sizes[i]) << i;
+  EXPECT_EQ(ItemSubText(s->ListView1, 0), "0");  // missing file
 }
 
 TEST(ShellLists, SizesOfHugeFilesDoNotOverflow) {
@@ -60,7 +61,7 @@ TEST(ShellLists, SizesOfHugeFilesDoNotOverflow) {
   const bool made = SetFilePointerEx(h, size, nullptr, FILE_BEGIN) && SetEndOfFile(h);
   CloseHandle(h);
   if (!made) GTEST_SKIP() << "the disk cannot hold a 5 GiB file";
-  EXPECT_EQ(TForm1::GetFileSizeKB(path), 5LL * 1024 * 1024);
+  EXPECT_EQ(GetFileSizeKB(path), 5LL * 1024 * 1024);
 }
 
 TEST(ShellLists, StatusPanelFollowsTheListsAndThePages) {
@@ -86,7 +87,7 @@ TEST(ShellLists, StatusPanelFollowsTheListsAndThePages) {
   s.Select(s->ListView2, 0);
   EXPECT_TRUE(s->FormKeyDown(VK_DELETE));
   EXPECT_EQ(s.Captions(s->ListView1), std::vector<std::string>{t / "b.zip"});
-  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 1);
+  EXPECT_EQ(ItemCount(s->ListView2), 1);
   EXPECT_EQ(s->StatusText(0), "1 archive(s)");
   EXPECT_FALSE(s->FormKeyDown('A'));
 
@@ -105,7 +106,7 @@ TEST(ShellLists, StatusPanelFollowsTheListsAndThePages) {
   EXPECT_TRUE(GetWindowLongA(s->BitBtn1, GWL_STYLE) & WS_VISIBLE);
   EXPECT_FALSE(GetWindowLongA(s->BitBtn6, GWL_STYLE) & WS_VISIBLE);
   s->RemoveAll1Click();  // writes nothing to the status bar
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  EXPECT_EQ(ItemCount(s->ListView1), 0);
   EXPECT_EQ(s->StatusText(0), "1 archive(s)");
 }
 
@@ -119,17 +120,17 @@ TEST(ShellLists, AddCommandsUseTheirDialogsAndStopAtADuplicate) {
   s->AddFiles1Click();
   EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "b.7z", t / "c.rar"}));
   s->AddFiles1Click();  // cancelled: nothing changes
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 3);
+  EXPECT_EQ(ItemCount(s->ListView1), 3);
 
   s.UI->OpenAnswers.push_back({t / "f.txt", t / "g.zip"});
   s->MenuItem1Click();
   EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "f.txt", t / "g.zip"}));
-  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 1), 2);
+  EXPECT_EQ(ItemImage(s->ListView2, 1), 2);
   s.Select(s->ListView2, 0);
   s->MenuItem2Click();
   EXPECT_EQ(s.Captions(s->ListView2), std::vector<std::string>{t / "g.zip"});
   s->MenuItem5Click();
-  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+  EXPECT_EQ(ItemCount(s->ListView2), 0);
 
   s.UI->FolderAnswers.push_back("C:\\chosen");
   s->BitBtn5Click();
@@ -143,24 +144,24 @@ TEST(ShellDrops, FollowThePageAndStopAtADuplicate) {
   Shell s;
   s->HandleDroppedFiles(MakeDrop({t / "a.zip", t / "b.txt", t / "c.rar", t / "D.7Z", t.Path()}));
   EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "c.rar", t / "D.7Z"}));
-  EXPECT_EQ(TForm1::ItemImage(s->ListView1, 1), 1);
-  EXPECT_EQ(TForm1::ItemImage(s->ListView1, 2), 3);
+  EXPECT_EQ(ItemImage(s->ListView1, 1), 1);
+  EXPECT_EQ(ItemImage(s->ListView1, 2), 3);
   s->HandleDroppedFiles(MakeDrop({t / "x.zip", t / "a.zip", t / "z.zip"}));
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 4);
-  EXPECT_EQ(TForm1::ItemCaption(s->ListView1, 3), t / "x.zip");
+  EXPECT_EQ(ItemCount(s->ListView1), 4);
+  EXPECT_EQ(ItemCaption(s->ListView1, 3), t / "x.zip");
 
   s.SwitchTo(1);
   s->HandleDroppedFiles(MakeDrop({t / "a.zip", t / "b.txt", t.Path()}));
   EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "a.zip", t / "b.txt", t.Path()}));
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(TForm1::ItemImage(s->ListView2, i), 0);
-  EXPECT_EQ(TForm1::ItemSubText(s->ListView2, 2), "0");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ItemImage(s->ListView2, i), 0);
+  EXPECT_EQ(ItemSubText(s->ListView2, 2), "0");
   EXPECT_EQ(s->StatusText(0), "3 file(s)");
 
   // Long paths arrive whole.
   const std::string deep = "C:\\" + std::string(200, 'd') + "\\" + std::string(100, 'n') + ".zip";
   s.SwitchTo(0);
   s->HandleDroppedFiles(MakeDrop({deep}));
-  EXPECT_EQ(TForm1::ItemCaption(s->ListView1, 4), deep);
+  EXPECT_EQ(ItemCaption(s->ListView1, 4), deep);
 }
 
 TEST(ShellCommandLine, PathsGoToTheListOfTheirKindAndShowTheFirstPageThatReceived) {
@@ -169,15 +170,15 @@ TEST(ShellCommandLine, PathsGoToTheListOfTheirKindAndShowTheFirstPageThatReceive
   s->AddPaths({t / "notes.txt", t / "a.zip", t / "B.RAR", t.Path(), t / "c.7z"});
   EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "B.RAR", t / "c.7z"}));
   EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "notes.txt", t.Path()}));
-  EXPECT_EQ(TForm1::ItemImage(s->ListView1, 1), 1);
-  EXPECT_EQ(TForm1::ItemImage(s->ListView2, 0), 2);
+  EXPECT_EQ(ItemImage(s->ListView1, 1), 1);
+  EXPECT_EQ(ItemImage(s->ListView2, 0), 2);
   EXPECT_FALSE(s->ArchivePageShowing());
   EXPECT_EQ(s->StatusText(0), "2 file(s)");
 
   // A duplicate ends the run, as in a drop; the page follows what was added.
   s->AddPaths({t / "d.zip", t / "a.zip", t / "e.txt"});
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 4);
-  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 2);
+  EXPECT_EQ(ItemCount(s->ListView1), 4);
+  EXPECT_EQ(ItemCount(s->ListView2), 2);
   EXPECT_TRUE(s->ArchivePageShowing());
   EXPECT_EQ(s->StatusText(0), "4 archive(s)");
   s->AddPaths({t / "notes.txt"});  // nothing added: the page stays
@@ -213,10 +214,10 @@ TEST(ShellCommandLine, TheWindowTakesAHandOverOnlyWhenFreeAndWellFormed) {
                          const_cast<wchar_t*>(later.data())};
   EnableWindow(s->Handle(), FALSE);
   EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE);
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 1);
+  EXPECT_EQ(ItemCount(s->ListView1), 1);
   EnableWindow(s->Handle(), TRUE);
   EXPECT_EQ(SendMessageW(s->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), TRUE);
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 2);
+  EXPECT_EQ(ItemCount(s->ListView1), 2);
 }
 
 TEST(ShellUnzip, AsksForADestinationFirst) {
@@ -230,7 +231,7 @@ TEST(ShellUnzip, AsksForADestinationFirst) {
   GetWindowRect(s->Handle(), &r);
   EXPECT_EQ(s.UI->Boxes[0].X, r.left + 170);
   EXPECT_EQ(s.UI->Boxes[0].Y, r.top + 150);
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 1);
+  EXPECT_EQ(ItemCount(s->ListView1), 1);
   EXPECT_EQ(s.UI->OpenCalls, 0);
 }
 
@@ -250,7 +251,7 @@ TEST(ShellUnzip, ExtractsEachArchiveIntoItsOwnFolder) {
   EXPECT_EQ(ReadWholeFile(t / "out\\photos.2007\\top.txt"), "top");
   EXPECT_TRUE(GetFileAttributesA((t / "out\\photos.2007\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(ReadWholeFile(t / "out\\UPPER\\u.txt"), "upper case extension");
-  EXPECT_EQ(TForm1::ItemCount(s->ListView1), 0);
+  EXPECT_EQ(ItemCount(s->ListView1), 0);
   EXPECT_TRUE(s.UI->Boxes.empty());
 }
 
@@ -356,7 +357,7 @@ TEST(ShellUnzip, ClosingAsksToStopAndWaitsForTheCommand) {
     s->BitBtn1Click();
     EXPECT_EQ(s.UI->Questions.back(), "Stop after the current file?");
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_EQ(TForm1::ItemCount(s->ListView1), stop ? 2 : 0);
+    EXPECT_EQ(ItemCount(s->ListView1), stop ? 2 : 0);
     EXPECT_EQ(Exists(out + "\\b\\b.txt"), !stop);
     ASSERT_FALSE(s.UI->TaskbarCalls.empty());
     EXPECT_EQ(s.UI->TaskbarCalls.front().State, TTaskbarState::Normal);
@@ -404,7 +405,7 @@ TEST(ShellZip, AnExistingArchiveAsksForAnotherNameOnce) {
   EXPECT_EQ(s.UI->Boxes[0].Text, "File already exists !\r\nPlease choose another filename .");
   EXPECT_EQ(s.UI->Boxes[1].Text, "No archive was created !");
   EXPECT_EQ(s.UI->Boxes[3].Text, "No archive was created !");
-  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 1);
+  EXPECT_EQ(ItemCount(s->ListView2), 1);
   EXPECT_EQ(ReadWholeFile(t / "taken.zip"), "old");
 
   s.UI->SaveAnswers.push_back(t / "fresh.zip");
@@ -415,7 +416,7 @@ TEST(ShellZip, AnExistingArchiveAsksForAnotherNameOnce) {
   zip.LoadFromFile(t / "fresh.zip");
   ASSERT_EQ(zip.Count(), 1);
   EXPECT_EQ(zip.GetUncompressed(0), "input");
-  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+  EXPECT_EQ(ItemCount(s->ListView2), 0);
 }
 
 TEST(ShellZip, PacksTheListInOrderAndKeepsWhatWasSavedOnFailure) {
@@ -428,7 +429,7 @@ TEST(ShellZip, PacksTheListInOrderAndKeepsWhatWasSavedOnFailure) {
   for (const char* n : {"1.txt", "2.txt", "3.txt"}) s->AddPathToList(s->ListView2, t / n, TForm1::TIconRule::File);
   const std::string status = s->StatusText(0);
   s->BitBtn6Click();
-  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+  EXPECT_EQ(ItemCount(s->ListView2), 0);
   EXPECT_EQ(s->StatusText(0), status);
   TZipFile zip;
   zip.LoadFromFile(t / "out.zip");
@@ -451,21 +452,21 @@ TEST(ShellZip, PacksTheListInOrderAndKeepsWhatWasSavedOnFailure) {
   partial.LoadFromFile(t / "partial.zip");
   ASSERT_EQ(partial.Count(), 1);
   EXPECT_EQ(partial.GetUncompressed(0), "one");
-  EXPECT_EQ(TForm1::ItemCount(s->ListView2), 0);
+  EXPECT_EQ(ItemCount(s->ListView2), 0);
 }
 
 TEST(ShellZip, TheSelectButtonStartsAtTheDesktop) {
   Shell s;
   s.UI->SaveAnswers.push_back("C:\\somewhere\\chosen.zip");
   s->BitBtn7Click();
-  EXPECT_EQ(s.UI->LastSaveInitialDir, TForm1::GetSpecialFolderPath(CSIDL_DESKTOP));
+  EXPECT_EQ(s.UI->LastSaveInitialDir, GetSpecialFolderPath(CSIDL_DESKTOP));
   EXPECT_EQ(TForm1::WindowText(s->Edit2), "C:\\somewhere\\chosen.zip");
   s->BitBtn7Click();  // cancelled
   EXPECT_EQ(TForm1::WindowText(s->Edit2), "C:\\somewhere\\chosen.zip");
 }
 
 TEST(ShellStart, DefaultsAndTheStoredPosition) {
-  const std::string desktop = TForm1::GetSpecialFolderPath(CSIDL_DESKTOP);
+  const std::string desktop = GetSpecialFolderPath(CSIDL_DESKTOP);
   ASSERT_FALSE(desktop.empty());
   HKEY key;
   ASSERT_EQ(

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ListItems.h"
 #include "Unit1.h"
 #include "UnzipCommand.h"
 #include "ZipFile.h"
@@ -120,7 +121,7 @@ struct Shell {
   }
   std::vector<std::string> Captions(HWND list) {
     std::vector<std::string> result;
-    for (int i = 0; i < TForm1::ItemCount(list); ++i) result.push_back(TForm1::ItemCaption(list, i));
+    for (int i = 0; i < ItemCount(list); ++i) result.push_back(ItemCaption(list, i));
     return result;
   }
 };

@@ -1,0 +1,110 @@
+// The list model of the two lists and the paths of a drop.
+
+#include "ListItems.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "Text.h"
+#include "Win32Kit.h"
+
+int ItemCount(HWND List) { return static_cast<int>(SendMessageA(List, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::vector<std::string> ItemCaptions(HWND List) {
+  std::vector<std::string> captions;
+  for (int i = 0, n = ItemCount(List); i < n; ++i) captions.push_back(ItemCaption(List, i));
+  return captions;
+}
+
+static std::string ItemText(HWND list, int index, int subItem) {
+  std::string text(512, '\0');
+  for (;;) {
+    LVITEMA item = {};
+    item.iSubItem = subItem;
+    item.pszText = &text[0];
+    item.cchTextMax = static_cast<int>(text.size());
+    const LRESULT n = SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    if (n < static_cast<LRESULT>(text.size()) - 1) {
+      text.resize(static_cast<size_t>(n));
+      return text;
+    }
+    text.resize(text.size() * 2);
+  }
+}
+
+std::string ItemCaption(HWND List, int Index) { return ItemText(List, Index, 0); }
+
+std::string ItemSubText(HWND List, int Index) { return ItemText(List, Index, 1); }
+
+int ItemImage(HWND List, int Index) {
+  LVITEMA item = {};
+  item.mask = LVIF_IMAGE;
+  item.iItem = Index;
+  SendMessageA(List, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  return item.iImage;
+}
+
+int64_t GetFileSizeKB(const std::string& Path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+  const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return static_cast<int64_t>(size / 1024);
+}
+
+std::string GetSpecialFolderPath(int Folder) {
+  LPITEMIDLIST found = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, Folder, &found)) || found == nullptr) return "";
+  const TCoTaskMem<LPITEMIDLIST> list(found);
+  wchar_t path[MAX_PATH] = {0};
+  SHGetPathFromIDListW(list.Get(), path);
+  return WideToAnsi(path);
+}
+
+void DeleteSelected(HWND List) {
+  const int n = static_cast<int>(SendMessageA(List, LVM_GETSELECTEDCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    const int first = static_cast<int>(SendMessageA(List, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (first < 0) break;
+    SendMessageA(List, LVM_DELETEITEM, static_cast<WPARAM>(first), 0);
+  }
+}
+
+void DeleteAll(HWND List) { SendMessageA(List, LVM_DELETEALLITEMS, 0, 0); }
+
+// The paths of a drop, each whole however long it is. The block is read once
+// from start to end (asking the shell for the paths one by one walks the
+// block from its start each time: slow for thousands of files). Wide paths
+// are converted to the program's code page (UTF-8 carries any name).
+std::vector<std::string> DroppedPaths(HDROP Drop) {
+  std::vector<std::string> paths;
+  const auto* block = static_cast<const DROPFILES*>(GlobalLock(Drop));
+  if (block == nullptr) return paths;
+  // The names end with an empty one; the block's size, when the system knows
+  // it, bounds the walk too.
+  const SIZE_T size = GlobalSize(Drop);
+  const char* base = reinterpret_cast<const char*>(block);
+  const auto inside = [&](const void* p, size_t unit) {
+    return size == 0 || static_cast<const char*>(p) + unit <= base + size;
+  };
+  if (block->fWide) {
+    const auto* p = reinterpret_cast<const wchar_t*>(base + block->pFiles);
+    while (inside(p, sizeof(wchar_t)) && *p != 0) {
+      const wchar_t* start = p;
+      while (inside(p, sizeof(wchar_t)) && *p != 0) ++p;
+      paths.push_back(WideToAnsi(std::wstring(start, p)));
+      ++p;
+    }
+  } else {
+    const char* p = base + block->pFiles;
+    while (inside(p, 1) && *p != 0) {
+      const char* start = p;
+      while (inside(p, 1) && *p != 0) ++p;
+      paths.emplace_back(start, p);
+      ++p;
+    }
+  }
+  GlobalUnlock(Drop);
+  return paths;
+}
