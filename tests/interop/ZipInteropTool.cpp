@@ -116,6 +116,17 @@ void PrintError(const std::exception& e) {
   PrintLine(std::string("ERROR std::exception (") + typeid(e).name() + "): " + e.what());
 }
 
+// Prints the error held by Error, of either kind; anything else goes on up.
+void PrintError(const std::exception_ptr& Error) {
+  try {
+    std::rethrow_exception(Error);
+  } catch (const Exception& e) {
+    PrintError(e);
+  } catch (const std::exception& e) {
+    PrintError(e);
+  }
+}
+
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // Ends the process at once, with no clean-up of any kind.
@@ -194,6 +205,19 @@ std::string OutputPath(const std::string& Name, const std::string& OutDir) {
   return OutDir + kSeparator + local;
 }
 
+// OutDir without the separators it ends with.
+std::string FolderName(std::string OutDir) {
+  while (OutDir.size() > 1 && IsSeparator(OutDir.back())) OutDir.pop_back();
+  return OutDir;
+}
+
+// Makes the output folder; prints why when it cannot.
+bool MakeOutputFolder(const std::string& OutDir) {
+  if (MakeFolder(OutDir)) return true;
+  PrintLine("ERROR Exception: Cannot create folder \"" + OutDir + "\". " + LastSystemErrorText());
+  return false;
+}
+
 // Writes member Index of Zip under OutDir; returns the line to print.
 std::string ExtractMember(const TZipFile& Zip, int32_t Index, const std::string& OutDir) {
   const std::string name = Zip.GetName(Index);
@@ -212,30 +236,21 @@ std::string ExtractMember(const TZipFile& Zip, int32_t Index, const std::string&
 }
 
 int Extract(const std::string& Archive, std::string OutDir) {
-  while (OutDir.size() > 1 && IsSeparator(OutDir.back())) OutDir.pop_back();
+  OutDir = FolderName(OutDir);
   TZipFile zip;
   try {
     zip.LoadFromFile(Archive);
-  } catch (const Exception& e) {
-    PrintError(e);
-    return kExitLoadFailed;
-  } catch (const std::exception& e) {
-    PrintError(e);
+  } catch (...) {
+    PrintError(std::current_exception());
     return kExitLoadFailed;
   }
-  if (!MakeFolder(OutDir)) {
-    PrintLine("ERROR Exception: Cannot create folder \"" + OutDir + "\". " + LastSystemErrorText());
-    return kExitMemberFailed;
-  }
+  if (!MakeOutputFolder(OutDir)) return kExitMemberFailed;
   int result = kExitOk;
   for (int32_t i = 0; i < zip.Count(); ++i) {
     try {
       PrintLine(ExtractMember(zip, i, OutDir));
-    } catch (const Exception& e) {
-      PrintError(e);
-      result = kExitMemberFailed;
-    } catch (const std::exception& e) {
-      PrintError(e);
+    } catch (...) {
+      PrintError(std::current_exception());
       result = kExitMemberFailed;
     }
   }
@@ -244,7 +259,7 @@ int Extract(const std::string& Archive, std::string OutDir) {
 }
 
 int Unzip(const std::string& Archive, std::string OutDir) {
-  while (OutDir.size() > 1 && IsSeparator(OutDir.back())) OutDir.pop_back();
+  OutDir = FolderName(OutDir);
   std::unique_ptr<TZipReader> zip;
   try {
     zip.reset(new TZipReader(Archive));
@@ -252,10 +267,7 @@ int Unzip(const std::string& Archive, std::string OutDir) {
     PrintError(e);
     return kExitLoadFailed;
   }
-  if (!MakeFolder(OutDir)) {
-    PrintLine("ERROR Exception: Cannot create folder \"" + OutDir + "\". " + LastSystemErrorText());
-    return kExitMemberFailed;
-  }
+  if (!MakeOutputFolder(OutDir)) return kExitMemberFailed;
   int result = kExitOk;
   // Each member is named and its folders made here, on the calling thread, as
   // the Unzip command does; folder entries are written as folders only.
@@ -272,13 +284,7 @@ int Unzip(const std::string& Archive, std::string OutDir) {
   };
   const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
     if (error) {
-      try {
-        std::rethrow_exception(error);
-      } catch (const Exception& e) {
-        PrintError(e);
-      } catch (const std::exception& e) {
-        PrintError(e);
-      }
+      PrintError(error);
       result = kExitMemberFailed;
     } else if (entry.IsFolder()) {
       PrintLine("DIR " + entry.Name);
@@ -345,11 +351,8 @@ int Create(const std::string& Archive, int Count, char** Files) {
       zip.AddDiskFile(Files[i]);
       zip.SaveToFile(Archive);
       PrintLine(zip.GetName(zip.Count() - 1));
-    } catch (const Exception& e) {
-      PrintError(e);
-      result = kExitMemberFailed;
-    } catch (const std::exception& e) {
-      PrintError(e);
+    } catch (...) {
+      PrintError(std::current_exception());
       result = kExitMemberFailed;
     }
   }
