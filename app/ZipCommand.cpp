@@ -8,17 +8,20 @@ TZipResult RunZipCommand(const std::vector<std::string>& Files, const std::strin
   TProgressMeter meter(Progress, weights);
   TZipResult result;
   // The writer names the member at hand in every call; a new name is the next
-  // file of the list.
+  // file of the list. Its count of input bytes done, less the count when the
+  // file began, is how far that file is (a big file is told chunk by chunk).
   size_t item = 0;
   std::string member;
+  uint64_t itemStart = 0;
   const TZipProgressHook hook = [&](const TZipProgress& p) {
     if (p.Member != member) {
       if (!member.empty()) meter.EndItem();
       member = p.Member;
+      itemStart = p.BytesDone;
       if (item < Files.size()) meter.BeginItem(static_cast<int>(item), Files[item]);
       ++item;
     }
-    return meter.Step(0, 1);
+    return meter.Step(p.BytesDone - itemStart, item <= weights.size() ? weights[item - 1] : 1);
   };
   TZipJobResult job;
   try {

@@ -8,6 +8,7 @@
 
 #include "ShellPaths.h"
 #include "ShellTestSupport.h"
+#include "ZipCommand.h"
 #include "rar/RarTestSupport.h"
 
 namespace {
@@ -65,6 +66,19 @@ TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
   EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "d.rar").size() + LinesAbout(r, t / "e.7z").size());
 }
 
+// Every step told is of the whole, none is less than the one before, and the
+// last is the whole.
+void ExpectRisingTo(const std::vector<std::pair<uint64_t, uint64_t>>& steps, uint64_t whole) {
+  ASSERT_FALSE(steps.empty());
+  for (size_t i = 0; i < steps.size(); ++i) {
+    EXPECT_EQ(steps[i].second, whole);
+    if (i > 0) {
+      EXPECT_GE(steps[i].first, steps[i - 1].first) << i;
+    }
+  }
+  EXPECT_EQ(steps.back().first, whole);
+}
+
 // The walk's progress is weighted by the archives' sizes: it never runs back
 // and ends at the whole.
 TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
@@ -80,14 +94,25 @@ TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   const TUnzipResult r = u.Run({t / "a.zip", t / "b.7z", t / "c.rar"}, t / "out");
   EXPECT_TRUE(r.Report.empty());
   ASSERT_GT(progress.Steps.size(), 3u);
-  const uint64_t whole = WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar");
-  for (size_t i = 0; i < progress.Steps.size(); ++i) {
-    EXPECT_EQ(progress.Steps[i].second, whole);
-    if (i > 0) {
-      EXPECT_GE(progress.Steps[i].first, progress.Steps[i - 1].first) << i;
-    }
-  }
-  EXPECT_EQ(progress.Steps.back().first, whole);
+  ExpectRisingTo(progress.Steps, WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar"));
+}
+
+// The Zip command's progress moves inside a file too big to be deflated in
+// one piece, too, and likewise never runs back.
+TEST(ShellZip, ProgressMovesInsideABigFile) {
+  Tree t;
+  WriteWholeFile(t / "small.txt", "small");
+  std::string big(24u << 20, '\0');  // bytes that deflate slowly
+  uint32_t x = 2026;
+  for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  WriteWholeFile(t / "big.bin", big);
+  RecordingProgress progress;
+  const TZipResult r = RunZipCommand({t / "small.txt", t / "big.bin"}, t / "out.zip", progress);
+  EXPECT_EQ(r.Added, 2u);
+  const uint64_t before = WeightOf(t / "small.txt"), whole = before + WeightOf(t / "big.bin");
+  ExpectRisingTo(progress.Steps, whole);
+  EXPECT_TRUE(std::any_of(progress.Steps.begin(), progress.Steps.end(),
+                          [&](const std::pair<uint64_t, uint64_t>& s) { return s.first > before && s.first < whole; }));
 }
 
 // Encrypted archives ask for their password once for the walk: a password
