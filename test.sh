@@ -1,23 +1,43 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every tree and runs every test:
-#  - the Windows (i686) build's tests under Wine, including the engine DLL checks,
-#  - the end-to-end run of quarn.exe under Wine + Xvfb (tests/e2e),
-#  - the Windows x86_64 build (built, not run),
-#  - the release packages (scripts/package.sh), installed, run and removed under
-#    Wine (tests/package),
+#  - the Windows i686 build: checked without running it (machine type,
+#    imports, manifest, version, engines); where this host runs 32-bit Windows
+#    programs also its tests under Wine and the end-to-end run of quarn.exe,
+#  - the Windows x86_64 build: the same checks, all its tests under Wine and
+#    the end-to-end run of the 64-bit quarn.exe under Wine + Xvfb,
+#  - the release packages (scripts/package.sh), installed, run and removed
+#    under Wine: the 64-bit ones always, the 32-bit ones where they can run,
 #  - the native zip engine tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #  - a short libFuzzer run over the zip reader (QUARN_FUZZ_SECONDS, default 60).
-# Ends with one line "N passed, N failed".
+# A step this host cannot run is reported as skipped, with the reason. Ends with
+# one line "N passed, N failed, N skipped".
+#
+# QUARN_64_ONLY=1 takes the path of a host that runs no 32-bit programs on one
+# that could (see cmake/wine.sh).
 set -uo pipefail
 cd "$(dirname "$0")"
 
 passed=0
 failed=0
+skipped=0
 logs=build/test-logs
 fail() { echo "FAILED: $1" >&2; failed=$((failed + 1)); }
+skip() { echo "SKIPPED: $1"; skipped=$((skipped + 1)); }
+started=$SECONDS
+step() { echo "== $1  [$((SECONDS - started)) s]"; }
 
-./scripts/install-deps.sh || { echo "dependency installation failed" >&2; echo "0 passed, 1 failed"; exit 1; }
+./scripts/install-deps.sh || { echo "dependency installation failed" >&2; echo "0 passed, 1 failed, 0 skipped"; exit 1; }
 mkdir -p "$logs"
+
+# shellcheck source=cmake/wine.sh
+source cmake/wine.sh
+no32=$(quarn_win32_why)
+if [ -z "$no32" ]; then
+  echo "== this host runs 32-bit Windows programs: the i686 and the x86_64 build are tested"
+else
+  echo "== 32-bit Windows programs cannot run here: $no32"
+  echo "== the i686 build is built and checked, its runtime tests are skipped; the x86_64 build is tested"
+fi
 
 # Adds the counts of a ctest run (read from its summary line) to the totals.
 count_ctest() {
@@ -38,13 +58,6 @@ run_ctest() {  # name build-dir
   count_ctest "$log"
 }
 
-# The 7z tests read and extract an archive larger than 4 GiB, made once in the
-# build folder when the disk has room for it (the test says so when skipped).
-export QUARN_7Z_LARGE=${QUARN_7Z_LARGE:-1} QUARN_7Z_LARGE_FULL=${QUARN_7Z_LARGE_FULL:-1}
-
-echo "== Windows i686: build, then tests under Wine"
-if scripts/build.sh i686; then run_ctest i686 build/i686; else fail "i686 build"; fi
-
 # Runs a step that prints one line per case and closes with "N passed, N
 # failed", and adds its counts to the totals.
 run_counted() {  # label log command...
@@ -63,29 +76,53 @@ run_counted() {  # label log command...
   fi
 }
 
-echo "== Windows i686: end to end, the real program under Wine + Xvfb"
-if [ -f build/i686/bin/quarn.exe ]; then
-  run_counted e2e "$logs/e2e.log" tests/e2e/run-e2e.sh build/i686
-else
-  fail "no quarn.exe to run end to end"
-fi
+# The 7z tests read and extract an archive larger than 4 GiB, made once in the
+# build folder when the disk has room for it (the test says so when skipped).
+export QUARN_7Z_LARGE=${QUARN_7Z_LARGE:-1} QUARN_7Z_LARGE_FULL=${QUARN_7Z_LARGE_FULL:-1}
 
-echo "== Windows x86_64: build"
-if scripts/build.sh x86_64; then passed=$((passed + 1)); else fail "x86_64 build"; fi
+# One Windows build: built, checked without running, then (when this host can
+# run it) its ctest suite and the end-to-end run.
+windows_build() {  # arch
+  local arch=$1
+  step "Windows $arch: build and static checks"
+  if ! scripts/build.sh "$arch" >"$logs/build-$arch.log" 2>&1; then
+    tail -n 30 "$logs/build-$arch.log" >&2
+    fail "$arch build"
+    return
+  fi
+  run_counted "$arch programs" "$logs/programs-$arch.log" scripts/check-programs.sh "build/$arch"
+  if [ "$arch" = i686 ] && [ -n "$no32" ]; then
+    skip "Windows i686: tests under Wine ($no32)"
+    skip "Windows i686: end to end ($no32)"
+    return
+  fi
+  step "Windows $arch: tests under Wine"
+  run_ctest "$arch" "build/$arch"
+  step "Windows $arch: end to end, the real program under Wine + Xvfb"
+  run_counted "$arch e2e" "$logs/e2e-$arch.log" tests/e2e/run-e2e.sh "build/$arch"
+}
 
-echo "== release packages: made, then installed, run and removed under Wine"
+windows_build i686
+windows_build x86_64
+
+step "release packages: made, then installed, run and removed under Wine"
 if scripts/package.sh >"$logs/package.log" 2>&1; then
   cat "$logs/package.log"
-  run_counted packages "$logs/package-tests.log" tests/package/run-package-tests.sh build/i686 dist
+  run_counted "x86_64 packages" "$logs/package-tests-x86_64.log" tests/package/run-package-tests.sh build/x86_64 dist
+  if [ -z "$no32" ]; then
+    run_counted "i686 packages" "$logs/package-tests-i686.log" tests/package/run-package-tests.sh build/i686 dist
+  else
+    skip "the 32-bit installer and portable zip under Wine ($no32)"
+  fi
 else
   tail -n 20 "$logs/package.log" >&2
   fail "scripts/package.sh"
 fi
 
-echo "== native: zip engine under ASan + UBSan"
-if scripts/build.sh native; then
+step "native: zip engine under ASan + UBSan"
+if scripts/build.sh native >"$logs/build-native.log" 2>&1; then
   run_ctest native build/native
-  echo "== native: fuzzing the zip reader"
+  step "native: fuzzing the zip reader"
   if tests/fuzz/run-fuzzer.sh build/native "${QUARN_FUZZ_SECONDS:-60}" >"$logs/fuzz.log" 2>&1; then
     tail -n 2 "$logs/fuzz.log"
     passed=$((passed + 1))
@@ -94,8 +131,10 @@ if scripts/build.sh native; then
     fail "fuzzing"
   fi
 else
+  tail -n 30 "$logs/build-native.log" >&2
   fail "native build"
 fi
 
-echo "$passed passed, $failed failed"
+step "done"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Runs a Windows test executable under Wine, in a prefix that belongs to the
 # build folder (created once, on first use). Used by ctest as the cross-compiling
-# emulator. The prefix's architecture follows the executable's.
+# emulator. The prefix's architecture follows the executable's: win64 for a
+# 64-bit program, win32 for a 32-bit one (see wine.sh, which picks the loader).
 set -euo pipefail
 exe=$1
+# shellcheck source=wine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
 build_dir=${QUARN_BUILD_DIR:-}
 if [ -z "$build_dir" ]; then
   # The executables live in <build>/bin.
   build_dir=$(cd "$(dirname "$exe")/.." && pwd)
 fi
-if file -b "$exe" | grep -q 'x86-64'; then
-  arch=win64
-else
-  arch=win32
+arch=$(quarn_pe_arch "$exe")
+[ -n "$arch" ] || { echo "wine-run.sh: $exe is not a Windows program" >&2; exit 126; }
+if [ "$arch" = win32 ] && ! quarn_win32_runs; then
+  echo "wine-run.sh: cannot run the 32-bit $exe: $(quarn_win32_why)" >&2
+  exit 126
 fi
 export WINEPREFIX="$build_dir/wineprefix-$arch"
 export WINEARCH=$arch
@@ -29,6 +33,7 @@ if [ ! -f "$WINEPREFIX/.quarn-ready-2" ]; then
       # Tests make real windows but need no screen: Wine's null display driver.
       wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
       wineserver -w || true
+      [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-run.sh: cannot make the prefix $WINEPREFIX" >&2; exit 1; }
       touch "$WINEPREFIX/.quarn-ready-2"
     fi
   ) 9>"$build_dir/.wineprefix-$arch.lock"

@@ -1,7 +1,13 @@
 ; Quarn's installer, made by scripts/package.sh with NSIS 3 (makensis):
 ;
 ;   makensis -DVERSION=1.00 -DVERSION_QUAD=1.0.0.0 -DSTAGE=<folder> -DFILES=<files.nsh>
-;            -DICON=<quarn.ico> -DOUTFILE=<setup.exe> packaging/quarn.nsi
+;            -DICON=<quarn.ico> -DOUTFILE=<setup.exe> [-DX64] packaging/quarn.nsi
+;
+; With X64 defined the installer is a 64-bit program (NSIS's amd64-unicode
+; stub) that installs the 64-bit files into the 64-bit Program Files; 32-bit
+; Windows refuses to start it at all, with its own message that the program
+; does not fit this version of Windows. Without it, a 32-bit installer of the
+; 32-bit files.
 ;
 ; STAGE is the portable package's folder, the files to install. FILES defines
 ; the macros QuarnInstallFiles and QuarnRemoveFiles, which package.sh writes
@@ -23,7 +29,15 @@
   !error "define VERSION, VERSION_QUAD, STAGE, FILES, ICON and OUTFILE (see the head of this file)"
 !endif
 
-Unicode true
+!ifdef X64
+  Target amd64-unicode
+  !define PROGRAMS_FOLDER "$PROGRAMFILES64"
+  !define BITS "64-bit"
+!else
+  Unicode true
+  !define PROGRAMS_FOLDER "$PROGRAMFILES"
+  !define BITS "32-bit"
+!endif
 ManifestDPIAware true
 ; Runs with the rights of the user who starts it; per-machine installs ask
 ; for administrator rights only when chosen (see ApplyMode).
@@ -82,7 +96,7 @@ VIFileVersion "${VERSION_QUAD}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "Quarn"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "Quarn ${VERSION} setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "Quarn ${VERSION} setup (${BITS})"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 Quarn"
 
@@ -132,15 +146,25 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 Quarn
 !macro RunElevated un
   Function ${un}RunElevated
     ${GetParameters} $R0
-    ; SHELLEXECUTEINFOW, 32-bit layout (60 bytes); 0x40 = SEE_MASK_NOCLOSEPROCESS.
-    System::Call '*(i 60, i 0x40, p $HWNDPARENT, w "runas", w "$EXEPATH", w "/AllUsers $R0", p 0, i 1, p, p, p, p, i, p, p) p .r1'
+    ; SHELLEXECUTEINFOW; 0x40 = SEE_MASK_NOCLOSEPROCESS. The System plug-in lays
+    ; members out without alignment, so the 64-bit layout (112 bytes) spells
+    ; out the padding after nShow and dwHotKey.
+    !if ${NSIS_PTR_SIZE} > 4
+      System::Call '*(i 112, i 0x40, p $HWNDPARENT, w "runas", w "$EXEPATH", w "/AllUsers $R0", p 0, i 1, i 0, p, p, p, p, i, i, p, p) p .r1'
+    !else
+      System::Call '*(i 60, i 0x40, p $HWNDPARENT, w "runas", w "$EXEPATH", w "/AllUsers $R0", p 0, i 1, p, p, p, p, i, p, p) p .r1'
+    !endif
     System::Call 'shell32::ShellExecuteExW(p r1) i .r2'
     ${If} $2 = 0
       System::Free $1
       SetErrors
       Return
     ${EndIf}
-    System::Call '*$1(i, i, p, p, p, p, p, i, p, p, p, p, i, p, p .r3)'
+    !if ${NSIS_PTR_SIZE} > 4
+      System::Call '*$1(i, i, p, p, p, p, p, i, i, p, p, p, p, i, i, p, p .r3)'
+    !else
+      System::Call '*$1(i, i, p, p, p, p, p, i, p, p, p, p, i, p, p .r3)'
+    !endif
     System::Free $1
     System::Call 'kernel32::WaitForSingleObject(p r3, i -1)'
     System::Call 'kernel32::GetExitCodeProcess(p r3, *i .r4)'
@@ -235,7 +259,7 @@ Function ApplyMode
     Return
   ${EndIf}
   ${If} $AllUsers = 1
-    StrCpy $INSTDIR "$PROGRAMFILES\${PRODUCT}"
+    StrCpy $INSTDIR "${PROGRAMS_FOLDER}\${PRODUCT}"
   ${Else}
     StrCpy $INSTDIR "$LOCALAPPDATA\Programs\${PRODUCT}"
   ${EndIf}

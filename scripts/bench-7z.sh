@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Extraction speed of TSevenZip under Wine against the native `7z x`, on a
-# ~200 MB 7z archive made here. Needs the i686 build (build/i686) with 7za.dll.
+# ~200 MB 7z archive made here. Needs a Windows build with its 7za.dll:
+#   scripts/bench-7z.sh [i686|x86_64]     (see bench-arch.sh for the default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/i686
+source "$root/scripts/bench-arch.sh"
 work=${BENCH_DIR:-$build/bench-7z}
 mkdir -p "$work"
 cd "$work"
-i686-w64-mingw32-g++-posix -std=c++17 -O2 -municode -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
+"$bench_triplet-g++-posix" -std=c++17 -O2 -municode -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
   -I"$root/sevenzip" -I"$root/common" "$root/bench/SevenZipBench.cpp" \
   "$build/sevenzip/libquarn_sevenzip.a" "$build/common/libquarn_common.a" \
   -static -static-libgcc -static-libstdc++ -lcomdlg32 -lole32 -loleaut32 -luuid -o "$build/bin/SevenZipBench.exe"
@@ -36,6 +37,6 @@ native=$(( (e - s) / 1000000 ))
 wine_ms=$(tr -d '\r' < wine.txt)
 diff -r out-native out-wine >/dev/null && echo "outputs identical" || echo "OUTPUTS DIFFER"
 echo "native 7z x: ${native} ms"
-echo "TSevenZip under Wine: ${wine_ms} ms"
+echo "TSevenZip under Wine ($bench_arch): ${wine_ms} ms"
 python3 -c "print(f'ratio (Wine/native): {${wine_ms}/max(${native},1):.2f}')"
 rm -rf out-native out-wine

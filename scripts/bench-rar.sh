@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Extraction of a ~200 MB RAR archive: TUnRar (i686, under Wine, with the
-# project's unrar.dll) against the Linux `rar x`. Prints both times and the ratio.
+# Extraction of a ~200 MB RAR archive: TUnRar (under Wine, with the project's
+# unrar.dll of the same architecture) against the Linux `rar x`. Prints both
+# times and the ratio.
+#   scripts/bench-rar.sh [i686|x86_64]     (see bench-arch.sh for the default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=$root/build/i686
+source "$root/scripts/bench-arch.sh"
 work=${QUARN_BENCH_DIR:-$root/build/bench-rar}
 cmake --build "$build" --target quarn_rar >/dev/null
 mkdir -p "$work"
-i686-w64-mingw32-g++-posix -std=c++17 -O2 -DWIN32_LEAN_AND_MEAN -I"$root/rar" -I"$root/common" \
+"$bench_triplet-g++-posix" -std=c++17 -O2 -DWIN32_LEAN_AND_MEAN -I"$root/rar" -I"$root/common" \
   "$root/bench/RarBench.cpp" "$build/rar/libquarn_rar.a" "$build/common/libquarn_common.a" \
   -luser32 -lgdi32 -static -static-libgcc -static-libstdc++ -o "$build/bin/rar_bench.exe"
 
@@ -42,5 +44,5 @@ cmp "$work/native/text.txt" "$work/wine/text.txt"
 
 printf 'archive: %s (%s bytes)\n' "$work/bench.rar" "$(stat -c %s "$work/bench.rar")"
 printf 'rar x (Linux):          %.3f s\n' "$native"
-printf 'TUnRar (Wine, i686):    %.3f s\n' "$quarn"
+printf 'TUnRar (Wine, %s):  %.3f s\n' "$bench_arch" "$quarn"
 printf 'ratio TUnRar / rar x:   %.2f\n' "$(echo "$quarn / $native" | bc -l)"

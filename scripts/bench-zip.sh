@@ -9,20 +9,21 @@
 #     7za a -tzip -mx=6 -mmt=1, and for 2,000 also 7za with all its threads
 # and prints the table with the ratios, Quarn's peak working set and its bytes
 # written per archive byte; then zlib against libdeflate in memory on the set.
-# Needs the i686 build (scripts/build.sh i686).
+# 7za.exe is built for the architecture of the Quarn build being timed:
+#   scripts/bench-zip.sh [i686|x86_64]     (see bench-arch.sh for the default)
 # BENCH_RUNS changes the number of runs (default 3).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/i686
+source "$root/scripts/bench-arch.sh"
 bench=$build/bin/ZipCommandBench.exe
-[ -f "$bench" ] || { echo "build the i686 tree first (scripts/build.sh i686)" >&2; exit 1; }
+[ -f "$bench" ] || { echo "build the $bench_arch tree first (scripts/build.sh $bench_arch)" >&2; exit 1; }
 work=${BENCH_DIR:-$build/bench-zip}
 runs=${BENCH_RUNS:-3}
 cache=${QUARN_BENCH_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarn-bench}
 mkdir -p "$work" "$cache"
 
 # --- 7za.exe from the 7zip source package ------------------------------------
-sevenza=$cache/7za.exe
+sevenza=$cache/7za-$bench_arch.exe
 if [ ! -f "$sevenza" ]; then
   src=$(ls -d "${QUARN_ENGINE_CACHE:-$HOME/.cache/quarn-engines}"/src/7zip_*/tree 2>/dev/null | head -n 1 || true)
   if [ -z "$src" ]; then
@@ -31,12 +32,13 @@ if [ ! -f "$sevenza" ]; then
     src=$(ls -d "$cache"/src/7zip-*/ | head -n 1)
   fi
   rm -rf "$cache/7zip" && cp -r "$src" "$cache/7zip"
-  echo "building 7za.exe (about a minute)" >&2
+  echo "building 7za.exe for $bench_arch (about a minute)" >&2
+  if [ "$bench_arch" = i686 ]; then arch_flags=(LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup); else arch_flags=(IS_X64=1); fi
   make -C "$cache/7zip/CPP/7zip/Bundles/Alone" -f makefile.gcc -j2 IS_MINGW=1 MSYSTEM=1 O="$cache/7za-obj" \
-    CC=i686-w64-mingw32-gcc CXX=i686-w64-mingw32-g++ RC=i686-w64-mingw32-windres \
-    LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup >"$cache/7za-build.log" 2>&1
+    CC=$bench_triplet-gcc CXX=$bench_triplet-g++ RC=$bench_triplet-windres \
+    "${arch_flags[@]}" >"$cache/7za-build.log" 2>&1
   cp "$cache/7za-obj/7za.exe" "$sevenza"
-  i686-w64-mingw32-strip "$sevenza"
+  "$bench_triplet-strip" "$sevenza"
   rm -rf "$cache/7zip" "$cache/7za-obj"
 fi
 
@@ -92,7 +94,7 @@ run_wine() { "$root/cmake/wine-run.sh" "$@"; }
 # pays for starting it and Wine's services again, which a program on Windows
 # never does. Both programs run under this same server.
 run_wine "$bench" >/dev/null 2>&1 || true  # the prefix made
-export WINEPREFIX=$build/wineprefix-win32
+export WINEPREFIX=$build/wineprefix-$bench_winearch
 wineserver -k 2>/dev/null || true
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
@@ -147,5 +149,5 @@ done
 rm -rf "$work/out" "$work/out.zip"
 
 echo
-echo "zlib against libdeflate, in memory, on the first 1000 files of the set (32-bit, Wine, one thread):"
+echo "zlib against libdeflate, in memory, on the first 1000 files of the set ($bench_arch, Wine, one thread):"
 run_wine "$bench" codecs "$(winpath "$work/list-2000.txt")" 1000 | tr -d '\r'

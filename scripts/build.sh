@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one of Quarn's build trees under build/:
-#   scripts/build.sh i686     Windows 32-bit (the release target), engine DLLs beside the exes
-#   scripts/build.sh x86_64   Windows 64-bit
+#   scripts/build.sh i686     Windows 32-bit, engine DLLs beside the exes
+#   scripts/build.sh x86_64   Windows 64-bit, its own (64-bit) engine DLLs beside the exes
 #   scripts/build.sh native   Linux build of the zip engine with ASan+UBSan and the fuzz target
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,10 +10,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 case "$kind" in
   i686|x86_64)
     args=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-$kind.cmake")
-    if [ "$kind" = i686 ]; then
-      engines=$(scripts/build-engines.sh i686 | tail -n 1)
-      args+=(-DQUARN_ENGINE_DIR="$engines")
-    fi
+    engines=$(scripts/build-engines.sh "$kind" | tail -n 1)
+    args+=(-DQUARN_ENGINE_DIR="$engines")
     ;;
   native)
     args=(-DQUARN_NATIVE=ON -DQUARN_SANITIZE=ON -DQUARN_FUZZ=ON

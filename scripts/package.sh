@@ -3,6 +3,7 @@
 #   Quarn-<version>-win32.zip   the portable 32-bit program (folder Quarn-<version>/)
 #   Quarn-<version>-win64.zip   the same for 64-bit Windows
 #   Quarn-<version>-setup.exe   the installer of the 32-bit program (NSIS, packaging/quarn.nsi)
+#   Quarn-<version>-setup-x64.exe  the 64-bit installer of the 64-bit program
 # Each holds quarn.exe, 7za.dll, unrar.dll, README.txt (packaging/README.txt)
 # and licences/ with the licence texts of Quarn and of everything built into it
 # or shipped beside it. The version comes from the VERSION file.
@@ -114,13 +115,20 @@ stage x86_64 x86_64-w64-mingw32 x86-64
 pack i686 "$name-win32.zip"
 pack x86_64 "$name-win64.zip"
 
-nsis_files "$work/i686/$name" >"$work/files.nsh"
-rm -f "$dist/$name-setup.exe"
-quietly "$logs/makensis.log" makensis -V2 -NOCD \
-  "-DVERSION=$version" "-DVERSION_QUAD=$quad" "-DSTAGE=$work/i686/$name" \
-  "-DFILES=$work/files.nsh" "-DICON=$top/build/i686/app/res/quarn.ico" \
-  "-DOUTFILE=$dist/$name-setup.exe" packaging/quarn.nsi
+# One installer per architecture, each of the files staged for it.
+installer() {  # arch setup-name makensis-options...
+  local arch=$1 out=$dist/$2
+  shift 2
+  nsis_files "$work/$arch/$name" >"$work/files-$arch.nsh"
+  rm -f "$out"
+  quietly "$logs/makensis-$arch.log" makensis -V2 -NOCD "$@" \
+    "-DVERSION=$version" "-DVERSION_QUAD=$quad" "-DSTAGE=$work/$arch/$name" \
+    "-DFILES=$work/files-$arch.nsh" "-DICON=$top/build/i686/app/res/quarn.ico" \
+    "-DOUTFILE=$out" packaging/quarn.nsi
+}
+installer i686 "$name-setup.exe"
+installer x86_64 "$name-setup-x64.exe" -DX64
 
-for f in "$name-win32.zip" "$name-win64.zip" "$name-setup.exe"; do
+for f in "$name-win32.zip" "$name-win64.zip" "$name-setup.exe" "$name-setup-x64.exe"; do
   printf '%-26s %9d bytes\n' "$f" "$(stat -c %s "$dist/$f")"
 done

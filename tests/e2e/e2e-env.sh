@@ -3,8 +3,9 @@
 # helper (e2e_host.py). Sourced by run-e2e.sh and by the package tests
 # (tests/package/run-package-tests.sh), which drive an installed Quarn.
 #
-#   e2e_setup <run-folder> <log-prefix>    everything lives in <run-folder>, made
-#                                          anew; ends the script when it fails
+#   e2e_setup <run-folder> <win32|win64>   everything lives in <run-folder>, made
+#                                          anew, the prefix of the given
+#                                          architecture; ends the script when it fails
 #   e2e_drive <exe> <cases> <log>          runs the driver on <exe> (a Windows
 #                                          path), only <cases> when not empty
 #
@@ -14,6 +15,9 @@
 # extracts (default zip,7z,rar).
 
 e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# wine, wineboot and wineserver with the loader each program needs.
+# shellcheck source=../../cmake/wine.sh
+source "$e2e_here/../../cmake/wine.sh"
 # Debian's python, which has python3-xlib (a python earlier on PATH may not).
 e2e_py=/usr/bin/python3
 
@@ -39,8 +43,8 @@ e2e_cleanup() {
 
 e2e_setup() {
   e2e=$1
-  local started=$SECONDS display tool
-  for tool in wine wineboot wineserver Xvfb import zip unzip "$e2e_py"; do
+  local arch=$2 started=$SECONDS display tool
+  for tool in "$quarn_wine64" Xvfb import zip unzip "$e2e_py"; do
     command -v "$tool" >/dev/null 2>&1 || e2e_give_up "$tool is not installed"
   done
   "$e2e_py" -c 'import Xlib' 2>/dev/null || e2e_give_up "python3-xlib is not installed"
@@ -52,7 +56,7 @@ e2e_setup() {
 
   # Wine links the prefix's desktop folder to $HOME/Desktop: keep it in the run's folder.
   export HOME=$e2e/home XDG_CONFIG_HOME=$e2e/home/.config
-  export WINEPREFIX=$e2e/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX=$e2e/prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset WINESERVER WINELOADER
   trap e2e_cleanup EXIT
   trap 'exit 130' INT TERM
@@ -74,10 +78,11 @@ e2e_setup() {
 
   # A fresh prefix (clean HKCU). Without a window manager Wine would wait on every
   # window close unless its windows are unmanaged.
-  timeout 120 wineboot -i >"$e2e/wineboot.log" 2>&1 || e2e_give_up "wineboot failed (see $e2e/wineboot.log)"
-  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$e2e/wineboot.log" 2>&1 ||
+  timeout 120 "$quarn_wine_self" wineboot.exe -i >"$e2e/wineboot.log" 2>&1 ||
+    e2e_give_up "wineboot failed (see $e2e/wineboot.log)"
+  timeout 60 "$quarn_wine_self" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$e2e/wineboot.log" 2>&1 ||
     e2e_give_up "cannot set up the Wine prefix (see $e2e/wineboot.log)"
-  echo "e2e: prefix ready on display :$display after $((SECONDS - started)) s"
+  echo "e2e: $arch prefix ready on display :$display after $((SECONDS - started)) s"
 
   "$e2e_py" "$e2e_here/e2e_host.py" serve --exchange "$e2e/exchange" --shots "$e2e/screenshots" \
     --prefix "$WINEPREFIX" --xdnd "$e2e_here/xdnd_drop.py" >"$e2e/host.log" 2>&1 &
@@ -95,7 +100,7 @@ e2e_drive() {
   # The driver's output goes through a file: Wine's server would otherwise keep a
   # pipe open after the driver ended.
   : >"$log"
-  timeout 170 wine "$e2e_driver" "${args[@]}" >"$log" 2>"$log.err" </dev/null &
+  timeout 170 "$quarn_wine_self" "$e2e_driver" "${args[@]}" >"$log" 2>"$log.err" </dev/null &
   e2e_driver_pid=$!
   # Live case lines; the closing count is read from the log afterwards.
   tail -n +1 -f --pid="$e2e_driver_pid" "$log" | grep --line-buffered -Ev '^[0-9]+ passed, [0-9]+ failed$'

@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
-# The release packages that scripts/package.sh made, tried under Wine as a user
-# would meet them, in a fresh prefix of their own on a private X server:
-#  - the installer, silent, for this user and then for everyone: the files,
-#    shortcuts and registry entries where they belong; the installed quarn.exe
-#    extracting archives of every kind and taking a later start's paths (cases
-#    of the end-to-end driver); the silent uninstall, after which the prefix's
-#    drive and registry are as they were before the install (listings compared);
-#  - the portable 32-bit zip, unpacked and run; the 64-bit one, which must hold
-#    the same files built for x86-64;
+# The release packages that scripts/package.sh made, for one architecture,
+# tried under Wine as a user would meet them, in a fresh prefix of their own (of
+# that architecture) on a private X server:
+#  - the installer (Quarn-<version>-setup.exe for i686, -setup-x64.exe for
+#    x86_64), silent, for this user and then for everyone: the files, shortcuts
+#    and registry entries where they belong; the installed quarn.exe extracting
+#    archives of every kind and taking a later start's paths (cases of the
+#    end-to-end driver of the same build); the silent uninstall, after which the
+#    prefix's drive and registry are as they were before the install (listings
+#    compared);
+#  - the portable zip of the architecture, unpacked and run;
+#  - i686: the 64-bit installer refuses to start on 32-bit Windows;
+#    x86_64: the 64-bit zip holds the same files as the 32-bit one, built for
+#    x86-64;
 #  - one version everywhere: VERSION, the program, the installer, the packages.
 #
-#   tests/package/run-package-tests.sh <i686-build-dir> <dist-dir>
+#   tests/package/run-package-tests.sh <build-dir> <dist-dir>   (build/i686 or build/x86_64)
 #
 # Prints one line per check and ends with "N passed, N failed"; exits non-zero
-# when one failed. Its files are in <i686-build-dir>/package-tests (made anew).
+# when one failed. Its files are in <build-dir>/package-tests (made anew).
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,19 +26,28 @@ top=$(cd "$here/../.." && pwd)
 # shellcheck source=../e2e/e2e-env.sh
 source "$top/tests/e2e/e2e-env.sh"
 e2e_label="package tests"
-[ $# -eq 2 ] || { echo "usage: $0 <i686-build-dir> <dist-dir>" >&2; exit 2; }
+[ $# -eq 2 ] || { echo "usage: $0 <build-dir> <dist-dir>" >&2; exit 2; }
 build=$(cd "$1" 2>/dev/null && pwd) || e2e_give_up "no build folder $1"
 dist=$(cd "$2" 2>/dev/null && pwd) || e2e_give_up "no folder $2"
 version=$(head -n 1 "$top/VERSION")
 name=Quarn-$version
-setup=$dist/$name-setup.exe
 zip32=$dist/$name-win32.zip
 zip64=$dist/$name-win64.zip
+setup32=$dist/$name-setup.exe
+setup64=$dist/$name-setup-x64.exe
 e2e_driver=$build/bin/quarn_e2e_driver.exe
-for f in "$setup" "$zip32" "$zip64" "$e2e_driver"; do [ -f "$f" ] || e2e_give_up "no $f"; done
+arch=$(quarn_pe_arch "$e2e_driver")
+case "$arch" in
+  win32) setup=$setup32 zip=$zip32 ;;
+  win64) setup=$setup64 zip=$zip64 ;;
+  *) e2e_give_up "no driver program in $build/bin" ;;
+esac
+e2e_label="package tests ($arch)"
+for f in "$setup" "$zip32" "$zip64" "$setup64"; do [ -f "$f" ] || e2e_give_up "no $f"; done
+[ "$arch" = win64 ] || quarn_win32_runs || e2e_give_up "cannot run the 32-bit installer: $(quarn_win32_why)"
 
 started=$SECONDS
-e2e_setup "$build/package-tests"
+e2e_setup "$build/package-tests" "$arch"
 run=$e2e/run
 mkdir -p "$run"
 wine_user=$(wine cmd /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r')
@@ -144,7 +158,7 @@ note_install() {  # mode
   wineserver -w
   wine rundll32 user32.dll,MessageBeep
 } >>"$e2e/wineboot.log" 2>&1 || e2e_give_up "cannot prepare the prefix (see $e2e/wineboot.log)"
-unzip -q "$zip32" -d "$run/portable" || e2e_give_up "cannot unpack $zip32"
+unzip -q "$zip" -d "$run/portable" || e2e_give_up "cannot unpack $zip"
 portable=$run/portable/$name
 
 # ---- checks of one install ----
@@ -237,7 +251,7 @@ drive "$dir\\quarn.exe" command_line_and_hand_over,unzip_all_kinds driver-user
 # Started with _?= it runs in place and its exit code tells (the folder must
 # hold no blank: Wine would put the argument in quotes, which NSIS does not read).
 refuses_while_running() {
-  wine "$dir\\quarn.exe" >>"$run/programs.log" 2>&1 &
+  "$quarn_wine_self" "$dir\\quarn.exe" >>"$run/programs.log" 2>&1 &
   local quarn=$! rc=0
   if quarn_window_shows; then
     wine "$dir\\uninstall.exe" /S "_?=$dir" >>"$run/programs.log" 2>&1 || rc=$?
@@ -278,18 +292,33 @@ check "for everyone: the silent uninstall keeps the settings and leaves nothing 
 
 # ---- the portable packages ----
 drive "$(winpath "$portable/quarn.exe")" unzip_all_kinds driver-portable
-same_files_64() {
-  diff <(unzip -Z1 "$zip32") <(unzip -Z1 "$zip64") | sed -n 's/^[<>] /not in both zips: /p'
-  unzip -q -o "$zip64" -d "$run/portable64"
-  local f kind
-  for f in quarn.exe 7za.dll unrar.dll; do
-    kind=$(file -b "$run/portable64/$name/$f")
-    [[ $kind == PE32+*x86-64* ]] || echo "$f of the 64-bit zip is a $kind"
-    kind=$(file -b "$portable/$f")
-    [[ $kind == PE32\ *Intel\ 80386* ]] || echo "$f of the 32-bit zip is a $kind"
-  done
-}
-check "the 64-bit zip holds the same files, built for x86-64" same_files_64
+if [ "$arch" = win64 ]; then
+  same_files_64() {
+    diff <(unzip -Z1 "$zip32") <(unzip -Z1 "$zip64") | sed -n 's/^[<>] /not in both zips: /p'
+    unzip -q -o "$zip32" -d "$run/portable32"
+    local f kind
+    for f in quarn.exe 7za.dll unrar.dll; do
+      kind=$(file -b "$portable/$f")
+      [[ $kind == PE32+*x86-64* ]] || echo "$f of the 64-bit zip is a $kind"
+      kind=$(file -b "$run/portable32/$name/$f")
+      [[ $kind == PE32\ *Intel\ 80386* ]] || echo "$f of the 32-bit zip is a $kind"
+    done
+  }
+  check "the 64-bit zip holds the same files as the 32-bit one, built for x86-64" same_files_64
+else
+  # What 32-bit Windows does with a 64-bit program: it refuses to start it.
+  x64_refused() {
+    snapshot before-x64
+    if wine "$setup64" /S >>"$run/programs.log" 2>&1; then
+      echo "the 64-bit installer ran on 32-bit Windows"
+    fi
+    snapshot after-x64
+    # Wine rewrites its code page values with each program's locale: only
+    # the files and anything of Quarn's count.
+    compare before-x64 after-x64 | grep -i -e '^. [a-z] drive_c' -e quarn
+  }
+  check "the 64-bit installer does not start on 32-bit Windows and changes nothing" x64_refused
+fi
 
 one_version() {
   local f got
