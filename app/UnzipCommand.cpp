@@ -28,6 +28,8 @@ const char kStopped[] = "stopped by the user before its end; it stays in the lis
 const char kNotReached[] = "Stopped by the user: %d archive(s) not reached stay in the list.";
 const char kWrongPassword[] = "wrong password.";
 const char kNoPassword[] = "skipped: no password was given.";
+const char kCutAway[] = "\"%s\" cannot be extracted: its data lie in a part of the archive that this file lacks.";
+const char kNoMembers[] = "it holds no members; nothing was extracted.";
 
 constexpr int kMaxPasswordAsks = 3;  // per archive
 
@@ -196,7 +198,9 @@ void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
   };
   // A member that fails (its partial file already removed) ends the archive's
   // step with its error, which names it; the files before it stay.
+  size_t offered = 0;  // members the reader gave, in this attempt
   const TZipReader::TMemberDone done = [&](const TZipEntry& entry, const std::exception_ptr& error) {
+    ++offered;
     if (!error) return;
     FMember = DecodeZipName(entry.Name, entry.Flags, entry.Extra, entry.VersionMadeBy);
     std::rethrow_exception(error);
@@ -210,6 +214,7 @@ void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
       zip.Password = Password;
       zip.OnProgress = [this](const TZipProgress& p) { return Step(p.BytesDone, p.BytesTotal); };
       Used = Password;
+      offered = 0;
       try {
         zip.ExtractAll(pathFor, done);
       } catch (const EZipPasswordError&) {
@@ -220,6 +225,12 @@ void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
         return TPasswordState::Wrong;
       }
       Wipe(zip.Password);
+      // Nothing is lost without a word: members the directory lists but the
+      // file lacks are named, and so is an archive that gave nothing at all.
+      for (const TZipEntry& entry : zip.MissingMembers())
+        problems.push_back(
+            WithName(kCutAway, DecodeZipName(entry.Name, entry.Flags, entry.Extra, entry.VersionMadeBy)));
+      if (offered == 0 && zip.MissingMembers().empty()) problems.push_back(kNoMembers);
       return Password.empty() ? TPasswordState::NotAsked : TPasswordState::Given;
     });
   } catch (const EAbort&) {

@@ -27,6 +27,9 @@ constexpr uint64_t kWholeUncompressedLimit = 16u << 20;
 constexpr uint64_t kMaxDeflateRatio = 1032;
 // The end record sits within the last 64 KiB + 22 bytes (its comment's room).
 constexpr int64_t kEndSearch = 0xFFFF + kEndRecordSize;
+// How many directory entries are looked up at their local headers to tell
+// which of two readings of the directory's offsets is the archive's.
+constexpr size_t kOffsetProbes = 16;
 
 std::string Decimal(uint64_t n) { return std::to_string(n); }
 
@@ -234,20 +237,31 @@ void TZipReader::ReadIndex() {
     }
     break;
   }
-  // No sound central directory: walk the local headers, from the first one
-  // found in 4-byte steps from the start (as TZipFile does).
-  FReader->SeekTo(0);
-  for (;;) {
-    const uint32_t word = FReader->ReadWord();
-    if (word == kLocalFileHeaderSignature) break;
-    if (FReader->Remaining() <= 0) {
-      if (!FHasListed) throw EZipFileError(kNotZipText);
-      FWalkBroken = FListed > 0;
-      FWalkOver = !FWalkBroken;
-      return;
-    }
+  // No sound central directory: walk the local headers, from the first one in
+  // the file, wherever it starts (after a stub of any size, or a cut).
+  FNextHeader = FindLocalHeader(0, size);
+  if (FNextHeader < 0) {
+    // No member anywhere: an archive whose end record lists none is empty;
+    // any other is reported.
+    if (!FHasListed) throw EZipFileError(kNotZipText);
+    FWalkBroken = FListed > 0;
+    FWalkOver = !FWalkBroken;
   }
-  FNextHeader = FReader->Position() - 4;
+}
+
+int64_t TZipReader::FindLocalHeader(int64_t From, int64_t To) {
+  static const std::string kSignature("PK\x03\x04", 4);
+  constexpr size_t kWindow = 64 * 1024;
+  for (int64_t at = From; at + 4 <= To; at += static_cast<int64_t>(kWindow)) {
+    FReader->SeekTo(at);
+    // Each window overlaps the next by 3 bytes, so no signature falls between.
+    const std::string chunk =
+        FReader->ReadString(static_cast<uint64_t>(std::min<int64_t>(To - at, static_cast<int64_t>(kWindow) + 3)));
+    const size_t found = chunk.find(kSignature);
+    if (found != std::string::npos) return at + static_cast<int64_t>(found);
+    if (chunk.size() < kWindow) break;
+  }
+  return -1;
 }
 
 bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
@@ -298,10 +312,8 @@ bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
     }
   }
   if (cdSize > static_cast<uint64_t>(directoryEnd)) return false;
-  // Data before the archive (a self-extractor) shift every offset alike.
+  // The directory ends where the end record (or zip64 end record) begins.
   const uint64_t cdStart = static_cast<uint64_t>(directoryEnd) - cdSize;
-  if (cdOffset > cdStart) return false;
-  const uint64_t shift = cdStart - cdOffset;
   // Each header takes at least 46 bytes: a count beyond that is a lie.
   if (count > cdSize / kCentralHeaderSize) return false;
 
@@ -321,16 +333,54 @@ bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
     if (static_cast<uint64_t>(FReader->Position()) > static_cast<uint64_t>(directoryEnd)) return false;
     TZipEntry entry;
     if (!EntryFromCentral(header, entry)) return false;
-    entry.LocalHeaderOffset += shift;
     index.push_back(std::move(entry));
   }
   // Writers without zip64 that hold more than 65535 members keep only the low
   // 16 bits of the count.
   const bool countFits = index.size() == count || (!zip64 && (index.size() & 0xFFFF) == count);
   if (!countFits) return false;
-  FListed = index.size();
+  // A directory that lists nothing while the file holds members is not the
+  // archive's: the walk finds them.
+  if (index.empty() && FindLocalHeader(0, FReader->Size()) >= 0) return false;
+
+  // Where the directory is and where its end record says it is differ by the
+  // same distance for every offset: data before the archive (a
+  // self-extractor) move them all up, an archive cut out of a bigger file
+  // moves them down. When only the end record's offset is wrong, the members'
+  // own offsets are right as stored. The reading under which local headers
+  // are where the directory puts them is the archive's.
+  const int64_t moved = static_cast<int64_t>(cdStart) - static_cast<int64_t>(cdOffset);
+  int64_t shift = 0;
+  size_t bestFound = 0;
+  for (const int64_t candidate : {moved, int64_t(0)}) {
+    const size_t found = LocalHeadersAt(index, candidate);
+    if (found > bestFound) bestFound = found, shift = candidate;
+    if (moved == 0) break;
+  }
+  if (!index.empty() && bestFound == 0) return false;
+  std::vector<TZipEntry> kept;
+  kept.reserve(index.size());
+  for (TZipEntry& entry : index) {
+    const int64_t at = static_cast<int64_t>(entry.LocalHeaderOffset) + shift;
+    entry.LocalHeaderOffset = static_cast<uint64_t>(std::max<int64_t>(at, 0));
+    // A member before the start of this file was cut away with that part.
+    (at < 0 ? FMissing : kept).push_back(std::move(entry));
+  }
+  index = std::move(kept);
+  FListed = index.size() + FMissing.size();
   FIndex = std::move(index);
   return true;
+}
+
+size_t TZipReader::LocalHeadersAt(const std::vector<TZipEntry>& Index, int64_t Shift) {
+  size_t found = 0;
+  for (size_t i = 0; i < Index.size() && i < kOffsetProbes; ++i) {
+    const int64_t at = static_cast<int64_t>(Index[i].LocalHeaderOffset) + Shift;
+    if (at < 0 || at + 4 > FReader->Size()) continue;
+    FReader->SeekTo(at);
+    if (FReader->ReadWord() == kLocalFileHeaderSignature) ++found;
+  }
+  return found;
 }
 
 bool TZipReader::Next() {

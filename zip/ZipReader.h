@@ -5,10 +5,16 @@
 // The index is the central directory when the archive has a sound one (found
 // through the end record, zip64 included); each member is then read at the
 // offset the directory gives, so a damaged member costs that member alone.
-// Without a sound directory (an archive cut short, or written to a pipe) the
-// reader walks the local headers from the start, delimiting members whose sizes
-// follow their data by their deflate stream; the walk ends at the first
-// damage, keeping the members before it.
+// Offsets that are all off by one distance (data before the archive, an
+// archive cut out of a bigger file, a wrong offset in the end record) are
+// corrected by it. Without a sound directory (an archive cut short, or written
+// to a pipe) the reader walks the local headers from the first one in the file,
+// delimiting members whose sizes follow their data by their deflate stream;
+// the walk ends at the first damage, keeping the members before it.
+//
+// Whatever the damage, the reader offers members or raises an error: it
+// reports no members and no error only for an archive that holds no local
+// header at all and whose end record lists none (an empty archive).
 //
 // Memory stays bounded whatever the archive's size: the index holds one entry
 // per member (its header fields, name, extra field and comment), and one member
@@ -56,6 +62,10 @@ class TZipReader {
   const TZipEntry& Entry() const { return FEntry; }
   // The archive comment (empty without an end record).
   const std::string& Comment() const { return FComment; }
+  // Members the central directory lists whose data lay before the start of
+  // this file (it was cut out of a bigger one): they cannot be extracted, and
+  // Next() passes over them. Empty in a walk.
+  const std::vector<TZipEntry>& MissingMembers() const { return FMissing; }
 
   // Writes the current member's data to Out in chunks and tests their CRC-32
   // and size; an encrypted member (traditional or WinZip AES) is decrypted
@@ -100,6 +110,11 @@ class TZipReader {
  private:
   void ReadIndex();
   bool ReadCentralDirectory(int64_t endRecordAt);
+  // The position of the first local header signature in [From, To), or -1.
+  int64_t FindLocalHeader(int64_t From, int64_t To);
+  // How many of the first entries have their local header at their offset
+  // moved by Shift.
+  size_t LocalHeadersAt(const std::vector<TZipEntry>& Index, int64_t Shift);
   bool NextInWalk();
   void SkipWalkedData();
   void BreakWalk();
@@ -113,6 +128,7 @@ class TZipReader {
   std::unique_ptr<class TMemberReader> FMember;
   bool FUsesCentral = false;
   std::vector<TZipEntry> FIndex;  // the central directory
+  std::vector<TZipEntry> FMissing;  // listed there, cut away from this file
   size_t FNext = 0;               // index of the member after the current one
   TZipEntry FEntry;
   std::string FComment;

@@ -66,6 +66,23 @@ TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
   EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "d.rar").size() + LinesAbout(r, t / "e.7z").size());
 }
 
+// A zip that gives nothing, or whose directory lists members cut away from
+// the file, is named in the report; what could be taken is extracted.
+TEST(ShellArchives, AZipThatGivesNothingOrLacksMembersIsNamed) {
+  Tree t;
+  WriteWholeFile(t / "empty.zip", ZipOf({}));
+  const std::string whole = ZipOf({{"a.txt", "first"}, {"b.txt", "second"}});
+  WriteWholeFile(t / "cut.zip", whole.substr(whole.find("PK\x03\x04", 4)));  // the tail of a bigger file
+  Unzipper u;
+  const TUnzipResult r = u.Run({t / "empty.zip", t / "cut.zip"}, t / "out");
+  EXPECT_EQ(r.FailedArchive, "");
+  EXPECT_EQ(LinesAbout(r, t / "empty.zip"), std::vector<std::string>{"it holds no members; nothing was extracted."});
+  EXPECT_EQ(ReadWholeFile(t / "out\\cut\\b.txt"), "second");
+  EXPECT_EQ(LinesAbout(r, t / "cut.zip"),
+            std::vector<std::string>{
+                "\"a.txt\" cannot be extracted: its data lie in a part of the archive that this file lacks."});
+}
+
 // Every step told is of the whole, none is less than the one before, and the
 // last is the whole.
 void ExpectRisingTo(const std::vector<std::pair<uint64_t, uint64_t>>& steps, uint64_t whole) {

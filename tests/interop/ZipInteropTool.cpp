@@ -16,7 +16,8 @@
 //     The same through the streamed reader (TZipReader::ExtractAll, parallel
 //     where it can be), as the Unzip command extracts; the lines and exit
 //     codes are those of extract. A walk that ends at damage prints its ERROR
-//     line and stops.
+//     line and stops. A member the directory lists whose data were cut away
+//     from the file prints "MISSING <name>" (exit code 1).
 //
 //   zip_interop_tool create <archive> <file>...
 //     Adds each file with TZippit::AddDiskFile and saves the archive after each
@@ -292,6 +293,10 @@ int Unzip(const std::string& Archive, std::string OutDir) {
       PrintLine("FILE " + std::to_string(entry.UncompressedSize) + " " + entry.Name);
     }
   };
+  for (const TZipEntry& entry : zip->MissingMembers()) {
+    PrintLine("MISSING " + entry.Name);
+    result = kExitMemberFailed;
+  }
   try {
     zip->ExtractAll(pathFor, done);
   } catch (const Exception& e) {

@@ -63,6 +63,7 @@ class ExtractResult:
         self.files = []      # (size, name)
         self.dirs = []       # names
         self.errors = []     # (class name, message)
+        self.missing = []    # names the directory lists whose data were cut away
         self.comment = None  # bytes
         self.other = []
         for line in stdout.splitlines():
@@ -74,6 +75,8 @@ class ExtractResult:
             elif line.startswith("ERROR "):
                 cls, _, message = line[6:].partition(": ")
                 self.errors.append((cls, message))
+            elif line.startswith("MISSING "):
+                self.missing.append(line[8:])
             elif line.startswith("COMMENT "):
                 self.comment = bytes.fromhex(line[8:])
             else:
@@ -859,6 +862,62 @@ class StreamedReadsArchivesOfOtherTools(ReadsArchivesOfOtherTools):
 
 class StreamedReportsArchivesItCannotRead(ReportsArchivesItCannotRead):
     READER = "unzip"
+
+
+class EndRecordDamage(InteropCase):
+    """Whatever is wrong with the end record, the streamed reader extracts the
+    members or names what it could not take and why; never neither. Where
+    Info-ZIP's unzip -t still finds members, the reader extracts at least
+    those."""
+
+    FILES = ["text.txt", "random.bin", "tree/top.txt", "tree/a/sibling.txt"]
+
+    def test_every_damage_gives_members_or_a_report(self):
+        base = self.scratch("base.zip")
+        checked_run(["zip", "-q", "-D", base] + self.FILES, cwd=self.src)
+        with open(base, "rb") as f:
+            data = f.read()
+        end = end_record_offset(data)
+        second = data.find(LOCAL_HEADER, 4)
+        central = struct.unpack_from("<I", data, end + 16)[0]
+
+        def end_fields(fmt, at, *values):
+            out = bytearray(data)
+            struct.pack_into(fmt, out, end + at, *values)
+            return bytes(out)
+
+        # A zip64 locator before the end record whose zip64 end record is nowhere.
+        locator = struct.pack("<IIQI", 0x07064B50, 0, 0x123456789, 1)
+        everything, rest = self.FILES, self.FILES[1:]
+        cases = [
+            # what, archive, members extracted, members reported missing, error text
+            ("directory offset far past the end", end_fields("<I", 16, central + 1342177280), everything, [], None),
+            ("data before the archive", b"MZ" + b"\x90" * 1001 + data, everything, [], None),
+            ("cut out of a bigger file", data[second:], rest, self.FILES[:1], None),
+            ("directory size past the end", end_fields("<I", 12, 0x7FFFFFFF), everything, [], None),
+            ("more members listed than found", end_fields("<HH", 8, 7, 7), everything, [],
+             "The archive lists 7 members; 4 were found."),
+            ("fewer members listed than found", end_fields("<HH", 8, 2, 2), everything, [], None),
+            ("an empty directory after the members", end_fields("<HHII", 8, 0, 0, 0, end), everything, [], None),
+            ("a zip64 locator pointing nowhere", data[:end] + locator + data[end:], everything, [], None),
+        ]
+        for what, archive_bytes, extracted, missing, error in cases:
+            with self.subTest(what):
+                archive = self.scratch("damaged.zip")
+                with open(archive, "wb") as f:
+                    f.write(archive_bytes)
+                out = self.scratch("damaged")
+                result = TOOL.extract(archive, out, "unzip")
+                self.assertNoCrash(result)
+                self.assertTrue(result.files or result.errors or result.missing, "silence\n" + result.describe())
+                self.assertEqual(sorted(result.file_names()), sorted(extracted), result.describe())
+                self.assertEqual(result.missing, missing, result.describe())
+                self.assertEqual([error in m for _, m in result.errors], [True] if error else [], result.describe())
+                self.assertEqual(result.rc, 0 if not (missing or error) else 1, result.describe())
+                self.assertReportedFilesIntact(result, out, self.sources)
+                rc, listing, _ = run(["unzip", "-t", archive])
+                tested = re.findall(rb"testing: (.+?) +OK$", listing, re.M)
+                self.assertLessEqual({t.decode() for t in tested}, set(extracted), listing.decode(errors="replace"))
 
 
 def zip_command(archive, files, *options):
