@@ -43,9 +43,6 @@ const char kExitHint[] = "Exit";
 const char kAddFiles[] = "&Add File(s) ...";
 const char kRemoveFiles[] = "&Remove File(s)";
 const char kRemoveAll[] = "Re&move All";
-const char kArchiveFilter[] =
-    "Zip Files (*.zip)|*.zip|7-Zip Files (*.7z) |*.7z|Rar Files (*.rar)|*.rar|"
-    "Zip, 7-Zip, Rar Files (*.zip;*.7z;*.rar)|*.zip;*.7z;*.rar";
 const char kAllFilesFilter[] = "All Files (*.*)|*.*";
 const char kZipFilter[] = "Zip Files (*.zip)|*.zip";
 const char kZipDefaultExt[] = "*.zip";
@@ -188,8 +185,11 @@ void TForm1::CreateControls() {
   const RECT bounds = {Scale(207), Scale(8), Scale(207 + 318), Scale(8 + 386)};
   FPageArea = AddTwoPages(PageControl1, kArchivesPage, kFilesPage, bounds);
 
-  FImageList.Reset(ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, 4, 0));
-  const int listIcons[4] = {IDI_LIST_ZIP, IDI_LIST_RAR, IDI_LIST_FILE, IDI_LIST_7Z};
+  // In the order of TListIcon.
+  const int listIcons[] = {IDI_LIST_ZIP,    IDI_LIST_RAR,  IDI_LIST_FILE,   IDI_LIST_7Z,
+                           IDI_LIST_BUNDLE, IDI_LIST_DISC, IDI_LIST_PACKAGE};
+  FImageList.Reset(
+      ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, sizeof listIcons / sizeof *listIcons, 0));
   for (int id : listIcons) {
     HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0));
     if (icon) {
@@ -589,7 +589,7 @@ void TForm1::ShowException(const std::exception& E) {
 void TForm1::AddFiles1Click() {
   std::vector<std::string> files;
   int index = OpenDialog1FilterIndex;
-  if (!FUI->OpenFiles(FHandle, kArchiveFilter, index, files)) return;
+  if (!FUI->OpenFiles(FHandle, ArchiveFilter(), index, files)) return;
   OpenDialog1FilterIndex = index;
   AddPathsToList(ListView1, files, TIconRule::Archive);
 }
@@ -735,11 +735,11 @@ size_t TForm1::AddPathsToList(HWND List, const std::vector<std::string>& Paths, 
   for (const std::string& path : Paths) {
     if (SkipOthers && ArchiveKindOf(path) == TArchiveKind::None) continue;
     if (!captions.insert(path).second) break;  // a duplicate ends the run
-    int image = 0;
-    if (Rule == TIconRule::File) image = 2;
+    int image = kIconZip;
+    if (Rule == TIconRule::File) image = kIconFile;
     if (Rule == TIconRule::Archive) {
       const TArchiveKind kind = ArchiveKindOf(path);
-      image = kind == TArchiveKind::Rar ? 1 : kind == TArchiveKind::SevenZip ? 3 : 0;
+      image = kind == TArchiveKind::None ? kIconZip : KindInfo(kind).Icon;
     }
     LVITEMA item = {};
     item.mask = LVIF_TEXT | LVIF_IMAGE;

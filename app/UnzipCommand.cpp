@@ -18,7 +18,8 @@
 #include "ZipReader.h"
 
 namespace {
-const char kNotAnArchive[] = "not a zip, 7z or rar archive; skipped.";
+const char kNotAnArchive[] = "not an archive of a kind Quarn extracts; skipped.";
+const char kOtherKind[] = "it is a %s archive, though its name says %s; extracted as %s.";
 const char kExtractResult[] = "extraction failed (result %d).";
 const char kMoreProblems[] = "... and %d more problems.";
 const char kRenamed[] = "\"%s\" was extracted as ";
@@ -43,6 +44,7 @@ void KeepEnginesLoaded() {
   if (held) return;
   held = true;
   static const TModule sevenZip = TModule::Load(L"7za.dll");
+  static const TModule allFormats = TModule::Load(L"7z.dll");
   LoadUnRarLibrary();  // counted by the binding; never matched
 }
 
@@ -78,11 +80,18 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
       FMember.clear();
       current = Archives[i];
       meter.BeginItem(static_cast<int>(i), current);
-      switch (ArchiveKindOf(current)) {
+      // The name decides what is an archive; the content what kind it is.
+      const TArchiveKind named = ArchiveKindOf(current);
+      const TArchiveKind kind = named == TArchiveKind::None ? named : ArchiveKindToExtract(current);
+      if (kind != named) {
+        const char* is = KindInfo(kind).Name;
+        Report(current, Format(kOtherKind, is, KindInfo(named).Name, is));
+      }
+      switch (kind) {
         case TArchiveKind::Zip: ExtractZipArchive(current); break;
         case TArchiveKind::Rar: ExtractRarArchive(current); break;
-        case TArchiveKind::SevenZip: Extract7zArchive(current); break;
         case TArchiveKind::None: Report(current, kNotAnArchive); break;
+        default: Extract7zArchive(current, kind); break;
       }
       if (FResult.Stopped) {
         Report(current, kStopped);
@@ -282,9 +291,14 @@ void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {
   ReportProblems(Archive, problems);
 }
 
-void TUnzipCommand::Extract7zArchive(const std::string& Archive) {
+void TUnzipCommand::Extract7zArchive(const std::string& Archive, TArchiveKind Kind) {
   // A missing engine raises here and ends the walk.
-  const auto component = std::make_unique<TSevenZip>(FComponents);
+  const TArchiveKindInfo& info = KindInfo(Kind);
+  const auto component = Kind == TArchiveKind::SevenZip
+                             ? std::make_unique<TSevenZip>(FComponents)
+                             : std::make_unique<TSevenZip>(FComponents, L"7z.dll", info.EngineFormat);
+  component->UnwrapTarball = info.Compressor;
+  component->DefaultItemName = AnsiToWide(CompressedItemName(Archive));
   const std::string folder = OutputFolderOf(FDestination, Archive);
   MakeFolder(folder);
   component->ExtrBaseDir = AnsiToWide(folder + "\\");

@@ -13,6 +13,7 @@
 #include "Commands.h"
 #include "Component.h"
 #include "PasswordState.h"
+#include "ShellPaths.h"
 #include "UserInterface.h"
 
 struct TUnzipResult {
@@ -46,7 +47,8 @@ class TUnzipCommand {
   // The per-archive steps, given the archive's path.
   void ExtractZipArchive(const std::string& Archive);
   void ExtractRarArchive(const std::string& Archive);
-  void Extract7zArchive(const std::string& Archive);
+  // 7z through 7za.dll; the other kinds of the 7-Zip engine through 7z.dll.
+  void Extract7zArchive(const std::string& Archive, TArchiveKind Kind);
 
  private:
   void Report(const std::string& Archive, const std::string& Line);

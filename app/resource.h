@@ -16,11 +16,14 @@
 #define IDI_ZIP 21
 #define IDI_HELP 22
 #define IDI_EXIT 23
-#define IDI_LIST_ZIP 30  // list icons, 16 x 16, in image-list order 0..3
+#define IDI_LIST_ZIP 30  // list icons, 16 x 16, in image-list order 0..6
 #define IDI_LIST_RAR 31
 #define IDI_LIST_FILE 32
 #define IDI_LIST_7Z 33
-#define IDR_LICENSE 40  // end-user agreement text (RCDATA)
+#define IDI_LIST_BUNDLE 34   // tar, compressed files, cpio
+#define IDI_LIST_DISC 35     // ISO and WIM images
+#define IDI_LIST_PACKAGE 36  // CAB, RPM, deb, LZH, ARJ
+#define IDR_LICENSE 40       // end-user agreement text (RCDATA)
 
 // TForm1 controls
 #define IDC_IMAGE1 101

@@ -2,12 +2,15 @@
 # Builds the two engine DLLs that Quarn loads at run time, from Debian's source
 # packages, with MinGW-w64:
 #   7za.dll    7-Zip's Format7z bundle (the 7z format and its codecs), source package 7zip
+#   7z.dll     7-Zip's Format7zF bundle (every format the engine reads: tar, gzip,
+#              bzip2, xz, zstd, ISO, CAB, WIM, cpio, RPM, deb, LZH, ARJ ...), from
+#              the same source; built without RAR, which Debian's source lacks
 #   unrar.dll  the UnRAR library, source package unrar-nonfree
 #
 # Usage: scripts/build-engines.sh [i686|x86_64]      (default i686)
 #
 # The DLLs, stripped and statically linked (they import system DLLs only), go
-# to ${QUARN_ENGINE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarn-engines}/<arch>/
+# to ${QUARN_ENGINE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarn-engines}/<arch>-<hash>/
 # with the licence texts in its licences/ folder. Sources and objects live in
 # the same cache, never in the source tree. A stamp records the source package
 # versions, the compiler and a hash of this script and scripts/engines/; when
@@ -78,8 +81,7 @@ case "$cache" in
 esac
 mkdir -p "$cache"
 
-out=$cache/$arch
-stage=$cache/$arch.new
+out= stage=  # set once the inputs are known (below)
 work=$cache/build/$arch
 srcroot=$cache/src
 
@@ -131,6 +133,11 @@ stamp_text() {
   echo "inputs $(inputs_hash)"
 }
 stamp=$(stamp_text)
+# One folder per set of inputs, so that checkouts with other versions of this
+# script (other branches) keep their own engines instead of rebuilding them
+# in turn.
+out=$cache/$arch-$(sha256sum <<<"$stamp" | cut -c1-12)
+stage=$out.new
 
 # --- checks on a finished folder --------------------------------------------
 
@@ -177,6 +184,7 @@ check_dll() {
 check_folder() {
   local dir=$1 f
   check_dll "$dir/7za.dll" "$SEVENZIP_EXPORTS" || return 1
+  check_dll "$dir/7z.dll" "$SEVENZIP_EXPORTS" || return 1
   check_dll "$dir/unrar.dll" "$UNRAR_EXPORTS" || return 1
   for f in 7-Zip-License.txt 7-Zip-debian-copyright.txt UnRAR-license.txt UnRAR-debian-copyright.txt; do
     [ -s "$dir/licences/$f" ] || { echo "licence text $dir/licences/$f is missing"; return 1; }
@@ -248,7 +256,7 @@ bundle=$src7/CPP/7zip/Bundles/Format7z
 [ -d "$bundle" ] || die "$bundle not found in the 7zip source package"
 cmp -s "$support/Format7z.makefile.gcc" "$bundle/makefile.gcc" \
   || cp "$support/Format7z.makefile.gcc" "$bundle/makefile.gcc"
-sevenzip_args=(IS_MINGW=1 MSYSTEM=1 "O=$work/7zip" "CC=$CC" "CXX=$CXX" "RC=$RC"
+sevenzip_args=(IS_MINGW=1 MSYSTEM=1 "CC=$CC" "CXX=$CXX" "RC=$RC"
   DEB_7Z_CFLAGS= DEB_7Z_CXXFLAGS= DEB_7Z_CPPFLAGS= DEB_7Z_LDFLAGS=)
 if [ "$arch" = i686 ]; then
   # The .def names the stdcall exports undecorated.
@@ -258,8 +266,16 @@ else
 fi
 note "building 7za.dll ($arch, 7zip $v7zip)"
 run_logged "7za.dll" "$cache/build-7za-$arch.log" \
-  make -C "$bundle" -f makefile.gcc -j"$jobs" "${sevenzip_args[@]}"
+  make -C "$bundle" -f makefile.gcc -j"$jobs" "O=$work/7zip" "${sevenzip_args[@]}"
 "$STRIP" -o "$stage/7za.dll" "$work/7zip/7za.dll"
+
+# 7z.dll: the all-format bundle has a makefile for GNU make of its own.
+bundle=$src7/CPP/7zip/Bundles/Format7zF
+[ -f "$bundle/makefile.gcc" ] || die "$bundle/makefile.gcc not found in the 7zip source package"
+note "building 7z.dll ($arch, 7zip $v7zip)"
+run_logged "7z.dll" "$cache/build-7z-$arch.log" \
+  make -C "$bundle" -f makefile.gcc -j"$jobs" "O=$work/7zipf" "${sevenzip_args[@]}" DISABLE_RAR=1
+"$STRIP" -o "$stage/7z.dll" "$work/7zipf/7z.dll"
 
 # unrar.dll: the sources that UnRAR's own DLL project compiles (rarpch.cpp
 # only makes the precompiled header).
@@ -293,5 +309,5 @@ rm -rf "$out.old"
 mv "$stage" "$out"
 rm -rf "$out.old" "$work"
 
-note "7za.dll $(stat -c %s "$out/7za.dll") bytes, unrar.dll $(stat -c %s "$out/unrar.dll") bytes"
+note "7za.dll $(stat -c %s "$out/7za.dll") bytes, 7z.dll $(stat -c %s "$out/7z.dll") bytes, unrar.dll $(stat -c %s "$out/unrar.dll") bytes"
 echo "$out" >&3

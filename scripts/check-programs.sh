@@ -6,7 +6,7 @@
 #  - the programs import Windows system DLLs only (the engines are loaded at
 #    run time; a MinGW runtime DLL would have to travel with the program);
 #  - every program carries a manifest, quarn.exe also its version resource;
-#  - 7za.dll and unrar.dll beside them are built for the same machine and
+#  - 7za.dll, 7z.dll and unrar.dll beside them are built for the same machine and
 #    export the entry points Quarn looks up.
 #
 #   scripts/check-programs.sh build/i686        (or build/x86_64)
@@ -66,7 +66,7 @@ for exe in "$bin"/*.exe; do
     report "$(basename "$exe"): $format, system DLLs only, manifest" "$(problems_of "$exe" $RT_MANIFEST)"
   fi
 done
-for engine in 7za.dll:CreateObject unrar.dll:RAROpenArchiveEx; do
+for engine in 7za.dll:CreateObject 7z.dll:CreateObject unrar.dll:RAROpenArchiveEx; do
   dll=$bin/${engine%%:*}
   if [ -f "$dll" ]; then
     p=$(problems_of "$dll")

@@ -21,6 +21,8 @@ PACKAGES=(
   zlib1g-dev clang libclang-rt-14-dev
   dpkg-dev file
   nsis
+  # Makers of the archives of every other kind the tests extract.
+  tar gzip bzip2 xz-utils zstd ncompress xorriso gcab cpio rpm wimtools jlha-utils arj
 )
 
 need_update=0

@@ -4,7 +4,7 @@
 #   Quarn-<version>-win64.zip   the same for 64-bit Windows
 #   Quarn-<version>-setup.exe   the installer of the 32-bit program (NSIS, packaging/quarn.nsi)
 #   Quarn-<version>-setup-x64.exe  the 64-bit installer of the 64-bit program
-# Each holds quarn.exe, 7za.dll, unrar.dll, README.txt (packaging/README.txt)
+# Each holds quarn.exe, 7za.dll, 7z.dll, unrar.dll, README.txt (packaging/README.txt)
 # and licences/ with the licence texts of Quarn and of everything built into it
 # or shipped beside it. The version comes from the VERSION file.
 #
@@ -50,13 +50,13 @@ stage() {  # arch mingw-triplet debian-arch-name
   local arch=$1 triplet=$2 debarch=$3 engines folder f deflate
   quietly "$logs/engines-$arch.log" scripts/build-engines.sh "$arch"
   engines=$(tail -n 1 "$logs/engines-$arch.log")
-  [ -f "$engines/7za.dll" ] && [ -f "$engines/unrar.dll" ] || die "no engine DLLs in $engines"
+  [ -f "$engines/7za.dll" ] && [ -f "$engines/7z.dll" ] && [ -f "$engines/unrar.dll" ] || die "no engine DLLs in $engines"
   quietly "$logs/build-$arch.log" scripts/build.sh "$arch"
   folder=$work/$arch/$name
   rm -rf "$work/$arch"
   mkdir -p "$folder/licences"
   "$triplet-strip" -o "$folder/quarn.exe" "build/$arch/bin/quarn.exe"
-  cp "$engines/7za.dll" "$engines/unrar.dll" "$folder/"
+  cp "$engines/7za.dll" "$engines/7z.dll" "$engines/unrar.dll" "$folder/"
   sed "s/@VERSION@/$version/g" packaging/README.txt >"$work/README.txt"
   dos_text "$work/README.txt" "$folder/README.txt"
   dos_text app/res/license.txt "$folder/licences/Quarn-License.txt"

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "Files.h"
+#include "SevenZipPipe.h"
 #include "Streams.h"
 
 namespace {
@@ -37,16 +39,38 @@ std::string EngineFailureText(HRESULT result) {
   if (HRESULT_FACILITY(result) == FACILITY_WIN32) text += ": " + SystemErrorText(HRESULT_CODE(result));
   return text;
 }
+
+// What an archive's error flags tell, in the words of the items' failures.
+struct TArchiveError {
+  uint32_t Flag;
+  int32_t Code;
+  const char* Text;
+};
+const TArchiveError kArchiveErrors[] = {
+    {kErrorFlagUnexpectedEnd, SZ_DATA_ERROR, "Data Error: the archive ends before its data do (it is cut short)"},
+    {kErrorFlagHeadersError, SZ_DATA_ERROR, "Data Error: headers error"},
+    {kErrorFlagDataError, SZ_DATA_ERROR, "Data Error"},
+    {kErrorFlagCrcError, SZ_CRC_ERROR, "CRC Error"},
+    {kErrorFlagUnsupportedMethod, SZ_UNSUPPORTED_METHOD, "Unsupported Method"},
+};
+
+const char kNearDamage[] = "Data Error: removed, its data reach the damaged end of the archive";
+const char kNotOpened[] = "The archive cannot be opened: it is damaged, or not of the kind its content shows";
+constexpr size_t kTarBlock = 512;
 }  // namespace
 
-TSevenZip::TSevenZip(TComponent* Owner) : TComponent(Owner) {
+TSevenZip::TSevenZip(TComponent* Owner) : TSevenZip(Owner, L"7za.dll", kFormat7z) {}
+
+TSevenZip::TSevenZip(TComponent* Owner, const std::wstring& Library, uint8_t Format)
+    : TComponent(Owner), FLibraryName(Library), FFormat(Format) {
   ResetCancel();
-  FLibrary = TModule::Load(L"7za.dll");
+  FLibrary = TModule::Load(Library.c_str());
   FCreateObject = FLibrary.Proc<TCreateObjectFunc>("CreateObject");
-  if (FCreateObject == nullptr) throw ESevenZipEngineMissing();
-  FCreateObject(&CLSID_CFormat7z, &IID_IInArchive, FInArchive.PutVoid());
-  FCreateObject(&CLSID_CFormat7z, &IID_IOutArchive, FOutArchive.PutVoid());
-  FCreateObject(&CLSID_CFormat7z, &IID_ISetProperties, FSetProperties.PutVoid());
+  if (FCreateObject == nullptr) throw ESevenZipEngineMissing(WideToAnsi(Library));
+  const GUID format = SevenZipIds::FormatClassId(Format);
+  FCreateObject(&format, &IID_IInArchive, FInArchive.PutVoid());
+  FCreateObject(&format, &IID_IOutArchive, FOutArchive.PutVoid());
+  FCreateObject(&format, &IID_ISetProperties, FSetProperties.PutVoid());
 
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);
@@ -182,11 +206,17 @@ TExtractHost TSevenZip::ExtractHost() {
   host.OnExtractfile = OnExtractfile;
   host.OnProgress = OnProgress;
   host.OnPreProgress = OnPreProgress;
-  host.OnMessage = OnMessage;
+  // Damage reports are counted, so that the archive's own errors are told
+  // only when its items did not tell them.
+  host.OnMessage = [this](TComponent* Sender, int32_t Code, const std::string& Text, const std::wstring& File) {
+    if (Code == SZ_DATA_ERROR || Code == SZ_CRC_ERROR || Code == SZ_UNSUPPORTED_METHOD) ++FDamageReports;
+    if (OnMessage) OnMessage(Sender, Code, Text, File);
+  };
   host.OnSetExtractName = OnSetExtractName;
   host.OnExtractOverwrite = OnExtractOverwrite;
   host.OnRenamed = OnRenamed;
   host.OnPassword = OnPassword;
+  host.DefaultItemName = DefaultItemName;
   return host;
 }
 
@@ -226,7 +256,8 @@ int32_t TSevenZip::Extract(bool TestMode) {
 }
 
 int32_t TSevenZip::DoExtract(bool TestMode) {
-  if (UpperCaseW(ExtractFileExtW(SZFileName)) == L".EXE") {
+  FDamageReports = 0;
+  if (FFormat == kFormat7z && UpperCaseW(ExtractFileExtW(SZFileName)) == L".EXE") {
     if (!IsSFXArchive(SZFileName)) {
       Message(SZ_NOT_SFX, "File is not an 7z SFX archive", SZFileName);
       return -1;
@@ -244,7 +275,9 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
     // Encrypted headers that a given password does not open fail the way a
     // wrong password fails them; a declined password is no failure.
     if (FKeeper.Holding() || FPasswords.Declined) return -1;
-    if (FPasswords.Missing) {
+    if (FFormat != kFormat7z && !FPasswords.Asked) {
+      Message(SZ_FILE_NOT_FOUND, kNotOpened, SZFileName);
+    } else if (FPasswords.Missing) {
       Message(SZ_FILE_NOT_FOUND, "Encrypted headers: no password given", SZFileName);
     } else if (FPasswords.Asked) {
       FPasswords.WrongSeen = true;
@@ -257,6 +290,9 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
 
   UINT32 count = 0;
   FInArchive->GetNumberOfItems(&count);
+  int32_t tarballResult = 0;
+  if (UnwrapTarball && !TestMode && SelectedItems.Count == 0 && count == 1 && ExtractTarball(host, tarballResult))
+    return tarballResult;
   std::vector<uint32_t> indices;
   uint64_t total = 0;
   for (int32_t i = 0; i < SelectedItems.Count; ++i) {
@@ -290,5 +326,72 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
                          FPasswords.Declined || FKeeper.Holding();
   if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);
+  if (result == S_OK && !TestMode) callback->ResolveLinks();
+  if (FFormat != kFormat7z && !explained) ReportArchiveErrors(FInArchive.Get(), FDamageReports > 0);
   return static_cast<int32_t>(result);
+}
+
+bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
+  TComPtr<IInArchive> tar;
+  const GUID tarFormat = SevenZipIds::FormatClassId(kFormatTar);
+  FCreateObject(&tarFormat, &IID_IInArchive, tar.PutVoid());
+  TComPtr<IArchiveOpenSeq> sequential;
+  if (!tar || tar->QueryInterface(IID_IArchiveOpenSeq, sequential.PutVoid()) != S_OK || !sequential) return false;
+  {
+    TPipedItem item(FInArchive.Get());
+    if (IsTarHeader(item.Reader()->Peek(kTarBlock)) && sequential->OpenSeq(item.Reader()) == S_OK) {
+      TExtractHost host = Host;
+      host.SourceDone = &item.Done();
+      host.SourceTotal = FileSizeW(SZFileName);
+      const TComPtr<TMyArchiveExtractCallback> callback = MakeCom<TMyArchiveExtractCallback>(host, tar.Get(), 0);
+      const HRESULT result = tar->Extract(nullptr, 0xFFFFFFFFu, 0, callback.Get());
+      const bool complete = result == S_OK && !CancelRequested && !FKeeper.Holding();
+      // The compressor's own verdict on its stream (its CRC) comes at its end.
+      const int32_t streamResult = item.Finish(complete);
+      if (CancelRequested && !callback->CancelReported) {
+        callback->CancelReported = true;
+        Message(SZ_USER_CANCELED, "User canceled operation", callback->CurrentName);
+      }
+      const bool explained = callback->CancelReported || callback->CreateFailed || FKeeper.Holding();
+      if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);
+      // A compressed stream cut short decodes to some bytes of nothing after
+      // its end, which can complete the last file: that file goes.
+      const bool cut = streamResult == kOpResultUnexpectedEnd || streamResult == kOpResultDataError;
+      if (cut && !callback->LastKept.empty() && RemoveFile(callback->LastKept))
+        Message(SZ_DATA_ERROR, kNearDamage, callback->LastKept);
+      if (complete) {
+        callback->ResolveLinks();
+        if (streamResult != kOpResultOK && streamResult != -1) {
+          int32_t code = 0;
+          std::string text;
+          OperationFailure(streamResult, code, text);
+          Message(code, text, SZFileName);
+        }
+      }
+      if (!explained) ReportArchiveErrors(tar.Get(), FDamageReports > 0);
+      tar->Close();
+      Result = static_cast<int32_t>(result);
+      return true;
+    }
+  }
+  // Not a tarball: the compressor starts over, for its item itself.
+  tar.Reset();
+  if (OpenArchive(nullptr)) return false;
+  Message(SZ_FILE_NOT_FOUND, kNotOpened, SZFileName);
+  Result = -1;
+  return true;
+}
+
+void TSevenZip::ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed) {
+  PROPVARIANT v;
+  PropVariantInit(&v);
+  uint32_t flags = 0;
+  if (Archive->GetArchiveProperty(kpidErrorFlags, &v) == S_OK && v.vt == VT_UI4) flags = v.ulVal;
+  PropVariantClear(&v);
+  if (ItemsFailed) return;  // the items' failures said it
+  for (const TArchiveError& e : kArchiveErrors)
+    if (flags & e.Flag) {
+      Message(e.Code, e.Text, SZFileName);
+      return;
+    }
 }

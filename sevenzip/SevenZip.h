@@ -2,6 +2,9 @@
 // TSevenZip: Quarn's 7z component. It loads the 7-Zip engine (7za.dll),
 // opens a 7z archive (plain, inside a self-extracting executable, or split
 // into numbered volumes) and extracts or tests its items below ExtrBaseDir.
+// Made for another format of the engine's all-format library (7z.dll), it
+// extracts that format's archives the same way; a tarball inside a
+// compressor is then extracted in one step (UnwrapTarball).
 // Failures are reported through OnMessage; a missing engine raises from the
 // constructor, and an event handler's exception leaves Extract once the
 // engine has stopped.
@@ -23,17 +26,20 @@
 #include "SevenZipStreams.h"
 #include "Win32Kit.h"
 
-// Raised by the constructor when 7za.dll or its CreateObject export is missing.
+// Raised by the constructor when the engine library or its CreateObject export is missing.
 class ESevenZipEngineMissing : public Exception {
  public:
-  ESevenZipEngineMissing()
-      : Exception("Could not load CreateObject function from 7za.dll\r\nPerhaps 7za.dll not found") {}
+  explicit ESevenZipEngineMissing(const std::string& Library = "7za.dll")
+      : Exception("Could not load CreateObject function from " + Library + "\r\nPerhaps " + Library + " not found") {}
 };
 
 class TSevenZip : public TComponent {
  public:
   // Loads 7za.dll and creates the engine objects; raises ESevenZipEngineMissing.
   explicit TSevenZip(TComponent* Owner);
+  // The same for Format (its number in the engine, see SevenZipEngine.h) of
+  // the library Library (7z.dll for the all-format library).
+  TSevenZip(TComponent* Owner, const std::wstring& Library, uint8_t Format);
   ~TSevenZip() override;
 
   // Opens SZFileName and extracts (TestMode false) or tests its items, all of
@@ -71,6 +77,13 @@ class TSevenZip : public TComponent {
   // Given to the engine when it asks; when empty, OnPassword is asked to set it.
   std::wstring Password;
   std::wstring SFXModule = L"7z.sfx";
+  // When the archive is one compressed item that is a tarball, the tarball's
+  // items are extracted (read through a pipe while the item is being
+  // decompressed); otherwise the item itself.
+  bool UnwrapTarball = false;
+  // The name of an item the archive names not (a compressed file without a
+  // stored name); empty: such an item is skipped as nameless.
+  std::wstring DefaultItemName;
   int32_t NumberOfFiles = -1;
   // Held for archive creation, which Quarn does not do.
   std::wstring AddRootDir;
@@ -110,6 +123,12 @@ class TSevenZip : public TComponent {
  private:
   int32_t FindItemPath(const std::wstring& path);
   int32_t DoExtract(bool TestMode);
+  // Extracts the tarball inside the opened compressor when its one item is
+  // one; false (nothing extracted, the archive open again) when it is not.
+  bool ExtractTarball(const TExtractHost& Host, int32_t& Result);
+  // Reports what the engine found wrong with the opened archive as a whole
+  // (a truncated or damaged archive whose items did not tell it).
+  void ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed);
   // Opens SZFileName in the engine; false when it cannot.
   bool OpenArchive(IArchiveOpenCallback* Callback);
   TReaderOptions ReaderOptions();
@@ -117,6 +136,8 @@ class TSevenZip : public TComponent {
 
   // Declared before the engine objects, which may hold callbacks that use it.
   TExceptionKeeper FKeeper;
+  std::wstring FLibraryName;
+  uint8_t FFormat = kFormat7z;
   TModule FLibrary;
   TCreateObjectFunc FCreateObject = nullptr;
   TComPtr<IInArchive> FInArchive;
@@ -126,4 +147,5 @@ class TSevenZip : public TComponent {
   int32_t FVolumeSize = 0;
   TPasswordLog FPasswords;
   TPasswordState FPasswordState = TPasswordState::NotAsked;
+  int FDamageReports = 0;  // items reported damaged in the current Extract
 };

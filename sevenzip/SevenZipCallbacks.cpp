@@ -59,10 +59,69 @@ const TOperationMessage kOperationMessages[] = {
 };
 const char kWrongPasswordOrDamage[] = "Data Error: wrong password or damaged data";
 
+const char kSpecialFile[] = "Not made: a device file, FIFO or socket";
+const char kLinkOutside[] = "Not made: a link that leads outside the folder";
+const char kLinkMissing[] = "Not made: a link whose target is not among the files extracted";
+const char kLinkToFolder[] = "Not made: a link to a folder";
+
+// The Unix file types an archive may hold that have no place on Windows.
+bool IsSpecialFile(uint32_t Mode) {
+  const uint32_t type = Mode & 0170000;
+  return type == 0020000 || type == 0060000 || type == 0010000 || type == 0140000;  // char, block, FIFO, socket
+}
+
+// Splits Path into its parts with "." and ".." resolved. False when it is
+// absolute (a leading separator or a drive) or ".." leads above its top.
+bool ResolveInside(const std::wstring& Path, std::vector<std::wstring>& Parts) {
+  if (Path.empty() || Path[0] == L'/' || Path[0] == L'\\' || (Path.size() > 1 && Path[1] == L':')) return false;
+  std::wstring part;
+  for (size_t i = 0; i <= Path.size(); ++i) {
+    if (i < Path.size() && Path[i] != L'/' && Path[i] != L'\\') {
+      part += Path[i];
+      continue;
+    }
+    if (part == L"..") {
+      if (Parts.empty()) return false;
+      Parts.pop_back();
+    } else if (!part.empty() && part != L".") {
+      Parts.push_back(part);
+    }
+    part.clear();
+  }
+  return !Parts.empty();
+}
+
+std::wstring Joined(const std::vector<std::wstring>& Parts) {
+  std::wstring path;
+  for (const std::wstring& p : Parts) path += (path.empty() ? L"" : L"/") + p;
+  return path;
+}
+
+std::wstring StringProperty(IInArchive* Archive, uint32_t Index, PROPID Id) {
+  std::wstring text;
+  PROPVARIANT v;
+  PropVariantInit(&v);
+  if (Archive->GetProperty(Index, Id, &v) == S_OK && v.vt == VT_BSTR && v.bstrVal)
+    text.assign(v.bstrVal, SysStringLen(v.bstrVal));
+  PropVariantClear(&v);
+  return text;
+}
+
 // Attribute bits a folder or file can carry on Windows.
 constexpr uint32_t kWindowsAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                         FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 }  // namespace
+
+void OperationFailure(int32_t OpRes, int32_t& Code, std::string& Text) {
+  for (const TOperationMessage& m : kOperationMessages)
+    if (m.Result == OpRes) {
+      Code = m.Code;
+      Text = m.Text;
+      return;
+    }
+  Code = SZ_DATA_ERROR;
+  Text = "Data Error: code " + std::to_string(OpRes);
+}
 
 TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
   TItemInfo info;
@@ -84,6 +143,14 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
   PropVariantClear(&v);
   if (Archive->GetProperty(Index, kpidEncrypted, &v) == S_OK && v.vt == VT_BOOL) info.Encrypted = v.boolVal != 0;
   PropVariantClear(&v);
+  if (Archive->GetProperty(Index, kpidIsDir, &v) == S_OK && v.vt == VT_BOOL) info.IsDir = v.boolVal != 0;
+  PropVariantClear(&v);
+  if (Archive->GetProperty(Index, kpidPosixAttrib, &v) == S_OK && v.vt == VT_UI4) info.PosixMode = v.ulVal;
+  PropVariantClear(&v);
+  // Archives made on Unix keep the mode in the high half of the attributes.
+  if (info.PosixMode == 0 && (info.Attrib & 0x8000)) info.PosixMode = info.Attrib >> 16;
+  info.SymLink = StringProperty(Archive, Index, kpidSymLink);
+  info.HardLink = StringProperty(Archive, Index, kpidHardLink);
   return info;
 }
 
@@ -122,6 +189,7 @@ void TMyArchiveExtractCallback::FinishOutput(bool Keep) {
   if (!FWriter) return;
   FWriter.Reset();  // the engine released its reference before: the file is closed here
   if (!Keep) RemoveFile(FWriterName);
+  if (Keep) LastKept = FWriterName;
   FWriterName.clear();
 }
 
@@ -156,6 +224,13 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetTotal(UINT64 total) {
 }
 
 void TMyArchiveExtractCallback::AnnounceTotal() {
+  if (FHost.SourceDone != nullptr) {
+    // Once: the source's whole, which the engine's own total does not tell.
+    if (!FSourceAnnounced && FHost.OnPreProgress)
+      FHost.OnPreProgress(FHost.Sender, static_cast<int64_t>(FHost.SourceTotal));
+    FSourceAnnounced = true;
+    return;
+  }
   const uint64_t total = FTotal.exchange(kNoTotal);
   if (total != kNoTotal && Remaining == 0 && FHost.OnPreProgress)
     FHost.OnPreProgress(FHost.Sender, static_cast<int64_t>(total));
@@ -173,7 +248,8 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetCompleted(const UINT64* 
     return FHost.CancelRequested != nullptr && *FHost.CancelRequested ? E_ABORT : S_OK;
   return EngineCall(FHost.Keeper, [&] {
     AnnounceTotal();
-    const uint64_t completed = std::max(FLatestCompleted.load(), LastCompleted);
+    const uint64_t latest = FHost.SourceDone != nullptr ? FHost.SourceDone->load() : FLatestCompleted.load();
+    const uint64_t completed = std::max(latest, LastCompleted);
     SevenZipTrace(L"TMyArchiveExtractCallback.SetCompleted( %llu )", static_cast<unsigned long long>(completed));
     if (FileProgress == 0 && FHost.OnExtractfile)
       FHost.OnExtractfile(FHost.Sender, CurrentName, static_cast<int64_t>(CurrentSize));
@@ -212,13 +288,28 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
 
   // The item path is made relative and kept below the base folder, whatever
   // the archive says (no "..", drive, UNC or device names).
-  const TSafePath<std::wstring> safe = SafeRelativePath(item.Path);
+  const std::wstring path = item.Path.empty() ? FHost.DefaultItemName : item.Path;
+  const TSafePath<std::wstring> safe = SafeRelativePath(path);
   std::wstring relative = safe.Path;
   if (FHost.Options & ExtractNoPath) relative = ExtractFileNameW(relative);
-  if ((relative.empty() || safe.Renamed) && FHost.OnRenamed) FHost.OnRenamed(FHost.Sender, item.Path, relative);
+  if ((relative.empty() || safe.Renamed) && FHost.OnRenamed) FHost.OnRenamed(FHost.Sender, path, relative);
   if (relative.empty()) return S_OK;  // nothing of the name is left: the item is skipped
   std::wstring name = FHost.BaseDir + relative;
   if (FHost.OnSetExtractName) FHost.OnSetExtractName(FHost.Sender, name);
+
+  // Nothing that Windows cannot hold as a plain file is made: devices, FIFOs
+  // and sockets are reported; links are made as copies once every file is
+  // out (never as links, which could lead outside the folder).
+  if (!item.IsDir && IsSpecialFile(item.PosixMode)) {
+    FHost.Message(SZ_ITEM_SKIPPED, kSpecialFile, name);
+    return S_OK;
+  }
+  if (!item.IsDir && (!item.SymLink.empty() || !item.HardLink.empty())) {
+    const bool hard = item.SymLink.empty();
+    FLinks.push_back({path, relative, hard ? item.HardLink : item.SymLink, hard,
+                      GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES});
+    return S_OK;
+  }
 
   if (FileExistsW(name)) {
     bool doOverwrite = (FHost.Options & ExtractOverwrite) != 0;
@@ -229,7 +320,7 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   FileProgress = 0;
   CurrentSize = item.Size;
 
-  if (item.Attrib & FILE_ATTRIBUTE_DIRECTORY) {
+  if (item.IsDir || (item.Attrib & FILE_ATTRIBUTE_DIRECTORY)) {
     if (!ForceDirectoriesW(UseWideFileApi ? name : AnsiToWide(WideToAnsi(name)),
                            UseWideFileApi ? static_cast<uint16_t>(item.Attrib & kWindowsAttributes) : 0))
       FHost.Message(SZ_CREATE_FAILED, "Could not create folder", name);
@@ -258,6 +349,54 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   }
 }
 
+void TMyArchiveExtractCallback::ResolveLinks() {
+  // A link may lead to another link: copies are made as long as one more can be.
+  std::vector<TPendingLink> links;
+  links.swap(FLinks);
+  for (bool progress = true; progress && !links.empty();) {
+    progress = false;
+    for (auto it = links.begin(); it != links.end();) {
+      const std::wstring linkName = FHost.BaseDir + it->Relative;
+      std::vector<std::wstring> parts;
+      if (!it->Hard) {
+        // Relative to the link's own folder.
+        ResolveInside(it->ItemPath, parts);
+        if (!parts.empty()) parts.pop_back();
+      }
+      std::wstring target = it->Target;
+      if (!it->Hard && !parts.empty()) target = Joined(parts) + L"/" + target;
+      parts.clear();
+      if (!ResolveInside(target, parts)) {
+        FHost.Message(SZ_ITEM_SKIPPED, kLinkOutside, linkName);
+        it = links.erase(it);
+        continue;
+      }
+      // A later item took the link's place (a file, or a folder of items
+      // below it): that stays.
+      if (!it->Existed && GetFileAttributesW(linkName.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        it = links.erase(it);
+        continue;
+      }
+      const std::wstring targetName = FHost.BaseDir + SafeRelativePath(Joined(parts)).Path;
+      const DWORD attributes = GetFileAttributesW(targetName.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        FHost.Message(SZ_ITEM_SKIPPED, kLinkToFolder, linkName);
+        it = links.erase(it);
+      } else if (attributes != INVALID_FILE_ATTRIBUTES) {
+        const std::wstring folder = ExtractFilePathW(linkName);
+        if (!folder.empty()) ForceDirectoriesW(folder, 0);
+        if (!CopyFileW(targetName.c_str(), linkName.c_str(), FALSE))
+          FHost.Message(SZ_CREATE_FAILED, "Could not create file", linkName);
+        progress = true;
+        it = links.erase(it);
+      } else {
+        ++it;  // its target may be another link, made in this round
+      }
+    }
+  }
+  for (const TPendingLink& link : links) FHost.Message(SZ_ITEM_SKIPPED, kLinkMissing, FHost.BaseDir + link.Relative);
+}
+
 HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::PrepareOperation(INT32 askExtractMode) {
   SevenZipTrace(L"TMyArchiveExtractCallback.PrepareOperation( %d )", askExtractMode);
   return S_OK;
@@ -273,15 +412,13 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetOperationResult(INT32 op
     if (wrongPassword) FHost.Passwords->WrongSeen = true;
     // Items that fail after a declined password are no failure of their own.
     if (opRes != kOpResultOK && !passwords.Declined) {
-      const TOperationMessage* found = nullptr;
-      for (const TOperationMessage& m : kOperationMessages)
-        if (m.Result == opRes) found = &m;
+      int32_t code = 0;
+      std::string text;
+      OperationFailure(opRes, code, text);
       if (wrongPassword && opRes != kOpResultWrongPassword)
         FHost.Message(SZ_DATA_ERROR, kWrongPasswordOrDamage, CurrentName);
-      else if (found != nullptr)
-        FHost.Message(found->Code, found->Text, CurrentName);
       else
-        FHost.Message(SZ_DATA_ERROR, "Data Error: code " + std::to_string(opRes), CurrentName);
+        FHost.Message(code, text, CurrentName);
     }
     if (LastRequested) StopRequested = true;
     return S_OK;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "SevenZipEngine.h"
 #include "SevenZipEvents.h"
@@ -48,6 +49,14 @@ struct TExtractHost {
   TExtractOverwrite OnExtractOverwrite;
   TRenamedEvent OnRenamed;
   TPasswordEvent OnPassword;
+  // The name of an item the archive gives none (a compressed file that keeps
+  // no name of its own); empty: such an item is skipped as nameless.
+  std::wstring DefaultItemName;
+  // When the items come through another extraction (a tarball inside a
+  // compressor), the progress is that extraction's: its bytes read (not
+  // owned) and their whole.
+  const std::atomic<uint64_t>* SourceDone = nullptr;
+  uint64_t SourceTotal = 0;
 
   void Message(int32_t Code, const std::string& Text, const std::wstring& FileName) const {
     if (OnMessage) OnMessage(Sender, Code, Text, FileName);
@@ -61,8 +70,15 @@ struct TItemInfo {
   uint32_t Attrib = 0;
   FILETIME MTime{0, 0};
   bool Encrypted = false;
+  bool IsDir = false;
+  uint32_t PosixMode = 0;  // the Unix mode when the archive keeps one (0: none)
+  std::wstring SymLink;    // a symbolic link's target
+  std::wstring HardLink;   // a hard link's target, a path in the archive
 };
 TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index);
+
+// The message code and text of an item's failed result (kOpResult...).
+void OperationFailure(int32_t OpRes, int32_t& Code, std::string& Text);
 
 class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
                                      public ICryptoGetTextPassword,
@@ -101,7 +117,13 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
   HRESULT STDMETHODCALLTYPE SetOperationResult(INT32 opRes) override;
   HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 
+  // Makes the links the archive held (recorded while extracting) as copies of
+  // their targets where these are files extracted inside the base folder;
+  // every other link is reported and not made. Call once the engine is done.
+  void ResolveLinks();
+
   std::wstring CurrentName;
+  std::wstring LastKept;  // the output file finished last
   uint64_t FileProgress = 0;
   uint64_t CurrentSize = 0;
   uint64_t LastCompleted = 0;
@@ -127,8 +149,20 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
   static constexpr uint64_t kNoTotal = ~uint64_t(0);
   std::atomic<uint64_t> FLatestCompleted{0};
   std::atomic<uint64_t> FTotal{kNoTotal};
+  bool FSourceAnnounced = false;  // the source's whole was told (see TExtractHost::SourceDone)
   // Closes the output file of the current item; removes it when Keep is false.
   void FinishOutput(bool Keep);
+
+  // A link item, made (as a copy) only when the extraction is over and its
+  // target can be told.
+  struct TPendingLink {
+    std::wstring ItemPath;  // the link's own path in the archive
+    std::wstring Relative;  // the link's safe path below the base folder
+    std::wstring Target;    // as the archive gives it
+    bool Hard = false;      // Target is a path in the archive, not relative to the link
+    bool Existed = false;   // a file was at the link's place before the extraction
+  };
+  std::vector<TPendingLink> FLinks;
 
   const TExtractHost FHost;
   IInArchive* FArchive;  // not owned

@@ -1,5 +1,6 @@
 #pragma once
-// The part of the 7-Zip engine's (7za.dll) binary interface that Quarn uses:
+// The part of the 7-Zip engine's binary interface that Quarn uses (its 7z
+// library 7za.dll and its all-format library 7z.dll share it):
 // the class and interface ids, and the COM-style interfaces in the engine's
 // slot order. Every method uses the engine's calling convention (stdcall on
 // 32-bit Windows) and returns an HRESULT: 0 = success, 1 = false / stop.
@@ -17,7 +18,16 @@ namespace SevenZipIds {
 constexpr GUID EngineId(uint8_t group, uint8_t id) {
   return GUID{0x23170F69, 0x40C1, 0x278A, {0x00, 0x00, 0x00, group, 0x00, id, 0x00, 0x00}};
 }
+// The class of an archive format: 23170F69-40C1-278A-1000-000110FF0000,
+// with FF the format's number (7z 0x07, tar 0xEE, gzip 0xEF ...).
+constexpr GUID FormatClassId(uint8_t format) {
+  return GUID{0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, format, 0x00, 0x00}};
+}
 }  // namespace SevenZipIds
+
+// Format numbers of the all-format library that Quarn asks for by itself.
+constexpr uint8_t kFormat7z = 0x07;
+constexpr uint8_t kFormatTar = 0xEE;
 
 // The 7z format handler class.
 constexpr GUID CLSID_CFormat7z = {0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, 0x07, 0x00, 0x00}};
@@ -32,15 +42,31 @@ constexpr GUID IID_ISetProperties = SevenZipIds::EngineId(0x06, 0x03);
 constexpr GUID IID_IArchiveOpenCallback = SevenZipIds::EngineId(0x06, 0x10);
 constexpr GUID IID_IArchiveExtractCallback = SevenZipIds::EngineId(0x06, 0x20);
 constexpr GUID IID_IInArchive = SevenZipIds::EngineId(0x06, 0x60);
+constexpr GUID IID_IArchiveOpenSeq = SevenZipIds::EngineId(0x06, 0x61);
 constexpr GUID IID_IOutArchive = SevenZipIds::EngineId(0x06, 0xA0);
 
 // Item property ids read from the engine.
 enum : PROPID {
   kpidPath = 3,
+  kpidIsDir = 6,
   kpidSize = 7,
   kpidAttrib = 9,
   kpidMTime = 12,
   kpidEncrypted = 15,
+  kpidPosixAttrib = 53,  // the Unix mode: type and permission bits
+  kpidSymLink = 54,      // a symbolic link's target
+  kpidErrorFlags = 71,   // of the archive: what was wrong with it (kErrorFlag...)
+  kpidHardLink = 90,     // a hard link's target, a path in the archive
+};
+
+// Bits of an archive's kpidErrorFlags.
+enum : uint32_t {
+  kErrorFlagIsNotArc = 1u << 0,
+  kErrorFlagHeadersError = 1u << 1,
+  kErrorFlagUnexpectedEnd = 1u << 5,
+  kErrorFlagUnsupportedMethod = 1u << 7,
+  kErrorFlagDataError = 1u << 9,
+  kErrorFlagCrcError = 1u << 10,
 };
 
 // Extract modes passed to IArchiveExtractCallback::GetStream.
@@ -115,6 +141,12 @@ struct IInArchive : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetNumberOfArchiveProperties(UINT32* numProps) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetArchivePropertyInfo(UINT32 index, BSTR* name, PROPID* propID,
                                                            VARTYPE* varType) = 0;
+};
+
+// A format that can be read as a stream from its start (tar): the archive is
+// then read item by item, without seeking, and Extract takes all items.
+struct IArchiveOpenSeq : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE OpenSeq(ISequentialInStream* stream) = 0;
 };
 
 // Created and held with the archive handler but never called: only its

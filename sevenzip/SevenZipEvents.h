@@ -37,6 +37,7 @@ enum : int32_t {
   SZ_NOT_SFX = 7,             // "File is not an 7z SFX archive"
   SZ_CREATE_FAILED = 8,       // "Could not create file": an output file or folder
   SZ_EXTRACT_FAILED = 9,      // "Extraction failed": the engine gave up (see the text)
+  SZ_ITEM_SKIPPED = 10,       // an item not made: a device, FIFO or socket, or a link that cannot be (see the text)
 };
 
 using TExtractfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;

@@ -127,9 +127,9 @@ class TZipReader {
   std::unique_ptr<class TArchiveReader> FReader;
   std::unique_ptr<class TMemberReader> FMember;
   bool FUsesCentral = false;
-  std::vector<TZipEntry> FIndex;  // the central directory
+  std::vector<TZipEntry> FIndex;    // the central directory
   std::vector<TZipEntry> FMissing;  // listed there, cut away from this file
-  size_t FNext = 0;               // index of the member after the current one
+  size_t FNext = 0;                 // index of the member after the current one
   TZipEntry FEntry;
   std::string FComment;
   // A walk: where the current member's data start, where the next header

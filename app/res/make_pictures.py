@@ -730,6 +730,45 @@ def list_7z_icon(size):
     return c
 
 
+def list_bundle_icon(size):
+    """A bundle of sheets tied with a cord: tarballs and compressed files."""
+    c = Canvas(size, size, k=size / 16.0)
+    edge = rgb('#5b3a16')
+    for i, col in enumerate(('#c98d4a', '#e0aa66', '#f3c98a')):
+        y0 = 2.0 + i * 3.6
+        sheet = RoundRect(1.2 + i * 0.4, y0, 14.8 - i * 0.4, y0 + 5.6, 1.0)
+        c.fill(Grow(sheet, 0.6), edge)
+        c.fill(sheet, linear(0, y0, 0, y0 + 5.6, ((0.0, mix(rgb(col), WHITE, 0.2)), (1.0, rgb(col)))))
+    c.fill(RoundRect(7.0, 1.2, 9.0, 15.2, 0), rgb('#8c1526'))
+    c.fill(RoundRect(5.4, 6.4, 10.6, 9.2, 1.2), rgb('#b0283a'))
+    return c
+
+
+def list_disc_icon(size):
+    """An optical disc: disk images (ISO, WIM)."""
+    c = Canvas(size, size, k=size / 16.0)
+    hole = Circle(8.0, 8.0, 1.5)
+    c.fill(Subtract(Circle(8.0, 8.0, 7.6), hole), rgb('#4d5766'))
+    c.fill(Subtract(Circle(8.0, 8.0, 6.9), Circle(8.0, 8.0, 2.3)),
+           radial(5.5, 5.0, 9.0, ((0.0, rgb('#f4f7fb')), (0.6, rgb('#b9c6d8')), (1.0, rgb('#8d9fb8')))))
+    c.fill(Outline(Circle(8.0, 8.0, 4.6), 0.5), rgb('#d9b8ff', 0.55))
+    return c
+
+
+def list_package_icon(size):
+    """A taped cardboard box: installers and packages (CAB, RPM, deb, LZH, ARJ)."""
+    c = Canvas(size, size, k=size / 16.0)
+    edge = rgb('#6b4a1e')
+    box = RoundRect(1.0, 4.0, 15.0, 15.0, 0.8)
+    c.fill(Grow(box, 0.6), edge)
+    c.fill(box, linear(0, 4, 0, 15, ((0.0, rgb('#dcae6e')), (1.0, rgb('#b98545')))))
+    flaps = Polygon([(1.0, 4.0), (3.0, 1.0), (13.0, 1.0), (15.0, 4.0)])
+    c.fill(Grow(flaps, 0.5), edge)
+    c.fill(flaps, rgb('#e8c085'))
+    c.fill(RoundRect(6.6, 1.0, 9.4, 15.0, 0), rgb('#f6e7c8', 0.9))
+    return c
+
+
 # ---------------------------------------------------------------------------
 
 def main(argv):
@@ -754,6 +793,9 @@ def main(argv):
     write('list_rar.ico', ico([list_rar_icon(s) for s in (16, 24, 32)]))
     write('list_file.ico', ico([list_file_icon(s) for s in (16, 24, 32)]))
     write('list_7z.ico', ico([list_7z_icon(s) for s in (16, 24, 32)]))
+    write('list_bundle.ico', ico([list_bundle_icon(s) for s in (16, 24, 32)]))
+    write('list_disc.ico', ico([list_disc_icon(s) for s in (16, 24, 32)]))
+    write('list_package.ico', ico([list_package_icon(s) for s in (16, 24, 32)]))
     write('quarn.ico', ico([program_icon(s) for s in (16, 32, 48)]))
     return 0
 

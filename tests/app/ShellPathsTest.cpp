@@ -19,6 +19,13 @@ TEST(ShellPaths, ArchiveKindsIgnoreTheCaseOfTheExtension) {
       {"D:x.7z", TArchiveKind::SevenZip},
       {"C:\\in\\.zip", TArchiveKind::Zip},
       {"", TArchiveKind::None},
+      {"C:\\in\\src.TAR.GZ", TArchiveKind::Gzip},
+      {"C:\\in\\src.tgz", TArchiveKind::Gzip},
+      {"C:\\in\\old.Z", TArchiveKind::Compress},
+      {"C:\\in\\old.lha", TArchiveKind::Lzh},
+      {"C:\\in\\disk.iso", TArchiveKind::Iso},
+      {"C:\\in\\pkg.deb", TArchiveKind::Deb},
+      {"C:\\in\\notes.txt.gz.part", TArchiveKind::None},
   };
   for (const auto& c : cases) EXPECT_EQ(ArchiveKindOf(c.first), c.second) << c.first;
   EXPECT_EQ(ExtensionOf("C:\\dir.v2\\file"), "");
@@ -30,6 +37,52 @@ TEST(ShellPaths, OutputFoldersAreNamedAfterTheArchive) {
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\dl\\noext"), "C:\\Out\\noext");
   EXPECT_EQ(OutputFolderOf("C:\\", "D:\\a.rar"), "C:\\\\a");  // a drive root as destination
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:b.7z"), "C:\\Out\\b");
+  // Without the extensions of the kind: both of a compressed tarball.
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\src.tar.gz"), "C:\\Out\\src");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\src.TAR.XZ"), "C:\\Out\\src");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\notes.txt.gz"), "C:\\Out\\notes.txt");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\old.tar.zip"), "C:\\Out\\old.tar");  // zip holds no tarball
+  EXPECT_EQ(CompressedItemName("D:\\notes.txt.gz"), "notes.txt");
+  EXPECT_EQ(CompressedItemName("D:\\src.tgz"), "src.tar");
+}
+
+// The content decides the kind: each format's mark where the format puts it,
+// old tar by its header's checksum, and nothing for text or zeros.
+TEST(ShellPaths, ArchiveKindsByTheirSignatures) {
+  std::string ustar(1024, '\0');
+  ustar.replace(257, 5, "ustar");
+  std::string oldTar(1024, '\0');
+  oldTar.replace(0, 5, "a.txt");
+  oldTar.replace(100, 7, "0000644");
+  unsigned sum = 0;
+  for (size_t i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : static_cast<unsigned char>(oldTar[i]);
+  char checksum[8];
+  snprintf(checksum, sizeof checksum, "%06o", sum);
+  oldTar.replace(148, 7, std::string(checksum, 6) + '\0');
+  std::string iso(0x8010, '\0');
+  iso.replace(0x8001, 5, "CD001");
+  const std::vector<std::pair<std::string, TArchiveKind>> cases = {
+      {std::string("7z\xBC\xAF\x27\x1C\0\4", 8), TArchiveKind::SevenZip},
+      {"PK\x03\x04rest", TArchiveKind::Zip},
+      {"Rar!\x1A\x07\x01", TArchiveKind::Rar},
+      {"\x1F\x8B\x08\0", TArchiveKind::Gzip},
+      {"BZh91AY", TArchiveKind::Bzip2},
+      {std::string("\xFD"
+                   "7zXZ\0\0",
+                   8),
+       TArchiveKind::Xz},
+      {"\x28\xB5\x2F\xFD\0", TArchiveKind::Zstd},
+      {std::string("MSCF\0\0\0\0rest", 12), TArchiveKind::Cab},
+      {"!<arch>\ndebian-binary", TArchiveKind::Deb},
+      {"070701000", TArchiveKind::Cpio},
+      {std::string("\x20\x01-lh5-rest", 11), TArchiveKind::Lzh},
+      {ustar, TArchiveKind::Tar},
+      {oldTar, TArchiveKind::Tar},
+      {iso, TArchiveKind::Iso},
+      {"just some text, no archive", TArchiveKind::None},
+      {std::string(1024, '\0'), TArchiveKind::None},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(ArchiveKindOfContent(cases[i].first), cases[i].second) << i;
 }
 
 TEST(ShellPaths, GenericErrorTextEndsWithAFullStop) {

@@ -269,7 +269,8 @@ TEST(UnzipCommand, AFailureEndsTheWalkAndIsReported) {
   EXPECT_FALSE(Exists(t / "out\\two\\bad.txt"));
   EXPECT_FALSE(Exists(t / "out\\three"));
   EXPECT_EQ(r.FailedArchive, t / "two.zip");
-  EXPECT_EQ(LinesAbout(r, t / "notes.txt"), std::vector<std::string>{"not a zip, 7z or rar archive; skipped."});
+  EXPECT_EQ(LinesAbout(r, t / "notes.txt"),
+            std::vector<std::string>{"not an archive of a kind Quarn extracts; skipped."});
   EXPECT_EQ(LinesAbout(r, t / "two.zip"), std::vector<std::string>{"CRC Error in \"bad.txt\"."});
   EXPECT_TRUE(u.UI.Boxes.empty());  // the window shows the result
 }

@@ -297,7 +297,7 @@ if [ "$arch" = win64 ]; then
     diff <(unzip -Z1 "$zip32") <(unzip -Z1 "$zip64") | sed -n 's/^[<>] /not in both zips: /p'
     unzip -q -o "$zip32" -d "$run/portable32"
     local f kind
-    for f in quarn.exe 7za.dll unrar.dll; do
+    for f in quarn.exe 7za.dll 7z.dll unrar.dll; do
       kind=$(file -b "$portable/$f")
       [[ $kind == PE32+*x86-64* ]] || echo "$f of the 64-bit zip is a $kind"
       kind=$(file -b "$run/portable32/$name/$f")

@@ -1,0 +1,376 @@
+#!/usr/bin/env python3
+"""The archive kinds beyond zip, 7z and RAR, extracted by the Unzip command.
+
+Archives are made here at run time by Debian's own tools (tar with every
+compressor, gzip, bzip2, xz, zstd, compress, xorriso, gcab, wimcapture, cpio,
+dpkg-deb, rpmbuild, lha, arj) and, for the hostile ones, by Python's tarfile
+module. unzip_tool (UnzipTool.cpp) runs the Unzip walk over them; the folders
+it makes are compared with the sources byte for byte, name for name, with
+their times, and the report must name every archive that could not be taken
+whole, with the reason.
+
+Usage:
+  formats_test.py --tool <unzip_tool> [--runner=<cmd>] --work <folder> [TestClass ...]
+"""
+
+import argparse
+import gzip
+import io
+import os
+import shlex
+import shutil
+import struct
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+
+TOOL = None
+WORK = None
+TIMEOUT = 300
+# A time far from now, so that a kept time cannot be the time of extraction.
+STAMP = 981173106  # 2001-02-03 04:05:06 UTC
+
+UNICODE_NAME = "Überprüfung – ñ 日本語.txt"
+LONG_NAME = "long/" + "a-folder-name-that-goes-on-" * 4 + "/" + "and-a-file-name-beyond-100-bytes-" * 2 + ".txt"
+
+
+class Tool:
+    def __init__(self, exe, runner):
+        self.exe = os.path.abspath(exe)
+        self.runner = shlex.split(runner) if runner else []
+
+    def path(self, p):
+        p = os.path.abspath(p)
+        return "Z:" + p.replace("/", "\\") if self.runner else p
+
+    def unzip(self, destination, archives, password=None):
+        """Runs the Unzip walk; returns ({archive file name: [report lines]}, failed archive or None)."""
+        args = ([] if password is None else ["--password=" + password]) + [self.path(destination)]
+        args += [self.path(a) for a in archives]
+        # Output through files: Wine's server would keep a pipe open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.run(self.runner + [self.exe] + args, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=err, timeout=TIMEOUT)
+            out.seek(0)
+            err.seek(0)
+            text = out.read().decode("utf-8", "replace")
+            errors = err.read().decode("utf-8", "replace")
+        if proc.returncode != 0 or "PEAK " not in text:
+            raise AssertionError("unzip_tool failed (%d):\n%s\n%s" % (proc.returncode, text, errors))
+        reports, failed = {}, None
+        for line in text.replace("\r", "").splitlines():
+            if line.startswith("REPORT "):
+                archive, _, what = line[7:].partition(": ")
+                reports.setdefault(archive.rsplit("\\", 1)[-1], []).append(what)
+            elif line.startswith("FAILED "):
+                failed = line[7:].rsplit("\\", 1)[-1]
+        return reports, failed
+
+
+def run(cmd, cwd=None, **kw):
+    proc = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=TIMEOUT, **kw)
+    if proc.returncode != 0:
+        raise AssertionError("%s failed (%d): %s" % (" ".join(cmd), proc.returncode, proc.stderr.decode(errors="replace")))
+    return proc.stdout
+
+
+def tree(root):
+    """{relative '/' path: bytes} of the files below root, and the set of folders."""
+    files, folders = {}, set()
+    for folder, dirs, names in os.walk(root):
+        rel = os.path.relpath(folder, root).replace(os.sep, "/")
+        if rel != ".":
+            folders.add(rel)
+        for n in names:
+            with open(os.path.join(folder, n), "rb") as f:
+                files[(n if rel == "." else rel + "/" + n)] = f.read()
+    return files, folders
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    os.utime(path, (STAMP, STAMP))
+
+
+class FormatCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = os.path.join(WORK, cls.__name__)
+        shutil.rmtree(cls.dir, ignore_errors=True)
+        os.makedirs(cls.dir)
+
+    def scratch(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+
+class Kinds(FormatCase):
+    """Every kind extracts byte for byte with its names, folders and times; a
+    tarball inside a compressor in one step; a compressed file as its one
+    file; content that is another kind than the name says is extracted as
+    what it is, and the report says so."""
+
+    @staticmethod
+    def sources(root, names=True):
+        rng = __import__("random").Random(17)
+        files = {
+            "readme.txt": b"Quarn reads this.\n" * 40,
+            "empty.txt": b"",
+            "data/random.bin": rng.randbytes(300000),
+            "data/deep/text.txt": b"".join(b"line %d\n" % i for i in range(5000)),
+        }
+        if names:
+            files["data/" + UNICODE_NAME] = "ünïcödé\n".encode() * 20
+        for name, data in files.items():
+            write(os.path.join(root, *name.split("/")), data)
+        for folder in ("data/deep", "data", ""):
+            os.utime(os.path.join(root, folder), (STAMP, STAMP))
+        return files
+
+    def test_every_kind_extracts_exactly(self):
+        src = self.scratch("src")
+        files = self.sources(src)
+        plain = self.scratch("plain")  # ASCII names for the formats that keep legacy names only
+        plain_files = self.sources(plain, names=False)
+        long_src = self.scratch("long")
+        long_files = dict(files)
+        shutil.copytree(src, long_src)
+        write(os.path.join(long_src, *LONG_NAME.split("/")), b"a long name\n")
+        long_files[LONG_NAME] = b"a long name\n"
+        top = sorted(os.listdir(src))
+        arc = self.scratch("archives")
+        os.makedirs(arc)
+
+        def a(name):
+            return os.path.join(arc, name)
+
+        # kind, archive name, maker, expected files (relative to the archive's folder)
+        made = []
+
+        def tar(name, *flags, source=src, expected=files):
+            run(["tar", *flags, "-cf", a(name), "-C", source] + sorted(os.listdir(source)))
+            made.append((name, expected))
+
+        tar("gnu.tar")
+        tar("pax.tar", "--format=pax", source=long_src, expected=long_files)
+        tar("gnu-long.tar", "--format=gnu", source=long_src, expected=long_files)
+        tar("src.tar.gz", "-z")
+        tar("src2.tgz", "-z")
+        tar("src.tar.bz2", "-j")
+        tar("src2.tbz2", "-j")
+        tar("src.tar.xz", "-J")
+        tar("src2.txz", "-J")
+        tar("src.tar.zst", "--zstd")
+        tar("src2.tzst", "--zstd")
+        # Debian's tar --lzma writes xz: the old LZMA format comes from xz itself.
+        run(["sh", "-c", 'tar -cf - -C "$1" data empty.txt readme.txt | xz --format=lzma -c > "$2"', "sh", src,
+             a("src.tar.lzma")])
+        made.append(("src.tar.lzma", files))
+        # compress refuses to grow a file unless forced, as tar -Z does not.
+        run(["sh", "-c", 'tar -cf - -C "$1" data empty.txt readme.txt | compress -f -c > "$2"', "sh", src,
+             a("src.tar.Z")])
+        made.append(("src.tar.Z", files))
+        run(["xorriso", "-as", "mkisofs", "-quiet", "-J", "-joliet-long", "-R", "-o", a("disk.iso"), src])
+        made.append(("disk.iso", files))
+        run(["gcab", "-c", a("driver.cab")] + [n for n in sorted(files)], cwd=src)
+        made.append(("driver.cab", files))
+        run(["wimcapture", src, a("install.wim")], stdin=subprocess.DEVNULL)
+        made.append(("install.wim", files))
+        listing = "\n".join(sorted(files) + ["data", "data/deep"]) + "\n"
+        with open(a("newc.cpio"), "wb") as f:
+            f.write(subprocess.run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=src, input=listing.encode(),
+                                   stdout=subprocess.PIPE, check=True).stdout)
+        made.append(("newc.cpio", files))
+        run(["lha", "a", a("legacy-lzh.lzh")] + sorted(os.listdir(plain)), cwd=plain)
+        made.append(("legacy-lzh.lzh", plain_files))
+        run(["arj", "a", "-r", "-y", a("legacy-arj.arj"), "*"], cwd=plain)
+        made.append(("legacy-arj.arj", plain_files))
+
+        # Packages: a deb holds its control and data tarballs, an RPM its payload.
+        pkg = self.scratch("pkg")
+        shutil.copytree(src, os.path.join(pkg, "opt", "q"))
+        os.makedirs(os.path.join(pkg, "DEBIAN"))
+        with open(os.path.join(pkg, "DEBIAN", "control"), "w") as f:
+            f.write("Package: quarntest\nVersion: 1.0\nArchitecture: all\nMaintainer: Quarn <q@example.org>\n"
+                    "Description: test\n")
+        run(["dpkg-deb", "-Zxz", "--root-owner-group", "--build", pkg, a("debian-package.deb")])
+        # The engine shows a deb as its control and data tarballs (the format
+        # marker "debian-binary" is not among its items).
+        deb_parts = [n for n in run(["ar", "t", a("debian-package.deb")]).decode().split() if n != "debian-binary"]
+        made.append(("debian-package.deb", {n: run(["ar", "p", a("debian-package.deb"), n]) for n in deb_parts}))
+        spec = self.scratch("q.spec")
+        with open(spec, "w") as f:
+            f.write("Name: quarntest\nVersion: 1.0\nRelease: 1\nSummary: test\nLicense: none\nBuildArch: noarch\n"
+                    "%description\ntest\n%install\nmkdir -p %{buildroot}/opt/q\ncp -r %{_sourcedir}/* "
+                    "%{buildroot}/opt/q/\n%files\n/opt/q\n")
+        top_rpm = self.scratch("rpmtop")
+        run(["rpmbuild", "--quiet", "--define", "_topdir " + top_rpm, "--define", "_sourcedir " + src,
+             "--define", "__os_install_post %{nil}", "--define", "_binary_payload w9.gzdio", "-bb", spec])
+        built = os.path.join(top_rpm, "RPMS", "noarch", "quarntest-1.0-1.noarch.rpm")
+        shutil.copy(built, a("redhat-package.rpm"))
+        # Its payload as the package keeps it (gzip-compressed cpio): what
+        # rpm2cpio gives once unpacked.
+        made.append(("redhat-package.rpm", {"quarntest-1.0-1.noarch.cpio.gz": run(["rpm2cpio", a("redhat-package.rpm")])}))
+
+        # Compressed single files: with the name gzip keeps, and without one.
+        notes = b"notes, compressed on their own\n" * 300
+        write(self.scratch("one", "notes.txt"), notes)
+        write(self.scratch("one", "kept name.txt"), notes)
+        run(["sh", "-c", 'gzip -c "kept name.txt" > "%s"' % a("notes.txt.gz")], cwd=self.scratch("one"))
+        made.append(("notes.txt.gz", {"kept name.txt": notes}))
+        for suffix, command in ((".bz2", "bzip2"), (".xz", "xz"), (".zst", "zstd -q"), (".lzma", "xz --format=lzma")):
+            name = "notes" + suffix.replace(".", "-") + ".txt" + suffix
+            run(["sh", "-c", '%s -c notes.txt > "%s"' % (command, a(name))], cwd=self.scratch("one"))
+            made.append((name, {name[: -len(suffix)]: notes}))
+
+        # Content that is another kind than the name says.
+        run(["7zz", "a", "-t7z", "-bso0", "-bsp0", a("really-7z.zip"), "readme.txt"], cwd=src)
+        made.append(("really-7z.zip", {"readme.txt": files["readme.txt"]}))
+        shutil.copy(a("gnu.tar"), a("plain-tar.tgz"))
+        made.append(("plain-tar.tgz", files))
+
+        out = self.scratch("out")
+        reports, failed = TOOL.unzip(out, [a(n) for n, _ in made])
+        self.assertIsNone(failed, reports)
+        expected_reports = {
+            "really-7z.zip": ["it is a 7z archive, though its name says zip; extracted as 7z."],
+            "plain-tar.tgz": ["it is a tar archive, though its name says gzip; extracted as tar."],
+        }
+        self.assertEqual(reports, expected_reports)
+        folder_of = {"src.tar.gz": "src", "src2.tgz": "src2", "src.tar.Z": "src", "notes.txt.gz": "notes.txt"}
+        table = []
+        for name, expected in made:
+            with self.subTest(name):
+                folder = os.path.join(out, folder_of.get(name, self.folder_name(name)))
+                got, _ = tree(folder)
+                if name == "redhat-package.rpm":
+                    got = {n: gzip.decompress(d) for n, d in got.items()}
+                self.assertEqual(sorted(got), sorted(expected), name)
+                for n, data in expected.items():
+                    self.assertEqual(got[n], data, "%s: %s differs" % (name, n))
+                # arj on Unix stores Unix times, which the engine reads as DOS
+                # times: its times are the engine's, not checked here.
+                untimed = ("debian-package.deb", "redhat-package.rpm", "legacy-arj.arj")
+                if name not in untimed and not name.startswith("notes"):
+                    # Times kept (two seconds, as the coarsest format keeps them).
+                    mtime = os.path.getmtime(os.path.join(folder, "readme.txt"))
+                    self.assertLessEqual(abs(mtime - STAMP), 2, "%s: the time of readme.txt" % name)
+                table.append(name)
+        print("\nextracted byte for byte, names exact:", ", ".join(table))
+
+    @staticmethod
+    def folder_name(archive):
+        stem, ext = os.path.splitext(archive)
+        return stem[:-4] if stem.endswith(".tar") else stem
+
+
+class Hostile(FormatCase):
+    """Hostile and damaged archives are reported and write nothing outside
+    their folder: traversal, links outward, devices, truncation, a wrong CRC,
+    a bomb of nested gzip."""
+
+    def test_hostile_archives_are_reported_and_stay_inside(self):
+        arc = self.scratch("archives")
+        os.makedirs(arc)
+
+        def member(t, name, data=b"", kind=tarfile.REGTYPE, link=""):
+            info = tarfile.TarInfo(name)
+            info.type, info.linkname, info.size, info.mtime = kind, link, len(data), STAMP
+            t.addfile(info, io.BytesIO(data) if kind == tarfile.REGTYPE else None)
+
+        with tarfile.open(os.path.join(arc, "escape.tar"), "w", format=tarfile.GNU_FORMAT) as t:
+            member(t, "ok.txt", b"ok\n")
+            member(t, "../../escape.txt", b"up\n")
+            member(t, "/tmp/absolute.txt", b"absolute\n")
+            member(t, "etc", kind=tarfile.SYMTYPE, link="/etc")
+            member(t, "etc/quarn-through-link.txt", b"through\n")
+            member(t, "outside-hard", kind=tarfile.LNKTYPE, link="../../outside.txt")
+            member(t, "outside-soft", kind=tarfile.SYMTYPE, link="../../../outside.txt")
+            member(t, "inside-soft", kind=tarfile.SYMTYPE, link="ok.txt")
+            member(t, "sub/inside-hard", kind=tarfile.LNKTYPE, link="ok.txt")
+            member(t, "dev/null", kind=tarfile.CHRTYPE)
+            member(t, "fifo", kind=tarfile.FIFOTYPE)
+        # A tarball of several files, cut in the middle of its compressed data.
+        buf = io.BytesIO()
+        parts = {"part%d.bin" % i: bytes([i]) * 40000 + os.urandom(20000) for i in range(6)}
+        with tarfile.open(fileobj=buf, mode="w") as t:
+            for name, data in parts.items():
+                member(t, name, data)
+        whole = gzip.compress(buf.getvalue(), mtime=0)
+        with open(os.path.join(arc, "cut.tar.gz"), "wb") as f:
+            f.write(whole[: len(whole) // 2])
+        # The same tarball whole, but with a CRC in the gzip trailer that is wrong.
+        wrong = bytearray(whole)
+        struct.pack_into("<I", wrong, len(wrong) - 8, struct.unpack_from("<I", wrong, len(wrong) - 8)[0] ^ 0xFFFF)
+        with open(os.path.join(arc, "crc.tar.gz"), "wb") as f:
+            f.write(wrong)
+        # gzip in gzip in gzip of 200 MB of zeros: only the outer layer is unpacked.
+        bomb = b"\0" * (200 << 20)
+        for _ in range(3):
+            bomb = gzip.compress(bomb, mtime=0)
+        with open(os.path.join(arc, "bomb.gz"), "wb") as f:
+            f.write(bomb)
+
+        base = self.scratch("run")
+        out = os.path.join(base, "a", "b", "out")
+        os.makedirs(out)
+        reports, failed = TOOL.unzip(out, [os.path.join(arc, n) for n in ("escape.tar", "cut.tar.gz", "crc.tar.gz",
+                                                                         "bomb.gz")])
+        self.assertIsNone(failed, reports)
+        # Nothing outside the output folder: the folders above it hold only it.
+        for level in (base, os.path.join(base, "a"), os.path.join(base, "a", "b")):
+            self.assertEqual(len(os.listdir(level)), 1, os.listdir(level))
+        for path in ("/tmp/absolute.txt", "/etc/quarn-through-link.txt", self.scratch("escape.txt"),
+                     self.scratch("outside.txt")):
+            self.assertFalse(os.path.exists(path), path)
+
+        got, _ = tree(os.path.join(out, "escape"))
+        self.assertEqual(got, {"ok.txt": b"ok\n", "escape.txt": b"up\n", "tmp/absolute.txt": b"absolute\n",
+                               "etc/quarn-through-link.txt": b"through\n", "inside-soft": b"ok\n",
+                               "sub/inside-hard": b"ok\n"})
+        lines = reports.get("escape.tar", [])
+        for what, name in (("a link that leads outside", "etc"), ("a link that leads outside", "outside-hard"),
+                           ("a link that leads outside", "outside-soft"), ("a device file", "dev\\null"),
+                           ("a device file", "fifo")):
+            self.assertTrue(any(what in l and l.endswith("\\" + name + ")") for l in lines), (what, name, lines))
+
+        cut, _ = tree(os.path.join(out, "cut"))
+        # What came before the cut is kept whole; nothing partial stays.
+        self.assertTrue(cut, "nothing kept of the cut archive")
+        self.assertEqual(cut, {n: parts[n] for n in cut})
+        self.assertTrue(reports.get("cut.tar.gz"), "the cut archive is not reported")
+        self.assertTrue(any("end" in l for l in reports["cut.tar.gz"]), reports["cut.tar.gz"])
+
+        crc, _ = tree(os.path.join(out, "crc"))
+        self.assertEqual(crc, parts)
+        self.assertTrue(any("CRC" in l for l in reports.get("crc.tar.gz", [])), reports)
+
+        bombed, _ = tree(os.path.join(out, "bomb"))
+        self.assertEqual(list(bombed), ["bomb"])
+        self.assertEqual(gzip.decompress(bombed["bomb"])[:2], b"\x1f\x8b")  # still a gzip: not unpacked further
+        self.assertLess(len(bombed["bomb"]), 1 << 20)
+
+
+def main():
+    global TOOL, WORK
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--runner", default="")
+    parser.add_argument("--work", required=True)
+    parser.add_argument("tests", nargs="*")
+    args = parser.parse_args()
+    TOOL = Tool(args.tool, args.runner)
+    WORK = os.path.abspath(args.work)
+    os.makedirs(WORK, exist_ok=True)
+    module = sys.modules[__name__]
+    loader = unittest.TestLoader()
+    suite = loader.loadTestsFromNames(args.tests, module) if args.tests else loader.loadTestsFromModule(module)
+    result = unittest.TextTestRunner(stream=sys.stdout, verbosity=2).run(suite)
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
