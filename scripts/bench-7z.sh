@@ -8,10 +8,12 @@ source "$root/scripts/bench-arch.sh"
 work=${BENCH_DIR:-$build/bench-7z}
 mkdir -p "$work"
 cd "$work"
+# With the program's code page (UTF-8) in its manifest, as quarn.exe has it.
+"$bench_triplet-windres" -I"$root/tests/res" "$root/tests/res/utf8.rc" -O coff -o "$work/utf8.res"
 "$bench_triplet-g++-posix" -std=c++17 -O2 -municode -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
   -I"$root/sevenzip" -I"$root/common" "$root/bench/SevenZipBench.cpp" \
   "$build/sevenzip/libquarn_sevenzip.a" "$build/common/libquarn_common.a" \
-  -static -static-libgcc -static-libstdc++ -lcomdlg32 -lole32 -loleaut32 -luuid -o "$build/bin/SevenZipBench.exe"
+  "$work/utf8.res" -static -static-libgcc -static-libstdc++ -lcomdlg32 -lole32 -loleaut32 -luuid -o "$build/bin/SevenZipBench.exe"
 if [ ! -f bench.7z ]; then
   rm -rf data && mkdir data
   # ~200 MB of moderately compressible data in 20 files.

@@ -22,3 +22,26 @@ fi
 build=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/$bench_arch
 [ -d "$build" ] || { echo "build the $bench_arch tree first (scripts/build.sh $bench_arch)" >&2; exit 1; }
 echo "timing the $bench_arch build ($build)" >&2
+
+# Builds a program of 7-Zip (its makefile.gcc in CPP/7zip/<Folder> of Debian's
+# 7zip source) for the architecture timed, into Output, unless it is there.
+bench_build_7zip() {  # folder program output
+  local folder=$1 program=$2 output=$3 cache src arch_flags
+  [ -f "$output" ] && return 0
+  cache=${QUARN_BENCH_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarn-bench}
+  src=$(ls -d "${QUARN_ENGINE_CACHE:-$HOME/.cache/quarn-engines}"/src/7zip_*/tree 2>/dev/null | head -n 1 || true)
+  if [ -z "$src" ]; then
+    rm -rf "$cache/src" && mkdir -p "$cache/src"
+    (cd "$cache/src" && apt-get source --only-source 7zip >/dev/null)
+    src=$(ls -d "$cache"/src/7zip-*/ | head -n 1)
+  fi
+  rm -rf "$cache/7zip" && cp -r "$src" "$cache/7zip"
+  echo "building $program for $bench_arch (a minute or two)" >&2
+  if [ "$bench_arch" = i686 ]; then arch_flags=(LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup); else arch_flags=(IS_X64=1); fi
+  make -C "$cache/7zip/CPP/7zip/$folder" -f makefile.gcc -j2 IS_MINGW=1 MSYSTEM=1 O="$cache/7zip-obj" \
+    CC="$bench_triplet-gcc" CXX="$bench_triplet-g++" RC="$bench_triplet-windres" \
+    "${arch_flags[@]}" >"$cache/$program-build.log" 2>&1
+  mkdir -p "$(dirname "$output")"
+  "$bench_triplet-strip" -o "$output" "$cache/7zip-obj/$program"
+  rm -rf "$cache/7zip" "$cache/7zip-obj"
+}

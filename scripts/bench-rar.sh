@@ -10,9 +10,11 @@ source "$root/scripts/bench-arch.sh"
 work=${QUARN_BENCH_DIR:-$root/build/bench-rar}
 cmake --build "$build" --target quarn_rar >/dev/null
 mkdir -p "$work"
+# With the program's code page (UTF-8) in its manifest, as quarn.exe has it.
+"$bench_triplet-windres" -I"$root/tests/res" "$root/tests/res/utf8.rc" -O coff -o "$work/utf8.res"
 "$bench_triplet-g++-posix" -std=c++17 -O2 -DWIN32_LEAN_AND_MEAN -I"$root/rar" -I"$root/common" \
   "$root/bench/RarBench.cpp" "$build/rar/libquarn_rar.a" "$build/common/libquarn_common.a" \
-  -luser32 -lgdi32 -static -static-libgcc -static-libstdc++ -o "$build/bin/rar_bench.exe"
+  "$work/utf8.res" -luser32 -lgdi32 -static -static-libgcc -static-libstdc++ -o "$build/bin/rar_bench.exe"
 
 # Source data: half compressible text, half pseudo-random bytes.
 if [ ! -f "$work/bench.rar" ]; then

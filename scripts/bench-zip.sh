@@ -24,59 +24,12 @@ mkdir -p "$work" "$cache"
 
 # --- 7za.exe from the 7zip source package ------------------------------------
 sevenza=$cache/7za-$bench_arch.exe
-if [ ! -f "$sevenza" ]; then
-  src=$(ls -d "${QUARN_ENGINE_CACHE:-$HOME/.cache/quarn-engines}"/src/7zip_*/tree 2>/dev/null | head -n 1 || true)
-  if [ -z "$src" ]; then
-    rm -rf "$cache/src" && mkdir -p "$cache/src"
-    (cd "$cache/src" && apt-get source --only-source 7zip >/dev/null)
-    src=$(ls -d "$cache"/src/7zip-*/ | head -n 1)
-  fi
-  rm -rf "$cache/7zip" && cp -r "$src" "$cache/7zip"
-  echo "building 7za.exe for $bench_arch (about a minute)" >&2
-  if [ "$bench_arch" = i686 ]; then arch_flags=(LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup); else arch_flags=(IS_X64=1); fi
-  make -C "$cache/7zip/CPP/7zip/Bundles/Alone" -f makefile.gcc -j2 IS_MINGW=1 MSYSTEM=1 O="$cache/7za-obj" \
-    CC=$bench_triplet-gcc CXX=$bench_triplet-g++ RC=$bench_triplet-windres \
-    "${arch_flags[@]}" >"$cache/7za-build.log" 2>&1
-  cp "$cache/7za-obj/7za.exe" "$sevenza"
-  "$bench_triplet-strip" "$sevenza"
-  rm -rf "$cache/7zip" "$cache/7za-obj"
-fi
+bench_build_7zip Bundles/Alone 7za.exe "$sevenza"
 
 # --- the set ------------------------------------------------------------------
 if [ ! -f "$work/set.done" ]; then
   rm -rf "$work/set" && mkdir -p "$work/set"
-  python3 - "$work/set" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-r = random.Random(2026)
-# Words drawn with Zipf-like weights: text that deflates about 4:1.
-vocab = ["".join(r.choice("etaoinshrdlucmfwypvbgkqjxz") for _ in range(r.randint(2, 10))) for _ in range(3000)]
-weights = [1.0 / (i + 1) for i in range(len(vocab))]
-words = r.choices(vocab, weights, k=1_500_000)
-lines, line = [], []
-for w in words:
-    line.append(w)
-    if len(line) >= r.randint(6, 14):
-        lines.append(" ".join(line)); line = []
-corpus = ("\n".join(lines) + "\n").encode()
-total, n = 200_000_000, 2000
-sizes = [r.lognormvariate(0, 1.2) for _ in range(n)]
-scale = total / sum(sizes)
-sizes = [max(1, int(s * scale)) for s in sizes]
-sizes[-1] += total - sum(sizes)
-for i, size in enumerate(sizes):
-    folder = os.path.join(root, "d%02d" % (i // 100))
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "f%04d.%s" % (i, "txt" if i % 4 else "bin")), "wb") as f:
-        if i % 4:
-            at = r.randrange(0, len(corpus) - 1)
-            data = (corpus[at:] + corpus) [:size]
-            while len(data) < size:
-                data += corpus[:size - len(data)]
-            f.write(data)
-        else:
-            f.write(r.randbytes(size))
-PY
+  python3 "$root/bench/make_set.py" "$work/set"
   (cd "$work/set" && find . -type f | sort | sed 's|^\./||') >"$work/files.txt"
   rm -f "$work/set.zip" && (cd "$work/set" && zip -q -r ../set.zip . -i '*')
   touch "$work/set.done"

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <zlib.h>
+
 #include "ShellPaths.h"
 #include "ShellTestSupport.h"
 #include "ZipCommand.h"
@@ -30,6 +32,58 @@ std::string RarFixture(const std::string& name) {
 
 void CopyInto(const std::string& from, const std::string& to) {
   ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
+}
+
+// A gzip-compressed tar archive of regular files, written here (ustar headers,
+// zlib's gzip wrapper).
+std::string TarGzOf(const std::vector<std::pair<std::string, std::string>>& files) {
+  std::string tar;
+  for (const auto& f : files) {
+    std::string h(512, '\0');
+    h.replace(0, f.first.size(), f.first);
+    const auto octal = [&](size_t at, size_t width, uint64_t v) {
+      char field[24];
+      snprintf(field, sizeof field, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(v));
+      h.replace(at, width - 1, field);
+    };
+    octal(100, 8, 0644);
+    octal(108, 8, 0);
+    octal(116, 8, 0);
+    octal(124, 12, f.second.size());
+    octal(136, 12, 981173106);
+    h[156] = '0';
+    h.replace(257, 6, std::string("ustar\0", 6));
+    h.replace(263, 2, "00");
+    h.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (char c : h) sum += static_cast<unsigned char>(c);
+    octal(148, 7, sum);
+    tar += h + f.second + std::string((512 - f.second.size() % 512) % 512, '\0');
+  }
+  tar += std::string(1024, '\0');
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);  // 31: a gzip wrapper
+  std::string out(deflateBound(&z, static_cast<uLong>(tar.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(&tar[0]);
+  z.avail_in = static_cast<uInt>(tar.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Files of varied bytes that compress a little.
+std::vector<std::pair<std::string, std::string>> Parts(int Count, size_t Size) {
+  std::vector<std::pair<std::string, std::string>> parts;
+  uint32_t x = 7;
+  for (int i = 0; i < Count; ++i) {
+    std::string data(Size, '\0');
+    for (char& c : data) c = static_cast<char>("abcdefgh"[(x = x * 1103515245u + 12345u) >> 29]);
+    parts.push_back({"part" + std::to_string(i) + ".txt", data});
+  }
+  return parts;
 }
 
 TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
@@ -105,13 +159,41 @@ TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   WriteWholeFile(t / "a.zip", ZipOf(members));
   CopyInto(SevenZipFixture("m-lzma2.7z"), t / "b.7z");
   CopyInto(RarFixture("basic.rar"), t / "c.rar");
+  // A tarball inside a compressor: its progress is the compressed bytes read.
+  WriteWholeFile(t / "d.tar.gz", TarGzOf(Parts(8, 400000)));
   RecordingProgress progress;
   Unzipper u;
   u.Progress = &progress;
-  const TUnzipResult r = u.Run({t / "a.zip", t / "b.7z", t / "c.rar"}, t / "out");
+  const TUnzipResult r = u.Run({t / "a.zip", t / "b.7z", t / "c.rar", t / "d.tar.gz"}, t / "out");
   EXPECT_TRUE(r.Report.empty());
-  ASSERT_GT(progress.Steps.size(), 3u);
-  ExpectRisingTo(progress.Steps, WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar"));
+  ASSERT_GT(progress.Steps.size(), 4u);
+  ExpectRisingTo(progress.Steps,
+                 WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar") + WeightOf(t / "d.tar.gz"));
+  EXPECT_EQ(ReadWholeFile(t / "out\\d\\part7.txt"), Parts(8, 400000)[7].second);
+}
+
+// A stop inside a compressed tarball ends both engine calls (the compressor's
+// on its thread too): the files done stay whole, the one being written goes.
+TEST(ShellArchives, AStopInsideACompressedTarballLeavesOnlyWholeFiles) {
+  Tree t;
+  const auto parts = Parts(30, 1000000);
+  WriteWholeFile(t / "d.tar.gz", TarGzOf(parts));
+
+  RecordingProgress progress;
+  progress.StopAt = 0;
+  progress.StopAfter = 2;
+  Unzipper u;
+  u.Progress = &progress;
+  const TUnzipResult r = u.Run({t / "d.tar.gz"}, t / "out");
+  EXPECT_TRUE(r.Stopped);
+  int whole = 0;
+  for (const auto& p : parts) {
+    const std::string path = t / ("out\\d\\" + p.first);
+    if (!Exists(path)) continue;
+    EXPECT_EQ(ReadWholeFile(path), p.second) << p.first;
+    ++whole;
+  }
+  EXPECT_LT(whole, 30);
 }
 
 // The Zip command's progress moves inside a file too big to be deflated in

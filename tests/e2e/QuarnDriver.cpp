@@ -617,9 +617,10 @@ void UnzipEncrypted() {
   ExpectTree(S("src\\nested2"), JoinPath(out, "locked-rar"));
 }
 
-// All three kinds in one walk, with a damaged archive of each engine's kind
-// and a RAR volume set: the good ones land in their folders, the damaged ones
-// are named in one report after the walk, which went on past them.
+// Archives of every engine in one walk (zip, RAR with a volume set, 7z, and of
+// the all-format library a tar.gz, a tar.xz, an ISO, a CAB and a compressed
+// file), with a damaged RAR and 7z: the good ones land in their folders, the
+// damaged ones are named in one report after the walk, which went on past them.
 void UnzipAllKinds() {
   if (!g.kinds.count("7z") || !g.kinds.count("rar")) SkipCase("7z and RAR extraction are not enabled for this run");
   QuarnApp app(g.exe);
@@ -629,8 +630,11 @@ void UnzipAllKinds() {
   const std::string zip = S("arch\\nested2.zip"), rar = S("arch\\rarred.rar"), sev = S("arch\\seven.7z");
   const std::string badRar = S("arch\\rar-broken.rar"), bad7z = S("arch\\seven-broken.7z");
   const std::string volume = S("arch\\spread.part1.rar");
-  app.Drop({badRar, zip, bad7z, rar, volume, sev});
-  ExpectCaptions(app, IDC_LISTVIEW1, {badRar, zip, bad7z, rar, volume, sev}, "six archives dropped");
+  const std::string tgz = S("arch\\tarred.tar.gz"), txz = S("arch\\tarred2.tar.xz"), iso = S("arch\\disc.iso");
+  const std::string cab = S("arch\\driver.cab"), gz = S("arch\\notes.txt.gz");
+  const std::vector<std::string> all = {badRar, zip, bad7z, rar, volume, sev, tgz, txz, iso, cab, gz};
+  app.Drop(all);
+  ExpectCaptions(app, IDC_LISTVIEW1, all, "eleven archives of every family dropped");
   ChooseDestination(app, out);
   app.Click(IDC_BITBTN1);
   HWND report = app.WaitMessageBox(60000, "the report after the walk");
@@ -640,14 +644,20 @@ void UnzipAllKinds() {
         Visible(text).c_str());
   Check(text.find(bad7z + ": ") != std::string::npos, "the report does not name %s: \"%s\"", bad7z.c_str(),
         Visible(text).c_str());
-  for (const std::string& fine : {zip, rar, volume, sev})
+  for (const std::string& fine : {zip, rar, volume, sev, tgz, txz, iso, cab, gz})
     Check(text.find(fine + ":") == std::string::npos, "the report names %s, which extracted fine", fine.c_str());
-  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of six archives");
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of eleven archives");
   ExpectNoBox(app, "after the report");
   ExpectTree(S("src\\nested2"), JoinPath(out, "nested2"));
   ExpectTree(S("src\\nested2"), JoinPath(out, "rarred"));
   ExpectTree(S("src\\nested1"), JoinPath(out, "seven"));
   ExpectTree(S("src\\volume"), JoinPath(out, "spread.part1"));
+  // A compressed tarball lands in one step, a compressed file as its file.
+  ExpectTree(S("src\\nested1"), JoinPath(out, "tarred"));
+  ExpectTree(S("src\\nested2"), JoinPath(out, "tarred2"));
+  ExpectTree(S("src\\nested2"), JoinPath(out, "disc"));
+  ExpectTree(S("src\\nested2"), JoinPath(out, "driver"));
+  ExpectTree(S("src\\single"), JoinPath(out, "notes.txt"));
 }
 
 // A copy of quarn.exe without the engine DLLs beside it: the RAR archive is

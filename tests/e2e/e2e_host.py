@@ -140,6 +140,16 @@ def make_fixtures(scratch):
         write(os.path.join(vol, 'spread.bin'), bytes(rng.getrandbits(8) for _ in range(90 * 1024)))
         run(['rar', 'a', '-m0', '-v40k', '-idq', '-y', os.path.join(arch, 'spread.rar'), '*'], vol)
 
+    # The kinds of the engine's all-format library, made by Debian's tools.
+    run(['tar', '-czf', os.path.join(arch, 'tarred.tar.gz')] + sorted(os.listdir(n1)), n1)
+    run(['tar', '-cJf', os.path.join(arch, 'tarred2.tar.xz')] + sorted(os.listdir(n2)), n2)
+    run(['xorriso', '-as', 'mkisofs', '-quiet', '-J', '-R', '-o', os.path.join(arch, 'disc.iso'), n2], scratch)
+    run(['gcab', '-c', os.path.join(arch, 'driver.cab'), 'top.txt', 'x/sibling.dat', 'x/y/z/w.txt'], n2)
+    single = os.path.join(src, 'single')
+    write(os.path.join(single, 'notes.txt'), text_lines(rng, 400, 'notes'))
+    run(['gzip', '-k', '-f', 'notes.txt'], single)
+    shutil.move(os.path.join(single, 'notes.txt.gz'), os.path.join(arch, 'notes.txt.gz'))
+
     # Names in many scripts, in archives whose own names are Cyrillic and
     # Japanese: Python's zipfile marks them UTF-8 (flag bit 11).
     uni = os.path.join(src, 'unicode')
