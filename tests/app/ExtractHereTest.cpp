@@ -1,12 +1,15 @@
-// Extraction beside the archives: the command's folder rules with the real
-// engines.
+// Extraction beside the archives (quarn.exe /extract-here): the command's
+// folder rules with the real engines, the window's queue of hand-overs, and
+// the command line that asks for it.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
+#include "CommandLine.h"
 #include "ShellTestSupport.h"
+#include "Text.h"
 
 namespace {
 
@@ -110,6 +113,110 @@ TEST(ExtractHere, EachArchiveGetsAFreshFolderBesideIt) {
   EXPECT_TRUE(below.Report.empty());
   EXPECT_EQ(ReadWholeFile(t / "out\\src\\src\\a.txt"), "a");
   EXPECT_EQ(Listing(t / "out\\photos"), (std::set<std::string>{"mine.txt", "p.jpg"}));
+}
+
+// A later start's hand-over while the window extracts: archives to extract
+// are taken and queued (once each, in order) and follow the walk in
+// progress, while paths for the lists are refused ("not now") as before. A
+// window started for the queue closes by itself when all went well; after a
+// failure the archives behind the failing one are still extracted and the
+// window stays with one report; a stop asked for leaves the rest reported.
+TEST(ExtractHereWindow, HandOversJoinTheQueueAndTheWindowClosesOnlyWhenAllWentWell) {
+  Tree t;
+  for (const char* name : {"a", "b", "c", "d", "e", "f", "g"})
+    WriteWholeFile(t / (std::string(name) + ".zip"), ZipOf({{std::string(name) + ".txt", name}}));
+  std::string bad = ZipOf({{"ok.txt", "fine"}, {"bad.txt", "will be damaged"}});
+  bad[bad.find("bad.txt") + 8] ^= 0x55;
+  WriteWholeFile(t / "bad.zip", bad);
+  auto send = [](HWND window, ULONG_PTR id, const std::vector<std::string>& paths) {
+    std::vector<std::wstring> wide;
+    for (const std::string& p : paths) wide.push_back(AnsiToWide(p));
+    const std::wstring block = PackHandOver(wide);
+    COPYDATASTRUCT data = {id, static_cast<DWORD>(block.size() * sizeof(wchar_t)), const_cast<wchar_t*>(block.data())};
+    return SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+  };
+  // Runs the window's messages until Done holds (or 30 s passed).
+  auto pumpUntil = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i) {
+      TForm1::ProcessMessages();
+      Sleep(10);
+    }
+    TForm1::ProcessMessages();
+    return done();
+  };
+
+  {
+    SCOPED_TRACE("all went well");
+    Shell s;
+    s->LaterStarts = [] { return false; };
+    const HWND window = s->Handle();
+    LRESULT extractAnswer = FALSE, listAnswer = TRUE;
+    s.UI->OnProgress = [&] {
+      extractAnswer = send(window, kHandOverExtract, {t / "b.zip", t / "a.zip", t / "b.zip", t / "c.zip"});
+      listAnswer = send(window, kHandOverPaths, {t / "g.zip"});
+    };
+    s->ExtractHere({t / "a.zip"}, true);
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); })) << "the window did not close by itself";
+    EXPECT_EQ(extractAnswer, TRUE);
+    EXPECT_EQ(listAnswer, FALSE);  // a walk runs
+    for (const char* name : {"a", "b", "c"})
+      EXPECT_EQ(ReadWholeFile(t / (std::string(name) + "\\" + name + ".txt")), name);
+    for (const char* twice : {"a (2)", "b (2)", "c (2)", "g"}) EXPECT_FALSE(Exists(t / twice)) << twice;
+    EXPECT_TRUE(s.UI->Boxes.empty());
+  }
+  {
+    SCOPED_TRACE("a failure");
+    Shell s;
+    s->LaterStarts = [] { return false; };
+    s->ExtractHere({t / "bad.zip", t / "d.zip"}, true);
+    EXPECT_TRUE(pumpUntil([&] { return !s.UI->Boxes.empty(); })) << "no report";
+    EXPECT_TRUE(IsWindow(s->Handle())) << "the window closed after a failure";
+    EXPECT_EQ(ReadWholeFile(t / "d\\d.txt"), "d");  // behind the failing one
+    ASSERT_EQ(s.UI->Boxes.size(), 1u);
+    EXPECT_EQ(s.UI->Boxes[0].Text, "These archives were not extracted completely:\r\n\r\n" + (t / "bad.zip") +
+                                       ": CRC Error in \"bad.txt\".");
+  }
+  {
+    SCOPED_TRACE("stopped");
+    Shell s;
+    s->LaterStarts = [] { return false; };
+    s.UI->ConfirmAnswers = {true};
+    s.UI->OnProgress = [&] {
+      send(s->Handle(), kHandOverExtract, {t / "g.zip"});
+      s->FormKeyDown(VK_ESCAPE);
+    };
+    s->ExtractHere({t / "e.zip", t / "f.zip"}, true);
+    EXPECT_TRUE(pumpUntil([&] { return !s.UI->Boxes.empty(); })) << "no report";
+    EXPECT_EQ(s.UI->Questions, std::vector<std::string>{"Stop after the current file?"});
+    EXPECT_TRUE(IsWindow(s->Handle()));
+    EXPECT_FALSE(Exists(t / "f"));
+    EXPECT_FALSE(Exists(t / "g"));
+    ASSERT_EQ(s.UI->Boxes.size(), 1u);
+    const std::string& report = s.UI->Boxes[0].Text;
+    EXPECT_NE(report.find("1 archive(s) not reached were not extracted"), std::string::npos) << report;
+    EXPECT_NE(report.find("1 archive(s) handed over later were not extracted"), std::string::npos) << report;
+  }
+}
+
+// The switch counts only in front of the paths, in any case.
+TEST(ShellCommandLine, TheExtractSwitchComesFirst) {
+  const struct {
+    std::vector<std::wstring> Arguments;
+    TRequest Request;
+    size_t Paths;
+  } cases[] = {
+      {{L"/extract-here", L"C:\\in\\a.zip", L"", L"C:\\in\\b.rar"}, TRequest::ExtractHere, 2},
+      {{L"/EXTRACT-HERE", L"C:\\in\\a.zip"}, TRequest::ExtractHere, 1},
+      {{L"/extract-here"}, TRequest::ExtractHere, 0},
+      {{L"C:\\in\\a.zip", L"/extract-here"}, TRequest::AddToLists, 2},
+      {{L"C:\\in\\a.zip"}, TRequest::AddToLists, 1},
+  };
+  for (const auto& c : cases) {
+    const TCommandLine line = ParseCommandLine(c.Arguments);
+    EXPECT_EQ(line.Request, c.Request) << c.Arguments.size();
+    EXPECT_EQ(line.Paths.size(), c.Paths) << c.Arguments.size();
+  }
+  EXPECT_EQ(ParseCommandLine({L"/extract-here", L"C:\\in\\a.zip"}).Paths, std::vector<std::wstring>{L"C:\\in\\a.zip"});
 }
 
 }  // namespace
