@@ -135,12 +135,12 @@ THandOver HandOverToRunningInstance(HANDLE Mutex, const TCommandLine& Line) {
 }
 
 bool LaterStartsUnderWay() {
-  wchar_t self[MAX_PATH] = L"";
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  const wchar_t* name = self;
-  for (const wchar_t* c = self; *c != L'\0'; ++c)
-    if (*c == L'\\' || *c == L'/') name = c + 1;
+  std::wstring self(32768, L'\0');  // the longest path there is
+  const DWORD length = GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size()));
+  if (length == 0 || length >= self.size()) return false;
+  self.resize(length);
+  const size_t cut = self.find_last_of(L"\\/");
+  const wchar_t* name = self.c_str() + (cut == std::wstring::npos ? 0 : cut + 1);
   DWORD session = 0;
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
   HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "CommandLine.h"
 #include "ShellTestSupport.h"
 #include "Text.h"
+#include "Win32Kit.h"
 
 namespace {
 
@@ -217,6 +219,58 @@ TEST(ShellCommandLine, TheExtractSwitchComesFirst) {
     EXPECT_EQ(line.Paths.size(), c.Paths) << c.Arguments.size();
   }
   EXPECT_EQ(ParseCommandLine({L"/extract-here", L"C:\\in\\a.zip"}).Paths, std::vector<std::wstring>{L"C:\\in\\a.zip"});
+}
+
+// While another process of the same program runs in this session, it counts
+// as a later start on its way (the window then does not close yet); once it
+// ended, it does not. Checked with copies of this test program under a name
+// of their own: one that waits, one that looks.
+TEST(ShellCommandLine, LaterStartsAreSeenWhileTheyRun) {
+  char role[16] = "";
+  if (GetEnvironmentVariableA("QUARN_LATER_ROLE", role, sizeof role) > 0) {
+    if (std::string(role) == "look") std::exit(LaterStartsUnderWay() ? 10 : 11);
+    char name[64] = "";
+    GetEnvironmentVariableA("QUARN_LATER_EVENT", name, sizeof name);
+    const THandle go(OpenEventA(SYNCHRONIZE, FALSE, name));
+    if (go) WaitForSingleObject(go.Get(), 60000);
+    return;
+  }
+  Tree t;
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string copy = t / ("later-" + std::to_string(GetCurrentProcessId()) + ".exe");
+  CopyInto(self, copy);
+  const std::string event = "QuarnLaterStarts-" + std::to_string(GetCurrentProcessId());
+  const THandle go(CreateEventA(nullptr, TRUE, FALSE, event.c_str()));
+  SetEnvironmentVariableA("QUARN_LATER_EVENT", event.c_str());
+  auto start = [&](const char* role) {
+    SetEnvironmentVariableA("QUARN_LATER_ROLE", role);
+    std::string command = "\"" + copy + "\" --gtest_filter=ShellCommandLine.LaterStartsAreSeenWhileTheyRun";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    const BOOL made =
+        CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, t.Path().c_str(), &si, &pi);
+    SetEnvironmentVariableA("QUARN_LATER_ROLE", nullptr);
+    EXPECT_TRUE(made) << command;
+    if (made) CloseHandle(pi.hThread);
+    return THandle(made ? pi.hProcess : nullptr);
+  };
+  auto look = [&] {
+    const THandle looker = start("look");
+    DWORD code = 0;
+    if (!looker || WaitForSingleObject(looker.Get(), 60000) != WAIT_OBJECT_0) return std::string("no answer");
+    GetExitCodeProcess(looker.Get(), &code);
+    return std::string(code == 10 ? "seen" : code == 11 ? "none" : "exit code " + std::to_string(code));
+  };
+  EXPECT_EQ(look(), "none");
+  const THandle waiter = start("wait");
+  EXPECT_EQ(look(), "seen");
+  SetEvent(go.Get());
+  ASSERT_TRUE(waiter);
+  ASSERT_EQ(WaitForSingleObject(waiter.Get(), 60000), WAIT_OBJECT_0);
+  EXPECT_EQ(look(), "none");
+  SetEnvironmentVariableA("QUARN_LATER_EVENT", nullptr);
 }
 
 }  // namespace
