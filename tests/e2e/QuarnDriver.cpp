@@ -827,6 +827,69 @@ void ExtractHereBurst() {
       "the folder holds other things than the archives, their folders and the user's folder");
 }
 
+// The shell verbs the installer registered, run as Explorer runs them: the
+// command of the verb, "%1" replaced by the archive's path, started as it
+// stands. "Extract each to its own folder" puts each kind's archive into a
+// folder beside it (in a folder whose name has a blank), "Add to Quarn's list"
+// hands an archive to the running window's list. Needs an installed Quarn.
+void ShellVerbs() {
+  auto command = [](const std::string& ext, const char* verb) {
+    const std::string key = "Software\\Classes\\SystemFileAssociations\\" + ext + "\\shell\\" + verb + "\\command";
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      char value[2048] = "";
+      DWORD size = sizeof value;
+      if (RegGetValueA(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS)
+        return std::string(value);
+    }
+    Fail("no command for %s of %s files is registered", verb, ext.c_str());
+    throw CaseAbort();
+  };
+  auto run = [](const std::string& registered, const std::string& archive) {
+    std::string line = registered;
+    const size_t at = line.find("%1");
+    Require(at != std::string::npos, "the command \"%s\" has no %%1", registered.c_str());
+    line.replace(at, 2, archive);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    Require(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, FolderOf(archive).c_str(), &si,
+                           &pi) != 0,
+            "cannot start \"%s\"", line.c_str());
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+  };
+  const std::string dir = S("out\\verb test");
+  RemoveTree(dir);
+  CreateDirectoryA(S("out").c_str(), nullptr);
+  CreateDirectoryA(dir.c_str(), nullptr);
+  const struct {
+    const char* Kind;
+    const char* Archive;
+    const char* Source;
+  } kinds[] = {{".zip", "good.zip", "good"}, {".7z", "seven.7z", "nested1"}, {".rar", "rarred.rar", "nested2"}};
+  for (const auto& k : kinds) {
+    if (!g.kinds.count(k.Kind + 1)) continue;
+    const std::string archive = JoinPath(dir, k.Archive);
+    Require(CopyFileA(S(std::string("arch\\") + k.Archive).c_str(), archive.c_str(), FALSE) != 0,
+            "fixture %s is missing", k.Archive);
+    const HANDLE process = run(command(k.Kind, "Quarn.ExtractHere"), archive);
+    const bool ended = WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(process, 97);
+    CloseHandle(process);
+    Check(ended, "Quarn still runs 30 s after the extract verb on %s", k.Archive);
+    std::string base = k.Archive;
+    ExpectTree(S(std::string("src\\") + k.Source), JoinPath(dir, base.substr(0, base.rfind('.'))));
+  }
+
+  QuarnApp app(g.exe);
+  app.Start();
+  const std::string archive = JoinPath(dir, "good.zip");
+  const HANDLE process = run(command(".zip", "Quarn.AddToList"), archive);
+  Check(WaitForSingleObject(process, 30000) == WAIT_OBJECT_0, "the start of the list verb did not end");
+  CloseHandle(process);
+  ExpectCaptions(app, IDC_LISTVIEW1, {archive}, "the archive list after the verb \"Add to Quarn's list\"");
+}
+
 // --- zip
 
 void ZipFilesFromDialog() {
@@ -1152,6 +1215,7 @@ int main(int argc, char** argv) {
       {"unzip_encrypted", UnzipEncrypted},
       {"unzip_without_engines", UnzipWithoutEngines},
       {"extract_here_burst", ExtractHereBurst},
+      {"shell_verbs", ShellVerbs, true},
       {"zip_files_from_dialog", ZipFilesFromDialog},
       {"zip_empty_list_message", ZipEmptyListMessage},
       {"zip_existing_name_new_name", ZipExistingNameNewName},
