@@ -94,9 +94,6 @@ class TForm1 {
   // its way with more, and the lists are empty; after a problem it stays,
   // with the report.
   void ExtractHere(const std::vector<std::string>& Archives, bool CloseWhenDone = false);
-  // Runs the queued extractions, or the close when done, if the window is free
-  // now; otherwise tries again a moment later.
-  void ServeQueue();
   // What tells whether later starts of the program are still on their way
   // (tests put their own).
   bool (*LaterStarts)() = nullptr;
@@ -152,6 +149,9 @@ class TForm1 {
   // Asks whether to stop the running command; true (and the command told to
   // stop) for Yes.
   bool AskStop();
+  // Runs the queued extractions, or the close when done, if the window is free
+  // now; otherwise tries again a moment later.
+  void ServeQueue();
   // No command runs, no box, dialog or menu is up: a walk may start.
   bool Free() const;
   // Extracts the queue beside the archives, walk after walk until it is

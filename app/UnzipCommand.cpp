@@ -69,10 +69,9 @@ std::string FolderOfArchive(const std::string& Archive) {
   return Archive.substr(0, Archive[last] == ':' ? last + 1 : last);
 }
 
-// The last part of a path.
-std::wstring LastPart(const std::wstring& Path) {
-  const size_t cut = Path.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? Path : Path.substr(cut + 1);
+// The name of Archive's output folder in the folder Place.
+std::string OutputNameOf(const std::string& Place, const std::string& Archive) {
+  return OutputFolderOf(Place, Archive).substr(Place.size() + 1);
 }
 
 // The names in Folder ("." and ".." left out), with the entry data of the
@@ -206,24 +205,23 @@ std::string TUnzipCommand::FolderFor(const std::string& Archive) {
   if (!FFolder.empty()) return FFolder;
   // Made here, under a name nobody had: nothing of the user's is ever
   // written into or over, also when another program takes names meanwhile.
-  const std::string wanted = OutputFolderOf(FolderOfArchive(Archive), Archive);
+  const std::string place = FolderOfArchive(Archive);
+  const std::string wanted = OutputNameOf(place, Archive);
   for (int n = 1; n <= kFreeNames; ++n) {
-    const std::string folder = n == 1 ? wanted : wanted + " (" + std::to_string(n) + ")";
+    const std::string name = n == 1 ? wanted : wanted + " (" + std::to_string(n) + ")";
+    const std::string folder = place + "\\" + name;
     if (CreateDirectoryW(LongPathForm(AnsiToWide(folder)).c_str(), nullptr)) {
       FFolder = folder;
       FFolders.insert(folder);
-      const std::string name = WideToAnsi(LastPart(AnsiToWide(folder)));
-      if (n == 1)
-        FProgress.Notice(Format(kExtractingInto, name.c_str()));
-      else
-        FProgress.Notice(Format(kExtractingIntoFree, WideToAnsi(LastPart(AnsiToWide(wanted))).c_str(), name.c_str()));
+      FProgress.Notice(n == 1 ? Format(kExtractingInto, name.c_str())
+                              : Format(kExtractingIntoFree, wanted.c_str(), name.c_str()));
       return folder;
     }
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
       throw Exception(Format(kNoFolder, folder.c_str(), static_cast<unsigned long>(error)));
   }
-  throw Exception(Format(kNoFolder, wanted.c_str(), static_cast<unsigned long>(ERROR_ALREADY_EXISTS)));
+  throw Exception(Format(kNoFolder, (place + "\\" + wanted).c_str(), static_cast<unsigned long>(ERROR_ALREADY_EXISTS)));
 }
 
 void TUnzipCommand::FinishFolder(const std::string& Archive) {
@@ -232,7 +230,7 @@ void TUnzipCommand::FinishFolder(const std::string& Archive) {
   FFolder.clear();
   FFolders.clear();                              // the folders below may move now
   if (RemoveDirectoryW(folder.c_str())) return;  // it received nothing
-  LiftSingleFolder(folder, LastPart(AnsiToWide(OutputFolderOf(FolderOfArchive(Archive), Archive))));
+  LiftSingleFolder(folder, AnsiToWide(OutputNameOf(FolderOfArchive(Archive), Archive)));
 }
 
 bool TUnzipCommand::Step(uint64_t Done, uint64_t Total) {
