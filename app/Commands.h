@@ -16,6 +16,9 @@ class IProgressSink {
   virtual void BeginItem(int Index, int Count, const std::string& Path) { (void)Index, (void)Count, (void)Path; }
   // The whole command has come to Done of Total (never less than before).
   virtual void Progress(uint64_t Done, uint64_t Total) { (void)Done, (void)Total; }
+  // A line for the user about the item at hand, shown in passing (where an
+  // archive is being extracted to, when that is not its usual place).
+  virtual void Notice(const std::string& Text) { (void)Text; }
   // Lets pending window messages run (painting, input).
   virtual void Pump() {}
   // True once the user asked the command to stop.

@@ -1,6 +1,7 @@
 // Quarn's entry point: one instance per user logon, the hidden owner window,
 // the main window and the message loop. Paths on the command line go to the
-// main window's lists, or to the running instance's when there is one.
+// main window's lists, or are extracted beside themselves (/extract-here); a
+// later start hands them to the running instance instead.
 
 #include <windows.h>
 
@@ -34,14 +35,16 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  const std::vector<std::wstring> paths = CommandLinePaths();
+  const TCommandLine line = ReadCommandLine();
+  const bool extract = line.Request == TRequest::ExtractHere;
+  if (extract && line.Paths.empty()) return 0;  // nothing to extract
   const THandle mutex(CreateMutexA(nullptr, TRUE, kMutexName));
   if (!mutex || GetLastError() != 0) {
     // Another instance runs (or the name cannot be had). Without paths the
     // start ends silently; with paths they go to the running instance, unless
     // that one ended meanwhile and this process becomes the instance.
-    if (!mutex || paths.empty()) return 0;
-    const THandOver result = HandOverToRunningInstance(mutex.Get(), paths);
+    if (!mutex || line.Paths.empty()) return 0;
+    const THandOver result = HandOverToRunningInstance(mutex.Get(), line);
     if (result != THandOver::MutexTaken) {
       if (result == THandOver::NoAnswer) MessageBoxA(nullptr, kNoAnswer, kTitle, MB_OK | MB_ICONWARNING);
       return 0;
@@ -52,8 +55,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   try {
     TForm1 form(application, std::make_unique<TWin32UserInterface>());
     Form1 = &form;
+    // Archives to extract are queued before the window can take hand-overs,
+    // so that they come first; the walk starts from the message loop.
+    if (extract) form.ExtractHere(ProgramPaths(line.Paths), true);
     form.Show();
-    if (!paths.empty()) form.AddPaths(ProgramPaths(paths));
+    if (!extract && !line.Paths.empty()) form.AddPaths(ProgramPaths(line.Paths));
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
       if (form.PreTranslate(msg)) continue;

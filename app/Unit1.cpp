@@ -60,9 +60,16 @@ const char kStopQuestion[] = "Stop after the current file?";
 const char kZipStopped[] =
     "The Zip command was stopped: the archive holds the %d file(s) added before.\r\n%d file(s) stay in the list.";
 const char kProgressText[] = "%d/%d  %d %%";
+const char kQueueNotReached[] = "Stopped by the user: %d archive(s) handed over later were not extracted.";
 const char kRegistryKey[] = "Software\\Quarn";
 
 constexpr int kDefaultPosition = 100;
+
+// Posted to the main window: the queue of archives to extract has work.
+constexpr UINT QM_SERVEQUEUE = WM_APP + 1;
+// The timer that tries the queue again while the window is not free.
+constexpr UINT_PTR kQueueTimer = 1;
+constexpr UINT kQueueRetryMs = 250;
 
 // Reads a REG_DWORD value; false when it is missing or of another type.
 bool ReadDword(HKEY key, const char* name, int& value) {
@@ -79,7 +86,8 @@ bool ReadDword(HKEY key, const char* name, int& value) {
 
 // ---- creation ----
 
-TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI) : FApplication(Application), FUI(std::move(UI)) {
+TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI)
+    : LaterStarts(LaterStartsUnderWay), FApplication(Application), FUI(std::move(UI)) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   INITCOMMONCONTROLSEX icc = {sizeof icc,
                               ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
@@ -116,6 +124,8 @@ class TForm1::TBusy {
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
     if (FForm.FCloseRequested && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, WM_CLOSE, 0, 0);
     FForm.FCloseRequested = false;
+    // Archives handed over meanwhile are taken next.
+    if (!FForm.FQueue.empty() && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, QM_SERVEQUEUE, 0, 0);
   }
   TBusy(const TBusy&) = delete;
   TBusy& operator=(const TBusy&) = delete;
@@ -231,9 +241,12 @@ void TForm1::CreateControls() {
   StatusBar1 = child(0, STATUSCLASSNAMEA, "", WS_VISIBLE | CCS_BOTTOM, IDC_STATUSBAR1);
   SendMessageA(StatusBar1, SB_SETMINHEIGHT, Scale(19) - 2 * GetSystemMetrics(SM_CYBORDER), 0);
   SendMessageA(StatusBar1, WM_SIZE, 0, 0);
-  int parts[2] = {Scale(93), Scale(93 + 50)};
-  SendMessageA(StatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+  // The last panel, borderless and empty but while archives are extracted
+  // beside themselves, takes the rest of the bar.
+  int parts[3] = {Scale(93), Scale(93 + 50), -1};
+  SendMessageA(StatusBar1, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
   SetStatus(1, kStatusNotice);
+  SetNotice("");
 
   // Tool tips of the picture buttons.
   ToolTips =
@@ -272,7 +285,10 @@ class TForm1::TWindowProgress : public IProgressSink {
     FForm.FUI->TaskbarProgress(FForm.FHandle, TTaskbarState::Normal, 0, 0);
   }
   // The count panel shows again what it showed before the command.
-  ~TWindowProgress() { FForm.SetStatus(0, FCountText); }
+  ~TWindowProgress() {
+    FForm.SetStatus(0, FCountText);
+    FForm.SetNotice("");
+  }
   TWindowProgress(const TWindowProgress&) = delete;
   TWindowProgress& operator=(const TWindowProgress&) = delete;
 
@@ -286,6 +302,7 @@ class TForm1::TWindowProgress : public IProgressSink {
     if (text != FShown) FForm.SetStatus(0, FShown = text);
     FForm.FUI->TaskbarProgress(FForm.FHandle, TTaskbarState::Normal, Done, Total);
   }
+  void Notice(const std::string& Text) override { FForm.SetNotice(Text); }
   void Pump() override { TForm1::ProcessMessages(); }
   bool Cancelled() override { return FForm.FStopRequested; }
 
@@ -320,6 +337,13 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
         if (AskStop()) FCloseRequested = true;
         return 0;
       }
+      // Archives handed over just before are extracted first: their starts
+      // have ended, trusting that they would be.
+      if (!FQueue.empty()) {
+        FCloseRequested = true;
+        ServeQueue();
+        return 0;
+      }
       FormClose();
       DestroyWindow(FHandle);
       return 0;
@@ -337,15 +361,28 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_DROPFILES: HandleDroppedFiles(reinterpret_cast<HDROP>(wParam)); return 0;
     case WM_COPYDATA: {
-      // Paths from a later start of the program. While a command runs or a
-      // modal window is up the answer is "not now", and the sender tries again.
+      // Paths from a later start of the program. Archives to extract are
+      // always taken, into the queue. Paths for the lists are not taken while
+      // a command runs or a modal window is up: the answer is "not now", and
+      // the sender tries again.
+      TRequest request = TRequest::AddToLists;
       std::vector<std::string> paths;
-      if (FBusy || !IsWindowEnabled(FHandle) ||
-          !UnpackHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), paths))
-        return FALSE;
+      if (!UnpackHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), request, paths)) return FALSE;
+      if (request == TRequest::ExtractHere) {
+        ExtractHere(paths);
+        return TRUE;
+      }
+      if (FBusy || !IsWindowEnabled(FHandle)) return FALSE;
       AddPaths(paths);
       return TRUE;
     }
+    case QM_SERVEQUEUE: ServeQueue(); return 0;
+    case WM_TIMER:
+      if (wParam == kQueueTimer) {
+        ServeQueue();
+        return 0;
+      }
+      break;
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == Label1 || reinterpret_cast<HWND>(lParam) == Label2)
         return PageBackground(PageControl1, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -427,7 +464,9 @@ void TForm1::OnContextMenu(HWND From, int X, int Y) {
     X = r.left;
     Y = r.top;
   }
+  FInMenu = true;
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, X, Y, 0, FHandle, nullptr);
+  FInMenu = false;
 }
 
 // ---- start, activation, close ----
@@ -555,6 +594,10 @@ void TForm1::SetStatus(int Panel, const std::string& Text) {
   SendMessageA(StatusBar1, SB_SETTEXTA, static_cast<WPARAM>(Panel), reinterpret_cast<LPARAM>(centred.c_str()));
 }
 
+void TForm1::SetNotice(const std::string& Text) {
+  SendMessageA(StatusBar1, SB_SETTEXTA, 2 | SBT_NOBORDERS, reinterpret_cast<LPARAM>(Text.c_str()));
+}
+
 std::string TForm1::StatusText(int Panel) const {
   const LRESULT info = SendMessageA(StatusBar1, SB_GETTEXTLENGTHA, static_cast<WPARAM>(Panel), 0);
   std::string text(LOWORD(info) + 1, '\0');
@@ -636,14 +679,18 @@ void TForm1::BitBtn1Click() {
   } else {
     DeleteAll(ListView1);
   }
-  if (result.Report.empty()) {
+  ShowReport(result.Report);
+}
+
+void TForm1::ShowReport(const std::vector<std::string>& Lines) {
+  if (Lines.empty()) {
     FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
     return;
   }
   FUI->TaskbarProgress(FHandle, TTaskbarState::Error, 1, 1);
   std::string text = kReportHead;
   text += "\r\n";
-  for (const std::string& line : result.Report) text += "\r\n" + line;
+  for (const std::string& line : Lines) text += "\r\n" + line;
   FUI->ShowError(FHandle, kErrorTitle, text);
   FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
 }
@@ -796,4 +843,69 @@ void TForm1::AddPaths(const std::vector<std::string>& Paths) {
   AddPathsToList(ListView2, share[1], TIconRule::File);
   SendMessageA(PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(firstPage), 0);
   PageControl1Change();  // also shows the count of the list in view
+}
+
+// ---- extraction beside the archives ----
+
+void TForm1::ExtractHere(const std::vector<std::string>& Archives, bool CloseWhenDone) {
+  if (CloseWhenDone) FCloseWhenDone = true;
+  for (const std::string& archive : Archives) {
+    if (std::find(FQueue.begin(), FQueue.end(), archive) != FQueue.end()) continue;
+    if (std::find(FWalking.begin(), FWalking.end(), archive) != FWalking.end()) continue;
+    FQueue.push_back(archive);
+  }
+  // Not run here: a hand-over's sender waits for this message's answer.
+  PostMessageA(FHandle, QM_SERVEQUEUE, 0, 0);
+}
+
+bool TForm1::Free() const { return !FBusy && !FInMenu && IsWindowEnabled(FHandle); }
+
+void TForm1::ServeQueue() {
+  KillTimer(FHandle, kQueueTimer);
+  if (!FQueue.empty()) {
+    if (!Free()) {
+      SetTimer(FHandle, kQueueTimer, kQueueRetryMs, nullptr);
+      return;
+    }
+    RunQueue();
+  }
+  if (!FCloseWhenDone || !FQueue.empty()) return;
+  // Explorer starts one program per selected archive: the window waits for
+  // the starts still on their way rather than close and open again.
+  if (!Free() || (LaterStarts != nullptr && LaterStarts())) {
+    SetTimer(FHandle, kQueueTimer, kQueueRetryMs, nullptr);
+    return;
+  }
+  FCloseWhenDone = false;
+  // Paths the user put in the lists meanwhile keep the window.
+  if (ItemCount(ListView1) == 0 && ItemCount(ListView2) == 0) PostMessageA(FHandle, WM_CLOSE, 0, 0);
+}
+
+void TForm1::RunQueue() {
+  std::vector<std::string> report;
+  {
+    TBusy busy(*this);
+    TWindowProgress progress(*this);
+    bool stopped = false;
+    while (!FQueue.empty() && !stopped) {
+      FWalking.swap(FQueue);
+      FQueue.clear();
+      TUnzipCommand command(FHandle, *FUI, progress, &FComponents);
+      const TUnzipResult result = command.RunHere(FWalking);
+      report.insert(report.end(), result.Report.begin(), result.Report.end());
+      stopped = result.Stopped;
+      // A failure ends a walk; each archive here is one the user asked for on
+      // its own, so those after it go first into the next walk.
+      if (!stopped && !result.FailedArchive.empty() && result.Finished + 1 < FWalking.size())
+        FQueue.insert(FQueue.begin(), FWalking.begin() + static_cast<std::ptrdiff_t>(result.Finished) + 1,
+                      FWalking.end());
+      FWalking.clear();
+    }
+    if (stopped && !FQueue.empty()) {
+      report.push_back(Format(kQueueNotReached, static_cast<int>(FQueue.size())));
+      FQueue.clear();
+    }
+  }
+  if (!report.empty()) FCloseWhenDone = false;  // the window stays with the report
+  ShowReport(report);
 }

@@ -83,6 +83,21 @@ class TForm1 {
   // that received something. Does nothing while a command runs.
   void AddPaths(const std::vector<std::string>& Paths);
 
+  // ---- extraction beside the archives (quarn.exe /extract-here) ----
+  // Queues Archives, in order, to be extracted each into a folder beside it;
+  // an archive already waiting (or in the walk in progress) is not queued
+  // again. The queue is taken as soon as the window is free: after the walk
+  // in progress, or once a box or dialog has closed; archives that come
+  // meanwhile follow in one more walk. With CloseWhenDone (the program was
+  // started for them) the window closes by itself once everything queued was
+  // extracted without a problem, no later start of the program is still on
+  // its way with more, and the lists are empty; after a problem it stays,
+  // with the report.
+  void ExtractHere(const std::vector<std::string>& Archives, bool CloseWhenDone = false);
+  // What tells whether later starts of the program are still on their way
+  // (tests put their own).
+  bool (*LaterStarts)() = nullptr;
+
   // Shows an exception that reached the message loop in the program's generic
   // error box (title "Quarn 1.00").
   void ShowException(const std::exception& E);
@@ -134,6 +149,19 @@ class TForm1 {
   // Asks whether to stop the running command; true (and the command told to
   // stop) for Yes.
   bool AskStop();
+  // Runs the queued extractions, or the close when done, if the window is free
+  // now; otherwise tries again a moment later.
+  void ServeQueue();
+  // No command runs, no box, dialog or menu is up: a walk may start.
+  bool Free() const;
+  // Extracts the queue beside the archives, walk after walk until it is
+  // empty, then shows one report of every problem.
+  void RunQueue();
+  // The report after a walk, one problem a line, in an error box; the
+  // taskbar button shows red meanwhile. Nothing when there is none.
+  void ShowReport(const std::vector<std::string>& Lines);
+  // The status bar's last panel: a line about the archive at hand.
+  void SetNotice(const std::string& Text);
 
   // Owner of the archive components the per-archive steps create.
   TComponent FComponents{nullptr};
@@ -143,10 +171,14 @@ class TForm1 {
   int FDpi = 96;
   bool FShown = false;
   bool FActivated = false;
-  bool FBusy = false;            // inside a command that lets the message loop run
-  bool FCloseRequested = false;  // the window was asked to close during a command
-  bool FStopRequested = false;   // the user asked the running command to stop
-  bool FAdding = false;          // inside AddPathsToList: the status waits for the end
+  bool FBusy = false;                 // inside a command that lets the message loop run
+  bool FCloseRequested = false;       // the window was asked to close during a command
+  bool FStopRequested = false;        // the user asked the running command to stop
+  bool FAdding = false;               // inside AddPathsToList: the status waits for the end
+  bool FInMenu = false;               // a context menu is up (its own message loop runs)
+  bool FCloseWhenDone = false;        // started for the queue: close once it went well
+  std::vector<std::string> FQueue;    // archives waiting to be extracted beside themselves
+  std::vector<std::string> FWalking;  // those of the walk in progress
   int FPage = 0;
   RECT FPageArea = {};  // display area of the page control, in window client pixels
   TFont FFont;

@@ -5,6 +5,7 @@
 
 #include "Exception.h"
 #include "Files.h"
+#include "PathParts.h"
 #include "SafePath.h"
 #include "SevenZip.h"
 #include "ShellPaths.h"
@@ -27,6 +28,11 @@ const char kNoName[] = "a member with an empty name was skipped.";
 const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
 const char kStopped[] = "stopped by the user before its end; it stays in the list.";
 const char kNotReached[] = "Stopped by the user: %d archive(s) not reached stay in the list.";
+const char kStoppedHere[] = "stopped by the user before its end.";
+const char kNotReachedHere[] = "Stopped by the user: %d archive(s) not reached were not extracted.";
+const char kExtractingInto[] = "Extracting into \"%s\"";
+const char kExtractingIntoFree[] = "\"%s\" exists: extracting into \"%s\"";
+const char kNoFolder[] = "The folder \"%s\" cannot be made beside the archive (error %lu).";
 const char kWrongPassword[] = "wrong password.";
 const char kNoPassword[] = "skipped: no password was given.";
 const char kCutAway[] = "\"%s\" cannot be extracted: its data lie in a part of the archive that this file lacks.";
@@ -35,6 +41,9 @@ const char kNoMembers[] = "it holds no members; nothing was extracted.";
 constexpr int kMaxPasswordAsks = 3;  // per archive
 
 constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
+
+// How many names ("name", "name (2)", ...) a folder beside an archive may try.
+constexpr int kFreeNames = 10000;
 
 // The engines stay loaded from the first Unzip command on: each component
 // loads and frees its engine, and an engine freed and loaded again for every
@@ -46,6 +55,76 @@ void KeepEnginesLoaded() {
   static const TModule sevenZip = TModule::Load(L"7za.dll");
   static const TModule allFormats = TModule::Load(L"7z.dll");
   LoadUnRarLibrary();  // counted by the binding; never matched
+}
+
+// The folder Archive lies in: its path up to the last "\" (or a drive's ":");
+// "." when it has none.
+std::string FolderOfArchive(const std::string& Archive) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < Archive.size(); ++i) {
+    if (IsLeadByte(Archive[i]) && i + 1 < Archive.size())
+      ++i;
+    else if (Archive[i] == '\\' || Archive[i] == '/' || Archive[i] == ':')
+      last = i;
+  }
+  if (last == std::string::npos) return ".";
+  return Archive.substr(0, Archive[last] == ':' ? last + 1 : last);
+}
+
+// The name of Archive's output folder in the folder Place.
+std::string OutputNameOf(const std::string& Place, const std::string& Archive) {
+  return OutputFolderOf(Place, Archive).substr(Place.size() + 1);
+}
+
+// The names in Folder ("." and ".." left out), with the entry data of the
+// first one.
+std::vector<std::wstring> NamesIn(const std::wstring& Folder, WIN32_FIND_DATAW* First = nullptr) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  const HANDLE find = FindFirstFileW((Folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (names.empty() && First != nullptr) *First = data;
+    names.push_back(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+// When Folder holds nothing but one folder named Name (in any case), that
+// folder's content goes up into Folder and the emptied folder goes. It is
+// first moved aside under a name none of its entries has, so that an entry
+// named like it can go up too. A move that fails puts back what was moved.
+void LiftSingleFolder(const std::wstring& Folder, const std::wstring& Name) {
+  WIN32_FIND_DATAW only = {};
+  const std::vector<std::wstring> top = NamesIn(Folder, &only);
+  if (top.size() != 1 || !(only.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (only.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      CompareStringOrdinal(top[0].c_str(), -1, Name.c_str(), -1, TRUE) != CSTR_EQUAL)
+    return;
+  const std::wstring inner = Folder + L"\\" + top[0];
+  const std::vector<std::wstring> names = NamesIn(inner);
+  std::wstring aside;
+  int n = 1;
+  do aside = top[0] + L".quarn-lift-" + std::to_wstring(n++);
+  while (std::find(names.begin(), names.end(), aside) != names.end());
+  aside = Folder + L"\\" + aside;
+  if (!MoveFileExW(inner.c_str(), aside.c_str(), 0)) return;
+  size_t moved = 0;
+  while (moved < names.size() &&
+         MoveFileExW((aside + L"\\" + names[moved]).c_str(), (Folder + L"\\" + names[moved]).c_str(), 0))
+    ++moved;
+  if (moved == names.size()) {
+    RemoveDirectoryW(aside.c_str());
+    return;
+  }
+  while (moved > 0) {
+    --moved;
+    MoveFileExW((Folder + L"\\" + names[moved]).c_str(), (aside + L"\\" + names[moved]).c_str(), 0);
+  }
+  MoveFileExW(aside.c_str(), inner.c_str(), 0);
 }
 
 bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
@@ -60,9 +139,20 @@ TUnzipCommand::TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Prog
     : FOwner(Owner), FUI(UI), FProgress(Progress), FComponents(Components) {}
 
 TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const std::string& Destination) {
+  FHere = false;
+  FDestination = Destination;
+  return Walk(Archives);
+}
+
+TUnzipResult TUnzipCommand::RunHere(const std::vector<std::string>& Archives) {
+  FHere = true;
+  FDestination.clear();
+  return Walk(Archives);
+}
+
+TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
   KeepEnginesLoaded();
   FResult = TUnzipResult();
-  FDestination = Destination;
   FFolders.clear();
   std::vector<uint64_t> weights;
   for (const std::string& archive : Archives) weights.push_back(WeightOf(archive));
@@ -78,6 +168,7 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
         break;
       }
       FMember.clear();
+      FFolder.clear();
       current = Archives[i];
       meter.BeginItem(static_cast<int>(i), current);
       // The name decides what is an archive; the content what kind it is.
@@ -93,8 +184,9 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
         case TArchiveKind::None: Report(current, kNotAnArchive); break;
         default: Extract7zArchive(current, kind); break;
       }
+      FinishFolder(current);
       if (FResult.Stopped) {
-        Report(current, kStopped);
+        Report(current, FHere ? kStoppedHere : kStopped);
         stoppedInside = true;
         break;
       }
@@ -102,6 +194,7 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
       FResult.Finished = i + 1;
     }
   } catch (const std::exception& e) {
+    FinishFolder(current);
     FResult.FailedArchive = current;
     // The report names the member too when the error itself does not.
     const std::string text = GenericErrorText(ExceptionText(e));
@@ -111,8 +204,42 @@ TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const 
   FMeter = nullptr;
   Wipe(FPassword);
   const size_t notReached = n - FResult.Finished - (stoppedInside ? 1 : 0);
-  if (FResult.Stopped && notReached > 0) FResult.Report.push_back(Format(kNotReached, static_cast<int>(notReached)));
+  if (FResult.Stopped && notReached > 0)
+    FResult.Report.push_back(Format(FHere ? kNotReachedHere : kNotReached, static_cast<int>(notReached)));
   return FResult;
+}
+
+std::string TUnzipCommand::FolderFor(const std::string& Archive) {
+  if (!FHere) return OutputFolderOf(FDestination, Archive);
+  if (!FFolder.empty()) return FFolder;
+  // Made here, under a name nobody had: nothing of the user's is ever
+  // written into or over, also when another program takes names meanwhile.
+  const std::string place = FolderOfArchive(Archive);
+  const std::string wanted = OutputNameOf(place, Archive);
+  for (int n = 1; n <= kFreeNames; ++n) {
+    const std::string name = n == 1 ? wanted : wanted + " (" + std::to_string(n) + ")";
+    const std::string folder = place + "\\" + name;
+    if (CreateDirectoryW(LongPathForm(AnsiToWide(folder)).c_str(), nullptr)) {
+      FFolder = folder;
+      FFolders.insert(folder);
+      FProgress.Notice(n == 1 ? Format(kExtractingInto, name.c_str())
+                              : Format(kExtractingIntoFree, wanted.c_str(), name.c_str()));
+      return folder;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+      throw Exception(Format(kNoFolder, folder.c_str(), static_cast<unsigned long>(error)));
+  }
+  throw Exception(Format(kNoFolder, (place + "\\" + wanted).c_str(), static_cast<unsigned long>(ERROR_ALREADY_EXISTS)));
+}
+
+void TUnzipCommand::FinishFolder(const std::string& Archive) {
+  if (!FHere || FFolder.empty()) return;
+  const std::wstring folder = LongPathForm(AnsiToWide(FFolder));
+  FFolder.clear();
+  FFolders.clear();                              // the folders below may move now
+  if (RemoveDirectoryW(folder.c_str())) return;  // it received nothing
+  LiftSingleFolder(folder, AnsiToWide(OutputNameOf(FolderOfArchive(Archive), Archive)));
 }
 
 bool TUnzipCommand::Step(uint64_t Done, uint64_t Total) {
@@ -184,7 +311,7 @@ void TUnzipCommand::MakeFolder(const std::string& Folder) {
 }
 
 void TUnzipCommand::ExtractZipArchive(const std::string& Archive) {
-  const std::string folder = OutputFolderOf(FDestination, Archive);
+  const std::string folder = FolderFor(Archive);
   std::vector<std::string> problems;
   // Names are decided and folders made here, in archive order.
   const TZipReader::TPathFor pathFor = [&](const TZipEntry& entry) -> std::string {
@@ -256,7 +383,7 @@ void TUnzipCommand::ExtractRarArchive(const std::string& Archive) {
   // Owned by the window's components and released when the step ends.
   const auto component = std::make_unique<TUnRar>(FComponents);
   component->FileName = Archive;
-  const std::string folder = OutputFolderOf(FDestination, Archive);
+  const std::string folder = FolderFor(Archive);
   MakeFolder(folder);
   component->Directory = folder + "\\";
   component->SetMode(UNRAR_EXTRACT);
@@ -299,7 +426,7 @@ void TUnzipCommand::Extract7zArchive(const std::string& Archive, TArchiveKind Ki
                              : std::make_unique<TSevenZip>(FComponents, L"7z.dll", info.EngineFormat);
   component->UnwrapTarball = info.Compressor;
   component->DefaultItemName = AnsiToWide(CompressedItemName(Archive));
-  const std::string folder = OutputFolderOf(FDestination, Archive);
+  const std::string folder = FolderFor(Archive);
   MakeFolder(folder);
   component->ExtrBaseDir = AnsiToWide(folder + "\\");
   component->ExtractOptions = ExtractOverwrite;

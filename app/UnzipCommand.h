@@ -1,7 +1,7 @@
 #pragma once
 // The Unzip command without its window: every archive of a list is extracted
-// into a folder of its own below the destination, each kind through its
-// engine, and what went wrong is collected into one report.
+// into a folder of its own below the destination (or beside the archive), each
+// kind through its engine, and what went wrong is collected into one report.
 
 #include <windows.h>
 
@@ -44,6 +44,17 @@ class TUnzipCommand {
   // written is removed, what was extracted before stays.
   TUnzipResult Run(const std::vector<std::string>& Archives, const std::string& Destination);
 
+  // Extracts Archives in order as Run does, each into a folder of its own
+  // beside it (in the archive's own folder), with two rules of their own:
+  // a folder that exists already is never extracted into (the next free name,
+  // "name (2)", "name (3)", ..., is made instead, and the progress sink is told
+  // which one); and an archive whose only item at the top is a folder of the
+  // archive's name is not nested in a second one (src.zip holding src\...
+  // fills the folder "src" itself). Nothing is changed but the folders this
+  // walk made; one that received nothing is removed again. Stopping, and
+  // failures, work as in Run.
+  TUnzipResult RunHere(const std::vector<std::string>& Archives);
+
   // The per-archive steps, given the archive's path.
   void ExtractZipArchive(const std::string& Archive);
   void ExtractRarArchive(const std::string& Archive);
@@ -51,6 +62,16 @@ class TUnzipCommand {
   void Extract7zArchive(const std::string& Archive, TArchiveKind Kind);
 
  private:
+  TUnzipResult Walk(const std::vector<std::string>& Archives);
+  // The output folder of Archive, the one every step extracts into: below the
+  // destination, named after the archive (Run), or beside the archive under a
+  // name that was free, made at once (RunHere; the same folder until the
+  // archive's step has ended).
+  std::string FolderFor(const std::string& Archive);
+  // RunHere, after Archive's step (whatever its end): removes its folder when
+  // it stayed empty, or lifts the content of a single top folder of the
+  // archive's name into it.
+  void FinishFolder(const std::string& Archive);
   void Report(const std::string& Archive, const std::string& Line);
   void ReportProblems(const std::string& Archive, const std::vector<std::string>& Problems);
   void ReportName(std::vector<std::string>& Problems, const std::string& Name, const std::string& ExtractedAs);
@@ -75,6 +96,8 @@ class TUnzipCommand {
   IProgressSink& FProgress;
   TComponent* FComponents;
   std::string FDestination;
+  bool FHere = false;   // RunHere: beside the archives
+  std::string FFolder;  // RunHere: the current archive's folder, made by this walk
   std::string FMember;  // the zip member being extracted, for the report
   std::set<std::string> FFolders;
   TUnzipResult FResult;

@@ -1,7 +1,7 @@
 ; Quarn's installer, made by scripts/package.sh with NSIS 3 (makensis):
 ;
 ;   makensis -DVERSION=1.00 -DVERSION_QUAD=1.0.0.0 -DSTAGE=<folder> -DFILES=<files.nsh>
-;            -DICON=<quarn.ico> -DOUTFILE=<setup.exe> [-DX64] packaging/quarn.nsi
+;            -DKINDS=<kinds.nsh> -DICON=<quarn.ico> -DOUTFILE=<setup.exe> [-DX64] packaging/quarn.nsi
 ;
 ; With X64 defined the installer is a 64-bit program (NSIS's amd64-unicode
 ; stub) that installs the 64-bit files into the 64-bit Program Files; 32-bit
@@ -12,12 +12,15 @@
 ; STAGE is the portable package's folder, the files to install. FILES defines
 ; the macros QuarnInstallFiles and QuarnRemoveFiles, which package.sh writes
 ; from that folder's listing, so that both packages hold the same files.
+; KINDS defines the macro QuarnForEachKind, which package.sh writes from
+; packaging/kinds.txt, the extensions of the archives Quarn extracts.
 ;
 ; The installer puts Quarn either into Program Files for everyone (asking for
 ; administrator rights when it runs without them) or into the user's own
 ; programs folder (no rights needed), as the user chooses; it adds a Start menu
-; shortcut, a "Send to" shortcut, an "Open with" entry for .zip, .7z and .rar
-; (never the default program) and an entry in "Apps & features".
+; shortcut, a "Send to" shortcut, for each kind an "Open with" entry (never
+; the default program) and the Explorer verbs "Extract each to its own folder
+; (Quarn)" and "Add to Quarn's list", and an entry in "Apps & features".
 ;
 ; Installer:   /S silent; /AllUsers or /CurrentUser (the default when silent)
 ;              chooses for whom; /D=<folder> (last) the folder.
@@ -25,8 +28,8 @@
 ;              is otherwise asked (and kept when silent). It finds for whom
 ;              Quarn was installed from the "Apps & features" entries.
 
-!ifndef VERSION | VERSION_QUAD | STAGE | FILES | ICON | OUTFILE
-  !error "define VERSION, VERSION_QUAD, STAGE, FILES, ICON and OUTFILE (see the head of this file)"
+!ifndef VERSION | VERSION_QUAD | STAGE | FILES | KINDS | ICON | OUTFILE
+  !error "define VERSION, VERSION_QUAD, STAGE, FILES, KINDS, ICON and OUTFILE (see the head of this file)"
 !endif
 
 !ifdef X64
@@ -49,6 +52,7 @@ SetCompressor /SOLID lzma
 !include FileFunc.nsh
 !include nsDialogs.nsh
 !include "${FILES}"
+!include "${KINDS}"
 
 !define PRODUCT "Quarn"
 !define PUBLISHER "Quarn"
@@ -56,6 +60,9 @@ SetCompressor /SOLID lzma
 !define UNINSTALLER "uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quarn"
 !define PROGID "Quarn.Archive"
+!define VERB_EXTRACT "Quarn.ExtractHere"
+!define VERB_ADD "Quarn.AddToList"
+!define ASSOCIATIONS "Software\Classes\SystemFileAssociations"
 !define SETTINGS_KEY "Software\Quarn"
 !define SHORTCUT "Quarn.lnk"
 !define SHCNE_ASSOCCHANGED 0x08000000
@@ -135,6 +142,35 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 Quarn
   DeleteRegValue SHCTX "Software\Classes\${ext}\OpenWithProgids" "${PROGID}"
   DeleteRegKey /ifempty SHCTX "Software\Classes\${ext}\OpenWithProgids"
   !insertmacro RemoveNewClassesKey ${ext}
+!macroend
+
+; One of Explorer's verbs for a file type, with Quarn's icon. "Player": the
+; verb stays in the menu however many files are selected, and Explorer starts
+; the command once for each of them.
+!macro Verb ext verb text command
+  WriteRegStr SHCTX "${ASSOCIATIONS}\${ext}\shell\${verb}" "" "${text}"
+  WriteRegStr SHCTX "${ASSOCIATIONS}\${ext}\shell\${verb}" "MultiSelectModel" "Player"
+  WriteRegStr SHCTX "${ASSOCIATIONS}\${ext}\shell\${verb}" "Icon" "$INSTDIR\${EXE},0"
+  WriteRegStr SHCTX "${ASSOCIATIONS}\${ext}\shell\${verb}\command" "" '${command}'
+!macroend
+
+; Explorer's verbs for one file type, kept with the type's system-wide
+; associations: whatever program opens the type, and the type's own entries,
+; stay as they are.
+!macro ShellVerbs ext
+  !insertmacro NoteNewClassesKey "SystemFileAssociations"
+  !insertmacro NoteNewClassesKey "SystemFileAssociations\${ext}"
+  !insertmacro NoteNewClassesKey "SystemFileAssociations\${ext}\shell"
+  !insertmacro Verb ${ext} ${VERB_EXTRACT} "Extract each to its own folder (Quarn)" \
+    '"$INSTDIR\${EXE}" /extract-here "%1"'
+  !insertmacro Verb ${ext} ${VERB_ADD} "Add to Quarn's list" '"$INSTDIR\${EXE}" "%1"'
+!macroend
+
+!macro un.ShellVerbs ext
+  DeleteRegKey SHCTX "${ASSOCIATIONS}\${ext}\shell\${VERB_EXTRACT}"
+  DeleteRegKey SHCTX "${ASSOCIATIONS}\${ext}\shell\${VERB_ADD}"
+  !insertmacro RemoveNewClassesKey "SystemFileAssociations\${ext}\shell"
+  !insertmacro RemoveNewClassesKey "SystemFileAssociations\${ext}"
 !macroend
 
 ; ---- for whom: shared by the installer and the uninstaller ----
@@ -322,9 +358,10 @@ Section "Quarn"
   WriteRegStr SHCTX "Software\Classes\Applications\${EXE}" "FriendlyAppName" "Quarn"
   WriteRegStr SHCTX "Software\Classes\Applications\${EXE}\DefaultIcon" "" "$INSTDIR\${EXE},0"
   WriteRegStr SHCTX "Software\Classes\Applications\${EXE}\shell\open\command" "" '"$INSTDIR\${EXE}" "%1"'
-  !insertmacro OpenWith .zip
-  !insertmacro OpenWith .7z
-  !insertmacro OpenWith .rar
+  !insertmacro QuarnForEachKind OpenWith
+  ; Explorer's verbs: extract each selected archive beside itself, or put it
+  ; on Quarn's list.
+  !insertmacro QuarnForEachKind ShellVerbs
 
   ; "Apps & features"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "Quarn"
@@ -376,9 +413,9 @@ Section "Uninstall"
     SetShellVarContext all
   ${EndIf}
 
-  !insertmacro un.OpenWith .zip
-  !insertmacro un.OpenWith .7z
-  !insertmacro un.OpenWith .rar
+  !insertmacro QuarnForEachKind un.OpenWith
+  !insertmacro QuarnForEachKind un.ShellVerbs
+  !insertmacro RemoveNewClassesKey "SystemFileAssociations"
   DeleteRegKey SHCTX "Software\Classes\${PROGID}"
   DeleteRegKey SHCTX "Software\Classes\Applications\${EXE}"
   !insertmacro RemoveNewClassesKey Applications

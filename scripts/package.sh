@@ -72,6 +72,22 @@ stage() {  # arch mingw-triplet debian-arch-name
   dos_text "/usr/share/doc/mingw-w64-$debarch-dev/copyright" "$folder/licences/MinGW-w64-runtime-copyright.txt"
 }
 
+# The kinds Quarn extracts, one extension a line in packaging/kinds.txt, as
+# the macro QuarnForEachKind, which inserts a given macro once for each: the
+# installer registers "Open with" and its Explorer verbs for them.
+nsis_kinds() {
+  local ext
+  echo "; Made by scripts/package.sh from packaging/kinds.txt."
+  echo "!macro QuarnForEachKind Action"
+  while IFS= read -r ext || [ -n "$ext" ]; do
+    ext=${ext%$'\r'}
+    [ -n "$ext" ] || continue
+    [[ $ext =~ ^\.[A-Za-z0-9]+$ ]] || die "packaging/kinds.txt: \"$ext\" is not an extension such as .zip"
+    echo "  !insertmacro \${Action} \"$ext\""
+  done <packaging/kinds.txt
+  echo "!macroend"
+}
+
 # Zips a staged folder, its name as the top folder of the archive.
 pack() {  # arch zip-name
   local out=$dist/$2
@@ -116,6 +132,7 @@ pack i686 "$name-win32.zip"
 pack x86_64 "$name-win64.zip"
 
 # One installer per architecture, each of the files staged for it.
+nsis_kinds >"$work/kinds.nsh"
 installer() {  # arch setup-name makensis-options...
   local arch=$1 out=$dist/$2
   shift 2
@@ -123,7 +140,7 @@ installer() {  # arch setup-name makensis-options...
   rm -f "$out"
   quietly "$logs/makensis-$arch.log" makensis -V2 -NOCD "$@" \
     "-DVERSION=$version" "-DVERSION_QUAD=$quad" "-DSTAGE=$work/$arch/$name" \
-    "-DFILES=$work/files-$arch.nsh" "-DICON=$top/build/i686/app/res/quarn.ico" \
+    "-DFILES=$work/files-$arch.nsh" "-DKINDS=$work/kinds.nsh" "-DICON=$top/build/i686/app/res/quarn.ico" \
     "-DOUTFILE=$out" packaging/quarn.nsi
 }
 installer i686 "$name-setup.exe"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include <zlib.h>
 
@@ -14,25 +13,6 @@
 #include "rar/RarTestSupport.h"
 
 namespace {
-
-std::string SevenZipFixture(const std::string& name) {
-  const char* dir = std::getenv("QUARN_7Z_FIXTURES");
-  std::string path = dir ? dir : "";
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path + "\\" + name;
-}
-
-std::string RarFixture(const std::string& name) {
-  std::string path = QUARN_RAR_FIXTURES;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path + "\\" + name;
-}
-
-void CopyInto(const std::string& from, const std::string& to) {
-  ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
-}
 
 // A gzip-compressed tar archive of regular files, written here (ustar headers,
 // zlib's gzip wrapper).

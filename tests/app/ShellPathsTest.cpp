@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ShellPaths.h"
+#include "ShellTestSupport.h"
 
 namespace {
 
@@ -83,6 +86,31 @@ TEST(ShellPaths, ArchiveKindsByTheirSignatures) {
       {std::string(1024, '\0'), TArchiveKind::None},
   };
   for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(ArchiveKindOfContent(cases[i].first), cases[i].second) << i;
+}
+
+// The installers register their entries for the extensions of
+// packaging/kinds.txt: exactly the extensions the program takes as archives.
+TEST(ShellPaths, TheInstallersKindsAreTheProgramsKinds) {
+  std::string listed = ReadWholeFile(std::string("Z:") + QUARN_SOURCE_DIR + "/packaging/kinds.txt");
+  std::vector<std::string> fromFile, fromTable;
+  for (size_t at = 0; at < listed.size();) {
+    size_t end = listed.find('\n', at);
+    if (end == std::string::npos) end = listed.size();
+    std::string ext = listed.substr(at, end - at);
+    if (!ext.empty() && ext.back() == '\r') ext.pop_back();
+    if (!ext.empty()) fromFile.push_back(ext);
+    at = end + 1;
+  }
+  for (size_t i = 0; i < kArchiveKindCount; ++i) {
+    std::string list = kArchiveKinds[i].Extensions;
+    for (size_t at = 0; at <= list.size();) {
+      const size_t end = std::min(list.find(';', at), list.size());
+      fromTable.push_back(list.substr(at, end - at));
+      at = end + 1;
+    }
+  }
+  EXPECT_EQ(fromFile, fromTable);
+  for (const std::string& ext : fromFile) EXPECT_NE(ArchiveKindOf("C:\\a" + ext), TArchiveKind::None) << ext;
 }
 
 TEST(ShellPaths, GenericErrorTextEndsWithAFullStop) {

@@ -1,13 +1,18 @@
 #pragma once
 // Helpers of the shell's tests: a scripted user, a hidden main window, drops
-// made in memory, scratch folder trees and small zip archives.
+// made in memory, scratch folder trees, small zip archives and the 7z and RAR
+// archives of the component tests.
 
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,14 +91,21 @@ class TScriptedUI : public IUserInterface {
     return !Password.empty();
   }
 
-  // Every call the taskbar button saw.
+  // Every call the taskbar button saw; OnProgress, when set, runs at the
+  // first one of a command that tells how far it is (a walk is under way).
   struct Taskbar {
     TTaskbarState State;
     uint64_t Done, Total;
   };
   std::vector<Taskbar> TaskbarCalls;
+  std::function<void()> OnProgress;
   void TaskbarProgress(HWND, TTaskbarState State, uint64_t Done, uint64_t Total) override {
     TaskbarCalls.push_back({State, Done, Total});
+    if (Total > 0 && OnProgress) {
+      const std::function<void()> once = std::move(OnProgress);
+      OnProgress = nullptr;
+      once();
+    }
   }
 };
 
@@ -194,6 +206,10 @@ struct Unzipper {
     TUnzipCommand command(nullptr, UI, *Progress, &Components);
     return command.Run(archives, destination);
   }
+  TUnzipResult RunHere(const std::vector<std::string>& archives) {
+    TUnzipCommand command(nullptr, UI, *Progress, &Components);
+    return command.RunHere(archives);
+  }
 };
 
 // Records what a command tells of its progress; asks it to stop once item
@@ -211,6 +227,27 @@ struct RecordingProgress : IProgressSink {
   }
   bool Cancelled() override { return StopAt >= 0 && Item >= StopAt && StepsInItem > StopAfter; }
 };
+
+// Archives the component tests make: the 7z ones by a ctest fixture (the
+// folder in QUARN_7Z_FIXTURES), the RAR ones at build time.
+inline std::string SevenZipFixture(const std::string& name) {
+  const char* dir = std::getenv("QUARN_7Z_FIXTURES");
+  std::string path = dir ? dir : "";
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path + "\\" + name;
+}
+
+inline std::string RarFixture(const std::string& name) {
+  std::string path = QUARN_RAR_FIXTURES;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path + "\\" + name;
+}
+
+inline void CopyInto(const std::string& from, const std::string& to) {
+  ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
+}
 
 // The report's lines about one archive, without the archive's name.
 inline std::vector<std::string> LinesAbout(const TUnzipResult& result, const std::string& archive) {

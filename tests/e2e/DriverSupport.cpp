@@ -225,12 +225,12 @@ std::string Remote::ReadString(size_t offset, size_t maxLen) const {
 
 // ---------------------------------------------------------------- the program under test
 
-namespace {
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+namespace {
 HWND FindMain(DWORD pid) {
   for (HWND h : TopWindows(pid, QUARN_MAIN_CLASS)) return h;
   return nullptr;
@@ -292,6 +292,21 @@ void QuarnApp::Start(const std::string& args) {
   Require(main_ != nullptr, "quarn.exe ended without showing its main window");
 }
 
+bool QuarnApp::Attach(HWND main) {
+  Kill();
+  pi_ = PROCESS_INFORMATION{};
+  DWORD pid = 0;
+  const DWORD tid = GetWindowThreadProcessId(main, &pid);
+  pi_.hProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION |
+                                 PROCESS_TERMINATE | SYNCHRONIZE,
+                             FALSE, pid);
+  if (pi_.hProcess == nullptr) return false;
+  pi_.dwProcessId = pid;
+  pi_.dwThreadId = tid;
+  main_ = main;
+  return true;
+}
+
 bool QuarnApp::Running() const { return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
 
 bool QuarnApp::WaitExit(DWORD timeoutMs) {
@@ -305,7 +320,7 @@ void QuarnApp::Kill() {
       WaitForSingleObject(pi_.hProcess, 5000);
     }
     CloseHandle(pi_.hProcess);
-    CloseHandle(pi_.hThread);
+    if (pi_.hThread) CloseHandle(pi_.hThread);
   }
   pi_ = PROCESS_INFORMATION{};
   main_ = nullptr;
@@ -442,8 +457,8 @@ void QuarnApp::Drop(const std::vector<std::string>& paths) const {
   memcpy(&block[0], &df, sizeof df);
   for (const std::string& p : paths) {
     std::wstring wide(p.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, p.data(), static_cast<int>(p.size()), &wide[0], static_cast<int>(wide.size()))));
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, p.data(), static_cast<int>(p.size()), &wide[0],
+                                                        static_cast<int>(wide.size()))));
     wide += L'\0';
     block.append(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
   }
@@ -772,7 +787,7 @@ int RunCases(const std::vector<CaseInfo>& cases, const std::string& only) {
   std::vector<std::string> skipped;
   const DWORD runStart = GetTickCount();
   for (const CaseInfo& c : cases) {
-    if (!wanted.empty() && !wanted.count(c.name)) continue;
+    if (wanted.empty() ? c.whenNamed : !wanted.count(c.name)) continue;
     g_caseName = c.name;
     g_failures.clear();
     g_notes.clear();

@@ -92,6 +92,10 @@ class QuarnApp {
   // Starts the program (args: the rest of its command line) and waits for its
   // visible main window (ends the case on failure).
   void Start(const std::string& args = "");
+  // Takes on the program that shows the main window main, started by some
+  // other way (a start among many), to read its controls and end it at the
+  // end of the case; false when its process cannot be opened.
+  bool Attach(HWND main);
   bool Running() const;
   bool WaitExit(DWORD timeoutMs);
   // Terminates the program (its boxes and dialogs go with it).
@@ -173,6 +177,8 @@ std::vector<std::string> ListTree(const std::string& root);
 // returned as readable lines (empty when equal).
 std::vector<std::string> CompareTrees(const std::string& expected, const std::string& actual);
 std::string JoinPath(const std::string& a, const std::string& b);
+// The folder part of a path ("." when it has none).
+std::string FolderOf(const std::string& path);
 
 // ---------------------------------------------------------------- host helper
 
@@ -186,10 +192,12 @@ void SetExchangeFolder(const std::string& folder);
 struct CaseInfo {
   const char* name;
   void (*run)();
+  bool whenNamed = false;  // runs only when named in only (it needs an installed Quarn)
 };
 
-// Runs every case in order, prints one result line each and the closing
-// "N passed, N failed" line; returns the number of failed cases.
+// Runs every case in order (or those named in only, comma-separated), prints
+// one result line each and the closing "N passed, N failed" line; returns the
+// number of failed cases.
 int RunCases(const std::vector<CaseInfo>& cases, const std::string& only);
 
 // The first failure of a case asks the host for a screenshot named after the

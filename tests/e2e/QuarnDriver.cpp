@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -696,6 +697,209 @@ void UnzipWithoutEngines() {
 void Unzip7z() { UnzipOtherKind("7z", S("arch\\seven.7z"), S("src\\nested1")); }
 void UnzipRar() { UnzipOtherKind("rar", S("arch\\rarred.rar"), S("src\\nested2")); }
 
+// --- extraction beside the archives
+
+// One start of quarn.exe, made on a thread of its own once go is set.
+struct TStart {
+  std::string args;
+  HANDLE go;
+  PROCESS_INFORMATION pi;
+  bool ok;
+};
+
+DWORD WINAPI StartWhenReleased(void* p) {
+  TStart& s = *static_cast<TStart*>(p);
+  WaitForSingleObject(s.go, INFINITE);
+  s.ok = StartProgram(g.exe, &s.pi, s.args, FolderOf(g.exe));
+  return 0;
+}
+
+// Many starts of "quarn.exe /extract-here <archive>" at once, as Explorer
+// makes them for a selection (one process per file): the first becomes the
+// window, the others hand their archive over to it. Every archive lands once
+// in a folder beside it (a folder of the user's there already: the next free
+// name), one window serves them all and answers throughout, every start ends
+// by itself, and so does the window when all went well.
+void ExtractHereBurst() {
+  const int kStarts = 50;
+  const std::string dir = S("out\\burst");
+  RemoveTree(dir);
+  CreateDirectoryA(S("out").c_str(), nullptr);
+  Require(CreateDirectoryA(dir.c_str(), nullptr) != 0, "cannot make %s", dir.c_str());
+  std::vector<std::string> archives, folders;
+  for (int i = 0; i < kStarts; ++i) {
+    const std::string name = Format("burst-%02d", i);
+    std::string from;
+    for (const char* ext : {".zip", ".7z", ".rar"})
+      if (FileExists(S("burst\\" + name + ext))) from = S("burst\\" + name + ext);
+    Require(!from.empty(), "fixture %s is missing", name.c_str());
+    archives.push_back(JoinPath(dir, BaseName(from)));
+    Require(CopyFileA(from.c_str(), archives.back().c_str(), FALSE) != 0, "cannot copy %s", from.c_str());
+    folders.push_back(JoinPath(dir, i == 0 ? name + " (2)" : name));
+  }
+  // A folder of the user's where the first archive's folder would go.
+  const std::string mine = JoinPath(dir, "burst-00\\mine.txt");
+  CreateDirectoryA(JoinPath(dir, "burst-00").c_str(), nullptr);
+  Require(WriteWholeFile(mine, "the user's own"), "cannot write %s", mine.c_str());
+  Require(TopWindows(0, QUARN_MAIN_CLASS, false).empty(), "a Quarn window is open before the starts");
+
+  // The starts, from threads released at once.
+  std::vector<TStart> starts(kStarts);
+  const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> threads;
+  for (int i = 0; i < kStarts; ++i) {
+    starts[i] = TStart{"/extract-here \"" + archives[i] + "\"", go, {}, false};
+    threads.push_back(CreateThread(nullptr, 0, StartWhenReleased, &starts[i], 0, nullptr));
+  }
+  SetEvent(go);
+  WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, 30000);
+  for (HANDLE t : threads) CloseHandle(t);
+  CloseHandle(go);
+  // How close together the starts were: their processes' creation times.
+  uint64_t first = UINT64_MAX, last = 0;
+  std::vector<HANDLE> processes;
+  for (const TStart& st : starts) {
+    Check(st.ok, "a start of quarn.exe failed");
+    if (!st.ok) continue;
+    processes.push_back(st.pi.hProcess);
+    CloseHandle(st.pi.hThread);
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(st.pi.hProcess, &created, &exited, &kernel, &user)) {
+      const uint64_t t = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+      first = std::min(first, t);
+      last = std::max(last, t);
+    }
+  }
+  printf("      %u starts released at once, their processes created within %lu ms\n",
+         static_cast<unsigned>(processes.size()),
+         static_cast<unsigned long>(last >= first ? (last - first) / 10000 : 0));
+  fflush(stdout);
+
+  // Watched until every start and the window have ended: never a second
+  // window, and the one there answers every time it is asked.
+  std::set<DWORD> windows;
+  bool shot = false, answered = true;
+  QuarnApp window(g.exe);
+  const bool ended = WaitUntil(
+      [&] {
+        const std::vector<HWND> mains = TopWindows(0, QUARN_MAIN_CLASS, false);
+        Check(mains.size() <= 1, "%u main windows are open at once", static_cast<unsigned>(mains.size()));
+        for (HWND main : mains) {
+          windows.insert(PidOf(main));
+          bool ok = false;
+          Send(main, WM_NULL, 0, 0, &ok, 5000);
+          if (!ok && IsWindow(main)) answered = false;
+          // A picture of the window at work, once.
+          if (!shot && window.main() != main) window.Attach(main);
+          if (!shot && window.main() == main && window.StatusText(0).find('/') != std::string::npos &&
+              !window.StatusText(2).empty()) {
+            RequestScreenshot("extract_here_batch");
+            shot = true;
+          }
+        }
+        for (HANDLE p : processes)
+          if (WaitForSingleObject(p, 0) != WAIT_OBJECT_0) return false;
+        return mains.empty();
+      },
+      120000);
+  Check(answered, "the window did not answer within 5 s while it extracted");
+  Check(ended, "the starts or the window still run after 120 s (%u windows seen)",
+        static_cast<unsigned>(windows.size()));
+  Check(windows.size() == 1, "the starts were served by %u windows, expected one",
+        static_cast<unsigned>(windows.size()));
+  int failedStarts = 0;
+  for (HANDLE p : processes) {
+    DWORD code = 1;
+    if (!GetExitCodeProcess(p, &code) || code != 0) ++failedStarts;
+    CloseHandle(p);
+  }
+  Check(failedStarts == 0, "%d start(s) of quarn.exe ended with an error", failedStarts);
+  if (!ended) {
+    if (HWND box = window.MessageBoxWindow()) Note("a box says \"%s\"", Visible(window.BoxText(box)).c_str());
+    return;
+  }
+
+  // Each archive once, in its own folder; the user's folder as it was.
+  for (int i = 0; i < kStarts; ++i) {
+    ExpectTree(S("src\\good"), folders[i]);
+    Check(!DirExists(folders[i] + (i == 0 ? " (3)" : " (2)")), "%s was extracted twice", BaseName(archives[i]).c_str());
+  }
+  Check(ListTree(JoinPath(dir, "burst-00")) == std::vector<std::string>{"mine.txt"},
+        "the user's folder burst-00 was changed");
+  Check(
+      ListTree(dir).size() > 0 &&
+          [&] {
+            size_t top = 0;
+            for (const std::string& p : ListTree(dir))
+              if (p.find('\\') == std::string::npos || p.find('\\') == p.size() - 1) ++top;
+            return top == 2 * kStarts + 1;
+          }(),
+      "the folder holds other things than the archives, their folders and the user's folder");
+}
+
+// The shell verbs the installer registered, run as Explorer runs them: the
+// command of the verb, "%1" replaced by the archive's path, started as it
+// stands. "Extract each to its own folder" puts each kind's archive into a
+// folder beside it (in a folder whose name has a blank), "Add to Quarn's list"
+// hands an archive to the running window's list. Needs an installed Quarn.
+void ShellVerbs() {
+  auto command = [](const std::string& ext, const char* verb) {
+    const std::string key = "Software\\Classes\\SystemFileAssociations\\" + ext + "\\shell\\" + verb + "\\command";
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      char value[2048] = "";
+      DWORD size = sizeof value;
+      if (RegGetValueA(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS)
+        return std::string(value);
+    }
+    Fail("no command for %s of %s files is registered", verb, ext.c_str());
+    throw CaseAbort();
+  };
+  auto run = [](const std::string& registered, const std::string& archive) {
+    std::string line = registered;
+    const size_t at = line.find("%1");
+    Require(at != std::string::npos, "the command \"%s\" has no %%1", registered.c_str());
+    line.replace(at, 2, archive);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    Require(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, FolderOf(archive).c_str(), &si,
+                           &pi) != 0,
+            "cannot start \"%s\"", line.c_str());
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+  };
+  const std::string dir = S("out\\verb test");
+  RemoveTree(dir);
+  CreateDirectoryA(S("out").c_str(), nullptr);
+  CreateDirectoryA(dir.c_str(), nullptr);
+  const struct {
+    const char* Kind;
+    const char* Archive;
+    const char* Source;
+  } kinds[] = {{".zip", "good.zip", "good"}, {".7z", "seven.7z", "nested1"}, {".rar", "rarred.rar", "nested2"}};
+  for (const auto& k : kinds) {
+    if (!g.kinds.count(k.Kind + 1)) continue;
+    const std::string archive = JoinPath(dir, k.Archive);
+    Require(CopyFileA(S(std::string("arch\\") + k.Archive).c_str(), archive.c_str(), FALSE) != 0,
+            "fixture %s is missing", k.Archive);
+    const HANDLE process = run(command(k.Kind, "Quarn.ExtractHere"), archive);
+    const bool ended = WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(process, 97);
+    CloseHandle(process);
+    Check(ended, "Quarn still runs 30 s after the extract verb on %s", k.Archive);
+    std::string base = k.Archive;
+    ExpectTree(S(std::string("src\\") + k.Source), JoinPath(dir, base.substr(0, base.rfind('.'))));
+  }
+
+  QuarnApp app(g.exe);
+  app.Start();
+  const std::string archive = JoinPath(dir, "good.zip");
+  const HANDLE process = run(command(".zip", "Quarn.AddToList"), archive);
+  Check(WaitForSingleObject(process, 30000) == WAIT_OBJECT_0, "the start of the list verb did not end");
+  CloseHandle(process);
+  ExpectCaptions(app, IDC_LISTVIEW1, {archive}, "the archive list after the verb \"Add to Quarn's list\"");
+}
+
 // --- zip
 
 void ZipFilesFromDialog() {
@@ -1020,6 +1224,8 @@ int main(int argc, char** argv) {
       {"unzip_any_name", UnzipAnyName},
       {"unzip_encrypted", UnzipEncrypted},
       {"unzip_without_engines", UnzipWithoutEngines},
+      {"extract_here_burst", ExtractHereBurst},
+      {"shell_verbs", ShellVerbs, true},
       {"zip_files_from_dialog", ZipFilesFromDialog},
       {"zip_empty_list_message", ZipEmptyListMessage},
       {"zip_existing_name_new_name", ZipExistingNameNewName},

@@ -150,6 +150,25 @@ def make_fixtures(scratch):
     run(['gzip', '-k', '-f', 'notes.txt'], single)
     shutil.move(os.path.join(single, 'notes.txt.gz'), os.path.join(arch, 'notes.txt.gz'))
 
+    # Fifty archives for fifty starts at once, each to be extracted beside
+    # itself: zip archives of "good", and, when the tools are there, 7z and
+    # RAR archives whose one top folder has the archive's own name (which is
+    # not nested again), holding the same files.
+    burst = os.path.join(scratch, 'burst')
+    os.makedirs(burst, exist_ok=True)
+    stage = os.path.join(src, 'burst-stage')
+    for i in range(50):
+        name = 'burst-%02d' % i
+        tool = '7z' if 40 <= i < 45 and shutil.which('7z') else 'rar' if i >= 45 and shutil.which('rar') else None
+        if tool is None:
+            shutil.copy(os.path.join(arch, 'good.zip'), os.path.join(burst, name + '.zip'))
+            continue
+        shutil.copytree(good, os.path.join(stage, name))
+        if tool == '7z':
+            run(['7z', 'a', '-bd', '-y', os.path.join(burst, name + '.7z'), name], stage)
+        else:
+            run(['rar', 'a', '-r', '-idq', '-y', os.path.join(burst, name + '.rar'), name], stage)
+
     # Names in many scripts, in archives whose own names are Cyrillic and
     # Japanese: Python's zipfile marks them UTF-8 (flag bit 11).
     uni = os.path.join(src, 'unicode')

@@ -4,9 +4,11 @@
 # that architecture) on a private X server:
 #  - the installer (Quarn-<version>-setup.exe for i686, -setup-x64.exe for
 #    x86_64), silent, for this user and then for everyone: the files, shortcuts
-#    and registry entries where they belong; the installed quarn.exe extracting
-#    archives of every kind and taking a later start's paths (cases of the
-#    end-to-end driver of the same build); the silent uninstall, after which the
+#    and registry entries where they belong (the Explorer verbs for every kind
+#    of packaging/kinds.txt among them); the installed quarn.exe extracting
+#    archives of every kind, taking a later start's paths and running the
+#    verbs' commands as Explorer does (cases of the end-to-end driver of the
+#    same build); the silent uninstall, after which the
 #    prefix's drive and registry are as they were before the install (listings
 #    compared);
 #  - the portable zip of the architecture, unpacked and run;
@@ -30,6 +32,8 @@ e2e_label="package tests"
 build=$(cd "$1" 2>/dev/null && pwd) || e2e_give_up "no build folder $1"
 dist=$(cd "$2" 2>/dev/null && pwd) || e2e_give_up "no folder $2"
 version=$(head -n 1 "$top/VERSION")
+# The kinds the installer registers "Open with" and the Explorer verbs for.
+mapfile -t kinds < <(tr -d '\r' <"$top/packaging/kinds.txt" | grep -v '^$')
 name=Quarn-$version
 zip32=$dist/$name-win32.zip
 zip64=$dist/$name-win64.zip
@@ -196,7 +200,7 @@ registry() {  # dir root(HKCU|HKLM)
   local open="\"$dir\\quarn.exe\" \"%1\"" un="$root\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quarn"
   expect_value "$root\\Software\\Classes\\Quarn.Archive\\shell\\open\\command" "" "$open"
   expect_value "$root\\Software\\Classes\\Applications\\quarn.exe\\shell\\open\\command" "" "$open"
-  for ext in .zip .7z .rar; do
+  for ext in "${kinds[@]}"; do
     wine reg query "$root\\Software\\Classes\\$ext\\OpenWithProgids" /v Quarn.Archive >/dev/null 2>&1 ||
       echo "$ext does not list Quarn.Archive among the programs that open it"
     wine reg query "$root\\Software\\Classes\\Applications\\quarn.exe\\SupportedTypes" /v "$ext" >/dev/null 2>&1 ||
@@ -234,8 +238,39 @@ default_of() {  # root(HKCU|HKLM) ext
 }
 declare -A defaults
 for root in HKCU HKLM; do
-  for ext in .zip .7z .rar; do defaults[$root$ext]=$(default_of $root $ext); done
+  for ext in "${kinds[@]}"; do defaults[$root$ext]=$(default_of $root $ext); done
 done
+
+# Quarn's Explorer verbs in root, one "key|value name|data" a line (the key
+# below SystemFileAssociations), read in one listing of the registry.
+verb_values() {  # root(HKCU|HKLM)
+  wine reg query "$1\\Software\\Classes\\SystemFileAssociations" /s 2>/dev/null | tr -d '\r' | awk '
+    /^HKEY_/ { key = $0; sub(/^.*\\SystemFileAssociations\\/, "", key); next }
+    /^    / && key ~ /\\shell\\Quarn\./ {
+      line = substr($0, 5); n = index(line, "    REG_"); rest = substr(line, n + 4); m = index(rest, "    ")
+      print key "|" substr(line, 1, n - 1) "|" (m ? substr(rest, m + 4) : "")
+    }' | LC_ALL=C sort
+}
+
+# The verbs for every kind, each kept with the type's system-wide
+# associations, shown for any number of selected files ("Player": Explorer
+# starts the command once for each), with the commands that run quarn.exe.
+verbs() {  # dir root(HKCU|HKLM)
+  local ext verb exe="$1\\quarn.exe"
+  for ext in "${kinds[@]}"; do
+    verb="$ext\\shell\\Quarn.ExtractHere"
+    printf '%s\n' "$verb|(Default)|Extract each to its own folder (Quarn)" "$verb|MultiSelectModel|Player" \
+      "$verb|Icon|$exe,0" "$verb\\command|(Default)|\"$exe\" /extract-here \"%1\""
+    verb="$ext\\shell\\Quarn.AddToList"
+    printf '%s\n' "$verb|(Default)|Add to Quarn's list" "$verb|MultiSelectModel|Player" "$verb|Icon|$exe,0" \
+      "$verb\\command|(Default)|\"$exe\" \"%1\""
+  done | LC_ALL=C sort >"$run/verbs-expected"
+  verb_values "$2" | diff "$run/verbs-expected" - | sed -n 's/^< /missing: /p; s/^> /not expected: /p'
+}
+
+verbs_gone() {  # root
+  verb_values "$1" | sed 's/^/left after the uninstall: /'
+}
 
 # ---- for this user: everything goes, the settings too ----
 snapshot before-user
@@ -245,8 +280,9 @@ check "for this user: files in $dir" installed_files "$dir"
 check "for this user: Start menu and Send to shortcuts" shortcuts "$dir" \
   "C:\\users\\$wine_user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"
 check "for this user: Open with and Apps & features entries (HKCU)" registry "$dir" HKCU
+check "for this user: the Explorer verbs of every kind (HKCU)" verbs "$dir" HKCU
 note_install user
-drive "$dir\\quarn.exe" command_line_and_hand_over,unzip_all_kinds driver-user
+drive "$dir\\quarn.exe" command_line_and_hand_over,unzip_all_kinds,shell_verbs driver-user
 # The uninstaller refuses to run while Quarn runs (its files could not go).
 # Started with _?= it runs in place and its exit code tells (the folder must
 # hold no blank: Wine would put the argument in quotes, which NSIS does not read).
@@ -266,6 +302,7 @@ refuses_while_running() {
 check "for this user: the uninstaller refuses to remove a running Quarn" refuses_while_running
 removed_all() {
   uninstall "$dir" /RemoveSettings
+  verbs_gone HKCU
   snapshot after-user
   compare before-user after-user
 }
@@ -279,10 +316,12 @@ check "for everyone: files in $dir" installed_files "$dir"
 check "for everyone: Start menu and Send to shortcuts" shortcuts "$dir" \
   "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"
 check "for everyone: Open with and Apps & features entries (HKLM)" registry "$dir" HKLM
+check "for everyone: the Explorer verbs of every kind (HKLM)" verbs "$dir" HKLM
 note_install machine
-drive "$dir\\quarn.exe" command_line_and_hand_over driver-machine
+drive "$dir\\quarn.exe" command_line_and_hand_over,shell_verbs driver-machine
 kept_settings() {
   uninstall "$dir"
+  verbs_gone HKLM
   wine reg query 'HKCU\Software\Quarn' >/dev/null 2>&1 || echo "the settings went without the user's consent"
   wine reg delete 'HKCU\Software\Quarn' /f >/dev/null 2>&1
   snapshot after-machine
