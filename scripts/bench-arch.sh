@@ -23,6 +23,23 @@ build=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/$bench_arch
 [ -d "$build" ] || { echo "build the $bench_arch tree first (scripts/build.sh $bench_arch)" >&2; exit 1; }
 echo "timing the $bench_arch build ($build)" >&2
 
+# bench_median <command...>: wall seconds, the median of $runs runs of the
+# command (process start included), each after bench_reset (the script's own:
+# what a run must not find) and a sync, so that no run pays for the one before;
+# the last run's output is in $work/last.txt.
+bench_median() {
+  local times=() t0 t1
+  for _ in $(seq "$runs"); do
+    bench_reset
+    sync
+    t0=$(date +%s%N)
+    "$@" >"$work/last.txt" 2>&1 || { cat "$work/last.txt" >&2; return 1; }
+    t1=$(date +%s%N)
+    times+=("$(( (t1 - t0) / 1000000 ))")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.2f", a[int((NR + 1) / 2)] / 1000 }'
+}
+
 # Builds a program of 7-Zip (its makefile.gcc in CPP/7zip/<Folder> of Debian's
 # 7zip source) for the architecture timed, into Output, unless it is there.
 bench_build_7zip() {  # folder program output

@@ -51,19 +51,7 @@ wineserver -k 2>/dev/null || true
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
-# median <command...>: wall seconds, median of $runs; the last run's output in $work/last.txt
-median() {
-  local times=() t0 t1
-  for _ in $(seq "$runs"); do
-    rm -rf "$work/out" && mkdir -p "$work/out"
-    sync
-    t0=$(date +%s%N)
-    "$@" >"$work/last.txt" 2>&1 || { cat "$work/last.txt" >&2; return 1; }
-    t1=$(date +%s%N)
-    times+=("$(( (t1 - t0) / 1000000 ))")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.2f", a[int((NR + 1) / 2)] / 1000 }'
-}
+bench_reset() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 quarn() { wine "$tool" "$(winpath "$work/out")" "$(winpath "$1")"; }
 sevenzip() {
   wine "$seven" x -so -bso0 -bsp0 "$(winpath "$1")" | wine "$seven" x -si -ttar -bso0 -bsp0 -y -o"$(winpath "$work/out")"
@@ -74,12 +62,12 @@ quarn "$work/set.tar.gz" >/dev/null 2>&1 || true  # Wine's services up
 printf '%-22s %9s %9s %9s %12s %12s %12s\n' archive "Quarn s" "7z s" "tar s" "Quarn/7z" "Quarn/tar" "peak WS"
 for ext in gz xz zst; do
   archive=$work/set.tar.$ext
-  q=$(median quarn "$archive")
+  q=$(bench_median quarn "$archive")
   peak=$(sed -nE 's/^PEAK ([0-9]+).*/\1/p' "$work/last.txt" | tr -d '\r')
   # Quarn's output is the set itself, byte for byte.
   diff -rq "$work/set" "$work/out/set" >/dev/null || echo "Quarn's output of set.tar.$ext differs from the set" >&2
-  p=$(median sevenzip "$archive")
-  t=$(median gnutar "$archive")
+  p=$(bench_median sevenzip "$archive")
+  t=$(bench_median gnutar "$archive")
   printf '%-22s %9s %9s %9s %12s %12s %8s MiB\n' "set.tar.$ext ($(( $(stat -c %s "$archive") / 1000000 )) MB)" \
     "$q" "$p" "$t" "$(python3 -c "print(f'{$q/$p:.2f}')")" "$(python3 -c "print(f'{$q/$t:.2f}')")" \
     "$(( peak / 1048576 ))"
@@ -96,7 +84,7 @@ if [ "${BENCH_LARGE:-0}" = 1 ]; then
     tar --zstd -cf "$work/big.tar.zst" -C "$work/big" big.bin
   fi
   runs=1
-  q=$(median quarn "$work/big.tar.zst")
+  q=$(bench_median quarn "$work/big.tar.zst")
   peak=$(sed -nE 's/^PEAK ([0-9]+).*/\1/p' "$work/last.txt" | tr -d '\r')
   cmp -s "$work/big/big.bin" "$work/out/big/big.bin" || echo "Quarn's output of big.tar.zst differs" >&2
   printf '%-22s %9s %9s %9s %12s %12s %8s MiB\n' "big.tar.zst (5 GiB in)" "$q" - - - - "$(( peak / 1048576 ))"

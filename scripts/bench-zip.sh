@@ -53,19 +53,7 @@ wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 run_wine "$bench" >/dev/null 2>&1 || true  # Wine's services up
 
-# median <command...>: wall seconds, median of $runs; the last Quarn line in $work/last.txt
-median() {
-  local times=() t0 t1
-  for _ in $(seq "$runs"); do
-    rm -rf "$work/out" "$work/out.zip"
-    sync  # the removal's disk work is not the next run's
-    t0=$(date +%s%N)
-    "$@" >"$work/last.txt" 2>&1 || { cat "$work/last.txt" >&2; return 1; }
-    t1=$(date +%s%N)
-    times+=("$(( (t1 - t0) / 1000000 ))")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.2f", a[int((NR + 1) / 2)] / 1000 }'
-}
+bench_reset() { rm -rf "$work/out" "$work/out.zip"; }
 field() { sed -E "s/.*$1 ([0-9.]+).*/\1/" "$work/last.txt" | tr -d '\r' | tail -n 1; }
 
 printf '%-44s %9s %9s %7s %10s %9s\n' "operation" "Quarn s" "7za s" "ratio" "peak WS" "written/size"
@@ -78,23 +66,23 @@ row() {  # name quarn-seconds peer-seconds
 
 zipname=$(winpath "$work/set.zip")
 outname=$(winpath "$work/out")
-q=$(median run_wine "$bench" unzip "$zipname" "$outname")
+q=$(bench_median run_wine "$bench" unzip "$zipname" "$outname")
 cp "$work/last.txt" "$work/quarn-unzip.txt"
-p=$(median run_wine "$sevenza" x -y -bso0 -bsp0 "$zipname" -o"$outname")
+p=$(bench_median run_wine "$sevenza" x -y -bso0 -bsp0 "$zipname" -o"$outname")
 cp "$work/quarn-unzip.txt" "$work/last.txt"
 row "Unzip of the set's zip ($(( $(stat -c %s "$work/set.zip") / 1000000 )) MB)" "$q" "$p" "-"
 
 for n in 200 2000; do
   list=$(winpath "$work/list-$n.txt")
   target=$(winpath "$work/out.zip")
-  q=$(median run_wine "$bench" zip "$target" "$list")
+  q=$(bench_median run_wine "$bench" zip "$target" "$list")
   cp "$work/last.txt" "$work/quarn-zip.txt"
-  p=$(median run_wine "$sevenza" a -tzip -mx=6 -mmt=1 -bso0 -bsp0 "$target" "@$list")
+  p=$(bench_median run_wine "$sevenza" a -tzip -mx=6 -mmt=1 -bso0 -bsp0 "$target" "@$list")
   cp "$work/quarn-zip.txt" "$work/last.txt"
   ratio=$(python3 -c "print(f'{$(field written)/$(field size):.3f}')")
   row "Zip of $n files ($(( $(set_bytes $n) / 1000000 )) MB in) vs -mmt=1" "$q" "$p" "$ratio"
   if [ "$n" = 2000 ]; then
-    p=$(median run_wine "$sevenza" a -tzip -mx=6 -bso0 -bsp0 "$target" "@$list")
+    p=$(bench_median run_wine "$sevenza" a -tzip -mx=6 -bso0 -bsp0 "$target" "@$list")
     cp "$work/quarn-zip.txt" "$work/last.txt"
     row "Zip of $n files vs 7za with all its threads" "$q" "$p" "$ratio"
   fi
