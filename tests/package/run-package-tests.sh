@@ -298,6 +298,10 @@ refuses_while_running() {
   fi
   kill "$quarn" 2>/dev/null
   wait "$quarn" 2>/dev/null
+  # A killed program's end reaches Wine's server after the process is gone;
+  # the uninstall that follows starts once the server has settled, as a user's
+  # would after closing the program.
+  wineserver -w
 }
 check "for this user: the uninstaller refuses to remove a running Quarn" refuses_while_running
 removed_all() {
