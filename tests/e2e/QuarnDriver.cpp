@@ -444,14 +444,20 @@ void RightClickMenu() {
   };
   Require(click((r.left + r.right) / 2, (r.top + r.bottom) / 2, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP),
           "SendInput refused the right click");
+  // The menu window shows before its thread starts tracking the mouse; a click
+  // that comes between the two closes the menu. Tracking has begun once the
+  // thread is in menu mode (it has a menu owner).
   HWND menu = nullptr;
   WaitOrAbort(
       [&] {
         const std::vector<HWND> m = TopWindows(app.pid(), "#32768");
         menu = m.empty() ? nullptr : m[0];
-        return menu != nullptr;
+        GUITHREADINFO gti{};
+        gti.cbSize = sizeof gti;
+        return menu != nullptr && GetGUIThreadInfo(GetWindowThreadProcessId(menu, nullptr), &gti) &&
+               gti.hwndMenuOwner != nullptr;
       },
-      5000, "a context menu after a right click on the archive list");
+      5000, "a context menu after a right click on the archive list, tracking the mouse");
   const RECT mr = WindowRect(menu);
   Require(click(mr.left + 25, mr.top + 10, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP),
           "SendInput refused the click on the menu");
