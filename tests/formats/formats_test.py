@@ -201,14 +201,14 @@ class Kinds(FormatCase):
         # marker "debian-binary" is not among its items).
         deb_parts = [n for n in run(["ar", "t", a("debian-package.deb")]).decode().split() if n != "debian-binary"]
         made.append(("debian-package.deb", {n: run(["ar", "p", a("debian-package.deb"), n]) for n in deb_parts}))
-        spec = self.scratch("q.spec")
-        with open(spec, "w") as f:
+        recipe = self.scratch("quarntest.rpmbuild")
+        with open(recipe, "w") as f:
             f.write("Name: quarntest\nVersion: 1.0\nRelease: 1\nSummary: test\nLicense: none\nBuildArch: noarch\n"
                     "%description\ntest\n%install\nmkdir -p %{buildroot}/opt/q\ncp -r %{_sourcedir}/* "
                     "%{buildroot}/opt/q/\n%files\n/opt/q\n")
         top_rpm = self.scratch("rpmtop")
         run(["rpmbuild", "--quiet", "--define", "_topdir " + top_rpm, "--define", "_sourcedir " + src,
-             "--define", "__os_install_post %{nil}", "--define", "_binary_payload w9.gzdio", "-bb", spec])
+             "--define", "__os_install_post %{nil}", "--define", "_binary_payload w9.gzdio", "-bb", recipe])
         built = os.path.join(top_rpm, "RPMS", "noarch", "quarntest-1.0-1.noarch.rpm")
         shutil.copy(built, a("redhat-package.rpm"))
         # Its payload as the package keeps it (gzip-compressed cpio): what
