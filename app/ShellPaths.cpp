@@ -166,6 +166,12 @@ std::string ArchiveFilter() {
   return "Zip Files (*.zip)|*.zip|7-Zip Files (*.7z) |*.7z|Rar Files (*.rar)|*.rar|All Archives|" + all + "|" + others;
 }
 
+std::string FolderOf(const std::string& Path) {
+  const size_t delimiter = LastDelimiter(Path);
+  if (delimiter == std::string::npos) return ".";
+  return Path.substr(0, Path[delimiter] == ':' ? delimiter + 1 : delimiter);
+}
+
 std::string OutputFolderOf(const std::string& Destination, const std::string& Archive) {
   const size_t delimiter = LastDelimiter(Archive);
   std::string name = delimiter == std::string::npos ? Archive : Archive.substr(delimiter + 1);

@@ -72,6 +72,10 @@ TArchiveKind ArchiveKindToExtract(const std::string& Path);
 // The open dialog's filter of archives: one entry per kind, then all kinds.
 std::string ArchiveFilter();
 
+// The folder Path lies in: its path up to the last "\" (a drive's ":" kept);
+// "." when it has none.
+std::string FolderOf(const std::string& Path);
+
 // The archive's output folder below Destination: Destination, "\", and the
 // archive's file name without the extensions of its kind (the last one; for a
 // compressed tarball such as "src.tar.gz" both). Destination is used unchanged.

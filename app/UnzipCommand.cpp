@@ -5,7 +5,6 @@
 
 #include "Exception.h"
 #include "Files.h"
-#include "PathParts.h"
 #include "SafePath.h"
 #include "SevenZip.h"
 #include "ShellPaths.h"
@@ -55,20 +54,6 @@ void KeepEnginesLoaded() {
   static const TModule sevenZip = TModule::Load(L"7za.dll");
   static const TModule allFormats = TModule::Load(L"7z.dll");
   LoadUnRarLibrary();  // counted by the binding; never matched
-}
-
-// The folder Archive lies in: its path up to the last "\" (or a drive's ":");
-// "." when it has none.
-std::string FolderOfArchive(const std::string& Archive) {
-  size_t last = std::string::npos;
-  for (size_t i = 0; i < Archive.size(); ++i) {
-    if (IsLeadByte(Archive[i]) && i + 1 < Archive.size())
-      ++i;
-    else if (Archive[i] == '\\' || Archive[i] == '/' || Archive[i] == ':')
-      last = i;
-  }
-  if (last == std::string::npos) return ".";
-  return Archive.substr(0, Archive[last] == ':' ? last + 1 : last);
 }
 
 // The name of Archive's output folder in the folder Place.
@@ -214,7 +199,7 @@ std::string TUnzipCommand::FolderFor(const std::string& Archive) {
   if (!FFolder.empty()) return FFolder;
   // Made here, under a name nobody had: nothing of the user's is ever
   // written into or over, also when another program takes names meanwhile.
-  const std::string place = FolderOfArchive(Archive);
+  const std::string place = FolderOf(Archive);
   const std::string wanted = OutputNameOf(place, Archive);
   for (int n = 1; n <= kFreeNames; ++n) {
     const std::string name = n == 1 ? wanted : wanted + " (" + std::to_string(n) + ")";
@@ -239,7 +224,7 @@ void TUnzipCommand::FinishFolder(const std::string& Archive) {
   FFolder.clear();
   FFolders.clear();                              // the folders below may move now
   if (RemoveDirectoryW(folder.c_str())) return;  // it received nothing
-  LiftSingleFolder(folder, AnsiToWide(OutputNameOf(FolderOfArchive(Archive), Archive)));
+  LiftSingleFolder(folder, AnsiToWide(OutputNameOf(FolderOf(Archive), Archive)));
 }
 
 bool TUnzipCommand::Step(uint64_t Done, uint64_t Total) {

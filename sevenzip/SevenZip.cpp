@@ -383,12 +383,12 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
 }
 
 void TSevenZip::ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed) {
+  if (ItemsFailed) return;  // the items' failures said it
   PROPVARIANT v;
   PropVariantInit(&v);
   uint32_t flags = 0;
   if (Archive->GetArchiveProperty(kpidErrorFlags, &v) == S_OK && v.vt == VT_UI4) flags = v.ulVal;
   PropVariantClear(&v);
-  if (ItemsFailed) return;  // the items' failures said it
   for (const TArchiveError& e : kArchiveErrors)
     if (flags & e.Flag) {
       Message(e.Code, e.Text, SZFileName);
