@@ -38,6 +38,9 @@ quarn_win32_why() {
       QUARN_WIN32_PROBED="QUARN_64_ONLY=1 asks for the 64-bit-only path"
     elif [ ! -x "$quarn_wine32" ]; then
       QUARN_WIN32_PROBED="the 32-bit Wine loader ($quarn_wine32) is not installed"
+      # scripts/install-deps.sh keeps apt's reason when it could not install it.
+      out=${QUARN_STATE_DIR:-/var/lib/quarn}/wine32-missing.txt
+      [ -s "$out" ] && QUARN_WIN32_PROBED+=": $(head -n 1 "$out")"
     elif ! out=$("$quarn_wine32" --version 2>&1); then
       QUARN_WIN32_PROBED="this host cannot run 32-bit programs ($quarn_wine32 --version: $(head -n 1 <<<"$out" | sed 's/.*: //'))"
     else

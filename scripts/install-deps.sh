@@ -1,6 +1,18 @@
 #!/usr/bin/env bash
 # Installs everything Quarn's build and tests need on a Debian 12 machine.
 # Idempotent: a second run installs nothing new. Must run as root (or via sudo).
+#
+# What the 64-bit path needs (the builds of both architectures, 64-bit Wine,
+# the peers and fixture makers) must install, or the run fails with apt's
+# reason. The 32-bit Wine set is installed on its own afterwards: when apt
+# cannot install it (on a day when the mirror's i386 index is missing, say),
+# one line says why, the reason is kept in /var/lib/quarn/wine32-missing.txt
+# for the probe in cmake/wine.sh, and the run goes on: the 32-bit Windows programs then
+# take the path of a host that cannot run them.
+#
+# An `apt-get update` that fails on some index is tried again a few times and
+# then does not stop the run by itself: what decides is whether the packages
+# install.
 set -euo pipefail
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -8,13 +20,14 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+apt_dir=${QUARN_APT_DIR:-/etc/apt}
+why32_file=${QUARN_STATE_DIR:-/var/lib/quarn}/wine32-missing.txt
+update_tries=${QUARN_APT_UPDATE_TRIES:-3}
+update_pause=${QUARN_APT_UPDATE_PAUSE:-5}
 
 PACKAGES=(
   cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest
-  wine wine32:i386 wine64 xvfb imagemagick python3-xlib
-  # Wine's bcrypt makes AES keys through GnuTLS (PBKDF2 and HMAC-SHA1 work
-  # without it); wine32 only recommends it.
-  libgnutls30:i386
+  wine wine64 xvfb imagemagick python3-xlib
   # The Russian locale below (Wine reads the OEM code page from it).
   locales
   p7zip-full 7zip rar zip unzip python3
@@ -24,15 +37,21 @@ PACKAGES=(
   # Makers of the archives of every other kind the tests extract.
   tar gzip bzip2 xz-utils zstd ncompress xorriso gcab cpio rpm wimtools jlha-utils arj
 )
+PACKAGES32=(
+  wine32:i386
+  # Wine's bcrypt makes AES keys through GnuTLS (PBKDF2 and HMAC-SHA1 work
+  # without it); wine32 only recommends it.
+  libgnutls30:i386
+)
 
 need_update=0
 
 # The UnRAR library, the rar tool and the engine source packages live in non-free
 # and deb-src. Add one sources entry for them, reusing the mirror and keyring of
 # the machine's own Debian entry.
-extra=/etc/apt/sources.list.d/quarn-nonfree.sources
+extra=$apt_dir/sources.list.d/quarn-nonfree.sources
 if [ ! -f "$extra" ]; then
-  base=/etc/apt/sources.list.d/debian.sources
+  base=$apt_dir/sources.list.d/debian.sources
   uri=$(awk '/^URIs:/ {print $2; exit}' "$base")
   keyring=$(awk '/^Signed-By:/ {print $2; exit}' "$base")
   [ -n "$uri" ] || { echo "install-deps: no URIs line in $base" >&2; exit 1; }
@@ -59,19 +78,55 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
-missing=()
-for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
+missing_of() {  # package... -> the ones not installed, one a line
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+mapfile -t missing < <(missing_of "${PACKAGES[@]}")
+mapfile -t missing32 < <(missing_of "${PACKAGES32[@]}")
 
-if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
-  apt-get update -q
+# apt-get update, tried again while some index fails; its last failure is
+# only said, the installs below decide.
+apt_update() {
+  local try out
+  for ((try = 1; try <= update_tries; try++)); do
+    if out=$(apt-get update -q 2>&1); then return 0; fi
+    [ "$try" -lt "$update_tries" ] && sleep "$update_pause"
+  done
+  echo "install-deps: apt-get update failed $update_tries times; going on with the indexes there are:" >&2
+  grep -E '^(E|W|Err):' <<<"$out" | head -n 3 | sed 's/^/  /' >&2
+}
+
+if [ ${#missing[@]} -gt 0 ] || [ ${#missing32[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
+  apt_update
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  if ! apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    echo "install-deps: the packages the build and the 64-bit tests need could not be installed (apt's reason above)" >&2
+    exit 1
+  fi
+fi
+
+# The 32-bit set on its own: without it the 64-bit path runs in full.
+if [ ${#missing32[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing32[*]}"
+  if out=$(apt-get install -y -q --no-install-recommends "${missing32[@]}" 2>&1); then
+    rm -f "$why32_file"
+  else
+    # apt's verdict (its last "E:" line) and the first dependency it could not meet.
+    reason=$(grep -E '^E:' <<<"$out" | tail -n 1 | sed -E 's/^E: //')
+    unmet=$(grep -E ' : Depends: ' <<<"$out" | head -n 1 | sed -E 's/^ +//; s/ +/ /g')
+    [ -n "$reason" ] || reason=$(tail -n 1 <<<"$out")
+    why="apt cannot install ${missing32[*]}: $reason${unmet:+ (first unmet: $unmet)}"
+    echo "install-deps: $why; the 32-bit Windows programs will not run here"
+    mkdir -p "$(dirname "$why32_file")"
+    printf '%s\n' "$why" >"$why32_file"
+  fi
+else
+  rm -f "$why32_file"
 fi
 
 # The zip name tests run a test program with the Russian locale, where Wine's
