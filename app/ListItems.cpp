@@ -5,7 +5,9 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <unordered_set>
 
+#include "ShellPaths.h"
 #include "Text.h"
 #include "Win32Kit.h"
 
@@ -107,4 +109,38 @@ std::vector<std::string> DroppedPaths(HDROP Drop) {
   }
   GlobalUnlock(Drop);
   return paths;
+}
+
+size_t AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers) {
+  const int count = ItemCount(List);
+  std::unordered_set<std::string> captions;
+  captions.reserve(static_cast<size_t>(count) + Paths.size());
+  for (int i = 0; i < count; ++i) captions.insert(ItemCaption(List, i));
+  SendMessageA(List, WM_SETREDRAW, FALSE, 0);
+  size_t added = 0;
+  for (const std::string& path : Paths) {
+    if (SkipOthers && ArchiveKindOf(path) == TArchiveKind::None) continue;
+    if (!captions.insert(path).second) break;  // a duplicate ends the run
+    int image = kIconZip;
+    if (Rule == TIconRule::File) image = kIconFile;
+    if (Rule == TIconRule::Archive) {
+      const TArchiveKind kind = ArchiveKindOf(path);
+      image = kind == TArchiveKind::None ? kIconZip : KindInfo(kind).Icon;
+    }
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = count + static_cast<int>(added);
+    item.pszText = const_cast<char*>(path.c_str());
+    item.iImage = image;
+    const int index = static_cast<int>(SendMessageA(List, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    const std::string size = std::to_string(GetFileSizeKB(path));
+    LVITEMA sub = {};
+    sub.iSubItem = 1;
+    sub.pszText = const_cast<char*>(size.c_str());
+    SendMessageA(List, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
+    ++added;
+  }
+  SendMessageA(List, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(List, nullptr, TRUE);
+  return added;
 }

@@ -21,6 +21,17 @@ int ItemImage(HWND List, int Index);
 void DeleteSelected(HWND List);
 void DeleteAll(HWND List);
 
+// What AddPathsToList does about the icon of a new item: the icon of the
+// path's archive kind, the file icon, or none.
+enum class TIconRule { Archive, File, None };
+
+// Appends Paths to List in order, each with its size text, unless an item
+// with exactly that caption exists: the run ends at the first duplicate (the
+// paths after it are not added). Paths of no archive kind are passed over
+// when SkipOthers is set. Fast for thousands of paths: one scan of the list,
+// one redraw. Returns the number added.
+size_t AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers);
+
 // The size of the file at Path in whole kilobytes, truncated; 0 for a folder
 // or for a path that names nothing.
 int64_t GetFileSizeKB(const std::string& Path);

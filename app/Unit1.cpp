@@ -17,6 +17,7 @@
 #include "Unit5.h"
 #include "UnzipCommand.h"
 #include "Win32Window.h"
+#include "WindowPosition.h"
 #include "ZipCommand.h"
 #include "resource.h"
 
@@ -54,14 +55,13 @@ const char kSelectFile[] = "Please select at least one file first !";
 const char kFileExists[] = "File already exists !\r\nPlease choose another filename .";
 const char kNoArchive[] = "No archive was created !";
 const char kErrorTitle[] = "Error";
-const char kCantExtract[] = "Can't extract files from %s .\r\nPlease try again .";
 const char kReportHead[] = "These archives were not extracted completely:";
+const char kNotesHead[] = "Every archive was extracted. Please note:";
+const char kNotesAfter[] = "Please note:";
 const char kStopQuestion[] = "Stop after the current file?";
 const char kZipStopped[] =
     "The Zip command was stopped: the archive holds the %d file(s) added before.\r\n%d file(s) stay in the list.";
 const char kProgressText[] = "%d/%d  %d %%";
-const char kQueueNotReached[] = "Stopped by the user: %d archive(s) handed over later were not extracted.";
-const char kRegistryKey[] = "Software\\Quarn";
 
 constexpr int kDefaultPosition = 100;
 
@@ -70,17 +70,6 @@ constexpr UINT QM_SERVEQUEUE = WM_APP + 1;
 // The timer that tries the queue again while the window is not free.
 constexpr UINT_PTR kQueueTimer = 1;
 constexpr UINT kQueueRetryMs = 250;
-
-// Reads a REG_DWORD value; false when it is missing or of another type.
-bool ReadDword(HKEY key, const char* name, int& value) {
-  DWORD type = 0;
-  DWORD data = 0;
-  DWORD size = sizeof data;
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS) return false;
-  if (type != REG_DWORD || size != sizeof data) return false;
-  value = static_cast<int>(data);
-  return true;
-}
 
 }  // namespace
 
@@ -125,7 +114,7 @@ class TForm1::TBusy {
     if (FForm.FCloseRequested && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, WM_CLOSE, 0, 0);
     FForm.FCloseRequested = false;
     // Archives handed over meanwhile are taken next.
-    if (!FForm.FQueue.empty() && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, QM_SERVEQUEUE, 0, 0);
+    if (!FForm.FQueue.Empty() && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, QM_SERVEQUEUE, 0, 0);
   }
   TBusy(const TBusy&) = delete;
   TBusy& operator=(const TBusy&) = delete;
@@ -339,7 +328,7 @@ LRESULT TForm1::Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) {
       }
       // Archives handed over just before are extracted first: their starts
       // have ended, trusting that they would be.
-      if (!FQueue.empty()) {
+      if (!FQueue.Empty()) {
         FCloseRequested = true;
         ServeQueue();
         return 0;
@@ -485,28 +474,7 @@ void TForm1::FormCreate() {
 
   CreateControls();
   DragAcceptFiles(FHandle, TRUE);
-  ApplyStoredPosition();
-}
-
-void TForm1::ApplyStoredPosition() {
-  int top = kDefaultPosition;
-  int left = kDefaultPosition;
-  HKEY opened = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened,
-                      nullptr) == ERROR_SUCCESS) {
-    const TRegKey key(opened);
-    if (!ReadDword(key.Get(), "top", top)) top = kDefaultPosition;
-    if (!ReadDword(key.Get(), "left", left)) left = kDefaultPosition;
-  }
-  // A stored place on no screen (after a monitor change) would hide the window.
-  RECT r;
-  GetWindowRect(FHandle, &r);
-  RECT placed = {left, top, left + (r.right - r.left), top + (r.bottom - r.top)};
-  if (MonitorFromRect(&placed, MONITOR_DEFAULTTONULL) == nullptr) {
-    left = kDefaultPosition;
-    top = kDefaultPosition;
-  }
-  SetWindowPos(FHandle, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ApplyStoredPosition(FHandle, kDefaultPosition);
 }
 
 void TForm1::FormActivate() {
@@ -516,23 +484,7 @@ void TForm1::FormActivate() {
   SetWindowTextA(Edit2, (desktop + kQuarnZip).c_str());
 }
 
-void TForm1::FormClose() {
-  // A minimised window reports a place far off screen; its normal place is meant.
-  WINDOWPLACEMENT placement = {};
-  placement.length = sizeof placement;
-  RECT r;
-  GetWindowRect(FHandle, &r);
-  if (IsIconic(FHandle) && GetWindowPlacement(FHandle, &placement)) r = placement.rcNormalPosition;
-  HKEY opened = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr) !=
-      ERROR_SUCCESS)
-    return;
-  const TRegKey key(opened);
-  const DWORD top = static_cast<DWORD>(r.top);
-  const DWORD left = static_cast<DWORD>(r.left);
-  RegSetValueExA(key.Get(), "top", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&top), sizeof top);
-  RegSetValueExA(key.Get(), "left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&left), sizeof left);
-}
+void TForm1::FormClose() { StorePosition(FHandle); }
 
 bool TForm1::HandleSystemCommand(WPARAM Command) {
   switch (Command & 0xFFF0) {
@@ -668,29 +620,40 @@ void TForm1::BitBtn1Click() {
   {
     TBusy busy(*this);
     TWindowProgress progress(*this);
-    TUnzipCommand command(FHandle, *FUI, progress, &FComponents);
+    TUnzipCommand command(FHandle, *FUI, progress, Engines());
     result = command.Run(ItemCaptions(ListView1), destination);
   }
-  if (!result.FailedArchive.empty()) FUI->ShowError(FHandle, kErrorTitle, WithName(kCantExtract, result.FailedArchive));
   // A stopped walk leaves the archives it did not finish in the list.
   if (result.Stopped) {
-    for (size_t i = 0; i < result.Finished; ++i) SendMessageA(ListView1, LVM_DELETEITEM, 0, 0);
+    for (int i = ItemCount(ListView1) - 1; i >= 0; --i)
+      if (std::find(result.Unfinished.begin(), result.Unfinished.end(), static_cast<size_t>(i)) ==
+          result.Unfinished.end())
+        SendMessageA(ListView1, LVM_DELETEITEM, static_cast<WPARAM>(i), 0);
     ListView1Change();
   } else {
     DeleteAll(ListView1);
   }
-  ShowReport(result.Report);
+  ShowReport(result);
 }
 
-void TForm1::ShowReport(const std::vector<std::string>& Lines) {
-  if (Lines.empty()) {
+TEngines& TForm1::Engines() {
+  if (!FEngines) FEngines = std::make_unique<TEngines>();
+  return *FEngines;
+}
+
+void TForm1::ShowReport(const TUnzipResult& Result, bool ShowNotes) {
+  std::string notes;
+  for (const std::string& line : Result.Notes) notes += "\r\n" + line;
+  if (Result.Report.empty()) {
     FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+    if (ShowNotes && !notes.empty()) InformationBox(kNotesHead + ("\r\n" + notes), 160);
     return;
   }
   FUI->TaskbarProgress(FHandle, TTaskbarState::Error, 1, 1);
   std::string text = kReportHead;
   text += "\r\n";
-  for (const std::string& line : Lines) text += "\r\n" + line;
+  for (const std::string& line : Result.Report) text += "\r\n" + line;
+  if (!notes.empty()) text += "\r\n\r\n" + (kNotesAfter + ("\r\n" + notes));
   FUI->ShowError(FHandle, kErrorTitle, text);
   FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
 }
@@ -770,40 +733,10 @@ bool TForm1::AddPathToList(HWND List, const std::string& Path, TIconRule Rule) {
 }
 
 size_t TForm1::AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers) {
-  // One scan of the list for the duplicate check, one redraw and one status
-  // update for the whole run: thousands of paths take a fraction of a second.
-  const int count = ItemCount(List);
-  std::unordered_set<std::string> captions;
-  captions.reserve(static_cast<size_t>(count) + Paths.size());
-  for (int i = 0; i < count; ++i) captions.insert(ItemCaption(List, i));
-  SendMessageA(List, WM_SETREDRAW, FALSE, 0);
+  // One status update for the whole run, not one per item.
   FAdding = true;
-  size_t added = 0;
-  for (const std::string& path : Paths) {
-    if (SkipOthers && ArchiveKindOf(path) == TArchiveKind::None) continue;
-    if (!captions.insert(path).second) break;  // a duplicate ends the run
-    int image = kIconZip;
-    if (Rule == TIconRule::File) image = kIconFile;
-    if (Rule == TIconRule::Archive) {
-      const TArchiveKind kind = ArchiveKindOf(path);
-      image = kind == TArchiveKind::None ? kIconZip : KindInfo(kind).Icon;
-    }
-    LVITEMA item = {};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = count + static_cast<int>(added);
-    item.pszText = const_cast<char*>(path.c_str());
-    item.iImage = image;
-    const int index = static_cast<int>(SendMessageA(List, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-    const std::string size = std::to_string(GetFileSizeKB(path));
-    LVITEMA sub = {};
-    sub.iSubItem = 1;
-    sub.pszText = const_cast<char*>(size.c_str());
-    SendMessageA(List, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
-    ++added;
-  }
+  const size_t added = ::AddPathsToList(List, Paths, Rule, SkipOthers);
   FAdding = false;
-  SendMessageA(List, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(List, nullptr, TRUE);
   if (added > 0) (List == ListView1) ? ListView1Change() : ListView2Change();
   return added;
 }
@@ -848,12 +781,8 @@ void TForm1::AddPaths(const std::vector<std::string>& Paths) {
 // ---- extraction beside the archives ----
 
 void TForm1::ExtractHere(const std::vector<std::string>& Archives, bool CloseWhenDone) {
-  if (CloseWhenDone) FCloseWhenDone = true;
-  for (const std::string& archive : Archives) {
-    if (std::find(FQueue.begin(), FQueue.end(), archive) != FQueue.end()) continue;
-    if (std::find(FWalking.begin(), FWalking.end(), archive) != FWalking.end()) continue;
-    FQueue.push_back(archive);
-  }
+  if (CloseWhenDone) FQueue.CloseWhenDone = true;
+  FQueue.Add(Archives);
   // Not run here: a hand-over's sender waits for this message's answer.
   PostMessageA(FHandle, QM_SERVEQUEUE, 0, 0);
 }
@@ -862,50 +791,36 @@ bool TForm1::Free() const { return !FBusy && !FInMenu && IsWindowEnabled(FHandle
 
 void TForm1::ServeQueue() {
   KillTimer(FHandle, kQueueTimer);
-  if (!FQueue.empty()) {
+  if (!FQueue.Empty()) {
     if (!Free()) {
       SetTimer(FHandle, kQueueTimer, kQueueRetryMs, nullptr);
       return;
     }
     RunQueue();
   }
-  if (!FCloseWhenDone || !FQueue.empty()) return;
+  if (!FQueue.CloseWhenDone || !FQueue.Empty()) return;
   // Explorer starts one program per selected archive: the window waits for
   // the starts still on their way rather than close and open again.
   if (!Free() || (LaterStarts != nullptr && LaterStarts())) {
     SetTimer(FHandle, kQueueTimer, kQueueRetryMs, nullptr);
     return;
   }
-  FCloseWhenDone = false;
+  FQueue.CloseWhenDone = false;
   // Paths the user put in the lists meanwhile keep the window.
   if (ItemCount(ListView1) == 0 && ItemCount(ListView2) == 0) PostMessageA(FHandle, WM_CLOSE, 0, 0);
 }
 
 void TForm1::RunQueue() {
-  std::vector<std::string> report;
+  TUnzipResult result;
   {
     TBusy busy(*this);
     TWindowProgress progress(*this);
-    bool stopped = false;
-    while (!FQueue.empty() && !stopped) {
-      FWalking.swap(FQueue);
-      FQueue.clear();
-      TUnzipCommand command(FHandle, *FUI, progress, &FComponents);
-      const TUnzipResult result = command.RunHere(FWalking);
-      report.insert(report.end(), result.Report.begin(), result.Report.end());
-      stopped = result.Stopped;
-      // A failure ends a walk; each archive here is one the user asked for on
-      // its own, so those after it go first into the next walk.
-      if (!stopped && !result.FailedArchive.empty() && result.Finished + 1 < FWalking.size())
-        FQueue.insert(FQueue.begin(), FWalking.begin() + static_cast<std::ptrdiff_t>(result.Finished) + 1,
-                      FWalking.end());
-      FWalking.clear();
-    }
-    if (stopped && !FQueue.empty()) {
-      report.push_back(Format(kQueueNotReached, static_cast<int>(FQueue.size())));
-      FQueue.clear();
-    }
+    result = FQueue.Run([&](const std::vector<std::string>& Archives) {
+      TUnzipCommand command(FHandle, *FUI, progress, Engines());
+      return command.RunHere(Archives);
+    });
   }
-  if (!report.empty()) FCloseWhenDone = false;  // the window stays with the report
-  ShowReport(report);
+  if (!result.Report.empty()) FQueue.CloseWhenDone = false;  // the window stays with the report
+  // Notes alone do not keep a window that closes by itself.
+  ShowReport(result, !FQueue.CloseWhenDone);
 }

@@ -12,14 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "Component.h"
+#include "ExtractQueue.h"
+#include "ListItems.h"
 #include "UserInterface.h"
 #include "Win32Kit.h"
 
 class TForm1 {
  public:
   // What AddPathToList does about the icon of a new item.
-  enum class TIconRule { Archive, File, None };
+  using TIconRule = ::TIconRule;
 
   // Creates the main window (hidden until Show) owned by Application, the
   // program's hidden owner window (may be null in tests). UI is the modal
@@ -44,10 +45,7 @@ class TForm1 {
   // returns false for a duplicate.
   bool AddPathToList(HWND List, const std::string& Path, TIconRule Rule);
   // Appends Paths to List in order, as AddPathToList does one by one, up to
-  // the first duplicate (the paths after it are not added). Fast for
-  // thousands of paths: one scan of the list, one redraw, and the window's
-  // messages run meanwhile. Paths of no archive kind are passed over when
-  // SkipOthers is set. Returns the number added.
+  // the first duplicate (see ListItems.h), then shows the list's count once.
   size_t AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers = false);
 
   // ---- handlers ----
@@ -138,7 +136,6 @@ class TForm1 {
   void OnNotify(NMHDR* Header);
   void OnContextMenu(HWND From, int X, int Y);
   void InformationBox(const std::string& Text, int LeftOffset);
-  void ApplyStoredPosition();
   // Marks the window busy (hourglass, list commands ignored) for one command;
   // a close asked for meanwhile takes effect when the command has ended.
   class TBusy;
@@ -155,16 +152,17 @@ class TForm1 {
   // No command runs, no box, dialog or menu is up: a walk may start.
   bool Free() const;
   // Extracts the queue beside the archives, walk after walk until it is
-  // empty, then shows one report of every problem.
+  // empty, then shows one report.
   void RunQueue();
-  // The report after a walk, one problem a line, in an error box; the
-  // taskbar button shows red meanwhile. Nothing when there is none.
-  void ShowReport(const std::vector<std::string>& Lines);
+  // What a walk found, after it: problems in an error box, notes listed after
+  // them (the taskbar button shows red meanwhile); only notes, in an
+  // information box unless ShowNotes is false. Nothing when there is none.
+  void ShowReport(const TUnzipResult& Result, bool ShowNotes = true);
+  // The engines, loaded at the first walk and held from then on.
+  TEngines& Engines();
   // The status bar's last panel: a line about the archive at hand.
   void SetNotice(const std::string& Text);
 
-  // Owner of the archive components the per-archive steps create.
-  TComponent FComponents{nullptr};
   HWND FHandle = nullptr;
   HWND FApplication = nullptr;
   std::unique_ptr<IUserInterface> FUI;
@@ -176,9 +174,8 @@ class TForm1 {
   bool FStopRequested = false;        // the user asked the running command to stop
   bool FAdding = false;               // inside AddPathsToList: the status waits for the end
   bool FInMenu = false;               // a context menu is up (its own message loop runs)
-  bool FCloseWhenDone = false;        // started for the queue: close once it went well
-  std::vector<std::string> FQueue;    // archives waiting to be extracted beside themselves
-  std::vector<std::string> FWalking;  // those of the walk in progress
+  TExtractQueue FQueue;               // archives waiting to be extracted beside themselves
+  std::unique_ptr<TEngines> FEngines;
   int FPage = 0;
   RECT FPageArea = {};  // display area of the page control, in window client pixels
   TFont FFont;

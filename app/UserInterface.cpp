@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "Exception.h"
 #include "PasswordDialog.h"
 #include "Text.h"
 
@@ -13,6 +14,8 @@ namespace {
 
 const char kInformationTitle[] = "Information";
 const char kQuestionTitle[] = "Quarn 1.00";
+const char kVolumeTitle[] = "Select volume";
+const char kVolumesFilter[] = "%s-volumes|%s.*";
 
 // Where the next message box of this thread goes: a CBT hook moves the box
 // when it is activated, since MessageBox itself takes no position.
@@ -179,6 +182,30 @@ bool TWin32UserInterface::Confirm(HWND Owner, const std::string& Text) {
 bool TWin32UserInterface::AskPassword(HWND Owner, const std::string& Archive, bool Retry, std::string& Password) {
   TPasswordDialog dialog(Owner, Archive, Retry);
   return dialog.ShowModal(Password);
+}
+
+bool TWin32UserInterface::AskVolume(HWND Owner, const std::string& Missing, std::string& Found) {
+  // The parts of a set share the name before their number: "movie.7z.003"
+  // is offered among "movie.7z.*".
+  const size_t cut = Missing.find_last_of("\\:");
+  const std::string folder = cut == std::string::npos ? std::string() : Missing.substr(0, cut);
+  std::string stem = Missing.substr(cut == std::string::npos ? 0 : cut + 1);
+  if (stem.find('.') != std::string::npos) stem.erase(stem.rfind('.'));
+  const std::string filter = DialogFilter(Format(kVolumesFilter, stem.c_str(), stem.c_str()));
+  std::vector<char> buffer(32768, '\0');
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+  ofn.lpstrTitle = kVolumeTitle;
+  ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  if (!GetOpenFileNameA(&ofn)) return false;
+  Found = buffer.data();
+  return true;
 }
 
 void TWin32UserInterface::TaskbarProgress(HWND Owner, TTaskbarState State, uint64_t Done, uint64_t Total) {

@@ -50,6 +50,11 @@ class IUserInterface {
   // holds what was typed (the caller wipes it when done).
   virtual bool AskPassword(HWND Owner, const std::string& Archive, bool Retry, std::string& Password) = 0;
 
+  // An open dialog asking where the part Missing (its full path as expected)
+  // of a volume set is. Returns false when cancelled; otherwise Found holds
+  // the full path chosen.
+  virtual bool AskVolume(HWND Owner, const std::string& Missing, std::string& Found) = 0;
+
   // The progress shown on Owner's taskbar button: Done of Total (Total 0:
   // no value), in the given state.
   virtual void TaskbarProgress(HWND Owner, TTaskbarState State, uint64_t Done, uint64_t Total) = 0;
@@ -71,6 +76,7 @@ class TWin32UserInterface : public IUserInterface {
   bool BrowseForFolder(HWND Owner, const std::string& Title, std::string& Folder) override;
   bool Confirm(HWND Owner, const std::string& Text) override;
   bool AskPassword(HWND Owner, const std::string& Archive, bool Retry, std::string& Password) override;
+  bool AskVolume(HWND Owner, const std::string& Missing, std::string& Found) override;
   void TaskbarProgress(HWND Owner, TTaskbarState State, uint64_t Done, uint64_t Total) override;
 
  private:

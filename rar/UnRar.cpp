@@ -441,8 +441,9 @@ int TUnRar::ProcessFile(int Operation) {
   std::wstring destination;
   std::string target = Directory + "\\" + HeaderFileName(FHeader);
   if (Operation == RAR_EXTRACT) {
-    const TSafePath<std::wstring> safe = SafeRelativePath(HeaderFileNameW(FHeader));
-    if ((safe.Path.empty() || safe.Renamed) && OnRenamed)
+    const TSafePath<std::wstring> safe = PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader)), L"", false}
+                                                  : SafeRelativePath(HeaderFileNameW(FHeader));
+    if (!PathRule && (safe.Path.empty() || safe.Renamed) && OnRenamed)
       OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(safe.Path));
     if (safe.Path.empty()) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
     target = Directory + "\\" + WideToAnsi(safe.Path);
@@ -451,6 +452,9 @@ int TUnRar::ProcessFile(int Operation) {
     destination = folder + safe.Path;
   }
   const bool existed = !destination.empty() && FileExists(LongPathForm(destination));
+  const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
+                               ? (FHeader.Flags & FlagDirectory) != 0
+                               : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
   if (OverrideEvent != OR_ALWAYS) {
     bool listed = FileList.empty();
     for (const std::string& entry : FileList)
@@ -458,9 +462,6 @@ int TUnRar::ProcessFile(int Operation) {
         listed = true;
         break;
       }
-    const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
-                                 ? (FHeader.Flags & FlagDirectory) != 0
-                                 : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
     if (!listed) {
       op = RAR_SKIP;
     } else if (isDirectory || Operation != RAR_EXTRACT || !existed) {
@@ -480,6 +481,8 @@ int TUnRar::ProcessFile(int Operation) {
   // A file that failed or was stopped half-way must not look finished. A file
   // that was there before stays when the library wrote nothing over it.
   if (result != ERAR_SUCCESS && op == RAR_EXTRACT && (!existed || FFileDataSeen)) RemoveFile(destination);
+  if (result == ERAR_SUCCESS && op == RAR_EXTRACT && !isDirectory && !destination.empty() && OnFileWritten)
+    OnFileWritten(this, destination);
   return result;
 }
 

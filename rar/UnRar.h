@@ -81,6 +81,12 @@ using TRarChangeVolEvent = std::function<void(TUnRar* Sender, std::string& ArcNa
 // was left (ExtractedAs empty).
 using TRarRenamedEvent =
     std::function<void(TUnRar* Sender, const std::string& FileName, const std::string& ExtractedAs)>;
+// A file was extracted, complete, to FileName (its full path).
+using TRarFileWrittenEvent = std::function<void(TUnRar* Sender, const std::wstring& FileName)>;
+// A caller's own rule for file names: the path below Directory that the file
+// named FileName in the archive is extracted to; empty: the file is skipped.
+// It replaces the component's rule (and its OnRenamed reports).
+using TRarPathRule = std::function<std::wstring(const std::wstring& FileName)>;
 
 // The two prompt dialogs are windows of this class; tests find them by it.
 extern const char UnRarPromptClassName[];
@@ -123,6 +129,8 @@ class TUnRar : public TComponent {
   TRarChangeVolEvent OnVolChange;
   TRarRenamedEvent OnRenamed;
   TRarDataProgressEvent OnDataProgress;
+  TRarFileWrittenEvent OnFileWritten;
+  TRarPathRule PathRule;
 
   // Lists or extracts FileName. A file that fails, or is being written when
   // the run stops (StopProcessing, a handler's exception, a failure), is

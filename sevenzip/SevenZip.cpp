@@ -68,9 +68,8 @@ TSevenZip::TSevenZip(TComponent* Owner, const std::wstring& Library, uint8_t For
   FCreateObject = FLibrary.Proc<TCreateObjectFunc>("CreateObject");
   if (FCreateObject == nullptr) throw ESevenZipEngineMissing(WideToAnsi(Library));
   const GUID format = SevenZipIds::FormatClassId(Format);
+  // Only the reading side: the component extracts, it makes no archives.
   FCreateObject(&format, &IID_IInArchive, FInArchive.PutVoid());
-  FCreateObject(&format, &IID_IOutArchive, FOutArchive.PutVoid());
-  FCreateObject(&format, &IID_ISetProperties, FSetProperties.PutVoid());
 
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);
@@ -83,8 +82,6 @@ TSevenZip::TSevenZip(TComponent* Owner, const std::wstring& Library, uint8_t For
 TSevenZip::~TSevenZip() {
   // The engine's objects go before the engine itself.
   FInArchive.Reset();
-  FOutArchive.Reset();
-  FSetProperties.Reset();
   SelectedItems.Clear();
 }
 
@@ -216,6 +213,8 @@ TExtractHost TSevenZip::ExtractHost() {
   host.OnExtractOverwrite = OnExtractOverwrite;
   host.OnRenamed = OnRenamed;
   host.OnPassword = OnPassword;
+  host.OnFileWritten = OnFileWritten;
+  host.PathRule = PathRule;
   host.DefaultItemName = DefaultItemName;
   return host;
 }

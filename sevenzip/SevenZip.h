@@ -106,6 +106,10 @@ class TSevenZip : public TComponent {
   TAddFileEvent OnAddfile;
   TSetNewNameEvent OnSetAddName;
   TRenamedEvent OnRenamed;
+  TFileWrittenEvent OnFileWritten;
+  // When set, the caller's rule for item names instead of the program's own
+  // (see TItemPathRule).
+  TItemPathRule PathRule;
   // Fired (on the thread that called Extract) when the engine needs a
   // password and Password is empty; see TPasswordEvent.
   TPasswordEvent OnPassword;
@@ -141,8 +145,6 @@ class TSevenZip : public TComponent {
   TModule FLibrary;
   TCreateObjectFunc FCreateObject = nullptr;
   TComPtr<IInArchive> FInArchive;
-  TComPtr<IOutArchive> FOutArchive;
-  TComPtr<ISetProperties> FSetProperties;
   bool FSFXCreate = false;
   int32_t FVolumeSize = 0;
   TPasswordLog FPasswords;

@@ -189,7 +189,10 @@ void TMyArchiveExtractCallback::FinishOutput(bool Keep) {
   if (!FWriter) return;
   FWriter.Reset();  // the engine released its reference before: the file is closed here
   if (!Keep) RemoveFile(FWriterName);
-  if (Keep) LastKept = FWriterName;
+  if (Keep) {
+    LastKept = FWriterName;
+    if (FHost.OnFileWritten) FHost.OnFileWritten(FHost.Sender, FWriterName);
+  }
   FWriterName.clear();
 }
 
@@ -289,10 +292,12 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   // The item path is made relative and kept below the base folder, whatever
   // the archive says (no "..", drive, UNC or device names).
   const std::wstring path = item.Path.empty() ? FHost.DefaultItemName : item.Path;
-  const TSafePath<std::wstring> safe = SafeRelativePath(path);
+  const TSafePath<std::wstring> safe =
+      FHost.PathRule ? TSafePath<std::wstring>{FHost.PathRule(path), L"", false} : SafeRelativePath(path);
   std::wstring relative = safe.Path;
   if (FHost.Options & ExtractNoPath) relative = ExtractFileNameW(relative);
-  if ((relative.empty() || safe.Renamed) && FHost.OnRenamed) FHost.OnRenamed(FHost.Sender, path, relative);
+  if (!FHost.PathRule && (relative.empty() || safe.Renamed) && FHost.OnRenamed)
+    FHost.OnRenamed(FHost.Sender, path, relative);
   if (relative.empty()) return S_OK;  // nothing of the name is left: the item is skipped
   std::wstring name = FHost.BaseDir + relative;
   if (FHost.OnSetExtractName) FHost.OnSetExtractName(FHost.Sender, name);
@@ -387,6 +392,8 @@ void TMyArchiveExtractCallback::ResolveLinks() {
         if (!folder.empty()) ForceDirectoriesW(folder, 0);
         if (!CopyFileW(targetName.c_str(), linkName.c_str(), FALSE))
           FHost.Message(SZ_CREATE_FAILED, "Could not create file", linkName);
+        else if (FHost.OnFileWritten)
+          FHost.OnFileWritten(FHost.Sender, linkName);
         progress = true;
         it = links.erase(it);
       } else {

@@ -49,6 +49,8 @@ struct TExtractHost {
   TExtractOverwrite OnExtractOverwrite;
   TRenamedEvent OnRenamed;
   TPasswordEvent OnPassword;
+  TFileWrittenEvent OnFileWritten;
+  TItemPathRule PathRule;
   // The name of an item the archive gives none (a compressed file that keeps
   // no name of its own); empty: such an item is skipped as nameless.
   std::wstring DefaultItemName;

@@ -94,10 +94,93 @@ TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
   EXPECT_EQ(ReadWholeFile(t / "out\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));  // a volume set
 
   // The damaged archives did not stop the walk; the report names both.
-  EXPECT_EQ(r.FailedArchive, "");
   EXPECT_FALSE(LinesAbout(r, t / "d.rar").empty());
   EXPECT_FALSE(LinesAbout(r, t / "e.7z").empty());
   EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "d.rar").size() + LinesAbout(r, t / "e.7z").size());
+}
+
+// Every archive of a batch is attempted, whatever failed before it and
+// whichever engine reads it; afterwards the list is empty and one box names
+// each failure, in list order, with the notes after them; notes alone come in
+// an information box.
+TEST(ShellArchives, EveryArchiveOfABatchIsAttemptedAndNamedOnce) {
+  Tree t;
+  WriteWholeFile(t / "a.zip", ZipOf({{"z/zip.txt", "from the zip"}}));
+  CopyInto(RarFixture("basic.rar"), t / "b.rar");
+  CopyInto(SevenZipFixture("basic.7z"), t / "c.7z");
+  CopyInto(SevenZipFixture("basic.7z"), t / "seven.zip");
+  std::string corrupt = ZipOf({{"ok.txt", "fine"}, {"bad.txt", "will be damaged"}});
+  corrupt[corrupt.find("bad.txt") + 8] ^= 0x55;  // inside the second member's data
+  WriteWholeFile(t / "corrupt.zip", corrupt);
+  WriteWholeFile(t / "empty.zip", "");
+  WriteWholeFile(t / "text.zip", "a text file that was renamed\r\n");
+  CopyInto(RarFixture("damaged.rar"), t / "damaged.rar");
+  CopyInto(SevenZipFixture("crc.7z"), t / "crc.7z");
+  WriteWholeFile(t / "notes.txt", "notes");
+  const struct {
+    const char* Name;
+    const char* File;     // a file it gives (below its folder), or none
+    const char* Content;
+    const char* Line;     // its first line in the box, after "<archive>: "; a problem unless Note
+    bool Note;
+  } archives[] = {
+      {"a.zip", "z\\zip.txt", "from the zip", nullptr, false},
+      {"b.rar", "hello.txt", "Hello from Quarn\r\n", nullptr, false},
+      {"c.7z", "dir\\a.txt", "alpha\n", nullptr, false},
+      {"seven.zip", "dir\\a.txt", "alpha\n", "it is a 7z archive, though its name says zip; extracted as 7z.", true},
+      {"corrupt.zip", "ok.txt", "fine", "CRC Error in \"bad.txt\".", false},
+      {"empty.zip", nullptr, nullptr, "", false},
+      {"text.zip", nullptr, nullptr, "", false},
+      {"damaged.rar", nullptr, nullptr, "", false},
+      {"crc.7z", nullptr, nullptr, "", false},
+      {"notes.txt", nullptr, nullptr, "not an archive of a kind Quarn extracts; skipped.", false},
+  };
+  const std::vector<std::vector<int>> batches = {
+      {0, 4, 2},                        // a failed zip between two good archives
+      {0, 5, 1, 6, 2, 7, 8, 3, 9},      // an empty zip second, every kind of failure mixed in
+      {9, 8, 7, 6, 5, 4, 3, 2, 1, 0},   // the same the other way round
+      {3, 0},                           // notes alone
+  };
+  for (size_t b = 0; b < batches.size(); ++b) {
+    SCOPED_TRACE("batch " + std::to_string(b));
+    const std::string out = t / ("out" + std::to_string(b));
+    Shell s;
+    SetWindowTextA(s->Edit1, out.c_str());
+    for (int i : batches[b]) s->AddPathToList(s->ListView1, t / archives[i].Name, TForm1::TIconRule::Archive);
+    s->BitBtn1Click();
+    EXPECT_EQ(ItemCount(s->ListView1), 0);
+    ASSERT_EQ(s.UI->Boxes.size(), 1u);
+    const std::string& box = s.UI->Boxes[0].Text;
+    bool failures = false;
+    size_t last = 0;
+    for (int i : batches[b]) {
+      const auto& a = archives[i];
+      if (a.File != nullptr) {
+        EXPECT_EQ(ReadWholeFile(OutputFolderOf(out, t / a.Name) + "\\" + a.File), a.Content) << a.Name;
+      }
+      if (a.Line == nullptr) {
+        EXPECT_EQ(box.find(t / a.Name), std::string::npos) << a.Name;
+        continue;
+      }
+      failures |= !a.Note;
+      const size_t at = box.find("\r\n" + (t / a.Name) + ": " + a.Line);
+      EXPECT_NE(at, std::string::npos) << a.Name << "\n" << box;
+      if (!a.Note && at != std::string::npos) {
+        EXPECT_GT(at, last) << a.Name << " out of the list's order\n" << box;
+        last = at;
+      }
+    }
+    EXPECT_EQ(s.UI->Boxes[0].Title, failures ? "Error" : "Information");
+    if (failures) {
+      EXPECT_EQ(box.rfind("These archives were not extracted completely:", 0), 0u) << box;
+      const size_t notes = box.find("Please note:");
+      const size_t noted = box.find((t / "seven.zip") + ": ");
+      if (noted != std::string::npos) {
+        EXPECT_LT(last, noted) << "the notes come after the failures\n" << box;
+      }
+      EXPECT_EQ(notes != std::string::npos, noted != std::string::npos) << box;
+    }
+  }
 }
 
 // A zip that gives nothing, or whose directory lists members cut away from
@@ -109,7 +192,6 @@ TEST(ShellArchives, AZipThatGivesNothingOrLacksMembersIsNamed) {
   WriteWholeFile(t / "cut.zip", whole.substr(whole.find("PK\x03\x04", 4)));  // the tail of a bigger file
   Unzipper u;
   const TUnzipResult r = u.Run({t / "empty.zip", t / "cut.zip"}, t / "out");
-  EXPECT_EQ(r.FailedArchive, "");
   EXPECT_EQ(LinesAbout(r, t / "empty.zip"), std::vector<std::string>{"it holds no members; nothing was extracted."});
   EXPECT_EQ(ReadWholeFile(t / "out\\cut\\b.txt"), "second");
   EXPECT_EQ(LinesAbout(r, t / "cut.zip"),
@@ -272,7 +354,8 @@ TEST(ShellArchives, OneRuleForItemNamesInEveryKind) {
     SCOPED_TRACE(kind);
     const std::string archive = std::string("names-") + kind;
     for (const auto& f : files) EXPECT_EQ(ReadWholeFile(t / ("out\\" + archive + "\\" + f.first)), f.second) << f.first;
-    std::vector<std::string> lines = LinesAbout(r, t / (archive + "." + kind));
+    EXPECT_TRUE(LinesAbout(r, t / (archive + "." + kind)).empty());
+    std::vector<std::string> lines = NotesAbout(r, t / (archive + "." + kind));
     for (std::string& line : lines) std::replace(line.begin(), line.end(), '/', '\\');  // zip names use "/"
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, (std::vector<std::string>{"\"NUL\" was extracted as \"_NUL\".",
@@ -333,9 +416,9 @@ TEST(ShellArchives, TheCommandLeavesNoHandleOpen) {
   EXPECT_EQ(ReadWholeFile(t / "again2\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
 }
 
-// Without the engine DLLs beside the program: a RAR archive is reported and
-// the walk goes on; a 7z archive ends the walk with the error box. The check
-// runs in a copy of this test program in a folder without the DLLs.
+// Without the engine DLLs beside the program: RAR and 7z archives are
+// reported and the walk goes on to the next archive. The check runs in a
+// copy of this test program in a folder without the DLLs.
 TEST(ShellArchives, MissingEnginesAreReported) {
   if (std::getenv("QUARN_NO_ENGINES") == nullptr) {
     Tree t;
@@ -363,20 +446,19 @@ TEST(ShellArchives, MissingEnginesAreReported) {
   CreateDirectoryA((t / "out").c_str(), nullptr);
   WriteWholeFile(t / "b.rar", "not looked at: the library is missing");
   WriteWholeFile(t / "c.7z", "not looked at either");
-  WriteWholeFile(t / "d.zip", ZipOf({{"never.txt", "not attempted"}}));
+  WriteWholeFile(t / "d.zip", ZipOf({{"never.txt", "behind both"}}));
   Shell s;
   SetWindowTextA(s->Edit1, (t / "out").c_str());
   for (const char* name : {"b.rar", "c.7z", "d.zip"})
     s->AddPathToList(s->ListView1, t / name, TForm1::TIconRule::Archive);
   s->BitBtn1Click();
-  ASSERT_EQ(s.UI->Boxes.size(), 2u);
-  EXPECT_EQ(s.UI->Boxes[0].Text, "Can't extract files from " + (t / "c.7z") + " .\r\nPlease try again .");
-  const std::string& report = s.UI->Boxes[1].Text;
+  ASSERT_EQ(s.UI->Boxes.size(), 1u);
+  const std::string& report = s.UI->Boxes[0].Text;
   EXPECT_NE(report.find((t / "b.rar") + ": UnRar.Dll not loaded"), std::string::npos) << report;
   EXPECT_NE(report.find((t / "c.7z") + ": Could not load CreateObject function from 7za.dll"), std::string::npos)
       << report;
-  EXPECT_TRUE(Exists(t / "out\\b"));   // made before the component ran
-  EXPECT_FALSE(Exists(t / "out\\d"));  // after the walk ended
+  EXPECT_TRUE(Exists(t / "out\\b"));  // made before the component ran
+  EXPECT_EQ(ReadWholeFile(t / "out\\d\\never.txt"), "behind both");
   EXPECT_EQ(ItemCount(s->ListView1), 0);
 }
 

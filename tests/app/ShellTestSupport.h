@@ -91,6 +91,18 @@ class TScriptedUI : public IUserInterface {
     return !Password.empty();
   }
 
+  // Volume questions asked (the part missing), and the answers to give (an
+  // empty answer cancels; Cancel when none is left).
+  std::vector<std::string> VolumeAsks;
+  std::deque<std::string> VolumeAnswers;
+  bool AskVolume(HWND, const std::string& Missing, std::string& Found) override {
+    VolumeAsks.push_back(Missing);
+    if (VolumeAnswers.empty()) return false;
+    Found = VolumeAnswers.front();
+    VolumeAnswers.pop_front();
+    return !Found.empty();
+  }
+
   // Every call the taskbar button saw; OnProgress, when set, runs at the
   // first one of a command that tells how far it is (a walk is under way).
   struct Taskbar {
@@ -201,13 +213,13 @@ struct Unzipper {
   TScriptedUI UI;
   IProgressSink Silent;
   IProgressSink* Progress = &Silent;
-  TComponent Components{nullptr};
+  TEngines Engines;
   TUnzipResult Run(const std::vector<std::string>& archives, const std::string& destination) {
-    TUnzipCommand command(nullptr, UI, *Progress, &Components);
+    TUnzipCommand command(nullptr, UI, *Progress, Engines);
     return command.Run(archives, destination);
   }
   TUnzipResult RunHere(const std::vector<std::string>& archives) {
-    TUnzipCommand command(nullptr, UI, *Progress, &Components);
+    TUnzipCommand command(nullptr, UI, *Progress, Engines);
     return command.RunHere(archives);
   }
 };
@@ -249,10 +261,17 @@ inline void CopyInto(const std::string& from, const std::string& to) {
   ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
 }
 
-// The report's lines about one archive, without the archive's name.
-inline std::vector<std::string> LinesAbout(const TUnzipResult& result, const std::string& archive) {
+// The lines about one archive, without the archive's name: of its problems
+// (LinesAbout), of its notes (NotesAbout).
+inline std::vector<std::string> LinesOf(const std::vector<std::string>& all, const std::string& archive) {
   std::vector<std::string> lines;
-  for (const std::string& line : result.Report)
+  for (const std::string& line : all)
     if (line.rfind(archive + ": ", 0) == 0) lines.push_back(line.substr(archive.size() + 2));
   return lines;
+}
+inline std::vector<std::string> LinesAbout(const TUnzipResult& result, const std::string& archive) {
+  return LinesOf(result.Report, archive);
+}
+inline std::vector<std::string> NotesAbout(const TUnzipResult& result, const std::string& archive) {
+  return LinesOf(result.Notes, archive);
 }

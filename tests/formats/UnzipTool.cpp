@@ -5,9 +5,8 @@
 //
 // Runs the Unzip walk over the archives into the destination, each archive
 // into its own folder, as the Unzip button does (a password is answered with
-// the one given, once per archive). Prints one "REPORT <line>" per line of the
-// walk's report, "FAILED <archive>" when an archive's failure ended the walk,
-// then "PEAK <bytes>" (the process's peak working set) and "MS <milliseconds>"
+// the one given, once per archive). Prints one "REPORT <line>" per problem
+// the walk reports and one "NOTE <line>" per note, then "PEAK <bytes>" (the process's peak working set) and "MS <milliseconds>"
 // (the walk's wall time). Exit code 0 when the walk ran, 2 on bad usage.
 
 #include <windows.h>
@@ -17,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "Component.h"
 #include "UnzipCommand.h"
 #include "UserInterface.h"
 
@@ -41,6 +39,7 @@ class TAnsweringUI : public IUserInterface {
     Password = FPassword;
     return true;
   }
+  bool AskVolume(HWND, const std::string&, std::string&) override { return false; }
   void TaskbarProgress(HWND, TTaskbarState, uint64_t, uint64_t) override {}
 
  private:
@@ -70,12 +69,12 @@ int main(int argc, char** argv) {
   const std::vector<std::string> archives(argv + first + 1, argv + argc);
   TAnsweringUI ui(password);
   IProgressSink silent;
-  TComponent components(nullptr);
+  TEngines engines;
   const DWORD started = GetTickCount();
-  const TUnzipResult result = TUnzipCommand(nullptr, ui, silent, &components).Run(archives, destination);
+  const TUnzipResult result = TUnzipCommand(nullptr, ui, silent, engines).Run(archives, destination);
   const DWORD elapsed = GetTickCount() - started;
   for (const std::string& line : result.Report) Print("REPORT " + line);
-  if (!result.FailedArchive.empty()) Print("FAILED " + result.FailedArchive);
+  for (const std::string& line : result.Notes) Print("NOTE " + line);
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof counters;
   GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);

@@ -1,0 +1,34 @@
+#pragma once
+// The engines of the Unzip walk, loaded once and held: the 7-Zip engine's 7z
+// library (7za.dll) and all-format library (7z.dll), and the UnRAR library,
+// with one extractor for each engine. A library that is missing is not an
+// error here: each archive that needs it is reported by its extractor.
+//
+// The main window owns one holder for its life and hands it to every walk;
+// tests make their own.
+
+#include <memory>
+
+#include "Component.h"
+#include "Extractor.h"
+#include "Win32Kit.h"
+
+class TEngines {
+ public:
+  TEngines();
+  ~TEngines();
+  TEngines(const TEngines&) = delete;
+  TEngines& operator=(const TEngines&) = delete;
+
+  // The extractor of the engine that reads archives of Kind (zip: Quarn's
+  // own reader, RAR: the UnRAR library, any other kind: the 7-Zip engine).
+  IExtractor& For(TArchiveKind Kind);
+
+ private:
+  // Members go in the reverse order: the extractors, then the owner of the
+  // components they create for each archive, then the libraries.
+  TModule FSevenZip, FAllFormats;
+  bool FUnRarHeld = false;
+  TComponent FComponents{nullptr};
+  std::unique_ptr<IExtractor> FZip, FArchives, FRar;
+};

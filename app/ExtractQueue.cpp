@@ -1,0 +1,35 @@
+#include "ExtractQueue.h"
+
+#include <algorithm>
+
+#include "Exception.h"
+
+namespace {
+const char kQueueNotReached[] = "Stopped by the user: %d archive(s) handed over later were not extracted.";
+}  // namespace
+
+void TExtractQueue::Add(const std::vector<std::string>& Archives) {
+  for (const std::string& archive : Archives) {
+    if (std::find(FWaiting.begin(), FWaiting.end(), archive) != FWaiting.end()) continue;
+    if (std::find(FWalking.begin(), FWalking.end(), archive) != FWalking.end()) continue;
+    FWaiting.push_back(archive);
+  }
+}
+
+TUnzipResult TExtractQueue::Run(const TWalk& Walk) {
+  TUnzipResult all;
+  while (!FWaiting.empty() && !all.Stopped) {
+    FWalking.swap(FWaiting);
+    FWaiting.clear();
+    const TUnzipResult result = Walk(FWalking);
+    all.Report.insert(all.Report.end(), result.Report.begin(), result.Report.end());
+    all.Notes.insert(all.Notes.end(), result.Notes.begin(), result.Notes.end());
+    all.Stopped = result.Stopped;
+    FWalking.clear();
+  }
+  if (all.Stopped && !FWaiting.empty()) {
+    all.Report.push_back(Format(kQueueNotReached, static_cast<int>(FWaiting.size())));
+    FWaiting.clear();
+  }
+  return all;
+}

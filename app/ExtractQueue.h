@@ -1,0 +1,35 @@
+#pragma once
+// The archives handed over to be extracted beside themselves (quarn.exe
+// /extract-here, and later starts of the program that pass theirs on), kept
+// apart from the window: they wait here in the order received, once each,
+// and are taken walk after walk until none is left.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "UnzipCommand.h"
+
+class TExtractQueue {
+ public:
+  // Adds Archives in order; one already waiting, or in the walk in progress,
+  // is not added again.
+  void Add(const std::vector<std::string>& Archives);
+  bool Empty() const { return FWaiting.empty(); }
+  size_t Waiting() const { return FWaiting.size(); }
+
+  // Runs Walk over the archives waiting, then over those added meanwhile,
+  // until none is left or a walk was stopped by the user (the archives still
+  // waiting then are dropped and counted in the report). Returns the problems
+  // and notes of every walk, in order.
+  using TWalk = std::function<TUnzipResult(const std::vector<std::string>& Archives)>;
+  TUnzipResult Run(const TWalk& Walk);
+
+  // The program was started for the queue: it closes by itself once the
+  // queue went well (see TForm1::ExtractHere).
+  bool CloseWhenDone = false;
+
+ private:
+  std::vector<std::string> FWaiting;
+  std::vector<std::string> FWalking;  // those of the walk in progress
+};

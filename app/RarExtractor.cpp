@@ -1,0 +1,79 @@
+// The RAR extractor: the UnRAR library through the RAR component.
+
+#include "Exception.h"
+#include "Extractors.h"
+#include "Files.h"
+#include "Text.h"
+#include "UnRar.h"
+
+namespace {
+
+class TRarExtractor final : public IExtractor {
+ public:
+  explicit TRarExtractor(TComponent* Owner) : FOwner(Owner) {}
+
+  TExtractResult Extract(const TExtractRequest& Request) override {
+    IExtractHost& host = *Request.Host;
+    TExtractResult result;
+    try {
+      Run(Request, host, result);
+    } catch (const EAbort&) {
+      result.Outcome = TExtractOutcome::Stopped;
+    } catch (const std::exception& e) {
+      host.Problem(GenericErrorText(ExceptionText(e)));
+      result.Outcome = TExtractOutcome::Failed;
+    }
+    return result;
+  }
+
+ private:
+  void Run(const TExtractRequest& Request, IExtractHost& host, TExtractResult& result) {
+    // Released when the extraction ends.
+    const auto component = std::make_unique<TUnRar>(FOwner);
+    component->FileName = Request.Archive;
+    ForceDirectories(Request.Folder);
+    component->Directory = Request.Folder + "\\";
+    component->SetMode(UNRAR_EXTRACT);
+    component->OverrideEvent = OR_ALWAYS;
+    component->CanProgress = true;  // a quick listing gives the total for the progress
+    component->PathRule = [&host](const std::wstring& Name) { return host.PathFor(Name); };
+    component->OnFileWritten = [&host](TUnRar*, const std::wstring& File) { host.FileWritten(File); };
+    // Everything the component reports (a missing library included) is a
+    // problem of the archive. Password failures are the walk's own to report.
+    bool failed = false;
+    component->OnError = [&](TUnRar*, const std::string& Message, int32_t Code) {
+      if (Code == ERAR_MISSING_PASSWORD || Code == ERAR_BAD_PASSWORD) return;
+      failed = true;
+      host.Problem(Message);
+    };
+    bool stopped = false;
+    component->OnDataProgress = [&](TUnRar* Sender, uint64_t Done, uint64_t Total) {
+      if (!host.Step(Done, Total)) stopped = Sender->StopProcessing = true;
+    };
+    std::string typed;  // what the user gave when the component asked
+    component->OnPassword = [&](TUnRar*, std::string& Password) {
+      host.AskPassword(false, Password);
+      typed = Password;
+    };
+    // A missing volume is asked for; an empty name gives it up.
+    component->OnVolChange = [&host](TUnRar*, std::string& Name, int32_t) {
+      std::string found;
+      Name = host.AskVolume(Name, found) ? found : std::string();
+    };
+    component->Password = Request.Password;
+    component->ProcessArchive();
+    result.PasswordUsed = Request.Password.empty() ? typed : Request.Password;
+    Wipe(component->Password);
+    Wipe(typed);
+    result.Password = component->PasswordState();
+    if (stopped)
+      result.Outcome = TExtractOutcome::Stopped;
+    else if (failed)
+      result.Outcome = TExtractOutcome::Failed;
+  }
+
+  TComponent* FOwner;  // not owned
+};
+}  // namespace
+
+std::unique_ptr<IExtractor> NewRarExtractor(TComponent* Owner) { return std::make_unique<TRarExtractor>(Owner); }

@@ -1,0 +1,93 @@
+// The 7-Zip engine's extractor: 7z archives through 7za.dll, every other kind
+// of the engine's all-format library (7z.dll) by its format number.
+
+#include "Exception.h"
+#include "Extractors.h"
+#include "Files.h"
+#include "SevenZip.h"
+#include "Text.h"
+
+namespace {
+const char kExtractResult[] = "extraction failed (result %d).";
+
+class TSevenZipExtractor final : public IExtractor {
+ public:
+  explicit TSevenZipExtractor(TComponent* Owner) : FOwner(Owner) {}
+
+  TExtractResult Extract(const TExtractRequest& Request) override {
+    IExtractHost& host = *Request.Host;
+    TExtractResult result;
+    try {
+      Run(Request, host, result);
+    } catch (const EAbort&) {
+      result.Outcome = TExtractOutcome::Stopped;
+    } catch (const std::exception& e) {
+      // A missing engine, or a file that could not be made.
+      host.Problem(GenericErrorText(ExceptionText(e)));
+      result.Outcome = TExtractOutcome::Failed;
+    }
+    return result;
+  }
+
+ private:
+  void Run(const TExtractRequest& Request, IExtractHost& host, TExtractResult& result) {
+    const TArchiveKindInfo& info = KindInfo(Request.Kind);
+    // Released when the extraction ends; a missing engine raises here.
+    const auto component = Request.Kind == TArchiveKind::SevenZip
+                               ? std::make_unique<TSevenZip>(FOwner)
+                               : std::make_unique<TSevenZip>(FOwner, L"7z.dll", info.EngineFormat);
+    component->UnwrapTarball = info.Compressor;
+    component->DefaultItemName = AnsiToWide(CompressedItemName(Request.Archive));
+    ForceDirectories(Request.Folder);
+    component->ExtrBaseDir = AnsiToWide(Request.Folder + "\\");
+    component->ExtractOptions = ExtractOverwrite;
+    component->SZFileName = AnsiToWide(Request.Archive);
+    component->PathRule = [&host](const std::wstring& Name) { return host.PathFor(Name); };
+    component->OnFileWritten = [&host](TComponent*, const std::wstring& File) { host.FileWritten(File); };
+    bool stopped = false;
+    bool failed = false;
+    component->OnMessage = [&](TComponent*, int32_t Code, const std::string& Message, const std::wstring& File) {
+      if (Code == SZ_USER_CANCELED && stopped) return;  // the walk says so itself
+      failed = true;
+      host.Problem(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
+    };
+    uint64_t total = 0;
+    component->OnPreProgress = [&total](TComponent*, int64_t Max) { total = static_cast<uint64_t>(Max); };
+    component->OnProgress = [&](TComponent*, const std::wstring&, int64_t Done, int64_t) {
+      if (!host.Step(static_cast<uint64_t>(Done), total)) {
+        stopped = true;
+        component->CancelRequested = true;
+      }
+    };
+    component->OnPassword = [&host](TComponent*, std::wstring& Password) {
+      std::string typed;
+      const bool given = host.AskPassword(false, typed);
+      Password = AnsiToWide(typed);
+      Wipe(typed);
+      return given;
+    };
+    component->OnOpenVolume = [&host](std::wstring& Name, bool, bool& Cancel) {
+      std::string found;
+      Cancel = !host.AskVolume(WideToAnsi(Name), found);
+      if (!Cancel) Name = AnsiToWide(found);
+    };
+    component->Password = AnsiToWide(Request.Password);
+    const int32_t code = component->Extract(false);
+    result.PasswordUsed = WideToAnsi(component->Password);
+    Wipe(component->Password);
+    result.Password = component->PasswordState();
+    if (stopped) {
+      result.Outcome = TExtractOutcome::Stopped;
+    } else if (code != 0) {
+      if (!failed) host.Problem(Format(kExtractResult, static_cast<int>(code)));
+      result.Outcome = TExtractOutcome::Failed;
+    }
+  }
+
+  TComponent* FOwner;  // not owned
+};
+}  // namespace
+
+std::unique_ptr<IExtractor> NewSevenZipExtractor(TComponent* Owner) {
+  return std::make_unique<TSevenZipExtractor>(Owner);
+}

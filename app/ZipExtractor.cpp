@@ -1,0 +1,105 @@
+// The zip extractor: Quarn's streamed zip reader, members inflated and written
+// on worker threads, names decoded by the zip format's own rules.
+
+#include <deque>
+#include <set>
+
+#include "Exception.h"
+#include "Extractors.h"
+#include "Files.h"
+#include "Text.h"
+#include "ZipCrypto.h"
+#include "ZipNames.h"
+#include "ZipReader.h"
+
+namespace {
+const char kCutAway[] = "\"%s\" cannot be extracted: its data lie in a part of the archive that this file lacks.";
+const char kNoMembers[] = "it holds no members; nothing was extracted.";
+
+bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
+
+std::string NameOf(const TZipEntry& Entry) {
+  return DecodeZipName(Entry.Name, Entry.Flags, Entry.Extra, Entry.VersionMadeBy);
+}
+
+class TZipExtractor final : public IExtractor {
+ public:
+  TExtractResult Extract(const TExtractRequest& Request) override {
+    IExtractHost& host = *Request.Host;
+    TExtractResult result;
+    std::set<std::string> folders;  // made in this extraction
+    const auto makeFolder = [&folders](const std::string& Folder) {
+      if (folders.insert(Folder).second) ForceDirectories(Folder);
+    };
+    // Names are decided and folders made here, in archive order. The output
+    // folder is made with the first member: an archive without members
+    // leaves none.
+    // The reader asks for the paths in archive order (a few members ahead of
+    // their outcomes) and tells the outcomes in that order too.
+    std::deque<std::string> paths;
+    const TZipReader::TPathFor decide = [&](const TZipEntry& Entry) -> std::string {
+      const std::string name = NameOf(Entry);
+      makeFolder(Request.Folder);
+      const std::string relative = WideToAnsi(host.PathFor(AnsiToWide(name)));
+      if (relative.empty()) return "";
+      const size_t cut = relative.find_last_of('\\');
+      if (IsFolderName(name)) {
+        makeFolder(Request.Folder + "\\" + relative);
+        return "";
+      }
+      if (cut != std::string::npos) makeFolder(Request.Folder + "\\" + relative.substr(0, cut));
+      return Request.Folder + "\\" + relative;
+    };
+    const TZipReader::TPathFor pathFor = [&](const TZipEntry& Entry) {
+      paths.push_back(decide(Entry));
+      return paths.back();
+    };
+    std::string member;     // the member whose failure ended the extraction
+    size_t offered = 0;     // members the reader gave
+    const TZipReader::TMemberDone done = [&](const TZipEntry& Entry, const std::exception_ptr& Error) {
+      ++offered;
+      const std::string path = paths.front();
+      paths.pop_front();
+      if (Error) {
+        member = NameOf(Entry);
+        std::rethrow_exception(Error);
+      }
+      if (!path.empty()) host.FileWritten(AnsiToWide(path));
+    };
+    try {
+      // Read through the central directory, or without a sound one by
+      // walking the local headers.
+      TZipReader zip(Request.Archive);
+      zip.Password = Request.Password;
+      zip.OnProgress = [&host](const TZipProgress& p) { return host.Step(p.BytesDone, p.BytesTotal); };
+      result.PasswordUsed = Request.Password;
+      try {
+        zip.ExtractAll(pathFor, done);
+      } catch (const EZipPasswordError&) {
+        // No password, or a wrong one: the walk asks (again); the members
+        // before the encrypted one are out already.
+        Wipe(zip.Password);
+        result.Password = TPasswordState::Wrong;
+        return result;
+      }
+      Wipe(zip.Password);
+      result.Password = Request.Password.empty() ? TPasswordState::NotAsked : TPasswordState::Given;
+      // Nothing is lost without a word: members the directory lists but the
+      // file lacks are named, and so is an archive that gave nothing at all.
+      for (const TZipEntry& entry : zip.MissingMembers()) host.Problem(WithName(kCutAway, NameOf(entry)));
+      if (offered == 0 && zip.MissingMembers().empty()) host.Problem(kNoMembers);
+    } catch (const EAbort&) {
+      result.Outcome = TExtractOutcome::Stopped;
+    } catch (const std::exception& e) {
+      // The error names the member when it does not itself.
+      const std::string text = GenericErrorText(ExceptionText(e));
+      const bool named = member.empty() || text.find("\"" + member + "\"") != std::string::npos;
+      host.Problem((named ? "" : "\"" + member + "\": ") + text);
+      result.Outcome = TExtractOutcome::Failed;
+    }
+    return result;
+  }
+};
+}  // namespace
+
+std::unique_ptr<IExtractor> NewZipExtractor() { return std::make_unique<TZipExtractor>(); }
