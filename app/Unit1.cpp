@@ -800,11 +800,15 @@ void TForm1::ServeQueue() {
   }
   if (!FQueue.CloseWhenDone || !FQueue.Empty()) return;
   // Explorer starts one program per selected archive: the window waits for
-  // the starts still on their way rather than close and open again.
-  if (!Free() || (LaterStarts != nullptr && LaterStarts())) {
+  // the starts still on their way rather than close and open again. A start
+  // just created may not be listed yet, so none must be seen twice in a row.
+  const bool quiet = Free() && (LaterStarts == nullptr || !LaterStarts());
+  if (!quiet || !FQuietOnce) {
+    FQuietOnce = quiet;
     SetTimer(FHandle, kQueueTimer, kQueueRetryMs, nullptr);
     return;
   }
+  FQuietOnce = false;
   FQueue.CloseWhenDone = false;
   // Paths the user put in the lists meanwhile keep the window.
   if (ItemCount(ListView1) == 0 && ItemCount(ListView2) == 0) PostMessageA(FHandle, WM_CLOSE, 0, 0);
