@@ -1,5 +1,7 @@
 // The RAR extractor: the UnRAR library through the RAR component.
 
+#include <map>
+
 #include "Exception.h"
 #include "Extractors.h"
 #include "Files.h"
@@ -55,10 +57,19 @@ class TRarExtractor final : public IExtractor {
       host.AskPassword(false, Password);
       typed = Password;
     };
-    // A missing volume is asked for; an empty name gives it up.
-    component->OnVolChange = [&host](TUnRar*, std::string& Name, int32_t) {
+    // A missing volume is asked for, once: the counting pass and the
+    // extraction each look for it. An empty name gives it up.
+    std::map<std::string, std::string> located;
+    component->OnVolChange = [&host, &located](TUnRar*, std::string& Name, int32_t) {
+      const auto known = located.find(Name);
+      if (known != located.end()) {
+        Name = known->second;
+        return;
+      }
       std::string found;
-      Name = host.AskVolume(Name, found) ? found : std::string();
+      if (!host.AskVolume(Name, found)) found.clear();
+      located[Name] = found;
+      Name = found;
     };
     component->Password = Request.Password;
     component->ProcessArchive();

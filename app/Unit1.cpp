@@ -61,6 +61,9 @@ const char kNotesAfter[] = "Please note:";
 const char kStopQuestion[] = "Stop after the current file?";
 const char kZipStopped[] =
     "The Zip command was stopped: the archive holds the %d file(s) added before.\r\n%d file(s) stay in the list.";
+const char kZipStoppedFirst[] =
+    "The Zip command was stopped before its first file: no archive was made.\r\n%d file(s) stay in the list.";
+const char kZipRenamed[] = "These files had the name of another file in the archive and were stored under one of their own:";
 const char kProgressText[] = "%d/%d  %d %%";
 
 constexpr int kDefaultPosition = 100;
@@ -716,13 +719,18 @@ void TForm1::BitBtn6Click() {
     }
   }
   FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
+  std::string renamed;
+  for (const auto& r : result.Renamed) renamed += "\r\n" + r.first + " as \"" + r.second + "\"";
+  if (!renamed.empty()) InformationBox(kZipRenamed + ("\r\n" + renamed), 160);
   if (!result.Stopped) {
     DeleteAll(ListView2);
     return;
   }
   // A stopped command leaves the files it did not add in the list.
   for (size_t i = 0; i < result.Added; ++i) SendMessageA(ListView2, LVM_DELETEITEM, 0, 0);
-  InformationBox(Format(kZipStopped, static_cast<int>(result.Added), static_cast<int>(files.size() - result.Added)),
+  const int left = static_cast<int>(files.size() - result.Added);
+  InformationBox(result.Added == 0 ? Format(kZipStoppedFirst, left)
+                                   : Format(kZipStopped, static_cast<int>(result.Added), left),
                  160);
 }
 

@@ -30,6 +30,7 @@ TZipResult RunZipCommand(const std::vector<std::string>& Files, const std::strin
     result.Stopped = true;
   }
   result.Added = static_cast<size_t>(job.Members);
+  result.Renamed = job.Renamed;
   if (!result.Stopped) meter.EndItem();
   return result;
 }

@@ -10,6 +10,9 @@
 struct TZipResult {
   size_t Added = 0;      // files packed, from the first
   bool Stopped = false;  // the user stopped the command before the last file
+  // Files stored under a name of their own since another file of the list
+  // had their name (file, member name); see TZipWriter::Renamed.
+  std::vector<std::pair<std::string, std::string>> Renamed;
 };
 
 // Packs Files, in order, into the zip archive Target, writing each file once

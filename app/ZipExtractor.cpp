@@ -15,6 +15,8 @@
 namespace {
 const char kCutAway[] = "\"%s\" cannot be extracted: its data lie in a part of the archive that this file lacks.";
 const char kNoMembers[] = "it holds no members; nothing was extracted.";
+const char kDirectoryDamaged[] = "its directory is damaged; its members were read from their local headers.";
+const char kOtherName[] = "\"%s\" (so its directory names it) was extracted as \"%s\", the name its local header gives.";
 
 bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
 
@@ -27,54 +29,17 @@ class TZipExtractor final : public IExtractor {
   TExtractResult Extract(const TExtractRequest& Request) override {
     IExtractHost& host = *Request.Host;
     TExtractResult result;
-    std::set<std::string> folders;  // made in this extraction
-    const auto makeFolder = [&folders](const std::string& Folder) {
-      if (folders.insert(Folder).second) ForceDirectories(Folder);
-    };
-    // Names are decided and folders made here, in archive order. The output
-    // folder is made with the first member: an archive without members
-    // leaves none.
-    // The reader asks for the paths in archive order (a few members ahead of
-    // their outcomes) and tells the outcomes in that order too.
-    std::deque<std::string> paths;
-    const TZipReader::TPathFor decide = [&](const TZipEntry& Entry) -> std::string {
-      const std::string name = NameOf(Entry);
-      makeFolder(Request.Folder);
-      const std::string relative = WideToAnsi(host.PathFor(AnsiToWide(name)));
-      if (relative.empty()) return "";
-      const size_t cut = relative.find_last_of('\\');
-      if (IsFolderName(name)) {
-        makeFolder(Request.Folder + "\\" + relative);
-        return "";
-      }
-      if (cut != std::string::npos) makeFolder(Request.Folder + "\\" + relative.substr(0, cut));
-      return Request.Folder + "\\" + relative;
-    };
-    const TZipReader::TPathFor pathFor = [&](const TZipEntry& Entry) {
-      paths.push_back(decide(Entry));
-      return paths.back();
-    };
-    std::string member;     // the member whose failure ended the extraction
-    size_t offered = 0;     // members the reader gave
-    const TZipReader::TMemberDone done = [&](const TZipEntry& Entry, const std::exception_ptr& Error) {
-      ++offered;
-      const std::string path = paths.front();
-      paths.pop_front();
-      if (Error) {
-        member = NameOf(Entry);
-        std::rethrow_exception(Error);
-      }
-      if (!path.empty()) host.FileWritten(AnsiToWide(path));
-    };
+    std::string member;  // the member whose failure ended the extraction
     try {
       // Read through the central directory, or without a sound one by
       // walking the local headers.
       TZipReader zip(Request.Archive);
+      if (zip.DirectoryDamaged()) host.Problem(kDirectoryDamaged);
       zip.Password = Request.Password;
       zip.OnProgress = [&host](const TZipProgress& p) { return host.Step(p.BytesDone, p.BytesTotal); };
       result.PasswordUsed = Request.Password;
       try {
-        zip.ExtractAll(pathFor, done);
+        ExtractAll(zip, Request, host, member);
       } catch (const EZipPasswordError&) {
         // No password, or a wrong one: the walk asks (again); the members
         // before the encrypted one are out already.
@@ -84,10 +49,6 @@ class TZipExtractor final : public IExtractor {
       }
       Wipe(zip.Password);
       result.Password = Request.Password.empty() ? TPasswordState::NotAsked : TPasswordState::Given;
-      // Nothing is lost without a word: members the directory lists but the
-      // file lacks are named, and so is an archive that gave nothing at all.
-      for (const TZipEntry& entry : zip.MissingMembers()) host.Problem(WithName(kCutAway, NameOf(entry)));
-      if (offered == 0 && zip.MissingMembers().empty()) host.Problem(kNoMembers);
     } catch (const EAbort&) {
       result.Outcome = TExtractOutcome::Stopped;
     } catch (const std::exception& e) {
@@ -98,6 +59,60 @@ class TZipExtractor final : public IExtractor {
       result.Outcome = TExtractOutcome::Failed;
     }
     return result;
+  }
+
+ private:
+  // Extracts every member; a member that fails ends the extraction with its
+  // error (its name in Member), the files before it staying.
+  static void ExtractAll(TZipReader& Zip, const TExtractRequest& Request, IExtractHost& Host, std::string& Member) {
+    std::set<std::string> folders;  // made in this extraction
+    const auto makeFolder = [&folders](const std::string& Folder) {
+      if (folders.insert(Folder).second) ForceDirectories(Folder);
+    };
+    // Names are decided and folders made here, in archive order. The output
+    // folder is made with the first member: an archive without members
+    // leaves none.
+    const auto decide = [&](const TZipEntry& Entry) -> std::string {
+      const std::string name = NameOf(Entry);
+      makeFolder(Request.Folder);
+      const std::string relative = WideToAnsi(Host.PathFor(AnsiToWide(name)));
+      if (relative.empty()) return "";
+      const size_t cut = relative.find_last_of('\\');
+      if (IsFolderName(name)) {
+        makeFolder(Request.Folder + "\\" + relative);
+        return "";
+      }
+      if (cut != std::string::npos) makeFolder(Request.Folder + "\\" + relative.substr(0, cut));
+      return Request.Folder + "\\" + relative;
+    };
+    // The reader asks for the paths in archive order (a few members ahead of
+    // their outcomes) and tells the outcomes in that order too.
+    std::deque<std::string> paths;
+    const TZipReader::TPathFor pathFor = [&](const TZipEntry& Entry) {
+      paths.push_back(decide(Entry));
+      return paths.back();
+    };
+    size_t offered = 0;
+    const TZipReader::TMemberDone done = [&](const TZipEntry& Entry, const std::exception_ptr& Error) {
+      ++offered;
+      const std::string path = paths.front();
+      paths.pop_front();
+      // Read past a damaged directory, a member may carry another name in
+      // its local header than the directory gives it.
+      const TZipEntry* listed = Zip.DirectoryDamaged() ? Zip.DirectoryEntryAt(Entry.LocalHeaderOffset) : nullptr;
+      if (listed != nullptr && NameOf(*listed) != NameOf(Entry))
+        Host.Problem(Format(kOtherName, NameOf(*listed).c_str(), NameOf(Entry).c_str()));
+      if (Error) {
+        Member = NameOf(Entry);
+        std::rethrow_exception(Error);
+      }
+      if (!path.empty()) Host.FileWritten(AnsiToWide(path));
+    };
+    Zip.ExtractAll(pathFor, done);
+    // Nothing is lost without a word: members the directory lists but the
+    // file lacks are named, and so is an archive that gave nothing at all.
+    for (const TZipEntry& entry : Zip.MissingMembers()) Host.Problem(WithName(kCutAway, NameOf(entry)));
+    if (offered == 0 && Zip.MissingMembers().empty()) Host.Problem(kNoMembers);
   }
 };
 }  // namespace

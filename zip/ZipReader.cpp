@@ -1,11 +1,12 @@
 #include "ZipReader.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "ZipCodec.h"
 #include "ZipCrypto.h"
 #include "ZipFile.h"
-#include "ZipThreads.h"
+#include "ZipWorkers.h"
 
 namespace {
 
@@ -235,6 +236,7 @@ void TZipReader::ReadIndex() {
       FUsesCentral = true;
       return;
     }
+    SalvageDirectory(searchFrom + static_cast<int64_t>(at));
     break;
   }
   // No sound central directory: walk the local headers, from the first one in
@@ -372,6 +374,35 @@ bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
   return true;
 }
 
+void TZipReader::SalvageDirectory(int64_t endRecordAt) {
+  uint8_t fixed[kEndRecordSize];
+  FReader->SeekTo(endRecordAt);
+  if (FReader->Read(fixed, sizeof fixed) < sizeof fixed) return;
+  TEndOfCentralDirectory end;
+  ParseEndRecord(fixed, end);
+  if (static_cast<int64_t>(end.CentralDirOffset) >= endRecordAt) return;
+  FReader->SeekTo(static_cast<int64_t>(end.CentralDirOffset));
+  for (uint32_t i = 0; i < end.TotalEntries; ++i) {
+    uint8_t h[kCentralHeaderSize] = {0};
+    if (FReader->Read(h, sizeof h) < sizeof h) return;
+    TFileHeader header;
+    ParseCentralHeader(h, header);
+    if (header.Signature != kCentralFileHeaderSignature) return;
+    header.FileName = FReader->ReadString(header.FileNameLength);
+    header.ExtraField = FReader->ReadString(header.ExtraFieldLength);
+    header.FileComment = FReader->ReadString(header.FileCommentLength);
+    TZipEntry entry;
+    if (header.FileComment.size() < header.FileCommentLength || !EntryFromCentral(header, entry)) return;
+    FSalvaged.push_back(std::move(entry));
+  }
+}
+
+const TZipEntry* TZipReader::DirectoryEntryAt(uint64_t LocalHeaderOffset) const {
+  for (const TZipEntry& entry : FSalvaged)
+    if (entry.LocalHeaderOffset == LocalHeaderOffset) return &entry;
+  return nullptr;
+}
+
 size_t TZipReader::LocalHeadersAt(const std::vector<TZipEntry>& Index, int64_t Shift) {
   size_t found = 0;
   for (size_t i = 0; i < Index.size() && i < kOffsetProbes; ++i) {
@@ -436,6 +467,7 @@ bool TZipReader::NextInWalk() {
     FWalkOver = true;
     throw EZipFileError(WithName(kBadZip64Text, header.FileName));
   }
+  FEntry.LocalHeaderOffset = static_cast<uint64_t>(FNextHeader);
   ++FFound;
   FDataStart = FReader->Position();
   FNextHeader = -1;
@@ -556,8 +588,8 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
     for (;;) {
       size_t j;
       {
-        TLockGuard lock(workers.Mutex);
-        while (!workers.Stop && nextJob >= published) workers.Changed.Wait(workers.Mutex, 100);
+        std::unique_lock<std::mutex> lock(workers.Mutex);
+        while (!workers.Stop && nextJob >= published) workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
         if (workers.Stop) return;
         j = nextJob++;
       }
@@ -566,7 +598,7 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
         try {
           ToNewFile(job.Path, [&](TStream& out) {
             member.ExtractIndexed(FIndex[first + j], out, [&](uint64_t) {
-              TLockGuard lock(workers.Mutex);
+              std::unique_lock<std::mutex> lock(workers.Mutex);
               if (workers.Stop) throw EAbort();
             });
           });
@@ -574,9 +606,9 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
           job.Error = std::current_exception();
         }
       }
-      TLockGuard lock(workers.Mutex);
+      std::unique_lock<std::mutex> lock(workers.Mutex);
       job.Done = true;
-      workers.Changed.NotifyAll();
+      workers.Changed.notify_all();
     }
   });
 
@@ -586,16 +618,16 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
     for (size_t i = 0; i < count; ++i) {
       while (published < count && published < i + window) {
         std::string path = PathFor(FIndex[first + published]);
-        TLockGuard lock(workers.Mutex);
+        std::unique_lock<std::mutex> lock(workers.Mutex);
         jobs[published++].Path = std::move(path);
-        workers.Changed.NotifyAll();
+        workers.Changed.notify_all();
       }
       FEntry = FIndex[first + i];
       for (;;) {
         {
-          TLockGuard lock(workers.Mutex);
+          std::unique_lock<std::mutex> lock(workers.Mutex);
           if (jobs[i].Done) break;
-          workers.Changed.Wait(workers.Mutex, 100);
+          workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
           if (jobs[i].Done) break;
         }
         Report(FEntry.LocalHeaderOffset);  // keeps the caller's window answering

@@ -50,6 +50,15 @@ class TZipReader {
   // True when the members come from the central directory; false when the
   // local headers are walked.
   bool UsesCentralDirectory() const { return FUsesCentral; }
+  // True when the archive has an end record but its central directory could
+  // not be used (damaged, or not where and what the end record says): the
+  // members are read from their local headers.
+  bool DirectoryDamaged() const { return FHasListed && !FUsesCentral; }
+  // With a damaged directory: the entry the directory (read as far as it can
+  // be) gives for the member whose local header is at LocalHeaderOffset, so
+  // that a name damaged in one of the two places can be told; null when the
+  // directory names no member there.
+  const TZipEntry* DirectoryEntryAt(uint64_t LocalHeaderOffset) const;
 
   // Moves to the next member (the first at the first call). Returns false at
   // the end of the archive. In a walk, a damaged local header, or a member
@@ -110,6 +119,9 @@ class TZipReader {
  private:
   void ReadIndex();
   bool ReadCentralDirectory(int64_t endRecordAt);
+  // Reads what can be read of a directory that is not sound, from where the
+  // end record at endRecordAt says it starts, into FSalvaged.
+  void SalvageDirectory(int64_t endRecordAt);
   // The position of the first local header signature in [From, To), or -1.
   int64_t FindLocalHeader(int64_t From, int64_t To);
   // How many of the first entries have their local header at their offset
@@ -129,6 +141,7 @@ class TZipReader {
   bool FUsesCentral = false;
   std::vector<TZipEntry> FIndex;    // the central directory
   std::vector<TZipEntry> FMissing;  // listed there, cut away from this file
+  std::vector<TZipEntry> FSalvaged;  // of a damaged directory, see DirectoryEntryAt
   size_t FNext = 0;                 // index of the member after the current one
   TZipEntry FEntry;
   std::string FComment;

@@ -1,12 +1,14 @@
 #include "ZipWriter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <set>
 
 #include "ZipCodec.h"
 #include "ZipFile.h"
 #include "ZipNames.h"
-#include "ZipThreads.h"
+#include "ZipWorkers.h"
 #include "Zippit.h"
 
 namespace {
@@ -87,6 +89,31 @@ struct TZipWriter::TImpl {
   }
 
   uint32_t Now() const { return Options.Time != 0 ? Options.Time : DosDateTimeNow(); }
+
+  // The names of the members so far, folded as Windows compares them.
+  std::set<std::string> Taken;
+  std::vector<std::pair<std::string, std::string>> Renamed;
+
+  // Name, or when a member has it already (two files of the same path on two
+  // drives, "C:\d\a.txt" and "D:\d\a.txt"), the first free "a (2).txt",
+  // "a (3).txt" ... in its folder: no file is hidden by another of its name
+  // when the archive is extracted.
+  std::string FreeName(const std::string& Name) {
+    const auto folded = [](std::string s) {
+      for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      return s;
+    };
+    if (Taken.insert(folded(Name)).second) return Name;
+    const size_t slash = Name.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = Name.rfind('.');
+    if (dot == std::string::npos || dot <= start) dot = Name.size();
+    for (int n = 2;; ++n) {
+      const std::string name = Name.substr(0, dot) + " (" + std::to_string(n) + ")" + Name.substr(dot);
+      if (Taken.insert(folded(name)).second) return name;
+    }
+  }
 
   // The local header of m, with its sizes when known (zeros to be patched
   // otherwise).
@@ -175,9 +202,9 @@ struct TZipWriter::TImpl {
 
   // Streams a large file: its header first, the deflated chunks as they come,
   // then the header's CRC and sizes. A failure cuts the member off again.
-  void AddStreamed(const std::string& fileName) {
+  void AddStreamed(const std::string& fileName, const std::string& name) {
     TFileStream file(fileName, fmOpenRead | fmShareExclusive);
-    TMember m = NewMember(ZipMemberName(fileName));
+    TMember m = NewMember(name);
     m.UncompressedSize = static_cast<uint64_t>(file.GetSize());
     m.Zip64Local = MayNeed64(m.UncompressedSize);
     try {
@@ -301,16 +328,16 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
     for (;;) {
       size_t i;
       {
-        TLockGuard lock(workers.Mutex);
+        std::unique_lock<std::mutex> lock(workers.Mutex);
         while (!workers.Stop && nextJob < jobs.size() && nextJob >= nextWrite + window)
-          workers.Changed.Wait(workers.Mutex, 100);
+          workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
         if (workers.Stop || nextJob >= jobs.size()) return;
         i = nextJob++;
       }
       prepare(jobs[i]);
-      TLockGuard lock(workers.Mutex);
+      std::unique_lock<std::mutex> lock(workers.Mutex);
       jobs[i].Done = true;
-      workers.Changed.NotifyAll();
+      workers.Changed.notify_all();
     }
   };
   workers.Start(std::min<int>(Options.Threads, static_cast<int>(std::max<size_t>(files.size(), 1))), work);
@@ -320,19 +347,20 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
     FailedFile = job.FileName;
     for (;;) {
       {
-        TLockGuard lock(workers.Mutex);
+        std::unique_lock<std::mutex> lock(workers.Mutex);
         if (job.Done) break;
-        workers.Changed.Wait(workers.Mutex, 100);
+        workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
         if (job.Done) break;
       }
       Report(ZipMemberName(job.FileName), 0);  // keeps the caller's window answering
     }
     if (job.Error) std::rethrow_exception(job.Error);
     Total += job.Size;
-    const std::string name = ZipMemberName(job.FileName);
+    const std::string name = FreeName(ZipMemberName(job.FileName));
+    if (name != ZipMemberName(job.FileName)) Renamed.push_back({job.FileName, name});
     Report(name, 0);
     if (job.Large) {
-      AddStreamed(job.FileName);
+      AddStreamed(job.FileName, name);
     } else {
       const uint64_t start = Position;
       try {
@@ -344,9 +372,9 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
     }
     Done += job.Size;
     std::string().swap(job.Compressed);
-    TLockGuard lock(workers.Mutex);
+    std::unique_lock<std::mutex> lock(workers.Mutex);
     nextWrite = i + 1;
-    workers.Changed.NotifyAll();
+    workers.Changed.notify_all();
   }
   FailedFile.clear();
 }
@@ -376,6 +404,7 @@ void TZipWriter::Finish() { FImpl->Finish(); }
 int32_t TZipWriter::Count() const { return static_cast<int32_t>(FImpl->Members.size()); }
 uint64_t TZipWriter::BytesWritten() const { return FImpl->Written; }
 const std::string& TZipWriter::FailedFile() const { return FImpl->FailedFile; }
+const std::vector<std::pair<std::string, std::string>>& TZipWriter::Renamed() const { return FImpl->Renamed; }
 
 void ZipDiskFiles(const std::string& Target, const std::vector<std::string>& Files, TZipJobResult& Result,
                   const TZipWriterOptions& Options, const TZipProgressHook& Hook) {
@@ -402,6 +431,7 @@ void ZipDiskFiles(const std::string& Target, const std::vector<std::string>& Fil
       writer.AddDiskFiles(Files);
     } catch (...) {
       Result.FailedFile = writer.FailedFile();
+      Result.Renamed = writer.Renamed();
       // The archive of the files before the failure, then the failure itself.
       // If even that archive cannot be finished, its error is the one raised.
       complete(writer);
@@ -410,6 +440,7 @@ void ZipDiskFiles(const std::string& Target, const std::vector<std::string>& Fil
     }
     complete(writer);
     Result.BytesWritten = writer.BytesWritten();
+    Result.Renamed = writer.Renamed();
   } catch (...) {
     file.reset();
     DeleteFileQuietly(tempName);

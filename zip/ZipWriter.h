@@ -44,7 +44,8 @@ class TZipWriter {
   // name is longer than 65535 bytes, and the stream's write error.
   void AddMember(const std::string& Name, const std::string& Data);
 
-  // Appends the files in order, each named by ZipMemberName. Each file is
+  // Appends the files in order, each named by ZipMemberName (made free when a
+  // member before has the name, see Renamed). Each file is
   // opened with no sharing while it is read. On the first file that cannot be
   // opened or read, or when the hook asks to stop, the members before it stay
   // complete (a partly written member is cut off again) and the error is raised
@@ -60,6 +61,9 @@ class TZipWriter {
   // Every byte handed to the stream so far, patches included.
   uint64_t BytesWritten() const;
   const std::string& FailedFile() const;
+  // The files stored under a name of their own (file, member name), since a
+  // member before had the name ZipMemberName gives them.
+  const std::vector<std::pair<std::string, std::string>>& Renamed() const;
 
   // Told the bytes of input done of all files given, and the member at hand.
   TZipProgressHook OnProgress;
@@ -75,6 +79,7 @@ struct TZipJobResult {
   uint64_t BytesWritten = 0;  // bytes written to disk for it
   uint64_t ArchiveSize = 0;
   std::string FailedFile;  // the file at hand when the job failed or stopped
+  std::vector<std::pair<std::string, std::string>> Renamed;  // see TZipWriter::Renamed
 };
 
 // The Zip command's job: writes an archive of Files at Target through a

@@ -183,6 +183,32 @@ TEST(ShellArchives, EveryArchiveOfABatchIsAttemptedAndNamedOnce) {
   }
 }
 
+// A part of a volume set that is not beside the first is asked for through
+// the user interface: the part named there is read; without an answer the
+// archive is reported and the walk goes on.
+TEST(ShellArchives, AMissingVolumeIsAskedForThroughTheUserInterface) {
+  Tree t;
+  CreateDirectoryA((t / "moved").c_str(), nullptr);
+  CopyInto(RarFixture("vol.part1.rar"), t / "vol.part1.rar");
+  CopyInto(RarFixture("vol.part2.rar"), t / "moved\\vol.part2.rar");
+  WriteWholeFile(t / "after.zip", ZipOf({{"after.txt", "after"}}));
+  for (bool answered : {true, false}) {
+    SCOPED_TRACE(answered ? "answered" : "cancelled");
+    const std::string out = t / (answered ? "out-answered" : "out-cancelled");
+    Unzipper u;
+    if (answered) u.UI.VolumeAnswers = {t / "moved\\vol.part2.rar"};
+    const TUnzipResult r = u.Run({t / "vol.part1.rar", t / "after.zip"}, out);
+    ASSERT_FALSE(u.UI.VolumeAsks.empty());
+    EXPECT_EQ(u.UI.VolumeAsks[0], t / "vol.part2.rar");
+    EXPECT_EQ(Exists(out + "\\vol.part1\\big.bin"), answered);
+    if (answered) {
+      EXPECT_EQ(ReadWholeFile(out + "\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
+    }
+    EXPECT_EQ(LinesAbout(r, t / "vol.part1.rar").empty(), answered);
+    EXPECT_EQ(ReadWholeFile(out + "\\after\\after.txt"), "after");
+  }
+}
+
 // A zip that gives nothing, or whose directory lists members cut away from
 // the file, is named in the report; what could be taken is extracted.
 TEST(ShellArchives, AZipThatGivesNothingOrLacksMembersIsNamed) {

@@ -283,6 +283,25 @@ TEST(UnzipCommand, ACutArchiveKeepsTheMembersBeforeTheDamage) {
   EXPECT_EQ(ReadWholeFile(t / "out\\after\\c.txt"), "after");
 }
 
+// An end record whose directory size runs past the file makes the reader
+// walk the local headers: the archive is named for its damaged directory,
+// and a member whose local name differs from the directory's is named too.
+TEST(UnzipCommand, MembersReadPastADamagedDirectoryAreNamed) {
+  Tree t;
+  std::string zip = ZipOf({{"text.txt", "text"}, {"other.txt", "other"}});
+  const size_t end = zip.rfind("PK\x05\x06");
+  zip[end + 15] = '\x7f';  // the directory's size, far beyond the file
+  zip[zip.find("text.txt") + 5] = '\xba';  // the first local header's name: "text.\xbaxt"
+  WriteWholeFile(t / "damaged.zip", zip);
+  Unzipper u;
+  const TUnzipResult r = u.Run({t / "damaged.zip"}, t / "out");
+  EXPECT_EQ(ReadWholeFile(t / "out\\damaged\\other.txt"), "other");
+  const std::vector<std::string> lines = LinesAbout(r, t / "damaged.zip");
+  ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "its directory is damaged; its members were read from their local headers.");
+  EXPECT_EQ(lines[1].rfind("\"text.txt\" (so its directory names it) was extracted as \"text.", 0), 0u) << lines[1];
+}
+
 TEST(UnzipCommand, HostileMemberNamesStayInsideTheOutputFolder) {
   Tree t;
   WriteWholeFile(t / "evil.zip", ZipOf({{"../escaped.txt", "1"},
@@ -433,6 +452,40 @@ TEST(ShellZip, PacksTheListInOrderAndKeepsWhatWasSavedOnFailure) {
   ASSERT_EQ(partial.Count(), 1);
   EXPECT_EQ(partial.GetUncompressed(0), "one");
   EXPECT_EQ(ItemCount(s->ListView2), 0);
+}
+
+// Two files whose member names would be one (the same path on two drives,
+// or in another case) are both kept, the second under a name of its own, and
+// the user is told; a Zip stopped before its first file says that no archive
+// was made.
+TEST(ShellZip, NoFileHidesAnotherAndAStopBeforeTheFirstMakesNothing) {
+  Tree t;
+  CreateDirectoryA((t / "d").c_str(), nullptr);
+  WriteWholeFile(t / "d\\a.txt", "one");
+  Shell s;
+  SetWindowTextA(s->Edit2, (t / "out.zip").c_str());
+  s->AddPathToList(s->ListView2, t / "d\\a.txt", TForm1::TIconRule::File);
+  s->AddPathToList(s->ListView2, t / "D\\A.TXT", TForm1::TIconRule::File);
+  s->BitBtn6Click();
+  TZipFile zip;
+  zip.LoadFromFile(t / "out.zip");
+  ASSERT_EQ(zip.Count(), 2);
+  const std::string renamed = ZipMemberName(t / "D\\A (2).TXT");
+  EXPECT_EQ(zip.GetName(1), renamed);
+  ASSERT_EQ(s.UI->Boxes.size(), 1u);
+  EXPECT_NE(s.UI->Boxes[0].Text.find((t / "D\\A.TXT") + " as \"" + renamed + "\""), std::string::npos)
+      << s.UI->Boxes[0].Text;
+
+  s.UI->Boxes.clear();
+  SetWindowTextA(s->Edit2, (t / "stopped.zip").c_str());
+  s->AddPathToList(s->ListView2, t / "d\\a.txt", TForm1::TIconRule::File);
+  s.UI->ConfirmAnswers = {true};
+  PostMessageA(s->Handle(), WM_CLOSE, 0, 0);  // handled at the first chance the command gives
+  s->BitBtn6Click();
+  EXPECT_FALSE(Exists(t / "stopped.zip"));
+  ASSERT_EQ(s.UI->Boxes.size(), 1u);
+  EXPECT_EQ(s.UI->Boxes[0].Text,
+            "The Zip command was stopped before its first file: no archive was made.\r\n1 file(s) stay in the list.");
 }
 
 TEST(ShellZip, TheSelectButtonStartsAtTheDesktop) {
