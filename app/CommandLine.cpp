@@ -55,10 +55,9 @@ TCommandLine ParseCommandLine(const std::vector<std::wstring>& Arguments) {
 TCommandLine ReadCommandLine() {
   std::vector<std::wstring> arguments;
   int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv == nullptr) return TCommandLine();
-  for (int i = 1; i < argc; ++i) arguments.push_back(argv[i]);
-  LocalFree(argv);
+  const TLocalMem<LPWSTR*> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+  if (!argv) return TCommandLine();
+  for (int i = 1; i < argc; ++i) arguments.push_back(argv.Get()[i]);
   return ParseCommandLine(arguments);
 }
 
@@ -143,9 +142,8 @@ bool LaterStartsUnderWay() {
   const wchar_t* name = self.c_str() + (cut == std::wstring::npos ? 0 : cut + 1);
   DWORD session = 0;
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
-  HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (taken == INVALID_HANDLE_VALUE) return false;
-  const THandle snapshot(taken);
+  const THandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {

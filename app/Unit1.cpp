@@ -193,11 +193,8 @@ void TForm1::CreateControls() {
   FImageList.Reset(
       ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, sizeof listIcons / sizeof *listIcons, 0));
   for (int id : listIcons) {
-    HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0));
-    if (icon) {
-      ImageList_AddIcon(FImageList.Get(), icon);
-      DestroyIcon(icon);
-    }
+    const TIcon icon(static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0)));
+    if (icon) ImageList_AddIcon(FImageList.Get(), icon.Get());
   }
 
   const DWORD listStyle = WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS;
@@ -752,10 +749,7 @@ size_t TForm1::AddPathsToList(HWND List, const std::vector<std::string>& Paths, 
 // ---- drops and the paths given to the program ----
 
 void TForm1::HandleDroppedFiles(HDROP Drop) {
-  struct TFinish {
-    HDROP Drop;
-    ~TFinish() { DragFinish(Drop); }
-  } finish{Drop};
+  const TDrop finished(Drop);
   if (FBusy) return;
   const std::vector<std::string> paths = DroppedPaths(Drop);
   if (ArchivePageShowing())

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <cstddef>
 #include <utility>
@@ -78,6 +79,11 @@ void WINAPI FreeCoTaskMem(T Block) {
   CoTaskMemFree(Block);
 }
 
+template <typename T>
+void WINAPI FreeLocalMem(T Block) {
+  LocalFree(Block);
+}
+
 using TModuleTraits = TNullIsNoneTraits<HMODULE, FreeLibrary>;
 template <typename T>
 using TGdiObjectTraits = TNullIsNoneTraits<T, DeleteGdiObject<T>>;
@@ -96,6 +102,11 @@ using TRegKey = TOwned<TNullIsNoneTraits<HKEY, RegCloseKey>>;
 // A block the shell allocated for the caller (an item id list, say).
 template <typename T>
 using TCoTaskMem = TOwned<TNullIsNoneTraits<T, FreeCoTaskMem<T>>>;
+// A block from the local heap that a call made for the caller (its arguments, say).
+template <typename T>
+using TLocalMem = TOwned<TNullIsNoneTraits<T, FreeLocalMem<T>>>;
+// A drop's data, finished when it goes.
+using TDrop = TOwned<TNullIsNoneTraits<HDROP, DragFinish>>;
 
 // A loaded library with typed access to its exports.
 class TModule : public TOwned<TModuleTraits> {

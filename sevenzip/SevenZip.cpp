@@ -337,7 +337,11 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
   TComPtr<IArchiveOpenSeq> sequential;
   if (!tar || tar->QueryInterface(IID_IArchiveOpenSeq, sequential.PutVoid()) != S_OK || !sequential) return false;
   {
-    TPipedItem item(FInArchive.Get());
+    IInArchive* source = FInArchive.Get();
+    TPipedItem item([source](IArchiveExtractCallback* Feed) {
+      const UINT32 first = 0;
+      source->Extract(&first, 1, 0, Feed);
+    });
     if (IsTarHeader(item.Reader()->Peek(kTarBlock)) && sequential->OpenSeq(item.Reader()) == S_OK) {
       TExtractHost host = Host;
       host.SourceDone = &item.Done();

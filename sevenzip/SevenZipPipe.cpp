@@ -155,15 +155,14 @@ class TPipedItem::TFeed final : public IArchiveExtractCallback, public ISequenti
   std::shared_ptr<TPipe> FPipe;
 };
 
-TPipedItem::TPipedItem(IInArchive* Source)
+TPipedItem::TPipedItem(TItemExtraction ExtractItem)
     : FPipe(std::make_shared<TPipe>(kPipeCapacity)),
       FReader(MakeCom<TPipeReader>(FPipe)),
       FFeed(MakeCom<TFeed>(FPipe)) {
   TFeed* feed = FFeed.Get();
   std::shared_ptr<TPipe> pipe = FPipe;
-  FThread = std::thread([Source, feed, pipe] {
-    const UINT32 first = 0;
-    Source->Extract(&first, 1, 0, feed);
+  FThread = std::thread([ExtractItem, feed, pipe] {
+    ExtractItem(feed);
     pipe->CloseWrite();  // also when the item never started
   });
 }

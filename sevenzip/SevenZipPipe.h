@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,12 +67,14 @@ class TPipeReader final : public ISequentialInStream, public TInterfacedObject {
   size_t FPeekedRead = 0;
 };
 
-// Extracts item 0 of Source (opened by the caller, not owned; it must stay
-// open while this object lives) into a pipe on a thread of its own, from the
-// constructor on. Reader() is the pipe's reading end.
+// Extracts one item into a pipe on a thread of its own, from the constructor
+// on. Reader() is the pipe's reading end.
 class TPipedItem {
  public:
-  explicit TPipedItem(IInArchive* Source);
+  // Runs the engine's extraction of the one item into Callback (on the
+  // pipe's thread); what it uses must stay open while this object lives.
+  using TItemExtraction = std::function<void(IArchiveExtractCallback* Callback)>;
+  explicit TPipedItem(TItemExtraction ExtractItem);
   // Stops the extraction if it still runs (the pipe's reader is closed) and
   // waits for the thread.
   ~TPipedItem();

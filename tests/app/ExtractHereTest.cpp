@@ -199,6 +199,40 @@ TEST(ExtractHereWindow, HandOversJoinTheQueueAndTheWindowClosesOnlyWhenAllWentWe
   }
 }
 
+// The queue of hand-overs on its own: archives wait once each, in the order
+// received; those handed over during a walk follow in another walk; a stop
+// drops the ones still waiting and says how many.
+TEST(ExtractQueue, TakesEachArchiveOnceInOrderUntilStopped) {
+  TExtractQueue queue;
+  queue.Add({"a", "b", "a"});
+  queue.Add({"b", "c"});
+  std::vector<std::vector<std::string>> walks;
+  TUnzipResult all = queue.Run([&](const std::vector<std::string>& Archives) {
+    walks.push_back(Archives);
+    if (walks.size() == 1) queue.Add({"b", "d"});  // "b" is being extracted: not again
+    TUnzipResult r;
+    r.Report = {Archives.front() + ": a problem"};
+    r.Notes = {Archives.back() + ": a note"};
+    return r;
+  });
+  EXPECT_EQ(walks, (std::vector<std::vector<std::string>>{{"a", "b", "c"}, {"d"}}));
+  EXPECT_EQ(all.Report, (std::vector<std::string>{"a: a problem", "d: a problem"}));
+  EXPECT_EQ(all.Notes, (std::vector<std::string>{"c: a note", "d: a note"}));
+  EXPECT_TRUE(queue.Empty());
+
+  queue.Add({"e"});
+  all = queue.Run([&](const std::vector<std::string>&) {
+    queue.Add({"f", "g"});
+    TUnzipResult r;
+    r.Stopped = true;
+    return r;
+  });
+  EXPECT_TRUE(all.Stopped);
+  EXPECT_EQ(all.Report,
+            std::vector<std::string>{"Stopped by the user: 2 archive(s) handed over later were not extracted."});
+  EXPECT_TRUE(queue.Empty());
+}
+
 // The switch counts only in front of the paths, in any case.
 TEST(ShellCommandLine, TheExtractSwitchComesFirst) {
   const struct {
