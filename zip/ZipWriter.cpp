@@ -321,21 +321,34 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
       job.Error = std::current_exception();
     }
   };
+  // A file listed twice (in another case, say) is read by one worker at a
+  // time: each holds it with no sharing, and would make the other fail.
+  const auto folded = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+  };
+  std::multiset<std::string> reading;
   // Declared after everything the workers use, so that they are stopped and
   // waited for before any of it goes.
   TWorkers workers;
   auto work = [&](int) {
     for (;;) {
       size_t i;
+      std::string name;
       {
         std::unique_lock<std::mutex> lock(workers.Mutex);
-        while (!workers.Stop && nextJob < jobs.size() && nextJob >= nextWrite + window)
+        while (!workers.Stop && nextJob < jobs.size() &&
+               (nextJob >= nextWrite + window || reading.count(folded(jobs[nextJob].FileName)) > 0))
           workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
         if (workers.Stop || nextJob >= jobs.size()) return;
         i = nextJob++;
+        name = folded(jobs[i].FileName);
+        reading.insert(name);
       }
       prepare(jobs[i]);
       std::unique_lock<std::mutex> lock(workers.Mutex);
+      reading.erase(reading.find(name));
       jobs[i].Done = true;
       workers.Changed.notify_all();
     }

@@ -437,9 +437,12 @@ TEST(ShellArchives, TheCommandLeavesNoHandleOpen) {
   u.Run(archives, t / "first");  // the engines load once and stay
   const int before = OpenHandleCount();
   ASSERT_GT(before, 0);
-  for (int i = 0; i < 3; ++i) u.Run(archives, t / ("again" + std::to_string(i)));
-  EXPECT_EQ(OpenHandleCount(), before);
-  EXPECT_EQ(ReadWholeFile(t / "again2\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
+  for (int i = 0; i < 8; ++i) u.Run(archives, t / ("again" + std::to_string(i)));
+  // A handle kept by each run would show 8 times over; one made once and
+  // kept (the runtime makes some lazily, on the threads' first contention)
+  // is no leak.
+  EXPECT_LE(OpenHandleCount(), before + 1);
+  EXPECT_EQ(ReadWholeFile(t / "again7\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
 }
 
 // Without the engine DLLs beside the program: RAR and 7z archives are

@@ -165,35 +165,7 @@ inline HDROP MakeDrop(const std::vector<std::string>& paths) {
 }
 
 // A folder tree for one test, removed with everything below it.
-class Tree {
- public:
-  Tree() : FPath(FDir.Path()) {}
-  ~Tree() { Remove(FPath, false); }
-  std::string operator/(const std::string& name) const { return FPath + "\\" + name; }
-  const std::string& Path() const { return FPath; }
-
- private:
-  static void Remove(const std::string& folder, bool self) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string n = fd.cFileName;
-        if (n == "." || n == "..") continue;
-        const std::string p = folder + "\\" + n;
-        SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          Remove(p, true);
-        else
-          DeleteFileA(p.c_str());
-      } while (FindNextFileA(h, &fd));
-      FindClose(h);
-    }
-    if (self) RemoveDirectoryA(folder.c_str());
-  }
-  ScratchDir FDir;
-  std::string FPath;
-};
+using Tree = ScratchDir;
 
 inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& members) {
   TZipFile zip;

@@ -86,39 +86,6 @@ std::vector<std::string> ListFiles(const std::string& root) {
   return files;
 }
 
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = fd.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string full = path + "\\" + name;
-      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(full);
-      } else {
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(full.c_str());
-      }
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
-ScratchDir::ScratchDir() {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  static unsigned counter = 0;
-  for (;;) {
-    std::ostringstream name;
-    name << temp << "quarn-rar-" << GetCurrentProcessId() << "-" << GetTickCount() << "-" << ++counter;
-    path_ = name.str();
-    if (CreateDirectoryA(path_.c_str(), nullptr)) break;
-  }
-}
-
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
 void Recorder::Attach(TUnRar& rar, bool headerEvents) {
   rar.OnRarStatus = [this](TUnRar*, const std::string& message, TRarStatus status) {

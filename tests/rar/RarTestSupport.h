@@ -11,6 +11,7 @@
 #include "Files.h"
 #include <vector>
 
+#include "ScratchDir.h"
 #include "UnRar.h"
 
 namespace rartest {
@@ -31,20 +32,6 @@ void WriteFile(const std::string& path, const std::string& data);
 // Every file below root (full paths), recursively.
 std::vector<std::string> ListFiles(const std::string& root);
 
-// A fresh, empty folder below the temp folder, removed with its contents at
-// destruction.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-
- private:
-  std::string path_;
-};
-
-void RemoveTree(const std::string& path);
 
 // Records the events of one component as lines, e.g. "status:1",
 // "error:12:donnees...", "header:hello.txt:0".

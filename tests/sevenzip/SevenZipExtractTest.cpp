@@ -22,7 +22,7 @@ class SevenZipExtract : public ::testing::Test {
     ASSERT_TRUE(Exists(Fixture(L"basic.7z"))) << "fixtures missing in the folder of QUARN_7Z_FIXTURES";
     sz = new TSevenZip(&owner);
     log.Attach(*sz);
-    sz->ExtrBaseDir = out.Path();
+    sz->ExtrBaseDir = out.PathW();
     sz->ExtractOptions = ExtractOverwrite;
   }
   int32_t Run(const std::wstring& archive, bool test = false) {
@@ -33,7 +33,7 @@ class SevenZipExtract : public ::testing::Test {
 
   TComponent owner{nullptr};
   TSevenZip* sz = nullptr;
-  TScratchDir out;
+  ScratchDir out;
   TMessageLog log;
 };
 
@@ -75,8 +75,8 @@ TEST_F(SevenZipExtract, EveryMethodAndSolidArchive) {
   for (const wchar_t* archive :
        {L"m-lzma.7z", L"m-lzma2.7z", L"m-ppmd.7z", L"m-bzip2.7z", L"m-bcj.7z", L"m-solid.7z", L"m-store.7z"}) {
     SCOPED_TRACE(std::string(WideToAnsi(archive)));
-    TScratchDir dir;
-    sz->ExtrBaseDir = dir.Path();
+    ScratchDir dir;
+    sz->ExtrBaseDir = dir.PathW();
     EXPECT_EQ(Run(archive), 0);
     for (const wchar_t* name : names) EXPECT_EQ(ReadAll(dir / name), Source(std::wstring(L"methods\\") + name));
   }
@@ -89,8 +89,8 @@ TEST_F(SevenZipExtract, EncryptedArchive) {
   EXPECT_EQ(ReadAll(out / L"text1.txt"), Source(L"methods\\text1.txt"));
   EXPECT_TRUE(log.Items.empty());
 
-  TScratchDir wrong;
-  sz->ExtrBaseDir = wrong.Path();
+  ScratchDir wrong;
+  sz->ExtrBaseDir = wrong.PathW();
   sz->Password = L"nope";
   Run(L"enc.7z");
   EXPECT_EQ(log.CountOf(SZ_DATA_ERROR), 2) << "one data error per item";
@@ -129,8 +129,8 @@ TEST_F(SevenZipExtract, PasswordAskedUntilRightWrongThreeTimesOrCancelled) {
   for (const wchar_t* archive : {L"enc.7z", L"enc-names.7z"}) {
     for (const TCase& c : cases) {
       SCOPED_TRACE(WideToAnsi(archive) + " " + c.Name);
-      TScratchDir dir;
-      sz->ExtrBaseDir = dir.Path();
+      ScratchDir dir;
+      sz->ExtrBaseDir = dir.PathW();
       sz->SZFileName = Fixture(archive);
       size_t asked = 0;
       sz->OnPassword = [&](TComponent*, std::wstring& password) {
@@ -146,7 +146,7 @@ TEST_F(SevenZipExtract, PasswordAskedUntilRightWrongThreeTimesOrCancelled) {
         sz->Password.clear();
         result = sz->Extract(false);
         if (sz->PasswordState() != TPasswordState::Wrong) break;
-        EXPECT_TRUE(ListTreeW(dir.Path()).empty()) << "a wrong password leaves no file behind";
+        EXPECT_TRUE(ListTreeW(dir.PathW()).empty()) << "a wrong password leaves no file behind";
       }
       EXPECT_EQ(sz->PasswordState(), c.Final);
       EXPECT_EQ(asked, c.Answers.size());
@@ -158,7 +158,7 @@ TEST_F(SevenZipExtract, PasswordAskedUntilRightWrongThreeTimesOrCancelled) {
         if (c.Final == TPasswordState::Cancelled) {
           EXPECT_NE(result, 0);
         }
-        EXPECT_TRUE(ListTreeW(dir.Path()).empty());
+        EXPECT_TRUE(ListTreeW(dir.PathW()).empty());
       }
       if (c.Final == TPasswordState::Cancelled) {
         EXPECT_TRUE(log.Items.empty()) << "a cancel is no failure";
@@ -196,7 +196,7 @@ TEST_F(SevenZipExtract, CancelInTheMiddleOfABigItem) {
   EXPECT_EQ(elsewhere, 0) << "progress events from other threads";
   EXPECT_EQ(afterCancel, 0);
   EXPECT_EQ(log.Codes(), std::vector<int32_t>{SZ_USER_CANCELED});
-  EXPECT_EQ(ListTreeW(out.Path()), std::vector<std::wstring>{L"a-first.txt"});
+  EXPECT_EQ(ListTreeW(out.PathW()), std::vector<std::wstring>{L"a-first.txt"});
   EXPECT_EQ(ReadAll(out / L"a-first.txt"), Source(L"big\\a-first.txt"));
 }
 
@@ -228,8 +228,8 @@ TEST_F(SevenZipExtract, DamagedItemsAreReportedAndExtractionGoesOn) {
   EXPECT_EQ(ReadAll(out / L"second.txt"), Source(L"damage\\second.txt"));
 
   log.Items.clear();
-  TScratchDir dir;
-  sz->ExtrBaseDir = dir.Path();
+  ScratchDir dir;
+  sz->ExtrBaseDir = dir.PathW();
   Run(L"data.7z");
   ASSERT_EQ(log.Codes(), std::vector<int32_t>{SZ_DATA_ERROR});
   EXPECT_EQ(log.Items[0].Text, "Data Error");
@@ -312,7 +312,7 @@ TEST_F(SevenZipExtract, TestModeWritesNothingButReports) {
   EXPECT_EQ(Run(L"m-store.7z", true), 0);
   EXPECT_GT(lastArc, 0);
   ASSERT_FALSE(files.empty());
-  for (const auto& f : files) EXPECT_EQ(f.find(out.Path()), std::wstring::npos) << "item paths in test mode";
+  for (const auto& f : files) EXPECT_EQ(f.find(out.PathW()), std::wstring::npos) << "item paths in test mode";
 
   Run(L"crc.7z", true);
   EXPECT_EQ(log.Codes(), std::vector<int32_t>{SZ_CRC_ERROR});
@@ -362,8 +362,8 @@ TEST_F(SevenZipExtract, AHandlersExceptionReachesTheCaller) {
        }}};
   for (const auto& h : handlers) {
     SCOPED_TRACE(h.first);
-    TScratchDir dir;
-    sz->ExtrBaseDir = dir.Path();
+    ScratchDir dir;
+    sz->ExtrBaseDir = dir.PathW();
     sz->SZFileName = Fixture(L"sel.7z");
     h.second();
     EXPECT_THROW(sz->Extract(false), TStop);
@@ -398,8 +398,8 @@ TEST_F(SevenZipExtract, SelfExtractingExecutables) {
   EXPECT_FALSE(sz->IsSFXArchive(Fixture(L"basic.7z")));  // only .exe files are looked at
 
   for (const wchar_t* exe : {L"sfx-small.exe", L"sfx-big.exe"}) {
-    TScratchDir dir;
-    sz->ExtrBaseDir = dir.Path();
+    ScratchDir dir;
+    sz->ExtrBaseDir = dir.PathW();
     EXPECT_EQ(Run(exe), 0);
     EXPECT_EQ(ReadAll(dir / L"dir\\sub\\b.txt"), Source(L"tree\\dir\\sub\\b.txt"));
   }
@@ -432,8 +432,8 @@ TEST_F(SevenZipExtract, MissingMiddleVolumeIsAskedFor) {
   EXPECT_TRUE(log.Items.empty());
 
   // Cancelling the question is a failure that is reported.
-  TScratchDir dir;
-  sz->ExtrBaseDir = dir.Path();
+  ScratchDir dir;
+  sz->ExtrBaseDir = dir.PathW();
   sz->OnOpenVolume = [](std::wstring&, bool, bool& cancel) { cancel = true; };
   EXPECT_NE(Run(L"gap\\vol.7z.001"), 0);
   EXPECT_FALSE(log.Items.empty());
@@ -441,7 +441,7 @@ TEST_F(SevenZipExtract, MissingMiddleVolumeIsAskedFor) {
 }
 
 TEST_F(SevenZipExtract, HostileNamesStayInsideTheBaseFolder) {
-  TScratchDir base;
+  ScratchDir base;
   // Extract two levels down, so that ".." would still land in our scratch tree.
   const std::wstring inner = base / L"one\\two";
   ASSERT_TRUE(ForceDirectoriesW(inner, 0));

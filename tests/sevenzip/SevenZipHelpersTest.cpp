@@ -53,7 +53,7 @@ TEST(SevenZipPaths, IndicesParseAndSort) {
 }
 
 TEST(SevenZipPaths, ForceDirectoriesSetsAttributesOnLastOnly) {
-  TScratchDir dir;
+  ScratchDir dir;
   const std::wstring x = dir / L"x", y = dir / L"x\\y";
   EXPECT_TRUE(ForceDirectoriesW(y + L"\\", FILE_ATTRIBUTE_HIDDEN));
   EXPECT_TRUE(DirectoryExistsW(x));
@@ -65,7 +65,7 @@ TEST(SevenZipPaths, ForceDirectoriesSetsAttributesOnLastOnly) {
 }
 
 TEST(SevenZipStreams, WriterSplitsIntoNumberedParts) {
-  TScratchDir dir;
+  ScratchDir dir;
   const std::string data(250, 'q');
   {
     TMyStreamWriter* w = new TMyStreamWriter(dir / L"out.bin", 0, 0, 100, false);
@@ -92,7 +92,7 @@ TEST(SevenZipStreams, WriterSplitsIntoNumberedParts) {
 }
 
 TEST(SevenZipStreams, WriterSeeksWith64BitPositions) {
-  TScratchDir dir;
+  ScratchDir dir;
   TMyStreamWriter* w = new TMyStreamWriter(dir / L"s.bin", 0, 0, 0, false);
   w->AddRef();
   UINT64 pos = 0;
@@ -109,7 +109,7 @@ TEST(SevenZipStreams, WriterSeeksWith64BitPositions) {
 }
 
 TEST(SevenZipStreams, ReaderOverPlainFileAndMissingFile) {
-  TScratchDir dir;
+  ScratchDir dir;
   ASSERT_TRUE(WriteAll(dir / L"plain.dat", "0123456789"));
   TMyStreamReader* r = new TMyStreamReader(TReaderOptions(), true, dir / L"plain.dat");
   r->AddRef();
@@ -138,7 +138,7 @@ TEST(SevenZipStreams, ReaderOverPlainFileAndMissingFile) {
 }
 
 TEST(SevenZipStreams, ObjectsAnswerOnlyTheirInterfaces) {
-  TScratchDir dir;
+  ScratchDir dir;
   TMyStreamReader* r = new TMyStreamReader(TReaderOptions(), false, dir / L"x");
   IUnknown* unk = static_cast<IInStream*>(r);
   unk->AddRef();
@@ -159,7 +159,7 @@ TEST(SevenZipComponent, DefaultsAndSfxSetters) {
   EXPECT_EQ(sz->SFXModule, L"7z.sfx");
   EXPECT_EQ(owner.ComponentCount(), 1);
 
-  TScratchDir dir;
+  ScratchDir dir;
   ASSERT_TRUE(WriteAll(dir / L"mod.sfx", std::string(1000, 'm')));
   sz->SFXModule = dir / L"mod.sfx";
   sz->SetVolumeSize(500);

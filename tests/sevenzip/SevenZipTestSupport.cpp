@@ -37,39 +37,6 @@ bool WriteAll(const std::wstring& path, const std::string& data) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-namespace {
-void RemoveTree(const std::wstring& dir) {
-  WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = fd.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring full = dir + L"\\" + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(full);
-      else
-        DeleteFileW(full.c_str());
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-  }
-  SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(dir.c_str());
-}
-}  // namespace
-
-TScratchDir::TScratchDir() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  static unsigned counter = 0;
-  FPath = ExcludeTrailingBackslashW(temp) + L"\\quarn7z-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(++counter);
-  RemoveTree(FPath);
-  CreateDirectoryW(FPath.c_str(), nullptr);
-}
-
-TScratchDir::~TScratchDir() { RemoveTree(FPath); }
 
 void TMessageLog::Attach(TSevenZip& sz) {
   sz.OnMessage = [this](TComponent*, int32_t code, const std::string& text, const std::wstring& file) {

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ScratchDir.h"
 #include "SevenZip.h"
 
 // Folder with the generated archives (QUARN_7Z_FIXTURES, a Windows path).
@@ -18,17 +19,6 @@ std::string ReadAll(const std::wstring& path);
 bool WriteAll(const std::wstring& path, const std::string& data);
 bool Exists(const std::wstring& path);
 
-// A fresh empty folder below the temp folder, removed with its content at the end.
-class TScratchDir {
- public:
-  TScratchDir();
-  ~TScratchDir();
-  const std::wstring& Path() const { return FPath; }
-  std::wstring operator/(const std::wstring& rel) const { return FPath + L"\\" + rel; }
-
- private:
-  std::wstring FPath;
-};
 
 struct TRecordedMessage {
   int32_t Code;

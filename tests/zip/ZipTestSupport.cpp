@@ -9,14 +9,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 uint32_t ReferenceCrc32(const std::string& data) {
   uint32_t crc = 0xFFFFFFFFu;
   for (unsigned char c : data) {
@@ -155,67 +147,3 @@ std::string ReadWholeFile(const std::string& path) {
   s << in.rdbuf();
   return s.str();
 }
-
-std::string ScratchDir::File(const std::string& name) const { return FPath + kSep + name; }
-
-#ifdef _WIN32
-
-ScratchDir::ScratchDir() {
-  char base[MAX_PATH + 1];
-  GetTempPathA(sizeof base, base);
-  static unsigned counter = 0;
-  for (;;) {
-    FPath = std::string(base) + "quarn-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    if (CreateDirectoryA(FPath.c_str(), nullptr)) break;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create " + FPath);
-  }
-}
-
-std::vector<std::string> ScratchDir::List() const {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((FPath + "\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::string n = fd.cFileName;
-    if (n != "." && n != "..") names.push_back(n);
-  } while (FindNextFileA(h, &fd));
-  FindClose(h);
-  return names;
-}
-
-ScratchDir::~ScratchDir() {
-  for (const std::string& n : List()) {
-    SetFileAttributesA(File(n).c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(File(n).c_str());
-  }
-  RemoveDirectoryA(FPath.c_str());
-}
-
-#else
-
-ScratchDir::ScratchDir() {
-  const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quarn-test-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp");
-  FPath = pattern;
-}
-
-std::vector<std::string> ScratchDir::List() const {
-  std::vector<std::string> names;
-  DIR* d = opendir(FPath.c_str());
-  if (d == nullptr) return names;
-  while (dirent* e = readdir(d)) {
-    const std::string n = e->d_name;
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  closedir(d);
-  return names;
-}
-
-ScratchDir::~ScratchDir() {
-  for (const std::string& n : List()) unlink(File(n).c_str());
-  rmdir(FPath.c_str());
-}
-
-#endif

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
 #include "Streams.h"
 
 // CRC-32 computed bit by bit, independently of the engine's table/zlib code.
@@ -57,21 +58,6 @@ class TLimitedStream : public TMemoryStream {
   int64_t Limit;
 };
 
-// A fresh, empty folder for one test, removed with its content at the end.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& Path() const { return FPath; }
-  std::string File(const std::string& name) const;  // full path of a file inside
-  std::vector<std::string> List() const;            // names of the files inside
-
- private:
-  std::string FPath;
-};
 
 // The path of a file among the archives that make_fixtures.py made before the
 // tests, in the folder named by QUARN_ZIP_FIXTURES; "" when that is not set.
