@@ -62,3 +62,24 @@ bench_build_7zip() {  # folder program output
   "$bench_triplet-strip" -o "$output" "$cache/7zip-obj/$program"
   rm -rf "$cache/7zip" "$cache/7zip-obj"
 }
+
+# Builds UnRAR's console program (the sources UnRAR.vcxproj lists in Debian's
+# unrar-nonfree source, with the forwarding headers the library's build uses)
+# for the architecture timed, into Output, unless it is there.
+bench_build_unrar() {  # output
+  local output=$1 src objs f
+  [ -f "$output" ] && return 0
+  src=$(ls -d "${QUARN_ENGINE_CACHE:-$HOME/.cache/quarn-engines}"/src/unrar-nonfree_*/tree 2>/dev/null | head -n 1 || true)
+  [ -n "$src" ] || { echo "no UnRAR source in the engine cache: run scripts/build-engines.sh $bench_arch" >&2; return 1; }
+  objs=$(mktemp -d)
+  echo "building unrar.exe for $bench_arch (a minute or so)" >&2
+  for f in $(grep -o 'ClCompile Include="[^"]*"' "$src/UnRAR.vcxproj" | sed 's/.*="//; s/"//' | grep -v rarpch); do
+    echo "$f"
+  done | xargs -P2 -I{} sh -c '"$0" -O2 -DUNRAR -I"$1" -w -c -o "$2/$(basename {} .cpp).o" "$3/{}"' \
+    "$bench_triplet-g++-posix" "$(dirname "${BASH_SOURCE[0]}")/engines/unrar/include" "$objs" "$src"
+  "$bench_triplet-g++-posix" -O2 -c -o "$objs/comsupp.o" "$(dirname "${BASH_SOURCE[0]}")/engines/unrar/comsupp.cpp"
+  mkdir -p "$(dirname "$output")"
+  "$bench_triplet-g++-posix" -static -s -o "$output" "$objs"/*.o -lshlwapi -lpowrprof -lwbemuuid -lole32 -loleaut32 \
+    -luuid -ladvapi32 -luser32
+  rm -rf "$objs"
+}
