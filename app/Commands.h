@@ -5,6 +5,7 @@
 // default or a scripted one.
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,34 @@ class TProgressMeter {
   uint64_t FShown = 0;     // the most told so far
   int FIndex = -1;
   uint64_t FLastTell = 0;  // tick of the last telling
+};
+
+// The progress of a batch whose items run several at a time: each item tells
+// how far it is from the thread that works on it (Set, thread-safe), and the
+// thread that drives the batch tells the sink (Tell) the whole, each item
+// weighted by its size, never running backwards.
+class TBatchProgress {
+ public:
+  TBatchProgress(IProgressSink& Sink, std::vector<uint64_t> Weights);
+
+  // The driving thread: item Index begins (the sink is told at once).
+  void Begin(int Index, const std::string& Path);
+  // Any thread: item Index has come to Done of Total in units of its own.
+  void Set(int Index, uint64_t Done, uint64_t Total);
+  // Any thread: item Index is finished (it counts whole from now on).
+  void End(int Index);
+  // The driving thread: tells the sink the whole, at once or when 50 ms
+  // passed since the last telling, and lets the window's messages run.
+  void Tell(bool Now);
+
+ private:
+  IProgressSink& FSink;
+  std::vector<uint64_t> FWeights;
+  uint64_t FTotal = 0;
+  std::mutex FLock;
+  std::vector<double> FParts;  // how much of each item is done, 0 to 1
+  uint64_t FShown = 0;         // the most told so far
+  uint64_t FLastTell = 0;      // tick of the last telling
 };
 
 // The size of the file at Path, as a weight (1 for an empty or missing file).

@@ -7,8 +7,8 @@ TEngines::TEngines()
     : FSevenZip(TModule::Load(L"7za.dll")),
       FAllFormats(TModule::Load(L"7z.dll")),
       FZip(NewZipExtractor()),
-      FArchives(NewSevenZipExtractor(&FComponents)),
-      FRar(NewRarExtractor(&FComponents)) {
+      FArchives(NewSevenZipExtractor()),
+      FRar(NewRarExtractor()) {
   LoadUnRarLibrary();  // counted by the binding: matched in the destructor
   FUnRarHeld = IsUnRarLibraryLoaded();
 }

@@ -9,7 +9,6 @@
 
 #include <memory>
 
-#include "Component.h"
 #include "Extractor.h"
 #include "Win32Kit.h"
 
@@ -25,10 +24,8 @@ class TEngines {
   IExtractor& For(TArchiveKind Kind);
 
  private:
-  // Members go in the reverse order: the extractors, then the owner of the
-  // components they create for each archive, then the libraries.
+  // Members go in the reverse order: the extractors, then the libraries.
   TModule FSevenZip, FAllFormats;
   bool FUnRarHeld = false;
-  TComponent FComponents{nullptr};
   std::unique_ptr<IExtractor> FZip, FArchives, FRar;
 };

@@ -50,6 +50,9 @@ struct TExtractRequest {
   // Given when the archive asks for a password; empty: Host->AskPassword.
   std::string Password;
   IExtractHost* Host = nullptr;  // not owned
+  // Worker threads the extractor may use besides its own (0: one per
+  // processor): the walk's share of the processors for this archive.
+  int Threads = 0;
 };
 
 enum class TExtractOutcome {

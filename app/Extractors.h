@@ -1,18 +1,17 @@
 #pragma once
-// The three extractors of Extractor.h, one per engine. The 7z and RAR ones
-// create their engine's component for each archive, owned by Owner (not
-// owned; it must outlive the extractor).
+// The three extractors of Extractor.h, one per engine. Each may extract
+// several archives at once, on the callers' threads; the 7z and RAR ones
+// create their engine's component for each archive.
 
 #include <memory>
 
 #include "Extractor.h"
 
-class TComponent;
-
 // Quarn's own zip reader.
 std::unique_ptr<IExtractor> NewZipExtractor();
 // The 7-Zip engine: 7z through 7za.dll, every other kind of its all-format
 // library (7z.dll) by the request's kind.
-std::unique_ptr<IExtractor> NewSevenZipExtractor(TComponent* Owner);
-// The UnRAR library.
-std::unique_ptr<IExtractor> NewRarExtractor(TComponent* Owner);
+std::unique_ptr<IExtractor> NewSevenZipExtractor();
+// The UnRAR library. Its archives must take turns: the library keeps the
+// state of its errors for the whole process.
+std::unique_ptr<IExtractor> NewRarExtractor();

@@ -12,8 +12,6 @@ namespace {
 
 class TRarExtractor final : public IExtractor {
  public:
-  explicit TRarExtractor(TComponent* Owner) : FOwner(Owner) {}
-
   TExtractResult Extract(const TExtractRequest& Request) override {
     IExtractHost& host = *Request.Host;
     TExtractResult result;
@@ -30,8 +28,9 @@ class TRarExtractor final : public IExtractor {
 
  private:
   void Run(const TExtractRequest& Request, IExtractHost& host, TExtractResult& result) {
-    // Released when the extraction ends.
-    const auto component = std::make_unique<TUnRar>(FOwner);
+    // Owned by this extraction and released when it ends.
+    TComponent owner(nullptr);
+    const auto component = std::make_unique<TUnRar>(&owner);
     component->FileName = Request.Archive;
     ForceDirectories(Request.Folder);
     component->Directory = Request.Folder + "\\";
@@ -83,8 +82,7 @@ class TRarExtractor final : public IExtractor {
       result.Outcome = TExtractOutcome::Failed;
   }
 
-  TComponent* FOwner;  // not owned
 };
 }  // namespace
 
-std::unique_ptr<IExtractor> NewRarExtractor(TComponent* Owner) { return std::make_unique<TRarExtractor>(Owner); }
+std::unique_ptr<IExtractor> NewRarExtractor() { return std::make_unique<TRarExtractor>(); }

@@ -12,8 +12,6 @@ const char kExtractResult[] = "extraction failed (result %d).";
 
 class TSevenZipExtractor final : public IExtractor {
  public:
-  explicit TSevenZipExtractor(TComponent* Owner) : FOwner(Owner) {}
-
   TExtractResult Extract(const TExtractRequest& Request) override {
     IExtractHost& host = *Request.Host;
     TExtractResult result;
@@ -32,10 +30,12 @@ class TSevenZipExtractor final : public IExtractor {
  private:
   void Run(const TExtractRequest& Request, IExtractHost& host, TExtractResult& result) {
     const TArchiveKindInfo& info = KindInfo(Request.Kind);
-    // Released when the extraction ends; a missing engine raises here.
+    // Owned by this extraction (several run at a time, each on its own
+    // thread) and released when it ends; a missing engine raises here.
+    TComponent owner(nullptr);
     const auto component = Request.Kind == TArchiveKind::SevenZip
-                               ? std::make_unique<TSevenZip>(FOwner)
-                               : std::make_unique<TSevenZip>(FOwner, L"7z.dll", info.EngineFormat);
+                               ? std::make_unique<TSevenZip>(&owner)
+                               : std::make_unique<TSevenZip>(&owner, L"7z.dll", info.EngineFormat);
     component->UnwrapTarball = info.Compressor;
     component->DefaultItemName = AnsiToWide(CompressedItemName(Request.Archive));
     ForceDirectories(Request.Folder);
@@ -84,10 +84,7 @@ class TSevenZipExtractor final : public IExtractor {
     }
   }
 
-  TComponent* FOwner;  // not owned
 };
 }  // namespace
 
-std::unique_ptr<IExtractor> NewSevenZipExtractor(TComponent* Owner) {
-  return std::make_unique<TSevenZipExtractor>(Owner);
-}
+std::unique_ptr<IExtractor> NewSevenZipExtractor() { return std::make_unique<TSevenZipExtractor>(); }

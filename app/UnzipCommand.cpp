@@ -1,7 +1,7 @@
 #include "UnzipCommand.h"
 
 #include <algorithm>
-#include <mutex>
+#include <thread>
 
 #include "Exception.h"
 #include "Files.h"
@@ -94,19 +94,46 @@ bool NamesTheFolderItself(const std::wstring& Name) {
 }
 }  // namespace
 
-// What the walk gives the extractor of one archive, and what it keeps of the
-// archive: the problems and notes of its last attempt (a wrong password makes
-// another attempt).
+// One archive of the walk: what the walk gives its extractor (the host), the
+// thread that extracts it, and what it keeps of the archive: the problems
+// and notes of its last attempt (a wrong password makes another attempt).
 class TUnzipCommand::TArchiveRun final : public IExtractHost {
  public:
-  TArchiveRun(TUnzipCommand& Command, const std::string& Archive) : FCommand(Command), FArchive(Archive) {}
+  TArchiveRun(TUnzipCommand& Command, size_t Index, const std::string& Archive)
+      : Index(Index), Archive(Archive), FCommand(Command) {}
+  ~TArchiveRun() override {
+    if (Thread.joinable()) Thread.join();
+    for (std::string& password : Tried) Wipe(password);
+  }
+
+  const size_t Index;
+  const std::string Archive;
+  // Decided before the archive starts, by the driving thread.
+  bool Kinded = false;
+  TArchiveKind Named = TArchiveKind::None, Kind = TArchiveKind::None;
+  std::string Key;         // its output folder below the destination or beside it, folded
+  bool HasFolder = false;  // Folder (or FolderError) was decided
+  std::string Folder, FolderError;
+  int Threads = 0;  // worker threads its extractor may use
+  // The archive's state: started, ended (its thread is done), stopped by
+  // the user before its end.
+  bool Started = false;
+  std::atomic<bool> Ended{false};
+  bool StoppedInside = false;
+  std::thread Thread;
 
   std::vector<std::string> Problems, Notes;
   // The problems and notes the walk itself found before the extraction (a
   // kind other than the name says) stay through the attempts.
   size_t KeptProblems = 0, KeptNotes = 0;
+  int Asks = 0;                    // password dialogs shown for it
+  std::vector<std::string> Tried;  // the passwords given to it, wiped at the end
+  // It asks for a password, or tries one the user gave that is not known
+  // to work yet: the others' questions wait meanwhile.
+  bool Trying = false;
 
   void NewAttempt() {
+    const std::lock_guard<std::mutex> lock(FLock);
     Problems.resize(KeptProblems);
     Notes.resize(KeptNotes);
   }
@@ -130,14 +157,14 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
     return safe.Path;
   }
   bool Step(uint64_t Done, uint64_t Total) override {
-    if (FCommand.FMeter != nullptr && !FCommand.FMeter->Step(Done, Total)) FCommand.FStopped = true;
+    if (FCommand.FMeter != nullptr) FCommand.FMeter->Set(static_cast<int>(Index), Done, Total);
     return !FCommand.FStopped;
   }
   bool AskPassword(bool Retry, std::string& Password) override {
-    return FCommand.AskPassword(FArchive, Retry, Password);
+    return FCommand.AskPassword(*this, Retry, Password);
   }
   bool AskVolume(const std::string& Missing, std::string& Found) override {
-    return FCommand.FUI.AskVolume(FCommand.FOwner, Missing, Found);
+    return FCommand.Ask([&] { return FCommand.FUI.AskVolume(FCommand.FOwner, Missing, Found); });
   }
   void FileWritten(const std::wstring&) override {}
   void Problem(const std::string& Line) override {
@@ -151,12 +178,20 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
 
  private:
   TUnzipCommand& FCommand;
-  const std::string& FArchive;
   std::mutex FLock;  // engines may report from threads of their own
+};
+
+// A question of an archive's thread, asked by the driving thread.
+struct TUnzipCommand::TQuestion {
+  std::function<bool()> Ask;
+  bool Answer = false;
+  bool Done = false;
 };
 
 TUnzipCommand::TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, TEngines& Engines)
     : FOwner(Owner), FUI(UI), FProgress(Progress), FEngines(Engines) {}
+
+TUnzipCommand::~TUnzipCommand() = default;
 
 TUnzipResult TUnzipCommand::Run(const std::vector<std::string>& Archives, const std::string& Destination) {
   FHere = false;
@@ -171,12 +206,52 @@ TUnzipResult TUnzipCommand::RunHere(const std::vector<std::string>& Archives) {
 }
 
 TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
-  TUnzipResult result;
   FStopped = false;
+  FRuns.clear();
   std::vector<uint64_t> weights;
-  for (const std::string& archive : Archives) weights.push_back(WeightOf(archive));
-  TProgressMeter meter(FProgress, weights);
+  for (size_t i = 0; i < Archives.size(); ++i) {
+    weights.push_back(WeightOf(Archives[i]));
+    FRuns.push_back(std::make_unique<TArchiveRun>(*this, i, Archives[i]));
+  }
+  TBatchProgress meter(FProgress, weights);
   FMeter = &meter;
+  FWake.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  const int slots = ArchivesAtOnce > 0 ? ArchivesAtOnce : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  int running = 0;
+  // The user's wish to stop is read here only (the window's state); the
+  // archives' threads see it at their next step, and questions waiting give up.
+  const auto stopping = [this] {
+    if (!FStopped && FProgress.Cancelled()) {
+      const std::lock_guard<std::mutex> lock(FLock);
+      FStopped = true;
+      FAnswered.notify_all();
+    }
+    return FStopped.load();
+  };
+  for (;;) {
+    stopping();
+    for (int next; running < slots && !stopping() && (next = NextToStart()) >= 0; ++running) {
+      TArchiveRun& run = *FRuns[static_cast<size_t>(next)];
+      // The archive's extractor shares the processors with the others running.
+      run.Threads = std::max(1, slots - running);
+      Start(run);
+    }
+    if (running == 0) break;
+    const HANDLE wake = FWake.Get();
+    MsgWaitForMultipleObjects(1, &wake, FALSE, 50, QS_ALLINPUT);
+    AnswerQuestions();
+    for (const auto& run : FRuns)
+      if (run->Started && run->Ended && run->Thread.joinable()) {
+        run->Thread.join();
+        if (!run->StoppedInside) meter.End(static_cast<int>(run->Index));
+        --running;
+      }
+    meter.Tell(false);  // lets the window's messages run: Escape asks to stop
+  }
+  meter.Tell(true);
+  FMeter = nullptr;
+
+  TUnzipResult result;
   const auto report = [](std::vector<std::string>& Lines, const std::string& Archive,
                          const std::vector<std::string>& Found, bool Cut) {
     const size_t shown = Cut ? std::min(Found.size(), kProblemsShown) : Found.size();
@@ -184,69 +259,125 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
     if (Found.size() > shown)
       Lines.push_back(Archive + ": " + Format(kMoreProblems, static_cast<int>(Found.size() - shown)));
   };
-  size_t i = 0;
-  for (; i < Archives.size(); ++i) {
-    if (meter.Cancelled()) FStopped = true;
-    if (FStopped) break;
-    const std::string& archive = Archives[i];
-    meter.BeginItem(static_cast<int>(i), archive);
-    TArchiveRun run(*this, archive);
-    const bool finished = ExtractArchive(archive, run);
-    report(result.Report, archive, run.Problems, true);
-    report(result.Notes, archive, run.Notes, false);
-    if (!finished) {
-      result.Report.push_back(archive + ": " + (FHere ? kStoppedHere : kStopped));
-      result.Unfinished.push_back(i++);
-      break;
+  size_t notReached = 0;
+  for (const auto& run : FRuns) {
+    if (!run->Started) {
+      // A folder made beside the archive ahead of its start goes again.
+      if (FHere && run->HasFolder && run->FolderError.empty())
+        RemoveDirectoryW(LongPathForm(AnsiToWide(run->Folder)).c_str());
+      result.Unfinished.push_back(run->Index);
+      ++notReached;
+      continue;
     }
-    meter.EndItem();
+    report(result.Report, run->Archive, run->Problems, true);
+    report(result.Notes, run->Archive, run->Notes, false);
+    if (run->StoppedInside) {
+      result.Report.push_back(run->Archive + ": " + (FHere ? kStoppedHere : kStopped));
+      result.Unfinished.push_back(run->Index);
+    }
   }
-  const size_t notReached = Archives.size() - i;
-  for (; i < Archives.size(); ++i) result.Unfinished.push_back(i);
   result.Stopped = FStopped;
   if (FStopped && notReached > 0)
     result.Report.push_back(Format(FHere ? kNotReachedHere : kNotReached, static_cast<int>(notReached)));
-  FMeter = nullptr;
+  FRuns.clear();
   Wipe(FPassword);
   return result;
 }
 
-bool TUnzipCommand::ExtractArchive(const std::string& Archive, TArchiveRun& Run) {
-  // The name decides what is an archive; the content what kind it is.
-  const TArchiveKind named = ArchiveKindOf(Archive);
-  if (named == TArchiveKind::None) {
-    Run.Problem(kNotAnArchive);
-    return true;
+int TUnzipCommand::NextToStart() {
+  bool rarRunning = false;
+  for (const auto& run : FRuns) rarRunning |= run->Started && !run->Ended && run->Kind == TArchiveKind::Rar;
+  for (size_t i = 0; i < FRuns.size(); ++i) {
+    TArchiveRun& run = *FRuns[i];
+    if (run.Started) continue;
+    if (!run.Kinded) {
+      // The name decides what is an archive; the content what kind it is.
+      run.Kinded = true;
+      run.Named = ArchiveKindOf(run.Archive);
+      run.Kind = run.Named == TArchiveKind::None ? run.Named : ArchiveKindToExtract(run.Archive);
+      std::wstring key = AnsiToWide(OutputFolderOf(FHere ? FolderOf(run.Archive) : FDestination, run.Archive));
+      if (!key.empty()) CharLowerBuffW(&key[0], static_cast<DWORD>(key.size()));
+      run.Key = WideToAnsi(key);
+    }
+    if (run.Kind == TArchiveKind::Rar && rarRunning) continue;
+    // Archives whose folders would be one go in the list's order, one at a
+    // time, as they would one after another.
+    bool waits = false;
+    for (size_t j = 0; j < FRuns.size() && !waits; ++j)
+      waits = j != i && FRuns[j]->Kinded && FRuns[j]->Key == run.Key && (j < i ? !FRuns[j]->Ended : FRuns[j]->Started && !FRuns[j]->Ended);
+    if (!waits) return static_cast<int>(i);
   }
-  const TArchiveKind kind = ArchiveKindToExtract(Archive);
-  if (kind != named) {
-    const char* is = KindInfo(kind).Name;
-    Run.Note(Format(kOtherKind, is, KindInfo(named).Name, is));
+  return -1;
+}
+
+void TUnzipCommand::Start(TArchiveRun& Run) {
+  // Folders beside the archives take their free names in the list's order,
+  // as they would one after another.
+  for (const auto& run : FRuns) {
+    if (run->Index > Run.Index) break;
+    if (run->HasFolder || run->Named == TArchiveKind::None) continue;
+    run->HasFolder = true;
+    try {
+      run->Folder = FolderFor(run->Archive);
+    } catch (const std::exception& e) {
+      run->FolderError = ExceptionText(e);
+    }
+  }
+  if (Run.Named == TArchiveKind::None) Run.HasFolder = true;
+  Run.Started = true;
+  FMeter->Begin(static_cast<int>(Run.Index), Run.Archive);
+  Run.Thread = std::thread([this, &Run] {
+    try {
+      ExtractArchive(Run);
+    } catch (const std::exception& e) {
+      Run.Problem(GenericErrorText(ExceptionText(e)));
+    }
+    Run.Ended = true;
+    SetEvent(FWake.Get());
+  });
+}
+
+void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
+  if (Run.Named == TArchiveKind::None) {
+    Run.Problem(kNotAnArchive);
+    return;
+  }
+  if (Run.Kind != Run.Named) {
+    const char* is = KindInfo(Run.Kind).Name;
+    Run.Note(Format(kOtherKind, is, KindInfo(Run.Named).Name, is));
   }
   Run.Keep();
-  std::string folder;
-  try {
-    folder = FolderFor(Archive);
-  } catch (const std::exception& e) {
-    Run.Problem(ExceptionText(e));
-    return true;
+  if (!Run.FolderError.empty()) {
+    Run.Problem(Run.FolderError);
+    return;
   }
-  IExtractor& extractor = FEngines.For(kind);
+  IExtractor& extractor = FEngines.For(Run.Kind);
   // The walk's password is tried first; while the password is wrong, the
   // user is asked for another (three asks at most). A password that worked
   // becomes the walk's, tried first on the archives that follow.
-  FAsks = 0;
-  std::string password = FPassword;
+  std::string password;
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    password = FPassword;
+  }
+  if (!password.empty()) Run.Tried.push_back(password);
   TExtractOutcome outcome = TExtractOutcome::Done;
   for (;;) {
     Run.NewAttempt();  // only the last attempt's problems are reported
-    TExtractResult result = extractor.Extract({Archive, kind, folder, password, &Run});
+    TExtractRequest request{Run.Archive, Run.Kind, Run.Folder, password, &Run};
+    request.Threads = Run.Threads;
+    TExtractResult result = extractor.Extract(request);
     Wipe(password);
     outcome = result.Outcome;
-    if (result.Password == TPasswordState::Given && !result.PasswordUsed.empty()) {
-      Wipe(FPassword);
-      FPassword = result.PasswordUsed;
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      if (result.Password == TPasswordState::Given && !result.PasswordUsed.empty()) {
+        Wipe(FPassword);
+        FPassword = result.PasswordUsed;
+      }
+      Run.Trying = false;
     }
+    FAnswered.notify_all();  // questions waiting for this password's outcome
     // A wrong password was tried, or none was there yet (a zip member).
     const bool retry = !result.PasswordUsed.empty();
     Wipe(result.PasswordUsed);
@@ -259,17 +390,82 @@ bool TUnzipCommand::ExtractArchive(const std::string& Archive, TArchiveRun& Run)
       Run.Problem(kNoPassword);
     } else if (result.Password == TPasswordState::Wrong) {
       Run.NewAttempt();
-      if (FAsks >= kMaxPasswordAsks)
+      if (Run.Asks >= kMaxPasswordAsks)
         Run.Problem(kWrongPassword);
-      else if (!AskPassword(Archive, retry, password))
+      else if (!AskPassword(Run, retry, password))
         Run.Problem(kNoPassword);
       else
         continue;
     }
     break;
   }
-  if (FHere) FinishFolder(Archive, folder);
-  return outcome != TExtractOutcome::Stopped;
+  Run.StoppedInside = outcome == TExtractOutcome::Stopped;
+  if (FHere) FinishFolder(Run.Archive, Run.Folder);
+}
+
+bool TUnzipCommand::AskPassword(TArchiveRun& Run, bool Retry, std::string& Password) {
+  {
+    std::unique_lock<std::mutex> lock(FLock);
+    // While another archive asks for a password, or tries one the user just
+    // gave, the question waits: when it works, it is the walk's, and tried
+    // here first.
+    const auto othersTrying = [&] {
+      for (const auto& run : FRuns)
+        if (run.get() != &Run && run->Trying) return true;
+      return false;
+    };
+    FAnswered.wait(lock, [&] { return FStopped || !othersTrying(); });
+    if (FStopped) return false;
+    // A password that worked for another archive meanwhile is tried first,
+    // without a question.
+    if (!FPassword.empty() && std::find(Run.Tried.begin(), Run.Tried.end(), FPassword) == Run.Tried.end()) {
+      Password = FPassword;
+      Run.Tried.push_back(Password);
+      return true;
+    }
+    if (Run.Asks >= kMaxPasswordAsks) return false;
+    ++Run.Asks;
+    Run.Trying = true;
+  }
+  const bool given = Ask([&] { return FUI.AskPassword(FOwner, Run.Archive, Retry, Password); }) && !Password.empty();
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    if (given)
+      Run.Tried.push_back(Password);
+    else
+      Run.Trying = false;
+  }
+  if (!given) FAnswered.notify_all();
+  return given;
+}
+
+bool TUnzipCommand::Ask(const std::function<bool()>& Question) {
+  TQuestion question{Question};
+  std::unique_lock<std::mutex> lock(FLock);
+  FQuestions.push_back(&question);
+  SetEvent(FWake.Get());
+  FAnswered.wait(lock, [&] { return question.Done; });
+  return question.Answer;
+}
+
+void TUnzipCommand::AnswerQuestions() {
+  for (;;) {
+    TQuestion* question = nullptr;
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      if (FQuestions.empty()) return;
+      question = FQuestions.front();
+      FQuestions.pop_front();
+    }
+    // One dialog at a time; the other archives go on meanwhile.
+    const bool answer = !FStopped && question->Ask();
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      question->Answer = answer;
+      question->Done = true;
+    }
+    FAnswered.notify_all();
+  }
 }
 
 std::string TUnzipCommand::FolderFor(const std::string& Archive) {
@@ -299,8 +495,3 @@ void TUnzipCommand::FinishFolder(const std::string& Archive, const std::string& 
   LiftSingleFolder(folder, AnsiToWide(OutputNameOf(FolderOf(Archive), Archive)));
 }
 
-bool TUnzipCommand::AskPassword(const std::string& Archive, bool Retry, std::string& Password) {
-  if (FAsks >= kMaxPasswordAsks) return false;
-  ++FAsks;
-  return FUI.AskPassword(FOwner, Archive, Retry, Password) && !Password.empty();
-}

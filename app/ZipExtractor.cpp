@@ -108,7 +108,7 @@ class TZipExtractor final : public IExtractor {
       }
       if (!path.empty()) Host.FileWritten(AnsiToWide(path));
     };
-    Zip.ExtractAll(pathFor, done);
+    Zip.ExtractAll(pathFor, done, Request.Threads);
     // Nothing is lost without a word: members the directory lists but the
     // file lacks are named, and so is an archive that gave nothing at all.
     for (const TZipEntry& entry : Zip.MissingMembers()) Host.Problem(WithName(kCutAway, NameOf(entry)));

@@ -186,12 +186,15 @@ struct Unzipper {
   IProgressSink Silent;
   IProgressSink* Progress = &Silent;
   TEngines Engines;
+  int AtOnce = 0;  // archives at a time (0: the walk's own choice)
   TUnzipResult Run(const std::vector<std::string>& archives, const std::string& destination) {
     TUnzipCommand command(nullptr, UI, *Progress, Engines);
+    command.ArchivesAtOnce = AtOnce;
     return command.Run(archives, destination);
   }
   TUnzipResult RunHere(const std::vector<std::string>& archives) {
     TUnzipCommand command(nullptr, UI, *Progress, Engines);
+    command.ArchivesAtOnce = AtOnce;
     return command.RunHere(archives);
   }
 };
