@@ -260,28 +260,109 @@ TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   EXPECT_EQ(ReadWholeFile(t / "out\\d\\part7.txt"), Parts(8, 400000)[7].second);
 }
 
-// A stop inside a compressed tarball ends both engine calls (the compressor's
-// on its thread too): the files done stay whole, the one being written goes.
-TEST(ShellArchives, AStopInsideACompressedTarballLeavesOnlyWholeFiles) {
+// One stop ends every archive running at its next safe point (inside a
+// compressed tarball both engine calls end, the compressor's on its thread
+// too): the files done stay whole, the ones being written go, and the
+// archives stopped inside and those not reached are left unfinished.
+TEST(ShellArchives, AStopEndsEveryArchiveAtItsNextSafePoint) {
   Tree t;
   const auto parts = Parts(30, 1000000);
-  WriteWholeFile(t / "d.tar.gz", TarGzOf(parts));
+  for (const char* name : {"d.tar.gz", "e.tar.gz", "f.tar.gz"}) WriteWholeFile(t / name, TarGzOf(parts));
 
   RecordingProgress progress;
   progress.StopAt = 0;
   progress.StopAfter = 2;
   Unzipper u;
+  u.AtOnce = 2;
   u.Progress = &progress;
-  const TUnzipResult r = u.Run({t / "d.tar.gz"}, t / "out");
+  const TUnzipResult r = u.Run({t / "d.tar.gz", t / "e.tar.gz", t / "f.tar.gz"}, t / "out");
   EXPECT_TRUE(r.Stopped);
+  EXPECT_EQ(r.Unfinished, (std::vector<size_t>{0, 1, 2}));
+  EXPECT_EQ(r.Report.back(), "Stopped by the user: 1 archive(s) not reached stay in the list.");
   int whole = 0;
-  for (const auto& p : parts) {
-    const std::string path = t / ("out\\d\\" + p.first);
-    if (!Exists(path)) continue;
-    EXPECT_EQ(ReadWholeFile(path), p.second) << p.first;
-    ++whole;
+  for (const char* folder : {"d", "e"})
+    for (const auto& p : parts) {
+      const std::string path = t / ("out\\" + std::string(folder) + "\\" + p.first);
+      if (!Exists(path)) continue;
+      EXPECT_EQ(ReadWholeFile(path), p.second) << p.first;
+      ++whole;
+    }
+  EXPECT_LT(whole, 60);
+  EXPECT_FALSE(Exists(t / "out\\f"));
+}
+
+// Several archives at a time give exactly what one after another gives: the
+// same files (archives whose folders would be one take turns, folders beside
+// the archives take their names in the list's order) and the same report in
+// the list's order, though a later archive fails long before an earlier one.
+TEST(ShellArchives, SeveralAtATimeGiveWhatOneAfterAnotherGives) {
+  Tree t;
+  std::vector<std::pair<std::string, std::string>> members = Parts(40, 200000);
+  members.push_back({"last.txt", "damaged at the very end of a long archive"});
+  std::string late = ZipOf(members);
+  late[late.find("last.txt") + 9] ^= 0x55;  // inside the last member's data
+  // A long zip whose last member the 7z archive of its folder's name, after
+  // it in the list, replaces.
+  members.back() = {"dir/a.txt", "from the zip, replaced by the 7z archive after it"};
+  const std::string slow = ZipOf(members);
+  const struct {
+    const char* Name;
+    std::string Data;
+  } made[] = {
+      {"late.zip", late},
+      {"a.zip", slow},
+      {"notes.txt", "not an archive"},
+      {"tarred.tar.gz", TarGzOf(Parts(4, 50000))},
+      {"empty.zip", ""},
+  };
+  for (const char* place : {"in1", "in4"}) {
+    CreateDirectoryA((t / place).c_str(), nullptr);
+    for (const auto& m : made) WriteWholeFile(t / (std::string(place) + "\\" + m.Name), m.Data);
+    CopyInto(RarFixture("damaged.rar"), t / (std::string(place) + "\\damaged.rar"));
+    CopyInto(RarFixture("basic.rar"), t / (std::string(place) + "\\basic.rar"));
+    CopyInto(SevenZipFixture("basic.7z"), t / (std::string(place) + "\\a.7z"));  // the folder of a.zip
+    CopyInto(SevenZipFixture("crc.7z"), t / (std::string(place) + "\\crc.7z"));
   }
-  EXPECT_LT(whole, 30);
+  const std::vector<std::string> names = {"late.zip", "damaged.rar", "a.zip", "basic.rar", "a.7z",
+                                          "notes.txt", "crc.7z", "tarred.tar.gz", "empty.zip"};
+  for (bool here : {false, true}) {
+    SCOPED_TRACE(here ? "beside the archives" : "below a destination");
+    TUnzipResult results[2];
+    for (int k = 0; k < 2; ++k) {
+      const std::string place = t / (k == 0 ? "in1" : "in4");
+      std::vector<std::string> archives;
+      for (const std::string& n : names) archives.push_back(place + "\\" + n);
+      Unzipper u;
+      u.AtOnce = k == 0 ? 1 : 4;
+      results[k] = here ? u.RunHere(archives) : u.Run(archives, place + "\\out");
+      for (std::vector<std::string>* lines : {&results[k].Report, &results[k].Notes})
+        for (std::string& line : *lines)
+          for (size_t at; (at = line.find(place)) != std::string::npos;) line.erase(at, place.size());
+    }
+    EXPECT_EQ(results[1].Report, results[0].Report);
+    EXPECT_EQ(results[1].Notes, results[0].Notes);
+    EXPECT_EQ(LinesAbout(results[0], "\\late.zip").size(), 1u);
+    EXPECT_EQ(TreeOf(t / "in4"), TreeOf(t / "in1"));
+  }
+}
+
+// A password question for one archive lets the others go on: here the
+// question is answered only once the plain archive beside it is out.
+TEST(ShellArchives, APasswordQuestionLetsTheOtherArchivesGoOn) {
+  Tree t;
+  CopyInto(SevenZipFixture("enc-names.7z"), t / "enc-names.7z");  // headers encrypted, Secret1
+  WriteWholeFile(t / "plain.zip", ZipOf(Parts(20, 100000)));
+  Unzipper u;
+  u.AtOnce = 2;
+  u.UI.PasswordAnswers = {"Secret1"};
+  bool plainWasOut = false;
+  u.UI.OnPasswordAsked = [&] {
+    for (int i = 0; i < 2000 && !plainWasOut; ++i, Sleep(10)) plainWasOut = Exists(t / "out\\plain\\part19.txt");
+  };
+  const TUnzipResult r = u.Run({t / "enc-names.7z", t / "plain.zip"}, t / "out");
+  EXPECT_TRUE(plainWasOut) << "the plain archive was not extracted while the question was up";
+  EXPECT_TRUE(r.Report.empty()) << testing::PrintToString(r.Report);
+  EXPECT_TRUE(Exists(t / "out\\enc-names\\text0.txt"));
 }
 
 // The Zip command's progress moves inside a file too big to be deflated in

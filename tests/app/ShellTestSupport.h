@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,8 +84,10 @@ class TScriptedUI : public IUserInterface {
   // empty answer cancels; Cancel when none is left).
   std::vector<std::pair<std::string, bool>> PasswordAsks;
   std::deque<std::string> PasswordAnswers;
+  std::function<void()> OnPasswordAsked;  // runs before each answer
   bool AskPassword(HWND, const std::string& Archive, bool Retry, std::string& Password) override {
     PasswordAsks.push_back({Archive, Retry});
+    if (OnPasswordAsked) OnPasswordAsked();
     if (PasswordAnswers.empty()) return false;
     Password = PasswordAnswers.front();
     PasswordAnswers.pop_front();
@@ -179,6 +182,26 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
 }
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Everything below Folder: "a\\" for a folder, "a\\b.txt" with its content for a file.
+inline std::map<std::string, std::string> TreeOf(const std::string& Folder, const std::string& Prefix = "") {
+  std::map<std::string, std::string> tree;
+  WIN32_FIND_DATAA data;
+  const HANDLE find = FindFirstFileA((Folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return tree;
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      tree[Prefix + name + "\\"] = "";
+      for (const auto& below : TreeOf(Folder + "\\" + name, Prefix + name + "\\")) tree.insert(below);
+    } else {
+      tree[Prefix + name] = ReadWholeFile(Folder + "\\" + name);
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return tree;
+}
 
 // The Unzip command run without a window, as the main window runs it.
 struct Unzipper {
