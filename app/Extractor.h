@@ -35,8 +35,16 @@ class IExtractHost {
   // Asks the user where the part Missing of a volume set is. False when the
   // user gave none; Found is the path given otherwise.
   virtual bool AskVolume(const std::string& Missing, std::string& Found) = 0;
+  // The archive's files take Bytes in all, as its format states their sizes:
+  // asked once, before the first file is written, by an extractor that knows
+  // every file's size beforehand. False when they cannot fit where they go
+  // (the host said so): the extractor writes nothing and ends Failed.
+  virtual bool RoomFor(uint64_t Bytes) = 0;
   // A file was written out of the archive, complete, at Path.
   virtual void FileWritten(const std::wstring& Path) = 0;
+  // Writing the file at Path failed because its volume is full: the
+  // extractor removed it and ends Failed; the host says so.
+  virtual void DiskFull(const std::wstring& Path) = 0;
   // Something of the archive was not extracted, and why.
   virtual void Problem(const std::string& Line) = 0;
   // Something worth knowing that lost nothing.

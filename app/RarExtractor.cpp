@@ -39,6 +39,9 @@ class TRarExtractor final : public IExtractor {
     component->CanProgress = true;  // a quick listing gives the total for the progress
     component->PathRule = [&host](const std::wstring& Name) { return host.PathFor(Name); };
     component->OnFileWritten = [&host](TUnRar*, const std::wstring& File) { host.FileWritten(File); };
+    // Nothing is started that cannot fit (the walk says so).
+    bool refused = false;
+    component->OnUnpackedSize = [&](TUnRar*, uint64_t Size) { return !(refused = !host.RoomFor(Size)); };
     // Everything the component reports (a missing library included) is a
     // problem of the archive. Password failures are the walk's own to report.
     bool failed = false;
@@ -78,7 +81,7 @@ class TRarExtractor final : public IExtractor {
     result.Password = component->PasswordState();
     if (stopped)
       result.Outcome = TExtractOutcome::Stopped;
-    else if (failed)
+    else if (failed || refused)
       result.Outcome = TExtractOutcome::Failed;
   }
 

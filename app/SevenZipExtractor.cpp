@@ -49,8 +49,14 @@ class TSevenZipExtractor final : public IExtractor {
     component->OnMessage = [&](TComponent*, int32_t Code, const std::string& Message, const std::wstring& File) {
       if (Code == SZ_USER_CANCELED && stopped) return;  // the walk says so itself
       failed = true;
-      host.Problem(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
+      if (Code == SZ_DISK_FULL)
+        host.DiskFull(File);
+      else
+        host.Problem(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
     };
+    // Nothing is started that cannot fit (the walk says so).
+    bool refused = false;
+    component->OnUnpackedSize = [&](TComponent*, uint64_t Size) { return !(refused = !host.RoomFor(Size)); };
     uint64_t total = 0;
     component->OnPreProgress = [&total](TComponent*, int64_t Max) { total = static_cast<uint64_t>(Max); };
     component->OnProgress = [&](TComponent*, const std::wstring&, int64_t Done, int64_t) {
@@ -79,7 +85,7 @@ class TSevenZipExtractor final : public IExtractor {
     if (stopped) {
       result.Outcome = TExtractOutcome::Stopped;
     } else if (code != 0) {
-      if (!failed) host.Problem(Format(kExtractResult, static_cast<int>(code)));
+      if (!failed && !refused) host.Problem(Format(kExtractResult, static_cast<int>(code)));
       result.Outcome = TExtractOutcome::Failed;
     }
   }

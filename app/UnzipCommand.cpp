@@ -5,9 +5,11 @@
 
 #include "Exception.h"
 #include "Files.h"
+#include "FreeSpace.h"
 #include "SafePath.h"
 #include "ShellPaths.h"
 #include "Text.h"
+#include "WebMark.h"
 
 namespace {
 const char kNotAnArchive[] = "not an archive of a kind Quarn extracts; skipped.";
@@ -25,6 +27,8 @@ const char kExtractingIntoFree[] = "\"%s\" exists: extracting into \"%s\"";
 const char kNoFolder[] = "The folder \"%s\" cannot be made beside the archive (error %lu).";
 const char kWrongPassword[] = "wrong password.";
 const char kNoPassword[] = "skipped: no password was given.";
+const char kNoRoom[] = "not extracted: it needs %s; %s are free on %s.";
+const char kDiskFull[] = "the disk is full: the extraction stopped at \"%s\", which was removed.";
 
 constexpr int kMaxPasswordAsks = 3;  // per archive
 
@@ -131,6 +135,11 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   // It asks for a password, or tries one the user gave that is not known
   // to work yet: the others' questions wait meanwhile.
   bool Trying = false;
+  // Set before the extraction, read by the engines' threads: the archive's
+  // mark of the web for every file written out of it ("" when the archive
+  // has none).
+  std::string WebMark;
+  bool NoRoom = false;  // the archive was not started: it cannot fit
 
   void NewAttempt() {
     const std::lock_guard<std::mutex> lock(FLock);
@@ -166,7 +175,26 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   bool AskVolume(const std::string& Missing, std::string& Found) override {
     return FCommand.Ask([&] { return FCommand.FUI.AskVolume(FCommand.FOwner, Missing, Found); });
   }
-  void FileWritten(const std::wstring&) override {}
+  bool RoomFor(uint64_t Bytes) override {
+    // What the archive states its files take is weighed against what its
+    // output folder's volume has free: an archive that cannot fit is not
+    // started (and what the volume has is left to the next archives).
+    uint64_t free = 0;
+    std::wstring volume;
+    if (!FreeSpaceOf(AnsiToWide(Folder), free, volume) || Bytes <= free) return true;
+    const bool exact = SizeText(Bytes) == SizeText(free);  // the difference is too small for one decimal
+    Problem(Format(kNoRoom, SizeText(Bytes, exact).c_str(), SizeText(free, exact).c_str(), WideToAnsi(volume).c_str()));
+    NoRoom = true;
+    return false;
+  }
+  void FileWritten(const std::wstring& Path) override {
+    if (!WebMark.empty()) MarkFile(Path, WebMark);
+  }
+  void DiskFull(const std::wstring& Path) override {
+    std::string file = WideToAnsi(Path);
+    if (file.compare(0, Folder.size() + 1, Folder + "\\") == 0) file.erase(0, Folder.size() + 1);
+    Problem(WithName(kDiskFull, file));
+  }
   void Problem(const std::string& Line) override {
     const std::lock_guard<std::mutex> lock(FLock);
     Problems.push_back(Line);
@@ -352,6 +380,8 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
     return;
   }
   IExtractor& extractor = FEngines.For(Run.Kind);
+  Run.WebMark = WebMarkFor(Run.Archive);
+  const bool folderWasThere = DirectoryExists(Run.Folder);
   // The walk's password is tried first; while the password is wrong, the
   // user is asked for another (three asks at most). A password that worked
   // becomes the walk's, tried first on the archives that follow.
@@ -400,6 +430,8 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
     break;
   }
   Run.StoppedInside = outcome == TExtractOutcome::Stopped;
+  // An archive not started for want of room leaves no folder of its own.
+  if (Run.NoRoom && !folderWasThere) RemoveDirectoryW(LongPathForm(AnsiToWide(Run.Folder)).c_str());
   if (FHere) FinishFolder(Run.Archive, Run.Folder);
 }
 

@@ -16,6 +16,7 @@ namespace {
 const char kCutAway[] = "\"%s\" cannot be extracted: its data lie in a part of the archive that this file lacks.";
 const char kNoMembers[] = "it holds no members; nothing was extracted.";
 const char kDirectoryDamaged[] = "its directory is damaged; its members were read from their local headers.";
+const char kOverlap[] = "its members overlap one another, as in a zip bomb: %d members were not extracted.";
 const char kOtherName[] = "\"%s\" (so its directory names it) was extracted as \"%s\", the name its local header gives.";
 
 bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
@@ -29,17 +30,30 @@ class TZipExtractor final : public IExtractor {
   TExtractResult Extract(const TExtractRequest& Request) override {
     IExtractHost& host = *Request.Host;
     TExtractResult result;
-    std::string member;  // the member whose failure ended the extraction
+    std::string member, path;  // the member whose failure ended the extraction, and its file
     try {
       // Read through the central directory, or without a sound one by
       // walking the local headers.
       TZipReader zip(Request.Archive);
       if (zip.DirectoryDamaged()) host.Problem(kDirectoryDamaged);
+      // Members that share their data, as a zip bomb's do, are not extracted
+      // (nor those after them); the ones before are.
+      const size_t overlapping = zip.MembersFromOverlap().size();
+      if (overlapping > 0) {
+        host.Problem(Format(kOverlap, static_cast<int>(overlapping)));
+        result.Outcome = TExtractOutcome::Failed;
+      }
+      // The directory states every member's size: nothing is started that
+      // cannot fit.
+      if (zip.UsesCentralDirectory() && !host.RoomFor(zip.StatedSize())) {
+        result.Outcome = TExtractOutcome::Failed;
+        return result;
+      }
       zip.Password = Request.Password;
       zip.OnProgress = [&host](const TZipProgress& p) { return host.Step(p.BytesDone, p.BytesTotal); };
       result.PasswordUsed = Request.Password;
       try {
-        ExtractAll(zip, Request, host, member);
+        ExtractAll(zip, Request, host, member, path);
       } catch (const EZipPasswordError&) {
         // No password, or a wrong one: the walk asks (again); the members
         // before the encrypted one are out already.
@@ -52,10 +66,15 @@ class TZipExtractor final : public IExtractor {
     } catch (const EAbort&) {
       result.Outcome = TExtractOutcome::Stopped;
     } catch (const std::exception& e) {
-      // The error names the member when it does not itself.
-      const std::string text = GenericErrorText(ExceptionText(e));
-      const bool named = member.empty() || text.find("\"" + member + "\"") != std::string::npos;
-      host.Problem((named ? "" : "\"" + member + "\": ") + text);
+      const auto* write = dynamic_cast<const EWriteError*>(&e);
+      if (write != nullptr && IsDiskFullCode(write->SystemCode) && !path.empty()) {
+        host.DiskFull(AnsiToWide(path));  // its file was removed
+      } else {
+        // The error names the member when it does not itself.
+        const std::string text = GenericErrorText(ExceptionText(e));
+        const bool named = member.empty() || text.find("\"" + member + "\"") != std::string::npos;
+        host.Problem((named ? "" : "\"" + member + "\": ") + text);
+      }
       result.Outcome = TExtractOutcome::Failed;
     }
     return result;
@@ -63,8 +82,9 @@ class TZipExtractor final : public IExtractor {
 
  private:
   // Extracts every member; a member that fails ends the extraction with its
-  // error (its name in Member), the files before it staying.
-  static void ExtractAll(TZipReader& Zip, const TExtractRequest& Request, IExtractHost& Host, std::string& Member) {
+  // error (its name in Member, its file in Path), the files before it staying.
+  static void ExtractAll(TZipReader& Zip, const TExtractRequest& Request, IExtractHost& Host, std::string& Member,
+                         std::string& Path) {
     std::set<std::string> folders;  // made in this extraction
     const auto makeFolder = [&folders](const std::string& Folder) {
       if (folders.insert(Folder).second) ForceDirectories(Folder);
@@ -104,6 +124,7 @@ class TZipExtractor final : public IExtractor {
         Host.Problem(Format(kOtherName, NameOf(*listed).c_str(), NameOf(Entry).c_str()));
       if (Error) {
         Member = NameOf(Entry);
+        Path = path;
         std::rethrow_exception(Error);
       }
       if (!path.empty()) Host.FileWritten(AnsiToWide(path));
@@ -112,7 +133,7 @@ class TZipExtractor final : public IExtractor {
     // Nothing is lost without a word: members the directory lists but the
     // file lacks are named, and so is an archive that gave nothing at all.
     for (const TZipEntry& entry : Zip.MissingMembers()) Host.Problem(WithName(kCutAway, NameOf(entry)));
-    if (offered == 0 && Zip.MissingMembers().empty()) Host.Problem(kNoMembers);
+    if (offered == 0 && Zip.MissingMembers().empty() && Zip.MembersFromOverlap().empty()) Host.Problem(kNoMembers);
   }
 };
 }  // namespace

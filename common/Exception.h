@@ -3,6 +3,7 @@
 // Every error the program reports to the user is an Exception carrying its
 // text in Message; subclasses only tell the kind of failure apart.
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -40,6 +41,8 @@ class EWriteError : public EStreamError {
  public:
   EWriteError();
   using EStreamError::EStreamError;
+
+  uint32_t SystemCode = 0;  // the failed call's system error code; 0: none
 };
 
 class EFileStreamError : public EStreamError {

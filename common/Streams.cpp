@@ -293,6 +293,8 @@ const char kWriteFileText[] = "Cannot write file \"%s\". %s";
 
 uint32_t LastErrorCode() { return GetLastError(); }
 
+bool IsDiskFullCode(uint32_t Code) { return Code == ERROR_DISK_FULL || Code == ERROR_HANDLE_DISK_FULL; }
+
 std::string SystemErrorText(uint32_t Code) {
   char* text = nullptr;
   const DWORD n =
@@ -322,6 +324,8 @@ std::string ExpandFileName(const std::string& FileName) {
 #else  // POSIX
 
 uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+
+bool IsDiskFullCode(uint32_t Code) { return Code == ENOSPC; }
 
 std::string SystemErrorText(uint32_t Code) {
   std::string text = std::strerror(static_cast<int>(Code));
@@ -401,7 +405,9 @@ EReadError TFileStream::ReadError() const {
 
 EWriteError TFileStream::WriteError() const {
   if (FLastError == 0) return EWriteError();
-  return EWriteError(Format(kWriteFileText, ExpandFileName(FFileName).c_str(), SystemErrorText(FLastError).c_str()));
+  EWriteError error(Format(kWriteFileText, ExpandFileName(FFileName).c_str(), SystemErrorText(FLastError).c_str()));
+  error.SystemCode = FLastError;
+  return error;
 }
 
 std::unique_ptr<TFileStream> CreateFileBeside(const std::string& Target, std::string& TempName) {

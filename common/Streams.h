@@ -119,6 +119,8 @@ uint32_t LastErrorCode();
 std::string SystemErrorText(uint32_t Code);
 // SystemErrorText(LastErrorCode()).
 std::string LastSystemErrorText();
+// Whether a system error code says that the volume written to is full.
+bool IsDiskFullCode(uint32_t Code);
 
 // Saving a file without ever leaving it half written: the new content goes to a
 // temporary file in the target's folder, which then replaces the target.

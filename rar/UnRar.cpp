@@ -46,6 +46,10 @@ std::string HeaderArcName(const RARHeaderDataEx& h) { return WideToAnsi(h.ArcNam
 
 std::string BoundedAnsi(const char* s, size_t size) { return std::string(s, strnlen(s, size)); }
 
+// What the library gives as the size of a file whose header does not state
+// it (a file archived from a stream).
+constexpr uint64_t UnknownUnpackedSize = 0x7FFFFFFF7FFFFFFFull;
+
 uint64_t UnpackedSize(const RARHeaderDataEx& h) { return (static_cast<uint64_t>(h.UnpSizeHigh) << 32) | h.UnpSize; }
 
 // Copies Text into a zero-terminated wide buffer of Size characters, cutting it to fit.
@@ -263,6 +267,7 @@ void TUnRar::ProcessArchive() {
     CountFiles();
     // A password that failed the counting pass would fail the main pass too.
     if (FPasswordResult != 0) return;
+    if (FMode == UNRAR_EXTRACT && FSizesStated && OnUnpackedSize && !OnUnpackedSize(this, FDataTotal)) return;
   } else {
     FDataTotal = 0;
   }
@@ -343,6 +348,7 @@ void TUnRar::CountFiles() {
   FFileCount = 0;
   FSizeCount = 0;
   FDataTotal = 0;
+  FSizesStated = true;
   // On its own, the pass forgets the password it was given when it ends;
   // within ProcessArchive the main pass uses it still.
   struct PassEnd {
@@ -371,6 +377,7 @@ void TUnRar::CountFiles() {
         ++FFileCount;
         FSizeCount += FHeader.UnpSize;
         FDataTotal += UnpackedSize(FHeader);
+        if (UnpackedSize(FHeader) == UnknownUnpackedSize) FSizesStated = false;
       }
       if (StopProcessing || c != ERAR_SUCCESS) break;
     }

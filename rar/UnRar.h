@@ -83,6 +83,9 @@ using TRarRenamedEvent =
     std::function<void(TUnRar* Sender, const std::string& FileName, const std::string& ExtractedAs)>;
 // A file was extracted, complete, to FileName (its full path).
 using TRarFileWrittenEvent = std::function<void(TUnRar* Sender, const std::wstring& FileName)>;
+// The files of the archive take Size bytes in all, as its headers state
+// them; the handler returns false to extract nothing.
+using TRarUnpackedSizeEvent = std::function<bool(TUnRar* Sender, uint64_t Size)>;
 // A caller's own rule for file names: the path below Directory that the file
 // named FileName in the archive is extracted to; empty: the file is skipped.
 // It replaces the component's rule (and its OnRenamed reports).
@@ -130,6 +133,10 @@ class TUnRar : public TComponent {
   TRarRenamedEvent OnRenamed;
   TRarDataProgressEvent OnDataProgress;
   TRarFileWrittenEvent OnFileWritten;
+  // Fired by an extracting ProcessArchive with CanProgress, after the
+  // counting pass and before the first file is written, when every file's
+  // header states its size.
+  TRarUnpackedSizeEvent OnUnpackedSize;
   TRarPathRule PathRule;
 
   // Lists or extracts FileName. A file that fails, or is being written when
@@ -230,6 +237,7 @@ class TUnRar : public TComponent {
   uint64_t FDataDone = 0;
   uint64_t FDataReported = 0;
   uint64_t FDataTotal = 0;
+  bool FSizesStated = false;   // every file the counting pass saw states its size
   bool FFileDataSeen = false;  // the library wrote data for the file being processed
 };
 

@@ -307,6 +307,8 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   }
   if (total > 0 && OnPreProgress) OnPreProgress(this, static_cast<int64_t>(total));
   if (indices.size() > 1) SortIndices(indices, 0, static_cast<int>(indices.size()) - 1);
+  uint64_t size = 0;
+  if (!TestMode && OnUnpackedSize && StatedSize(indices, size) && !OnUnpackedSize(this, size)) return -1;
 
   const TComPtr<TMyArchiveExtractCallback> callback =
       MakeCom<TMyArchiveExtractCallback>(host, FInArchive.Get(), SelectedItems.Count);
@@ -324,7 +326,7 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   }
   const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
                          FPasswords.Declined || FKeeper.Holding();
-  if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);
+  if (result != S_OK && !explained) ReportEngineFailure(result, callback->CurrentName);
   if (result == S_OK && !TestMode) callback->ResolveLinks();
   if (FFormat != kFormat7z && !explained) ReportArchiveErrors(FInArchive.Get(), FDamageReports > 0);
   return static_cast<int32_t>(result);
@@ -356,7 +358,7 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
         Message(SZ_USER_CANCELED, "User canceled operation", callback->CurrentName);
       }
       const bool explained = callback->CancelReported || callback->CreateFailed || FKeeper.Holding();
-      if (result != S_OK && !explained) Message(SZ_EXTRACT_FAILED, EngineFailureText(result), SZFileName);
+      if (result != S_OK && !explained) ReportEngineFailure(result, callback->CurrentName);
       // A compressed stream cut short decodes to some bytes of nothing after
       // its end, which can complete the last file: that file goes.
       const bool cut = streamResult == kOpResultUnexpectedEnd || streamResult == kOpResultDataError;
@@ -382,6 +384,40 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
   if (OpenArchive(nullptr)) return false;
   Message(SZ_FILE_NOT_FOUND, kNotOpened, SZFileName);
   Result = -1;
+  return true;
+}
+
+void TSevenZip::ReportEngineFailure(HRESULT Result, const std::wstring& Writing) {
+  if (HRESULT_FACILITY(Result) == FACILITY_WIN32 && IsDiskFullCode(HRESULT_CODE(Result)))
+    Message(SZ_DISK_FULL, EngineFailureText(Result), Writing);
+  else
+    Message(SZ_EXTRACT_FAILED, EngineFailureText(Result), SZFileName);
+}
+
+bool TSevenZip::StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size) {
+  UINT32 count = 0;
+  if (FInArchive->GetNumberOfItems(&count) != S_OK) return false;
+  const size_t items = Indices.empty() ? count : Indices.size();
+  Size = 0;
+  for (size_t i = 0; i < items; ++i) {
+    const UINT32 index = Indices.empty() ? static_cast<UINT32>(i) : Indices[i];
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    const bool folder = FInArchive->GetProperty(index, kpidIsDir, &v) == S_OK && v.vt == VT_BOOL && v.boolVal;
+    PropVariantClear(&v);
+    if (folder) continue;
+    uint64_t size = 0;
+    bool stated = FInArchive->GetProperty(index, kpidSize, &v) == S_OK;
+    if (stated && v.vt == VT_UI8)
+      size = v.uhVal.QuadPart;
+    else if (stated && v.vt == VT_UI4)
+      size = v.ulVal;
+    else
+      stated = false;
+    PropVariantClear(&v);
+    if (!stated) return false;
+    Size = size > UINT64_MAX - Size ? UINT64_MAX : Size + size;
+  }
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Component.h"
 #include "Exception.h"
@@ -107,6 +108,12 @@ class TSevenZip : public TComponent {
   TSetNewNameEvent OnSetAddName;
   TRenamedEvent OnRenamed;
   TFileWrittenEvent OnFileWritten;
+  // Fired once before the first item is written, with the size of the items
+  // to extract, when the archive states every file's size (a tarball read
+  // through its compressor does not: its items come as they are
+  // decompressed). When it returns false, Extract extracts nothing and
+  // returns -1.
+  TUnpackedSizeEvent OnUnpackedSize;
   // When set, the caller's rule for item names instead of the program's own
   // (see TItemPathRule).
   TItemPathRule PathRule;
@@ -133,6 +140,12 @@ class TSevenZip : public TComponent {
   // Reports what the engine found wrong with the opened archive as a whole
   // (a truncated or damaged archive whose items did not tell it).
   void ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed);
+  // Reports the engine's giving up with Result; Writing is the file that was
+  // being written.
+  void ReportEngineFailure(HRESULT Result, const std::wstring& Writing);
+  // The size of the files among Indices (empty: every item) as the opened
+  // archive states it; false when it does not state every file's size.
+  bool StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size);
   // Opens SZFileName in the engine; false when it cannot.
   bool OpenArchive(IArchiveOpenCallback* Callback);
   TReaderOptions ReaderOptions();

@@ -38,12 +38,16 @@ enum : int32_t {
   SZ_CREATE_FAILED = 8,       // "Could not create file": an output file or folder
   SZ_EXTRACT_FAILED = 9,      // "Extraction failed": the engine gave up (see the text)
   SZ_ITEM_SKIPPED = 10,       // an item not made: a device, FIFO or socket, or a link that cannot be (see the text)
+  SZ_DISK_FULL = 11,          // the engine gave up because the disk is full: Filename names the file being written
 };
 
 using TExtractfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;
 using TProgressEvent =
     std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t FilePosArc, int64_t FilePosFile)>;
 using TPreProgressEvent = std::function<void(TComponent* Sender, int64_t MaxProgress)>;
+// The items about to be extracted take Size bytes in all, as the archive
+// states every file's size; the handler returns false to extract nothing.
+using TUnpackedSizeEvent = std::function<bool(TComponent* Sender, uint64_t Size)>;
 using TMessageEvent =
     std::function<void(TComponent* Sender, int32_t ErrCode, const std::string& Message, const std::wstring& Filename)>;
 using TSetNewNameEvent = std::function<void(TComponent* Sender, std::wstring& OldFileName)>;

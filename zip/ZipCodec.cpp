@@ -80,6 +80,13 @@ void TArchiveReader::SeekTo(int64_t position) {
   FOffset = FLength = 0;
 }
 
+size_t TArchiveReader::ReadAt(int64_t position, void* buffer, size_t count) {
+  FStream.SetPosition(position);
+  const int64_t n = FStream.Read(buffer, static_cast<int64_t>(count));
+  FStream.SetPosition(FStreamPos);
+  return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
 void TArchiveReader::Finish() { FStream.SetPosition(Position()); }
 
 bool TArchiveReader::Fill() {

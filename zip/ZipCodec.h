@@ -44,6 +44,9 @@ class TArchiveReader {
   // count bytes, or fewer when the stream ends first.
   std::string ReadString(uint64_t count);
   void SeekTo(int64_t position);
+  // Reads up to count bytes at position straight from the stream, leaving the
+  // buffer and the position as they were: for a few bytes here and there.
+  size_t ReadAt(int64_t position, void* buffer, size_t count);
   // Leaves the stream at the position reached by the walk.
   void Finish();
 

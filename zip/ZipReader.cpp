@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 #include "ZipCodec.h"
 #include "ZipCrypto.h"
@@ -371,7 +372,50 @@ bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
   index = std::move(kept);
   FListed = index.size() + FMissing.size();
   FIndex = std::move(index);
+  StopAtOverlap(cdStart);
   return true;
+}
+
+// A zip bomb makes a small file expand beyond any disk by letting members
+// share data: many directory entries name one local header, or each member's
+// compressed data take in the next member's header and go on into its data.
+// Honest archives never do this (members may touch, but data descriptors and
+// zip64 records lie outside a member's data), so the extraction ends before
+// the first member whose data reach another member's local header or the
+// directory. A member is measured with the directory's name length first;
+// its local header, whose name and extra field decide where its data start,
+// is read only when the next header is close enough for them to matter.
+void TZipReader::StopAtOverlap(uint64_t DirectoryStart) {
+  const auto sum = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+  constexpr uint64_t kHeaderSlack = 2 * 0xFFFF;  // a local name and extra field longer than the directory's
+  std::vector<uint64_t> starts;
+  starts.reserve(FIndex.size());
+  for (const TZipEntry& entry : FIndex) starts.push_back(entry.LocalHeaderOffset);
+  std::sort(starts.begin(), starts.end());
+  for (size_t i = 0; i < FIndex.size(); ++i) {
+    const TZipEntry& entry = FIndex[i];
+    const uint64_t at = entry.LocalHeaderOffset;
+    const auto next = std::upper_bound(starts.begin(), starts.end(), at);
+    // Another member's header at the very same place.
+    bool overlaps = next - starts.begin() >= 2 && *(next - 2) == at;
+    uint64_t limit = next == starts.end() ? UINT64_MAX : *next;
+    if (DirectoryStart > at) limit = std::min(limit, DirectoryStart);
+    const uint64_t end = sum(at + kLocalHeaderSize + entry.Name.size(), entry.CompressedSize);
+    if (!overlaps && sum(end, kHeaderSlack) > limit) {
+      uint8_t h[kLocalHeaderSize] = {0};
+      TLocalFile local;
+      if (FReader->ReadAt(static_cast<int64_t>(at), h, sizeof h) == sizeof h) ParseLocalHeader(h, local);
+      // Without a local header the member fails on its own when extracted.
+      overlaps =
+          local.Signature == kLocalFileHeaderSignature &&
+          sum(at + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength, entry.CompressedSize) > limit;
+    }
+    if (overlaps) {
+      FFromOverlap.assign(FIndex.begin() + static_cast<std::ptrdiff_t>(i), FIndex.end());
+      FIndex.resize(i);
+      return;
+    }
+  }
 }
 
 void TZipReader::SalvageDirectory(int64_t endRecordAt) {
@@ -412,6 +456,15 @@ size_t TZipReader::LocalHeadersAt(const std::vector<TZipEntry>& Index, int64_t S
     if (FReader->ReadWord() == kLocalFileHeaderSignature) ++found;
   }
   return found;
+}
+
+uint64_t TZipReader::StatedSize() const {
+  uint64_t size = 0;
+  for (size_t i = FUsesCentral ? FNext : FIndex.size(); i < FIndex.size(); ++i) {
+    const uint64_t member = FIndex[i].IsFolder() ? 0 : FIndex[i].UncompressedSize;
+    size = member > UINT64_MAX - size ? UINT64_MAX : size + member;
+  }
+  return size;
 }
 
 bool TZipReader::Next() {

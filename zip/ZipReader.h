@@ -75,6 +75,15 @@ class TZipReader {
   // this file (it was cut out of a bigger one): they cannot be extracted, and
   // Next() passes over them. Empty in a walk.
   const std::vector<TZipEntry>& MissingMembers() const { return FMissing; }
+  // The members the central directory lists from the first one on whose data
+  // (from its local header to the end of its compressed data) run into
+  // another member's local header or into the directory, as a zip bomb's
+  // members share their data: Next() ends before them. Empty in a walk.
+  const std::vector<TZipEntry>& MembersFromOverlap() const { return FFromOverlap; }
+  // The uncompressed size of the files (not folders) that Next() has still to
+  // offer, as the central directory states it; 0 in a walk. The reader never
+  // writes more than a member's stated size.
+  uint64_t StatedSize() const;
 
   // Writes the current member's data to Out in chunks and tests their CRC-32
   // and size; an encrypted member (traditional or WinZip AES) is decrypted
@@ -122,6 +131,9 @@ class TZipReader {
   // Reads what can be read of a directory that is not sound, from where the
   // end record at endRecordAt says it starts, into FSalvaged.
   void SalvageDirectory(int64_t endRecordAt);
+  // Ends the index before its first member whose data overlap another
+  // member's local header or the directory, which starts at DirectoryStart.
+  void StopAtOverlap(uint64_t DirectoryStart);
   // The position of the first local header signature in [From, To), or -1.
   int64_t FindLocalHeader(int64_t From, int64_t To);
   // How many of the first entries have their local header at their offset
@@ -141,6 +153,7 @@ class TZipReader {
   bool FUsesCentral = false;
   std::vector<TZipEntry> FIndex;    // the central directory
   std::vector<TZipEntry> FMissing;  // listed there, cut away from this file
+  std::vector<TZipEntry> FFromOverlap;  // listed there, from the first overlapping member on
   std::vector<TZipEntry> FSalvaged;  // of a damaged directory, see DirectoryEntryAt
   size_t FNext = 0;                 // index of the member after the current one
   TZipEntry FEntry;

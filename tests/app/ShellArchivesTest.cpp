@@ -5,54 +5,12 @@
 
 #include <algorithm>
 
-#include <zlib.h>
-
 #include "ShellPaths.h"
 #include "ShellTestSupport.h"
 #include "ZipCommand.h"
 #include "rar/RarTestSupport.h"
 
 namespace {
-
-// A gzip-compressed tar archive of regular files, written here (ustar headers,
-// zlib's gzip wrapper).
-std::string TarGzOf(const std::vector<std::pair<std::string, std::string>>& files) {
-  std::string tar;
-  for (const auto& f : files) {
-    std::string h(512, '\0');
-    h.replace(0, f.first.size(), f.first);
-    const auto octal = [&](size_t at, size_t width, uint64_t v) {
-      char field[24];
-      snprintf(field, sizeof field, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(v));
-      h.replace(at, width - 1, field);
-    };
-    octal(100, 8, 0644);
-    octal(108, 8, 0);
-    octal(116, 8, 0);
-    octal(124, 12, f.second.size());
-    octal(136, 12, 981173106);
-    h[156] = '0';
-    h.replace(257, 6, std::string("ustar\0", 6));
-    h.replace(263, 2, "00");
-    h.replace(148, 8, "        ");
-    unsigned sum = 0;
-    for (char c : h) sum += static_cast<unsigned char>(c);
-    octal(148, 7, sum);
-    tar += h + f.second + std::string((512 - f.second.size() % 512) % 512, '\0');
-  }
-  tar += std::string(1024, '\0');
-  z_stream z{};
-  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);  // 31: a gzip wrapper
-  std::string out(deflateBound(&z, static_cast<uLong>(tar.size())), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(&tar[0]);
-  z.avail_in = static_cast<uInt>(tar.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 // Files of varied bytes that compress a little.
 std::vector<std::pair<std::string, std::string>> Parts(int Count, size_t Size) {

@@ -8,7 +8,9 @@
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -179,6 +181,66 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
   TMemoryStream stream;
   zip.SaveToStream(stream);
   return stream.Data;
+}
+
+// One entry of a tar archive written here (ustar headers): a file ('0'), or a
+// hard ('1') or symbolic ('2') link to Link.
+struct TarEntry {
+  TarEntry(std::string name, std::string data, char type = '0', std::string link = "")
+      : Name(std::move(name)), Data(std::move(data)), Type(type), Link(std::move(link)) {}
+  std::string Name, Data;
+  char Type;
+  std::string Link;
+};
+
+inline std::string TarOf(const std::vector<TarEntry>& entries) {
+  std::string tar;
+  for (const TarEntry& e : entries) {
+    std::string h(512, '\0');
+    h.replace(0, e.Name.size(), e.Name);
+    const auto octal = [&](size_t at, size_t width, uint64_t v) {
+      char field[24];
+      snprintf(field, sizeof field, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(v));
+      h.replace(at, width - 1, field);
+    };
+    octal(100, 8, 0644);
+    octal(108, 8, 0);
+    octal(116, 8, 0);
+    octal(124, 12, e.Data.size());
+    octal(136, 12, 981173106);
+    h[156] = e.Type;
+    h.replace(157, e.Link.size(), e.Link);
+    h.replace(257, 6, std::string("ustar\0", 6));
+    h.replace(263, 2, "00");
+    h.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (char c : h) sum += static_cast<unsigned char>(c);
+    octal(148, 7, sum);
+    tar += h + e.Data + std::string((512 - e.Data.size() % 512) % 512, '\0');
+  }
+  return tar + std::string(1024, '\0');
+}
+
+// Data in zlib's gzip wrapper.
+inline std::string GzipOf(std::string data) {
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);  // 31: a gzip wrapper
+  std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(&data[0]);
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// A gzip-compressed tar archive of regular files.
+inline std::string TarGzOf(const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<TarEntry> entries;
+  for (const auto& f : files) entries.push_back({f.first, f.second});
+  return GzipOf(TarOf(entries));
 }
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

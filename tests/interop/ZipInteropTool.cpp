@@ -17,7 +17,9 @@
 //     where it can be), as the Unzip command extracts; the lines and exit
 //     codes are those of extract. A walk that ends at damage prints its ERROR
 //     line and stops. A member the directory lists whose data were cut away
-//     from the file prints "MISSING <name>" (exit code 1).
+//     from the file prints "MISSING <name>" (exit code 1), and so does each
+//     member not extracted because the data of members overlap, as in a zip
+//     bomb, with "OVERLAP <name>".
 //
 //   zip_interop_tool create <archive> <file>...
 //     Adds each file with TZippit::AddDiskFile and saves the archive after each
@@ -295,6 +297,10 @@ int Unzip(const std::string& Archive, std::string OutDir) {
   };
   for (const TZipEntry& entry : zip->MissingMembers()) {
     PrintLine("MISSING " + entry.Name);
+    result = kExitMemberFailed;
+  }
+  for (const TZipEntry& entry : zip->MembersFromOverlap()) {
+    PrintLine("OVERLAP " + entry.Name);
     result = kExitMemberFailed;
   }
   try {

@@ -135,6 +135,36 @@ TEST(ZipStreamReader, AFailureEndsAParallelExtractionInOrder) {
   EXPECT_EQ(left, (std::vector<std::string>{"a.zip", "m10", "m11"}));
 }
 
+// Members that share their data, as a zip bomb's do, are not offered: the
+// index ends before the first member whose data run into another member's
+// local header or into the directory, and the members from there on are
+// named. Members that touch, or keep a data descriptor between them, do not
+// overlap.
+TEST(ZipStreamReader, EndsBeforeMembersThatShareTheirData) {
+  const std::vector<RawMember> touching = {{"empty", "", 0}, {"described", "charlie", 8, 8}, {"last", "x", 0}};
+  struct Case {
+    const char* Name;
+    std::string Archive;
+    std::vector<std::string> Offered;
+    size_t Refused;
+  };
+  const Case cases[] = {
+      {"full overlap", FullOverlapZip(40, 1 << 20), {}, 40},
+      {"full overlap after an honest member", FullOverlapZip(40, 1 << 20, true), {"readme.txt"}, 40},
+      {"quoted overlap", QuotedOverlapZip(20, 1 << 20), {}, 20},
+      {"members that touch", BuildArchive(touching), {"empty", "described", "last"}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMemoryStream stream(c.Archive);
+    TZipReader reader(stream);
+    std::vector<std::string> offered;
+    while (reader.Next()) offered.push_back(reader.Entry().Name);
+    EXPECT_EQ(offered, c.Offered);
+    EXPECT_EQ(reader.MembersFromOverlap().size(), c.Refused);
+  }
+}
+
 TEST(ZipStreamWriter, WritesWhatTheModelWritesWithoutZip64) {
   const uint32_t time = 0x5A8B6C21;
   const std::vector<std::pair<std::string, std::string>> files = {

@@ -123,6 +123,108 @@ std::string BuildArchive(const std::vector<RawMember>& members, const std::strin
   return locals + central + end + comment;
 }
 
+namespace {
+// A deflated member's header fields from "version needed" to the extra
+// field's length, as both its headers hold them.
+std::string HeaderFields(uint32_t Crc, size_t Compressed, size_t Size, size_t NameLength) {
+  std::string f;
+  Put16(f, 20);
+  Put16(f, 0);
+  Put16(f, 8);
+  Put32(f, 0x5A8B6C21);
+  Put32(f, Crc);
+  Put32(f, static_cast<uint32_t>(Compressed));
+  Put32(f, static_cast<uint32_t>(Size));
+  Put16(f, static_cast<uint16_t>(NameLength));
+  Put16(f, 0);
+  return f;
+}
+
+std::string LocalHeader(const std::string& Name, const std::string& Fields) {
+  std::string h;
+  Put32(h, 0x04034B50);
+  return h + Fields + Name;
+}
+
+std::string CentralHeader(const std::string& Name, const std::string& Fields, size_t Offset) {
+  std::string h;
+  Put32(h, 0x02014B50);
+  Put16(h, 20);
+  h += Fields;
+  Put16(h, 0);
+  Put16(h, 0);
+  Put16(h, 0);
+  Put32(h, 0x20);
+  Put32(h, static_cast<uint32_t>(Offset));
+  return h + Name;
+}
+
+std::string EndRecord(size_t Count, size_t DirectorySize, size_t DirectoryOffset) {
+  std::string e;
+  Put32(e, 0x06054B50);
+  Put16(e, 0);
+  Put16(e, 0);
+  Put16(e, static_cast<uint16_t>(Count));
+  Put16(e, static_cast<uint16_t>(Count));
+  Put32(e, static_cast<uint32_t>(DirectorySize));
+  Put32(e, static_cast<uint32_t>(DirectoryOffset));
+  Put16(e, 0);
+  return e;
+}
+
+uint32_t Crc(const std::string& Data) {
+  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
+}
+}  // namespace
+
+std::string FullOverlapZip(int Entries, size_t KernelSize, bool HonestFirst) {
+  std::string zip, central;
+  int count = 0;
+  if (HonestFirst) {
+    const std::string content = "read me\n", data = RawDeflate(content);
+    const std::string fields = HeaderFields(Crc(content), data.size(), content.size(), 10);
+    zip += LocalHeader("readme.txt", fields) + data;
+    central += CentralHeader("readme.txt", fields, 0);
+    ++count;
+  }
+  const std::string kernel(KernelSize, '\0'), data = RawDeflate(kernel);
+  const size_t at = zip.size();
+  zip += LocalHeader("0", HeaderFields(Crc(kernel), data.size(), KernelSize, 1)) + data;
+  for (int i = 0; i < Entries; ++i, ++count) {
+    const std::string name = std::to_string(i);
+    central += CentralHeader(name, HeaderFields(Crc(kernel), data.size(), KernelSize, name.size()), at);
+  }
+  return zip + central + EndRecord(static_cast<size_t>(count), central.size(), zip.size());
+}
+
+std::string QuotedOverlapZip(int Members, size_t KernelSize) {
+  const std::string kernel(KernelSize, '\0');
+  // Made from the last member back: each member's data are a stored block
+  // holding the next member's local header, then the next member's data.
+  std::string data = RawDeflate(kernel);
+  uint32_t crc = Crc(kernel);
+  size_t size = KernelSize;
+  std::vector<std::string> locals(static_cast<size_t>(Members)), fields(locals.size());
+  for (size_t i = locals.size(); i-- > 0;) {
+    const std::string name = std::to_string(i);
+    fields[i] = HeaderFields(crc, data.size(), size, name.size());
+    locals[i] = LocalHeader(name, fields[i]);
+    if (i == 0) break;
+    std::string block(1, '\0');  // not the last block, stored
+    Put16(block, static_cast<uint16_t>(locals[i].size()));
+    Put16(block, static_cast<uint16_t>(~locals[i].size()));
+    crc = static_cast<uint32_t>(crc32_combine(Crc(locals[i]), crc, static_cast<z_off_t>(size)));
+    size += locals[i].size();
+    data = block + locals[i] + data;
+  }
+  const std::string zip = locals[0] + data;
+  std::string central;
+  size_t offset = 0;
+  for (size_t i = 0; i < locals.size(); offset += locals[i].size() + 5, ++i)
+    central += CentralHeader(std::to_string(i), fields[i], offset);
+  return zip + central + EndRecord(locals.size(), central.size(), zip.size());
+}
+
 int64_t TLimitedStream::Write(const void* buffer, int64_t count) {
   const int64_t room = Limit - GetSize();
   if (room <= 0) return 0;

@@ -50,6 +50,16 @@ struct RawMember {
 // Builds a complete archive: local records, central directory, end record.
 std::string BuildArchive(const std::vector<RawMember>& members, const std::string& comment = "");
 
+// Zip bombs of the two constructions that make members share their data,
+// around a kernel of KernelSize zero bytes deflated once. Full overlap:
+// Entries directory entries ("0", "1", ...) all name one local header; with
+// HonestFirst an ordinary member "readme.txt" ("read me\n") comes before them,
+// in the file and in the directory. Quoted overlap: Members members, each
+// one's deflate data quoting the next member's local header in a stored block
+// and going on into that member's data; the last one's data are the kernel.
+std::string FullOverlapZip(int Entries, size_t KernelSize, bool HonestFirst = false);
+std::string QuotedOverlapZip(int Members, size_t KernelSize);
+
 // A stream that accepts only Limit bytes in all; further writes are refused.
 class TLimitedStream : public TMemoryStream {
  public:
