@@ -28,6 +28,11 @@ constexpr unsigned int FlagDirectory = 0x20;
 // size in DictSize (kilobytes) instead.
 constexpr int DllVersionWithDirectoryFlag = 6;
 
+// The library's kinds of link (RedirType); a file copy (5) is made by the
+// library itself, as a file.
+constexpr unsigned int RedirUnixSymlink = 1, RedirWindowsSymlink = 2, RedirJunction = 3, RedirHardLink = 4;
+constexpr unsigned int RedirNameSize = 2048;
+
 // How many times in a row the same missing volume may be asked for before the
 // component gives up on it.
 constexpr int MaxVolumeAsks = 3;
@@ -259,6 +264,10 @@ void TUnRar::ProcessArchive() {
     }
   } runEnd{this};
   FInRun = true;
+  FRedirName.assign(RedirNameSize, L'\0');
+  FHeader.RedirName = FRedirName.data();
+  FHeader.RedirNameSize = RedirNameSize;
+  FLinks.reset(FMode == UNRAR_EXTRACT ? new TLinkCopies(AnsiToWide(Directory)) : nullptr);
   if (CanProgress) {
     CountFiles();
     // A password that failed the counting pass would fail the main pass too.
@@ -284,6 +293,18 @@ void TUnRar::ProcessArchive() {
       FireDataProgress();
     }
   });
+  if (FLinks && !StopProcessing) MakeLinks();
+}
+
+void TUnRar::MakeLinks() {
+  const std::unique_ptr<TLinkCopies> links = std::move(FLinks);
+  links->Make(
+      [this](const std::wstring& File) {
+        if (OnFileWritten) OnFileWritten(this, File);
+      },
+      [this](TLinkCopies::TNotMade Why, const std::wstring& Link) {
+        Error(std::string(TLinkCopies::Text(Why)) + " (" + WideToAnsi(Link) + ")", 0);
+      });
 }
 
 // Reports a result of the library. A missing or wrong password is kept for
@@ -438,7 +459,7 @@ int TUnRar::ProcessFile(int Operation) {
   // An extracted file goes where the program's one rule for item names puts
   // it below Directory (never outside it, never to a device); a name with
   // nothing left of it is skipped. The rule's renames are reported.
-  std::wstring destination;
+  std::wstring destination, relative;
   std::string target = Directory + "\\" + HeaderFileName(FHeader);
   if (Operation == RAR_EXTRACT) {
     const TSafePath<std::wstring> safe = PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader)), L"", false}
@@ -450,6 +471,20 @@ int TUnRar::ProcessFile(int Operation) {
     std::wstring folder = AnsiToWide(Directory);
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L':') folder += L'\\';
     destination = folder + safe.Path;
+    relative = safe.Path;
+  }
+  // A link is not the library's to make: it is made as a copy once every
+  // file is out.
+  const unsigned int redirect = FHeader.RedirType;
+  if (Operation == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink &&
+      redirect <= RedirHardLink) {
+    std::wstring target(FRedirName.data(), wcsnlen(FRedirName.data(), FRedirName.size()));
+    if (redirect == RedirJunction || redirect == RedirWindowsSymlink) {
+      // The library gives Windows links' targets in their native form ("\??\C:\..." for an absolute one).
+      if (target.compare(0, 4, L"\\??\\") == 0) target.erase(0, 4);
+    }
+    FLinks->Add(HeaderFileNameW(FHeader), relative, target, redirect == RedirHardLink);
+    return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   }
   const bool existed = !destination.empty() && FileExists(LongPathForm(destination));
   const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag

@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "LinkCopies.h"
 #include "SevenZipEngine.h"
 #include "SevenZipEvents.h"
 #include "SevenZipStreams.h"
@@ -120,8 +122,9 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
   HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 
   // Makes the links the archive held (recorded while extracting) as copies of
-  // their targets where these are files extracted inside the base folder;
-  // every other link is reported and not made. Call once the engine is done.
+  // their targets where these are files or folders extracted inside the base
+  // folder; every other link is reported and not made. Call once the engine
+  // is done.
   void ResolveLinks();
 
   std::wstring CurrentName;
@@ -155,16 +158,9 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
   // Closes the output file of the current item; removes it when Keep is false.
   void FinishOutput(bool Keep);
 
-  // A link item, made (as a copy) only when the extraction is over and its
-  // target can be told.
-  struct TPendingLink {
-    std::wstring ItemPath;  // the link's own path in the archive
-    std::wstring Relative;  // the link's safe path below the base folder
-    std::wstring Target;    // as the archive gives it
-    bool Hard = false;      // Target is a path in the archive, not relative to the link
-    bool Existed = false;   // a file was at the link's place before the extraction
-  };
-  std::vector<TPendingLink> FLinks;
+  // The links the archive holds, made (as copies) only when the extraction
+  // is over and their targets can be told.
+  TLinkCopies FLinks;
 
   const TExtractHost FHost;
   IInArchive* FArchive;  // not owned
