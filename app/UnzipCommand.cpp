@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 
 #include "Exception.h"
 #include "Files.h"
@@ -24,6 +25,8 @@ const char kExtractingInto[] = "Extracting into \"%s\"";
 const char kExtractingIntoFree[] = "\"%s\" exists: extracting into \"%s\"";
 const char kNoFolder[] = "The folder \"%s\" cannot be made beside the archive (error %lu).";
 const char kWrongPassword[] = "wrong password.";
+const char kLaterPart[] = "a later part of a set, which is extracted through its part \"%s\"; that part is not in the list.";
+const char kLaterPartMissing[] = "a later part of a set, which is extracted through its part \"%s\"; that part is missing.";
 const char kNoPassword[] = "skipped: no password was given.";
 
 constexpr int kMaxPasswordAsks = 3;  // per archive
@@ -32,6 +35,26 @@ constexpr size_t kProblemsShown = 5;  // per archive, in the report after the wa
 
 // How many names ("name", "name (2)", ...) a folder beside an archive may try.
 constexpr int kFreeNames = 10000;
+
+// The file name of Path.
+std::string FileNameOf(const std::string& Path) {
+  const std::string folder = FolderOf(Path);
+  return folder == "." ? Path : Path.substr(folder.size() + (folder.back() == ':' ? 0 : 1));
+}
+
+std::string LowerCase(std::string Text) {
+  for (char& c : Text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return Text;
+}
+
+// The weight of an archive for the progress: all the files of its set.
+uint64_t SetWeightOf(const std::string& Archive) {
+  if (SetPartOf(Archive).Later) return 1;
+  uint64_t weight = 0;
+  for (const std::string& file : SetFilesOf(Archive)) weight += WeightOf(file);
+  return weight;
+}
 
 // The name of Archive's output folder in the folder Place.
 std::string OutputNameOf(const std::string& Place, const std::string& Archive) {
@@ -174,7 +197,11 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
   TUnzipResult result;
   FStopped = false;
   std::vector<uint64_t> weights;
-  for (const std::string& archive : Archives) weights.push_back(WeightOf(archive));
+  for (const std::string& archive : Archives) weights.push_back(SetWeightOf(archive));
+  // A set is extracted once, through its first part: the later parts listed
+  // with it are done with it.
+  std::set<std::string> listed;
+  for (const std::string& archive : Archives) listed.insert(LowerCase(archive));
   TProgressMeter meter(FProgress, weights);
   FMeter = &meter;
   const auto report = [](std::vector<std::string>& Lines, const std::string& Archive,
@@ -190,8 +217,17 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
     if (FStopped) break;
     const std::string& archive = Archives[i];
     meter.BeginItem(static_cast<int>(i), archive);
+    const TSetPart part = SetPartOf(archive);
+    if (part.Later && listed.count(LowerCase(part.First)) != 0) {
+      meter.EndItem();
+      continue;
+    }
     TArchiveRun run(*this, archive);
-    const bool finished = ExtractArchive(archive, run);
+    bool finished = true;
+    if (part.Later)
+      run.Problem(Format(PathExists(part.First) ? kLaterPart : kLaterPartMissing, FileNameOf(part.First).c_str()));
+    else
+      finished = ExtractArchive(archive, run);
     report(result.Report, archive, run.Problems, true);
     report(result.Notes, archive, run.Notes, false);
     if (!finished) {
@@ -219,7 +255,12 @@ bool TUnzipCommand::ExtractArchive(const std::string& Archive, TArchiveRun& Run)
     return true;
   }
   const TArchiveKind kind = ArchiveKindToExtract(Archive);
-  if (kind != named) {
+  // The first part of numbered pieces is what its content shows.
+  if (kind == TArchiveKind::Split) {
+    Run.Problem(kNotAnArchive);
+    return true;
+  }
+  if (kind != named && named != TArchiveKind::Split) {
     const char* is = KindInfo(kind).Name;
     Run.Note(Format(kOtherKind, is, KindInfo(named).Name, is));
   }
