@@ -30,5 +30,6 @@ class TEngines {
   TModule FSevenZip, FAllFormats;
   bool FUnRarHeld = false;
   TComponent FComponents{nullptr};
-  std::unique_ptr<IExtractor> FZip, FArchives, FRar;
+  // The zip extractor hands what it does not decode to FArchives.
+  std::unique_ptr<IExtractor> FArchives, FZip, FRar;
 };

@@ -126,12 +126,54 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
 // ---------------------------------------------------------------------------
 // TMyArchiveOpenCallback
 
-TMyArchiveOpenCallback::TMyArchiveOpenCallback(const TExtractHost& Host) : FHost(Host) {}
+TMyArchiveOpenCallback::TMyArchiveOpenCallback(const TExtractHost& Host, const TReaderOptions& Volumes,
+                                               const std::wstring& ArchiveName)
+    : FHost(Host), FVolumes(Volumes), FArchiveName(ArchiveName) {}
 
 IUnknown* TMyArchiveOpenCallback::FindInterface(REFIID iid) {
   if (iid == IID_IUnknown || iid == IID_IArchiveOpenCallback) return static_cast<IArchiveOpenCallback*>(this);
   if (iid == IID_ICryptoGetTextPassword) return static_cast<ICryptoGetTextPassword*>(this);
+  if (iid == IID_IArchiveOpenVolumeCallback && !FArchiveName.empty())
+    return static_cast<IArchiveOpenVolumeCallback*>(this);
   return nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetProperty(PROPID propID, PROPVARIANT* value) {
+  if (value == nullptr) return E_POINTER;
+  PropVariantInit(value);
+  if (propID != kpidName) return S_OK;
+  value->bstrVal = SysAllocStringLen(FArchiveName.data(), static_cast<UINT>(FArchiveName.size()));
+  if (value->bstrVal == nullptr) return E_OUTOFMEMORY;
+  value->vt = VT_BSTR;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetStream(const wchar_t* name, IInStream** inStream) {
+  if (inStream == nullptr || name == nullptr) return E_POINTER;
+  *inStream = nullptr;
+  return EngineCall(FVolumes.Keeper, [&]() -> HRESULT {
+    const std::wstring asked = name;
+    auto known = FLocated.find(asked);
+    if (known == FLocated.end()) {
+      std::wstring path = asked;
+      // Asked for once; a file the user names is taken as it is. The
+      // handler's guess of a self-extracting first part (NAME.exe) is not a
+      // part the set names: it is never asked for.
+      if (!FileExistsW(path) && UpperCaseW(ExtractFileExtW(path)) != L".EXE") {
+        bool cancel = !FVolumes.OnOpenVolume;
+        if (!cancel) FVolumes.OnOpenVolume(path, false, cancel);
+        if (cancel) path.clear();
+      }
+      if (!FileExistsW(path)) path.clear();
+      known = FLocated.emplace(asked, path).first;
+    }
+    if (known->second.empty() || !FileExistsW(known->second)) return S_FALSE;
+    TReaderOptions options;
+    options.Keeper = FVolumes.Keeper;
+    TComPtr<TMyStreamReader> reader = MakeCom<TMyStreamReader>(options, false, known->second);
+    *inStream = static_cast<IInStream*>(reader.Detach());
+    return S_OK;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::SetTotal(const UINT64*, const UINT64*) { return S_OK; }

@@ -84,16 +84,23 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index);
 // The message code and text of an item's failed result (kOpResult...).
 void OperationFailure(int32_t OpRes, int32_t& Code, std::string& Text);
 
+// Also gives a handler the other files of the archive it opens (the parts of
+// a spanned zip, by their names beside ArchiveName): a part that is not there
+// is asked for once through Volumes.OnOpenVolume; one not given is missing.
 class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
                                      public ICryptoGetTextPassword,
+                                     public IArchiveOpenVolumeCallback,
                                      public TInterfacedObject {
  public:
-  explicit TMyArchiveOpenCallback(const TExtractHost& Host);
+  explicit TMyArchiveOpenCallback(const TExtractHost& Host, const TReaderOptions& Volumes = TReaderOptions(),
+                                  const std::wstring& ArchiveName = std::wstring());
 
   QUARN_IUNKNOWN_METHODS
   HRESULT STDMETHODCALLTYPE SetTotal(const UINT64* files, const UINT64* bytes) override;
   HRESULT STDMETHODCALLTYPE SetCompleted(const UINT64* files, const UINT64* bytes) override;
   HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
+  HRESULT STDMETHODCALLTYPE GetProperty(PROPID propID, PROPVARIANT* value) override;
+  HRESULT STDMETHODCALLTYPE GetStream(const wchar_t* name, IInStream** inStream) override;
 
  protected:
   IUnknown* FindInterface(REFIID iid) override;
@@ -101,6 +108,9 @@ class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
 
  private:
   const TExtractHost FHost;
+  const TReaderOptions FVolumes;
+  const std::wstring FArchiveName;
+  std::map<std::wstring, std::wstring> FLocated;  // parts asked for: where they are (empty: missing)
 };
 
 class TMyArchiveExtractCallback final : public IArchiveExtractCallback,

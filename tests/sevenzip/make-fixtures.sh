@@ -86,6 +86,8 @@ open('volume-data.bin','wb').write(bytes(r.getrandbits(8) for _ in range(100000)
 mkdir -p gap moved
 cp vol.7z.* gap/
 mv gap/vol.7z.002 moved/vol.7z.002
+# The same data in an Info-ZIP spanned zip: spanned.z01 and spanned.zip.
+zip -q -s 64k spanned.zip volume-data.bin
 
 # --- self-extracting: a small stub (7z data within the searched window), a
 # big one (found through the section table), and an .exe without 7z data.
