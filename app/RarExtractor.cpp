@@ -173,6 +173,7 @@ class TRarExtractor final : public IExtractor {
       }
       std::string found;
       if (!host.AskVolume(Name, found)) found.clear();
+      if (found.empty()) host.Problem(Format(kPartMissing, FileNameOf(Name).c_str()));
       located[Name] = found;
       Name = found;
     };

@@ -21,8 +21,8 @@ std::wstring WithoutRoot(const std::wstring& Path) {
   return Path.substr(start);
 }
 
-// Splits Path (relative) into its parts with "." and ".." resolved. False
-// when ".." leads above its top, or nothing is left.
+// Splits Path (relative) into its parts with "." and ".." resolved; none
+// for the top itself. False when ".." leads above the top.
 bool ResolveInside(const std::wstring& Path, std::vector<std::wstring>& Parts) {
   std::wstring part;
   for (size_t i = 0; i <= Path.size(); ++i) {
@@ -38,7 +38,7 @@ bool ResolveInside(const std::wstring& Path, std::vector<std::wstring>& Parts) {
     }
     part.clear();
   }
-  return !Parts.empty();
+  return true;
 }
 
 std::wstring Joined(const std::vector<std::wstring>& Parts) {
@@ -47,8 +47,10 @@ std::wstring Joined(const std::vector<std::wstring>& Parts) {
   return path;
 }
 
-// Whether the relative path Path is Folder or lies below it (in any case).
+// Whether the relative path Path is Folder or lies below it (in any case);
+// everything lies below the top (an empty Folder).
 bool IsBelow(const std::wstring& Path, const std::wstring& Folder) {
+  if (Folder.empty()) return true;
   if (Path.size() < Folder.size() || (Path.size() > Folder.size() && Path[Folder.size()] != L'\\')) return false;
   return CompareStringOrdinal(Path.c_str(), static_cast<int>(Folder.size()), Folder.c_str(),
                               static_cast<int>(Folder.size()), TRUE) == CSTR_EQUAL;
@@ -83,13 +85,13 @@ bool TLinkCopies::TargetOf(const TLink& Link, std::wstring& Relative) const {
   } else {
     if (IsAbsolute(Link.Target)) return false;
     std::vector<std::wstring> folder;
-    if (ResolveInside(WithoutRoot(Link.ItemPath), folder)) folder.pop_back();
+    if (ResolveInside(WithoutRoot(Link.ItemPath), folder) && !folder.empty()) folder.pop_back();
     target = folder.empty() ? Link.Target : Joined(folder) + L"/" + Link.Target;
   }
   std::vector<std::wstring> parts;
   if (!ResolveInside(target, parts)) return false;
-  Relative = SafeRelativePath(Joined(parts)).Path;
-  return !Relative.empty();
+  Relative = SafeRelativePath(Joined(parts)).Path;  // empty: the folder itself
+  return true;
 }
 
 bool TLinkCopies::CopyFolder(const std::wstring& From, const std::wstring& To, const TWritten& Written) const {

@@ -43,7 +43,8 @@ class TLinkCopies {
     bool Hard = false;
     bool Existed = false;  // something was at the link's place before the extraction
   };
-  // The path below the folder that Link leads to; false when it leads outside.
+  // The path below the folder that Link leads to (empty: the folder itself);
+  // false when it leads outside.
   bool TargetOf(const TLink& Link, std::wstring& Relative) const;
   bool CopyFolder(const std::wstring& From, const std::wstring& To, const TWritten& Written) const;
 

@@ -227,10 +227,7 @@ TEST(ShellArchives, AMissingPartIsAskedForThroughTheUserInterface) {
         EXPECT_FALSE(Exists(out + "\\" + set.File));
         const std::vector<std::string> lines = LinesAbout(r, t / set.Parts[0]);
         ASSERT_FALSE(lines.empty());
-        // The library names no part: only the RAR line is its own.
-        if (set.Fixture != RarFixture) {
-          EXPECT_EQ(lines[0], "the part \"" + set.Moved + "\" of the set is missing.");
-        }
+        EXPECT_EQ(lines[0], "the part \"" + set.Moved + "\" of the set is missing.");
       }
       EXPECT_EQ(ReadWholeFile(out + "\\after\\after.txt"), "after");
     }
