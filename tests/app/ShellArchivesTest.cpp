@@ -337,6 +337,7 @@ TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
   CopyInto(SevenZipFixture("enc-names.7z"), t / "enc-names.7z");  // headers encrypted, Secret1
   CopyInto(RarFixture("password-hp.rar"), t / "hp.rar");          // headers encrypted, Secret123
   CopyInto(RarFixture("password.rar"), t / "p.rar");              // data encrypted, Secret123
+  CopyInto(SevenZipFixture("enc-bzip2.zip"), t / "bz.zip");       // bzip2 under AES (the 7-Zip engine), Secret1
   WriteWholeFile(t / "plain.zip", ZipOf({{"plain.txt", "plain"}}));
   struct Case {
     const char* Name;
@@ -355,6 +356,11 @@ TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
        {"a", "b", "c"},
        {{t / "p.rar", false}, {t / "p.rar", true}, {t / "p.rar", true}},
        {(t / "p.rar") + ": wrong password."}},
+      {"a wrong one asked again, for a zip the 7-Zip engine reads",
+       {t / "bz.zip", t / "plain.zip"},
+       {"wrong", "Secret1"},
+       {{t / "bz.zip", false}, {t / "bz.zip", true}},
+       {}},
       {"cancelled",
        {t / "enc-names.7z", t / "plain.zip"},
        {},
@@ -374,7 +380,7 @@ TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
       const bool skipped = !c.Report.empty() && c.Report[0].rfind(archive, 0) == 0;
       if (archive.find(".rar") != std::string::npos)
         EXPECT_EQ(Exists(folder + "\\secret.txt"), !skipped) << archive;
-      else if (archive.find(".7z") != std::string::npos)
+      else if (archive.find(".7z") != std::string::npos || archive.find("bz.zip") != std::string::npos)
         EXPECT_EQ(Exists(folder + "\\text0.txt"), !skipped) << archive;
       else
         EXPECT_EQ(ReadWholeFile(folder + "\\plain.txt"), "plain");

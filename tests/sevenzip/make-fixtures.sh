@@ -7,7 +7,7 @@ out=$1
 src_dir=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
-stamp=.fixtures-v6
+stamp=.fixtures-v7
 if [ -f "$stamp" ] && { [ "${QUARN_7Z_LARGE:-0}" != 1 ] || [ -f large.7z ]; }; then
   exit 0
 fi
@@ -49,6 +49,8 @@ PY
 
 # --- encrypted: data only, and names too.
 (cd methods && 7zq a ../enc.7z -pSecret1 text0.txt text1.txt && 7zq a ../enc-names.7z -pSecret1 -mhe=on text0.txt)
+# A zip of a method Quarn's own zip engine leaves to the 7-Zip engine, under WinZip AES.
+(cd methods && 7zq a -tzip -mm=BZip2 -mem=AES256 -pSecret1 ../enc-bzip2.zip text0.txt)
 
 # --- damage: stored items (CRC error) and LZMA items (data error), not solid.
 mkdir -p damage
