@@ -142,7 +142,10 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetProperty(PROPID propID, PRO
   if (value == nullptr) return E_POINTER;
   PropVariantInit(value);
   if (propID != kpidName) return S_OK;
-  value->bstrVal = SysAllocStringLen(FArchiveName.data(), static_cast<UINT>(FArchiveName.size()));
+  // The name alone, as handlers expect it: the names they ask for are
+  // relative to the archive's folder.
+  const std::wstring name = ExtractFileNameW(FArchiveName);
+  value->bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
   if (value->bstrVal == nullptr) return E_OUTOFMEMORY;
   value->vt = VT_BSTR;
   return S_OK;
@@ -152,7 +155,9 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetStream(const wchar_t* name,
   if (inStream == nullptr || name == nullptr) return E_POINTER;
   *inStream = nullptr;
   return EngineCall(FVolumes.Keeper, [&]() -> HRESULT {
-    const std::wstring asked = name;
+    std::wstring asked = name;
+    const bool absolute = (asked.size() > 1 && asked[1] == L':') || (!asked.empty() && (asked[0] == L'\\' || asked[0] == L'/'));
+    if (!absolute) asked = ExtractFilePathW(FArchiveName) + asked;
     auto known = FLocated.find(asked);
     if (known == FLocated.end()) {
       std::wstring path = asked;

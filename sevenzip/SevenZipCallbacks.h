@@ -85,8 +85,9 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index);
 void OperationFailure(int32_t OpRes, int32_t& Code, std::string& Text);
 
 // Also gives a handler the other files of the archive it opens (the parts of
-// a spanned zip, by their names beside ArchiveName): a part that is not there
-// is asked for once through Volumes.OnOpenVolume; one not given is missing.
+// a spanned zip, the next cabinets of a cabinet; names relative to
+// ArchiveName's folder): a part that is not there is asked for once through
+// Volumes.OnOpenVolume; one not given is missing.
 class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
                                      public ICryptoGetTextPassword,
                                      public IArchiveOpenVolumeCallback,
