@@ -15,13 +15,7 @@
 #include "Win32Kit.h"
 
 namespace {
-const char kPartMissing[] = "the part \"%s\" of the set is missing.";
 const char kJoinFailed[] = "its parts cannot be joined in \"%s\" (error %lu).";
-
-std::string FileNameOf(const std::string& Path) {
-  const size_t cut = Path.find_last_of("\\/:");
-  return cut == std::string::npos ? Path : Path.substr(cut + 1);
-}
 
 // The numbered pieces of a RAR archive, joined into one file (the library
 // reads an archive only from a file of its own) in the output folder, where
@@ -48,7 +42,7 @@ class TJoinedPieces {
       if (!FileExists(part)) {
         std::string found;
         if (!Host.AskVolume(part, found) || !FileExists(found)) {
-          Host.Problem(Format(kPartMissing, FileNameOf(part).c_str()));
+          Host.Problem(MissingPartText(part));
           return false;
         }
         part = found;
@@ -173,7 +167,7 @@ class TRarExtractor final : public IExtractor {
       }
       std::string found;
       if (!host.AskVolume(Name, found)) found.clear();
-      if (found.empty()) host.Problem(Format(kPartMissing, FileNameOf(Name).c_str()));
+      if (found.empty()) host.Problem(MissingPartText(Name));
       located[Name] = found;
       Name = found;
     };
@@ -189,8 +183,9 @@ class TRarExtractor final : public IExtractor {
       result.Outcome = TExtractOutcome::Failed;
     // Pieces that failed after a last part as long as the first: the part
     // after it is what they lack.
-    const std::string after = pieces && result.Outcome == TExtractOutcome::Failed ? PartAfterLastOf(Request.Archive) : "";
-    if (!after.empty()) host.Problem(Format(kPartMissing, FileNameOf(after).c_str()));
+    const std::string after =
+        pieces && result.Outcome == TExtractOutcome::Failed ? PartAfterLastOf(Request.Archive) : "";
+    if (!after.empty()) host.Problem(MissingPartText(after));
   }
 
   TComponent* FOwner;  // not owned

@@ -9,13 +9,6 @@
 
 namespace {
 const char kExtractResult[] = "extraction failed (result %d).";
-const char kPartMissing[] = "the part \"%s\" of the set is missing.";
-
-// The file name of Path.
-std::string FileNameOf(const std::string& Path) {
-  const size_t cut = Path.find_last_of("\\/:");
-  return cut == std::string::npos ? Path : Path.substr(cut + 1);
-}
 
 class TSevenZipExtractor final : public IExtractor {
  public:
@@ -90,7 +83,7 @@ class TSevenZipExtractor final : public IExtractor {
       Cancel = !host.AskVolume(WideToAnsi(Name), found);
       if (Cancel) {
         partMissing = true;
-        host.Problem(Format(kPartMissing, FileNameOf(WideToAnsi(Name)).c_str()));
+        host.Problem(MissingPartText(WideToAnsi(Name)));
       } else {
         Name = AnsiToWide(found);
       }
@@ -109,7 +102,7 @@ class TSevenZipExtractor final : public IExtractor {
     // Pieces that failed after a last part as long as the first: the part
     // after it is what they lack.
     const std::string after = failed || code != 0 ? PartAfterLastOf(Request.Archive) : "";
-    if (!stopped && !partMissing && !after.empty()) host.Problem(Format(kPartMissing, FileNameOf(after).c_str()));
+    if (!stopped && !partMissing && !after.empty()) host.Problem(MissingPartText(after));
     if (!partMissing && after.empty() && !notOpened.empty()) host.Problem(notOpened);
   }
 

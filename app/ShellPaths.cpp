@@ -202,7 +202,8 @@ std::vector<std::string> SetFilesOf(const std::string& First) {
       files.push_back(base + ".part" + Numbered(n, width) + ext);
   } else if (Lower(ext) == ".rar") {
     files.push_back(First);
-    for (uint32_t n = 0; n < 1000 && IsFile(stem + ".r" + Numbered(n, 2)); ++n) files.push_back(stem + ".r" + Numbered(n, 2));
+    for (uint32_t n = 0; n < 1000 && IsFile(stem + ".r" + Numbered(n, 2)); ++n)
+      files.push_back(stem + ".r" + Numbered(n, 2));
   } else if (Lower(ext) == ".zip" || Lower(ext) == ".zipx") {
     // A spanned zip's last part is the .zip itself.
     const std::string prefix = Lower(ext) == ".zip" ? ".z" : ".zx";
@@ -304,6 +305,15 @@ std::string FolderOf(const std::string& Path) {
   const size_t delimiter = LastDelimiter(Path);
   if (delimiter == std::string::npos) return ".";
   return Path.substr(0, Path[delimiter] == ':' ? delimiter + 1 : delimiter);
+}
+
+std::string FileNameOf(const std::string& Path) {
+  const size_t delimiter = LastDelimiter(Path);
+  return delimiter == std::string::npos ? Path : Path.substr(delimiter + 1);
+}
+
+std::string MissingPartText(const std::string& Part) {
+  return "the part \"" + FileNameOf(Part) + "\" of the set is missing.";
 }
 
 std::string OutputFolderOf(const std::string& Destination, const std::string& Archive) {

@@ -117,6 +117,12 @@ std::string ArchiveFilter();
 // "." when it has none.
 std::string FolderOf(const std::string& Path);
 
+// The file name of Path: what follows its last "\" or ":".
+std::string FileNameOf(const std::string& Path);
+
+// The report's line for a part of a set that is missing (Part: its path).
+std::string MissingPartText(const std::string& Part);
+
 // The archive's output folder below Destination: Destination, "\", and the
 // archive's file name without the extensions of its kind (the last one; for a
 // compressed tarball such as "src.tar.gz" both). A set is named after the set

@@ -25,8 +25,10 @@ const char kExtractingInto[] = "Extracting into \"%s\"";
 const char kExtractingIntoFree[] = "\"%s\" exists: extracting into \"%s\"";
 const char kNoFolder[] = "The folder \"%s\" cannot be made beside the archive (error %lu).";
 const char kWrongPassword[] = "wrong password.";
-const char kLaterPart[] = "a later part of a set, which is extracted through its part \"%s\"; that part is not in the list.";
-const char kLaterPartMissing[] = "a later part of a set, which is extracted through its part \"%s\"; that part is missing.";
+const char kLaterPart[] =
+    "a later part of a set, which is extracted through its part \"%s\"; that part is not in the list.";
+const char kLaterPartMissing[] =
+    "a later part of a set, which is extracted through its part \"%s\"; that part is missing.";
 const char kNoPassword[] = "skipped: no password was given.";
 
 constexpr int kMaxPasswordAsks = 3;  // per archive
@@ -35,12 +37,6 @@ constexpr size_t kProblemsShown = 5;  // per archive, in the report after the wa
 
 // How many names ("name", "name (2)", ...) a folder beside an archive may try.
 constexpr int kFreeNames = 10000;
-
-// The file name of Path.
-std::string FileNameOf(const std::string& Path) {
-  const std::string folder = FolderOf(Path);
-  return folder == "." ? Path : Path.substr(folder.size() + (folder.back() == ':' ? 0 : 1));
-}
 
 std::string LowerCase(std::string Text) {
   for (char& c : Text)

@@ -31,7 +31,10 @@ bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back(
 // Unix directory mode.
 bool IsFolderByAttributes(const TZipEntry& Entry) {
   switch (Entry.VersionMadeBy >> 8) {
-    case 0: case 6: case 11: case 14: return (Entry.ExternalAttributes & 0x10) != 0;
+    case 0:
+    case 6:
+    case 11:
+    case 14: return (Entry.ExternalAttributes & 0x10) != 0;
     case 3: return ((Entry.ExternalAttributes >> 16) & 0170000) == 0040000;
     default: return false;
   }
@@ -66,8 +69,9 @@ bool IsSpannedZip(const std::string& Path) {
   file.Seek(from, TSeekOrigin::soBeginning);
   std::string tail(static_cast<size_t>(size - from), '\0');
   tail.resize(static_cast<size_t>(std::max<int64_t>(file.Read(&tail[0], static_cast<int64_t>(tail.size())), 0)));
-  const size_t at = tail.size() >= kEndRecordSize ? tail.rfind(std::string("PK\x05\x06", 4), tail.size() - kEndRecordSize)
-                                                  : std::string::npos;
+  const size_t at = tail.size() >= kEndRecordSize
+                        ? tail.rfind(std::string("PK\x05\x06", 4), tail.size() - kEndRecordSize)
+                        : std::string::npos;
   if (at == std::string::npos) return false;
   TEndOfCentralDirectory end;
   ParseEndRecord(reinterpret_cast<const uint8_t*>(tail.data() + at), end);

@@ -73,7 +73,8 @@ std::string WalkRar4(TStream& File, uint64_t Size) {
     if ((flags & kRar4LongBlock) || type == kRar4File) {
       if (headSize < 11) return "";
       data = U32(b + 7);
-      if (type == kRar4File && (flags & kRar4LargeFile) && headSize >= 36) data |= static_cast<uint64_t>(U32(b + 32)) << 32;
+      if (type == kRar4File && (flags & kRar4LargeFile) && headSize >= 36)
+        data |= static_cast<uint64_t>(U32(b + 32)) << 32;
     }
     if (at + headSize + data > Size) return kUnexpectedEnd;
     if (type == kRar4End) return "";
@@ -86,7 +87,8 @@ std::string WalkRar5(TStream& File, uint64_t Size) {
   std::string head;
   for (bool first = true;; first = false) {
     // The CRC and the header's size (at most 3 bytes for the largest header).
-    if (!ReadAt(File, at, head, static_cast<size_t>(std::min<uint64_t>(7, Size > at ? Size - at : 0))) || head.size() < 5)
+    if (!ReadAt(File, at, head, static_cast<size_t>(std::min<uint64_t>(7, Size > at ? Size - at : 0))) ||
+        head.size() < 5)
       return kUnexpectedEnd;
     size_t pos = 4;
     uint64_t headSize = 0;

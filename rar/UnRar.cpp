@@ -473,19 +473,6 @@ int TUnRar::ProcessFile(int Operation) {
     destination = folder + safe.Path;
     relative = safe.Path;
   }
-  // A link is not the library's to make: it is made as a copy once every
-  // file is out.
-  const unsigned int redirect = FHeader.RedirType;
-  if (Operation == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink &&
-      redirect <= RedirHardLink) {
-    std::wstring target(FRedirName.data(), wcsnlen(FRedirName.data(), FRedirName.size()));
-    if (redirect == RedirJunction || redirect == RedirWindowsSymlink) {
-      // The library gives Windows links' targets in their native form ("\??\C:\..." for an absolute one).
-      if (target.compare(0, 4, L"\\??\\") == 0) target.erase(0, 4);
-    }
-    FLinks->Add(HeaderFileNameW(FHeader), relative, target, redirect == RedirHardLink);
-    return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
-  }
   const bool existed = !destination.empty() && FileExists(LongPathForm(destination));
   const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
                                ? (FHeader.Flags & FlagDirectory) != 0
@@ -508,6 +495,17 @@ int TUnRar::ProcessFile(int Operation) {
       if (OnOverride) OnOverride(this, target, canOverride);
       op = canOverride ? Operation : RAR_SKIP;
     }
+  }
+  // A link is not the library's to make: it is made as a copy once every
+  // file is out.
+  const unsigned int redirect = FHeader.RedirType;
+  if (op == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink && redirect <= RedirHardLink) {
+    std::wstring leadsTo(FRedirName.data(), wcsnlen(FRedirName.data(), FRedirName.size()));
+    // The library gives Windows links' targets in their native form ("\??\C:\..." for an absolute one).
+    if ((redirect == RedirJunction || redirect == RedirWindowsSymlink) && leadsTo.compare(0, 4, L"\\??\\") == 0)
+      leadsTo.erase(0, 4);
+    FLinks->Add(HeaderFileNameW(FHeader), relative, leadsTo, redirect == RedirHardLink);
+    return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   }
   // The wide call carries any name unchanged (the ANSI one passes paths
   // through the OEM code page).

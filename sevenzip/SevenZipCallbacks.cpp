@@ -156,7 +156,8 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetStream(const wchar_t* name,
   *inStream = nullptr;
   return EngineCall(FVolumes.Keeper, [&]() -> HRESULT {
     std::wstring asked = name;
-    const bool absolute = (asked.size() > 1 && asked[1] == L':') || (!asked.empty() && (asked[0] == L'\\' || asked[0] == L'/'));
+    const bool absolute =
+        (asked.size() > 1 && asked[1] == L':') || (!asked.empty() && (asked[0] == L'\\' || asked[0] == L'/'));
     if (!absolute) asked = ExtractFilePathW(FArchiveName) + asked;
     auto known = FLocated.find(asked);
     if (known == FLocated.end()) {

@@ -197,12 +197,19 @@ TEST(ShellArchives, AMissingPartIsAskedForThroughTheUserInterface) {
     std::string File;  // a file of the set, and its content
     std::string Content;
   } sets[] = {
-      {"RAR volumes", {"vol.part1.rar", "vol.part2.rar"}, "vol.part2.rar", RarFixture, "vol\\big.bin",
+      {"RAR volumes",
+       {"vol.part1.rar", "vol.part2.rar"},
+       "vol.part2.rar",
+       RarFixture,
+       "vol\\big.bin",
        rartest::Pattern(100000, 3)},
-      {"7z pieces", {"vol.7z.001", "vol.7z.002", "vol.7z.003", "vol.7z.004"}, "vol.7z.002", SevenZipFixture,
-       "vol\\volume-data.bin", ""},
-      {"spanned zip", {"spanned.zip", "spanned.z01"}, "spanned.z01", SevenZipFixture,
-       "spanned\\volume-data.bin", ""},
+      {"7z pieces",
+       {"vol.7z.001", "vol.7z.002", "vol.7z.003", "vol.7z.004"},
+       "vol.7z.002",
+       SevenZipFixture,
+       "vol\\volume-data.bin",
+       ""},
+      {"spanned zip", {"spanned.zip", "spanned.z01"}, "spanned.z01", SevenZipFixture, "spanned\\volume-data.bin", ""},
   };
   const std::string volumeData = ReadWholeFile(SevenZipFixture("volume-data.bin"));
   ASSERT_EQ(volumeData.size(), 100000u);

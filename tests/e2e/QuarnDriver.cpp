@@ -636,7 +636,8 @@ void UnzipAllKinds() {
   // A set of pieces dropped with its second part, and a zip of another method.
   const std::string parted = S("arch\\parted.7z.001"), parted2 = S("arch\\parted.7z.002");
   const std::string zipx = S("arch\\bzipped.zipx");
-  const std::vector<std::string> all = {badRar, zip, bad7z, rar, volume, sev, tgz, txz, iso, cab, gz, parted2, parted, zipx};
+  const std::vector<std::string> all = {badRar, zip, bad7z, rar, volume,  sev,    tgz,
+                                        txz,    iso, cab,   gz,  parted2, parted, zipx};
   app.Drop(all);
   ExpectCaptions(app, IDC_LISTVIEW1, all, "the archives of every family dropped");
   ChooseDestination(app, out);
