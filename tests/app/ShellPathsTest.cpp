@@ -141,7 +141,8 @@ TEST(ShellPaths, ArchiveKindsByTheirSignatures) {
 }
 
 // The installers register their entries for the extensions of
-// packaging/kinds.txt: exactly the extensions the program takes as archives.
+// packaging/kinds.txt: exactly the extensions the program takes as archives,
+// which the open dialog offers.
 TEST(ShellPaths, TheInstallersKindsAreTheProgramsKinds) {
   std::string listed = ReadWholeFile(std::string("Z:") + QUARN_SOURCE_DIR + "/packaging/kinds.txt");
   std::vector<std::string> fromFile, fromTable;
@@ -162,7 +163,15 @@ TEST(ShellPaths, TheInstallersKindsAreTheProgramsKinds) {
     }
   }
   EXPECT_EQ(fromFile, fromTable);
-  for (const std::string& ext : fromFile) EXPECT_NE(ArchiveKindOf("C:\\a" + ext), TArchiveKind::None) << ext;
+  // The open dialog's "All Archives" takes every one of them too.
+  const std::string filter = ArchiveFilter();
+  const size_t all = filter.find("All Archives|");
+  ASSERT_NE(all, std::string::npos);
+  const std::string patterns = ";" + filter.substr(all + 13, filter.find('|', all + 13) - all - 13) + ";";
+  for (const std::string& ext : fromFile) {
+    EXPECT_NE(ArchiveKindOf("C:\\a" + ext), TArchiveKind::None) << ext;
+    EXPECT_NE(patterns.find(";*" + (ext == ".z" ? std::string(".Z") : ext) + ";"), std::string::npos) << ext;
+  }
 }
 
 TEST(ShellPaths, GenericErrorTextEndsWithAFullStop) {
