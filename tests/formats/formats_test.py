@@ -505,7 +505,7 @@ class Zips(FormatCase):
                 cwd=src)
             made.append(("7zz", method + (" + AES-256" if password else ""), name, password))
 
-        for method in ("Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "PPMd"):
+        for method in ("Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "PPMd", "XZ"):
             sevenzip(method, "7zz-%s.zip" % method.lower())
         sevenzip("PPMd", "7zz-ppmd-named.zipx")
         sevenzip("LZMA", "7zz-lzma-aes.zip", password="zip secret")
@@ -520,6 +520,20 @@ class Zips(FormatCase):
                 for n in names:
                     z.write(os.path.join(src, *n.split("/")), n)
             made.append(("Python zipfile", method, "python-%s.zip" % method, None))
+        # zstd (method 93): each member a frame of the zstd program, the records written here.
+        with open(os.path.join(arc, "zstd-members.zip"), "wb") as f:
+            central = b""
+            for n in names:
+                data = files[n]
+                packed = run(["zstd", "-q", "-c", "-"], input=data)
+                header = struct.pack("<HHHHHIIIHH", 63, 0x0800, 93, 0, 0x21, zlib.crc32(data), len(packed), len(data),
+                                     len(n.encode()), 0)
+                central += struct.pack("<IH", 0x02014B50, 63) + header + struct.pack("<HHHII", 0, 0, 0, 0, f.tell())
+                central += n.encode()
+                f.write(struct.pack("<I", 0x04034B50) + header + n.encode() + packed)
+            at = f.tell()
+            f.write(central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(names), len(names), len(central), at, 0))
+        made.append(("zstd program", "zstd", "zstd-members.zip", None))
         # Deflated and bzip2 members in one archive: it goes one way, whole.
         with zipfile.ZipFile(os.path.join(arc, "python-mixed.zip"), "w") as z:
             for i, n in enumerate(names):
