@@ -270,8 +270,8 @@ void ExpectRisingTo(const std::vector<std::pair<uint64_t, uint64_t>>& steps, uin
   EXPECT_EQ(steps.back().first, whole);
 }
 
-// The walk's progress is weighted by the archives' sizes: it never runs back
-// and ends at the whole.
+// The walk's progress is weighted by the archives' sizes (a set's by all its
+// parts): it never runs back and ends at the whole.
 TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   Tree t;
   std::vector<std::pair<std::string, std::string>> members;
@@ -281,14 +281,21 @@ TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   CopyInto(RarFixture("basic.rar"), t / "c.rar");
   // A tarball inside a compressor: its progress is the compressed bytes read.
   WriteWholeFile(t / "d.tar.gz", TarGzOf(Parts(8, 400000)));
+  // A set of pieces weighs all its parts; its later part listed too, nothing.
+  uint64_t set = 0;
+  for (const char* part : {"vol.7z.001", "vol.7z.002", "vol.7z.003", "vol.7z.004"}) {
+    CopyInto(SevenZipFixture(part), t / part);
+    set += WeightOf(t / part);
+  }
   RecordingProgress progress;
   Unzipper u;
   u.Progress = &progress;
-  const TUnzipResult r = u.Run({t / "a.zip", t / "b.7z", t / "c.rar", t / "d.tar.gz"}, t / "out");
+  const TUnzipResult r =
+      u.Run({t / "a.zip", t / "b.7z", t / "vol.7z.001", t / "c.rar", t / "vol.7z.003", t / "d.tar.gz"}, t / "out");
   EXPECT_TRUE(r.Report.empty());
   ASSERT_GT(progress.Steps.size(), 4u);
-  ExpectRisingTo(progress.Steps,
-                 WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar") + WeightOf(t / "d.tar.gz"));
+  ExpectRisingTo(progress.Steps, WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + set + WeightOf(t / "c.rar") + 1 +
+                                     WeightOf(t / "d.tar.gz"));
   EXPECT_EQ(ReadWholeFile(t / "out\\d\\part7.txt"), Parts(8, 400000)[7].second);
 }
 
