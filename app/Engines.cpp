@@ -6,8 +6,8 @@
 TEngines::TEngines()
     : FSevenZip(TModule::Load(L"7za.dll")),
       FAllFormats(TModule::Load(L"7z.dll")),
-      FZip(NewZipExtractor()),
       FArchives(NewSevenZipExtractor()),
+      FZip(NewZipExtractor(*FArchives)),
       FRar(NewRarExtractor()) {
   LoadUnRarLibrary();  // counted by the binding: matched in the destructor
   FUnRarHeld = IsUnRarLibraryLoaded();

@@ -27,5 +27,6 @@ class TEngines {
   // Members go in the reverse order: the extractors, then the libraries.
   TModule FSevenZip, FAllFormats;
   bool FUnRarHeld = false;
-  std::unique_ptr<IExtractor> FZip, FArchives, FRar;
+  // The zip extractor hands what it does not decode to FArchives.
+  std::unique_ptr<IExtractor> FArchives, FZip, FRar;
 };

@@ -7,10 +7,11 @@
 
 #include "Extractor.h"
 
-// Quarn's own zip reader.
-std::unique_ptr<IExtractor> NewZipExtractor();
+// Quarn's own zip reader; a zip it does not decode whole goes to Engine (the
+// 7-Zip engine's extractor, not owned; it must outlive this one).
+std::unique_ptr<IExtractor> NewZipExtractor(IExtractor& Engine);
 // The 7-Zip engine: 7z through 7za.dll, every other kind of its all-format
-// library (7z.dll) by the request's kind.
+// library (7z.dll) by the request's kind, zip included (its zip handler).
 std::unique_ptr<IExtractor> NewSevenZipExtractor();
 // The UnRAR library. Its archives must take turns: the library keeps the
 // state of its errors for the whole process.

@@ -1,14 +1,97 @@
 // The RAR extractor: the UnRAR library through the RAR component.
 
+#include <windows.h>
+
+#include <algorithm>
 #include <map>
+#include <vector>
 
 #include "Exception.h"
 #include "Extractors.h"
 #include "Files.h"
+#include "RarHeaders.h"
 #include "Text.h"
 #include "UnRar.h"
+#include "Win32Kit.h"
 
 namespace {
+const char kJoinFailed[] = "its parts cannot be joined in \"%s\" (error %lu).";
+
+// The numbered pieces of a RAR archive, joined into one file (the library
+// reads an archive only from a file of its own) in the output folder, where
+// the extraction needs the room anyway; removed when the extraction is over.
+class TJoinedPieces {
+ public:
+  ~TJoinedPieces() {
+    if (!Path.empty()) RemoveFile(AnsiToWide(Path));
+  }
+  std::string Path;
+
+  // Joins the pieces of First into Folder; a piece that is not there is asked
+  // for, and one not given is named. False when the pieces are not all
+  // joined (told) or the user stopped (Stopped).
+  bool Join(const std::string& First, const std::string& Folder, IExtractHost& Host, bool& Stopped) {
+    const TSetPart set = SetPartOf(First);
+    std::vector<std::string> parts = SetFilesOf(First);
+    const std::string last = parts.back();
+    const uint32_t count = static_cast<uint32_t>(std::stoul(last.substr(last.find_last_of('.') + 1)));
+    parts.clear();
+    uint64_t total = 0;
+    for (uint32_t n = 1; n <= count; ++n) {
+      std::string part = set.Name + "." + (n < 10 ? "00" : n < 100 ? "0" : "") + std::to_string(n);
+      if (!FileExists(part)) {
+        std::string found;
+        if (!Host.AskVolume(part, found) || !FileExists(found)) {
+          Host.Problem(MissingPartText(part));
+          return false;
+        }
+        part = found;
+      }
+      total += static_cast<uint64_t>(std::max<int64_t>(GetFileSizeOf(part), 0));
+      parts.push_back(part);
+    }
+    ForceDirectories(Folder);
+    Path = Folder + "\\.quarn-joined-" + std::to_string(GetCurrentProcessId()) + ".rar";
+    const THandle out(CreateFileW(LongPathForm(AnsiToWide(Path)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!out) {
+      Host.Problem(Format(kJoinFailed, Folder.c_str(), GetLastError()));
+      Path.clear();
+      return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    uint64_t done = 0;
+    for (const std::string& part : parts) {
+      const THandle in(CreateFileW(LongPathForm(AnsiToWide(part)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      DWORD got = 0, written = 0;
+      while (in && ReadFile(in.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
+        if (!WriteFile(out.Get(), buffer.data(), got, &written, nullptr) || written != got) {
+          Host.Problem(Format(kJoinFailed, Folder.c_str(), GetLastError()));
+          return false;
+        }
+        done += got;
+        // The joining is the first half of the way.
+        if (!Host.Step(done, 2 * total)) {
+          Stopped = true;
+          return false;
+        }
+      }
+      if (!in) {
+        Host.Problem(Format(kJoinFailed, Folder.c_str(), GetLastError()));
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  static int64_t GetFileSizeOf(const std::string& File) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(File.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  }
+};
 
 class TRarExtractor final : public IExtractor {
  public:
@@ -28,10 +111,24 @@ class TRarExtractor final : public IExtractor {
 
  private:
   void Run(const TExtractRequest& Request, IExtractHost& host, TExtractResult& result) {
+    std::string archive = Request.Archive;
+    TJoinedPieces joined;
+    const bool pieces = SetPartOf(archive).Scheme == TSetScheme::Numbered;
+    if (pieces) {
+      bool stopped = false;
+      if (!joined.Join(archive, Request.Folder, host, stopped)) {
+        result.Outcome = stopped ? TExtractOutcome::Stopped : TExtractOutcome::Failed;
+        return;
+      }
+      archive = joined.Path;
+    }
+    // What the library would not say of a damaged archive.
+    const std::string damage = RarDamageOf(archive);
+    if (!damage.empty()) host.Problem(damage);
     // Owned by this extraction and released when it ends.
     TComponent owner(nullptr);
     const auto component = std::make_unique<TUnRar>(&owner);
-    component->FileName = Request.Archive;
+    component->FileName = archive;
     ForceDirectories(Request.Folder);
     component->Directory = Request.Folder + "\\";
     component->SetMode(UNRAR_EXTRACT);
@@ -52,7 +149,9 @@ class TRarExtractor final : public IExtractor {
     };
     bool stopped = false;
     component->OnDataProgress = [&](TUnRar* Sender, uint64_t Done, uint64_t Total) {
-      if (!host.Step(Done, Total)) stopped = Sender->StopProcessing = true;
+      // After joining pieces, the second half of the way.
+      const bool going = pieces ? host.Step(Total + Done, 2 * Total) : host.Step(Done, Total);
+      if (!going) stopped = Sender->StopProcessing = true;
     };
     std::string typed;  // what the user gave when the component asked
     component->OnPassword = [&](TUnRar*, std::string& Password) {
@@ -70,6 +169,7 @@ class TRarExtractor final : public IExtractor {
       }
       std::string found;
       if (!host.AskVolume(Name, found)) found.clear();
+      if (found.empty()) host.Problem(MissingPartText(Name));
       located[Name] = found;
       Name = found;
     };
@@ -81,8 +181,13 @@ class TRarExtractor final : public IExtractor {
     result.Password = component->PasswordState();
     if (stopped)
       result.Outcome = TExtractOutcome::Stopped;
-    else if (failed || refused)
+    else if (failed || refused || !damage.empty())
       result.Outcome = TExtractOutcome::Failed;
+    // Pieces that failed after a last part as long as the first: the part
+    // after it is what they lack.
+    const std::string after =
+        pieces && result.Outcome == TExtractOutcome::Failed ? PartAfterLastOf(Request.Archive) : "";
+    if (!after.empty()) host.Problem(MissingPartText(after));
   }
 
 };

@@ -33,9 +33,10 @@ class TSevenZipExtractor final : public IExtractor {
     // Owned by this extraction (several run at a time, each on its own
     // thread) and released when it ends; a missing engine raises here.
     TComponent owner(nullptr);
+    const uint8_t format = Request.Kind == TArchiveKind::Zip ? kFormatZip : info.EngineFormat;
     const auto component = Request.Kind == TArchiveKind::SevenZip
                                ? std::make_unique<TSevenZip>(&owner)
-                               : std::make_unique<TSevenZip>(&owner, L"7z.dll", info.EngineFormat);
+                               : std::make_unique<TSevenZip>(&owner, L"7z.dll", format);
     component->UnwrapTarball = info.Compressor;
     component->DefaultItemName = AnsiToWide(CompressedItemName(Request.Archive));
     ForceDirectories(Request.Folder);
@@ -46,9 +47,17 @@ class TSevenZipExtractor final : public IExtractor {
     component->OnFileWritten = [&host](TComponent*, const std::wstring& File) { host.FileWritten(File); };
     bool stopped = false;
     bool failed = false;
+    // A set of pieces that cannot be opened is told by the part it lacks,
+    // when one is missing.
+    const bool pieces = SetPartOf(Request.Archive).Scheme == TSetScheme::Numbered;
+    std::string notOpened;
     component->OnMessage = [&](TComponent*, int32_t Code, const std::string& Message, const std::wstring& File) {
       if (Code == SZ_USER_CANCELED && stopped) return;  // the walk says so itself
       failed = true;
+      if (Code == SZ_FILE_NOT_FOUND && pieces) {
+        notOpened = File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")";
+        return;
+      }
       if (Code == SZ_DISK_FULL)
         host.DiskFull(File);
       else
@@ -72,10 +81,18 @@ class TSevenZipExtractor final : public IExtractor {
       Wipe(typed);
       return given;
     };
-    component->OnOpenVolume = [&host](std::wstring& Name, bool, bool& Cancel) {
+    // A part of a set that is not where the set's name says is asked for;
+    // one the user does not give is named in the report.
+    bool partMissing = false;
+    component->OnOpenVolume = [&](std::wstring& Name, bool, bool& Cancel) {
       std::string found;
       Cancel = !host.AskVolume(WideToAnsi(Name), found);
-      if (!Cancel) Name = AnsiToWide(found);
+      if (Cancel) {
+        partMissing = true;
+        host.Problem(MissingPartText(WideToAnsi(Name)));
+      } else {
+        Name = AnsiToWide(found);
+      }
     };
     component->Password = AnsiToWide(Request.Password);
     const int32_t code = component->Extract(false);
@@ -88,6 +105,11 @@ class TSevenZipExtractor final : public IExtractor {
       if (!failed && !refused) host.Problem(Format(kExtractResult, static_cast<int>(code)));
       result.Outcome = TExtractOutcome::Failed;
     }
+    // Pieces that failed after a last part as long as the first: the part
+    // after it is what they lack.
+    const std::string after = failed || code != 0 ? PartAfterLastOf(Request.Archive) : "";
+    if (!stopped && !partMissing && !after.empty()) host.Problem(MissingPartText(after));
+    if (!partMissing && after.empty() && !notOpened.empty()) host.Problem(notOpened);
   }
 
 };

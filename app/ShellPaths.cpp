@@ -1,5 +1,7 @@
 #include "ShellPaths.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -46,10 +48,53 @@ bool At(const std::string& Head, size_t Offset, const char* Bytes, size_t Length
   return Head.size() >= Offset + Length && std::memcmp(Head.data() + Offset, Bytes, Length) == 0;
 }
 
+bool AllDigits(const std::string& Text) {
+  return !Text.empty() && Text.size() <= 9 && Text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// N written with at least Width digits.
+std::string Numbered(uint32_t N, size_t Width) {
+  std::string digits = std::to_string(N);
+  if (digits.size() < Width) digits.insert(0, Width - digits.size(), '0');
+  return digits;
+}
+
+bool IsFile(const std::string& Path) {
+  const DWORD attributes = GetFileAttributesA(Path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+uint64_t SizeOf(const std::string& Path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The numbers of the parts NAME.NNN of a set of numbered pieces that are
+// there (three digits and more), in order.
+std::vector<uint32_t> NumberedPartsOf(const std::string& Name) {
+  std::vector<uint32_t> numbers;
+  WIN32_FIND_DATAA data;
+  const HANDLE find = FindFirstFileA((Name + ".*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return numbers;
+  const size_t delimiter = LastDelimiter(Name);
+  const std::string stem = Lower(delimiter == std::string::npos ? Name : Name.substr(delimiter + 1)) + ".";
+  do {
+    const std::string found = Lower(data.cFileName);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || found.compare(0, stem.size(), stem) != 0) continue;
+    const std::string number = found.substr(stem.size());
+    if (number.size() >= 3 && AllDigits(number) && std::stoul(number) > 0)
+      numbers.push_back(static_cast<uint32_t>(std::stoul(number)));
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
 }  // namespace
 
 const TArchiveKindInfo kArchiveKinds[] = {
-    {TArchiveKind::Zip, "zip", ".zip", 0, false, kIconZip},
+    {TArchiveKind::Zip, "zip", ".zip;.zipx", 0, false, kIconZip},
     {TArchiveKind::SevenZip, "7z", ".7z", 0, false, kIcon7z},
     {TArchiveKind::Rar, "RAR", ".rar", 0, false, kIconRar},
     {TArchiveKind::Tar, "tar", ".tar", 0xEE, false, kIconBundle},
@@ -67,8 +112,16 @@ const TArchiveKindInfo kArchiveKinds[] = {
     {TArchiveKind::Deb, "deb", ".deb", 0xEC, false, kIconPackage},
     {TArchiveKind::Lzh, "LZH", ".lzh;.lha", 0x06, false, kIconPackage},
     {TArchiveKind::Arj, "ARJ", ".arj", 0x04, false, kIconPackage},
+    {TArchiveKind::Split, "split", ".001", 0, false, kIconBundle},
 };
 const size_t kArchiveKindCount = sizeof kArchiveKinds / sizeof kArchiveKinds[0];
+
+// The extension's kind from the table alone.
+static TArchiveKind KindOfExtension(const std::string& Ext) {
+  for (const TArchiveKindInfo& info : kArchiveKinds)
+    if (Lists(info.Extensions, Ext)) return info.Kind;
+  return TArchiveKind::None;
+}
 
 const TArchiveKindInfo& KindInfo(TArchiveKind Kind) {
   for (const TArchiveKindInfo& info : kArchiveKinds)
@@ -84,10 +137,92 @@ std::string ExtensionOf(const std::string& Path) {
 }
 
 TArchiveKind ArchiveKindOf(const std::string& Path) {
-  const std::string ext = Lower(ExtensionOf(Path));
-  for (const TArchiveKindInfo& info : kArchiveKinds)
-    if (Lists(info.Extensions, ext)) return info.Kind;
-  return TArchiveKind::None;
+  const TSetPart part = SetPartOf(Path);
+  switch (part.Scheme) {
+    case TSetScheme::Numbered: {
+      const TArchiveKind kind = KindOfExtension(Lower(ExtensionOf(part.Name)));
+      return kind != TArchiveKind::None ? kind : TArchiveKind::Split;
+    }
+    case TSetScheme::Spanned: return TArchiveKind::Zip;
+    case TSetScheme::RarOld: return TArchiveKind::Rar;
+    default: return KindOfExtension(Lower(ExtensionOf(Path)));
+  }
+}
+
+TSetPart SetPartOf(const std::string& Path) {
+  TSetPart part;
+  part.First = part.Name = Path;
+  const std::string given = ExtensionOf(Path);
+  const std::string ext = Lower(given);
+  const std::string stem = Path.substr(0, Path.size() - ext.size());
+  if (ext.size() == 4 && AllDigits(ext.substr(1))) {
+    if (std::stoul(ext.substr(1)) == 0) return part;
+    part.Scheme = TSetScheme::Numbered;
+    part.Later = ext != ".001";
+    part.Name = stem;
+    part.First = stem + ".001";
+  } else if (ext.size() >= 4 && ext[1] == 'z' && AllDigits(ext.substr(2))) {
+    part.Scheme = TSetScheme::Spanned;
+    part.Later = true;
+    part.First = part.Name = stem + ".zip";
+  } else if (ext.size() >= 5 && ext.compare(1, 2, "zx") == 0 && AllDigits(ext.substr(3))) {
+    part.Scheme = TSetScheme::Spanned;  // WinZip's spanned .zipx
+    part.Later = true;
+    part.First = part.Name = stem + ".zipx";
+  } else if (ext.size() >= 4 && ext[1] == 'r' && AllDigits(ext.substr(2))) {
+    part.Scheme = TSetScheme::RarOld;
+    part.Later = true;
+    part.First = part.Name = stem + ".rar";
+  } else if (ext == ".rar") {
+    const std::string inner = Lower(ExtensionOf(stem));  // ".part2"
+    if (inner.size() > 5 && inner.compare(0, 5, ".part") == 0 && AllDigits(inner.substr(5))) {
+      const std::string base = stem.substr(0, stem.size() - inner.size());
+      part.Scheme = TSetScheme::RarParts;
+      part.Later = std::stoul(inner.substr(5)) != 1;
+      part.Name = base + given;
+      part.First = stem.substr(0, base.size() + 5) + Numbered(1, inner.size() - 5) + given;
+    }
+  }
+  return part;
+}
+
+std::vector<std::string> SetFilesOf(const std::string& First) {
+  const TSetPart part = SetPartOf(First);
+  std::vector<std::string> files;
+  const std::string ext = ExtensionOf(First);
+  const std::string stem = First.substr(0, First.size() - ext.size());
+  if (part.Scheme == TSetScheme::Numbered) {
+    for (uint32_t n : NumberedPartsOf(part.Name)) files.push_back(part.Name + "." + Numbered(n, 3));
+    if (files.empty() || files[0] != First) files.insert(files.begin(), First);
+  } else if (part.Scheme == TSetScheme::RarParts) {
+    const std::string base = part.Name.substr(0, part.Name.size() - ext.size());
+    const size_t width = First.size() - ext.size() - base.size() - 5;
+    files.push_back(First);
+    for (uint32_t n = 2; IsFile(base + ".part" + Numbered(n, width) + ext); ++n)
+      files.push_back(base + ".part" + Numbered(n, width) + ext);
+  } else if (Lower(ext) == ".rar") {
+    files.push_back(First);
+    for (uint32_t n = 0; n < 1000 && IsFile(stem + ".r" + Numbered(n, 2)); ++n)
+      files.push_back(stem + ".r" + Numbered(n, 2));
+  } else if (Lower(ext) == ".zip" || Lower(ext) == ".zipx") {
+    // A spanned zip's last part is the .zip itself.
+    const std::string prefix = Lower(ext) == ".zip" ? ".z" : ".zx";
+    for (uint32_t n = 1; IsFile(stem + prefix + Numbered(n, 2)); ++n) files.push_back(stem + prefix + Numbered(n, 2));
+    files.push_back(First);
+  } else {
+    files.push_back(First);
+  }
+  return files;
+}
+
+std::string PartAfterLastOf(const std::string& First) {
+  const TSetPart part = SetPartOf(First);
+  if (part.Scheme != TSetScheme::Numbered) return "";
+  const std::vector<uint32_t> numbers = NumberedPartsOf(part.Name);
+  if (numbers.empty()) return "";
+  const std::string last = part.Name + "." + Numbered(numbers.back(), 3);
+  if (SizeOf(last) != SizeOf(First)) return "";
+  return part.Name + "." + Numbered(numbers.back() + 1, 3);
 }
 
 TArchiveKind ArchiveKindOfContent(const std::string& Head) {
@@ -172,20 +307,33 @@ std::string FolderOf(const std::string& Path) {
   return Path.substr(0, Path[delimiter] == ':' ? delimiter + 1 : delimiter);
 }
 
+std::string FileNameOf(const std::string& Path) {
+  const size_t delimiter = LastDelimiter(Path);
+  return delimiter == std::string::npos ? Path : Path.substr(delimiter + 1);
+}
+
+std::string MissingPartText(const std::string& Part) {
+  return "the part \"" + FileNameOf(Part) + "\" of the set is missing.";
+}
+
 std::string OutputFolderOf(const std::string& Destination, const std::string& Archive) {
-  const size_t delimiter = LastDelimiter(Archive);
-  std::string name = delimiter == std::string::npos ? Archive : Archive.substr(delimiter + 1);
+  // A set is named after the set, not after its part.
+  const TSetPart part = SetPartOf(Archive);
+  const size_t delimiter = LastDelimiter(part.Name);
+  std::string name = delimiter == std::string::npos ? part.Name : part.Name.substr(delimiter + 1);
   const TArchiveKind kind = ArchiveKindOf(name);
   const size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.erase(dot);
+  // The name of a set of numbered pieces keeps an extension of no kind ("report.v2.001" -> "report.v2").
+  if (dot != std::string::npos && (part.Scheme != TSetScheme::Numbered || kind != TArchiveKind::None)) name.erase(dot);
   // "src.tar.gz" is a tarball: its folder is "src".
   if (KindInfo(kind).Compressor && Lower(ExtensionOf(name)) == ".tar") name.erase(name.size() - 4);
   return Destination + "\\" + name;
 }
 
 std::string CompressedItemName(const std::string& Archive) {
-  const size_t delimiter = LastDelimiter(Archive);
-  std::string name = delimiter == std::string::npos ? Archive : Archive.substr(delimiter + 1);
+  const std::string set = SetPartOf(Archive).Name;
+  const size_t delimiter = LastDelimiter(set);
+  std::string name = delimiter == std::string::npos ? set : set.substr(delimiter + 1);
   const std::string ext = Lower(ExtensionOf(name));
   if (!ext.empty()) name.erase(name.size() - ext.size());
   if (Lists(".tgz;.tbz;.tbz2;.txz;.tzst", ext)) name += ".tar";

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <vector>
 
 // Zip goes to Quarn's own zip reader, RAR to the UnRAR library, 7z to the
 // 7-Zip engine's 7z library (7za.dll); every other kind to the engine's
@@ -32,6 +33,7 @@ enum class TArchiveKind {
   Deb,
   Lzh,
   Arj,
+  Split,  // the first part of an archive cut into numbered pieces: its content tells what it is
 };
 
 // The list's image of an archive kind (the order of the window's image list).
@@ -57,8 +59,47 @@ const TArchiveKindInfo& KindInfo(TArchiveKind Kind);
 std::string ExtensionOf(const std::string& Path);
 
 // The kind decided by the extension, compared without regard to case
-// (".zip", ".ZIP" and ".Zip" are all zip archives; ".tgz" is gzip).
+// (".zip", ".ZIP" and ".Zip" are all zip archives; ".tgz" is gzip). A part of
+// a set (below) has the kind of its set: "movie.7z.002" is 7z, "s.z01" zip,
+// "x.r00" RAR, and a numbered part whose set's name shows no kind
+// ("x.001") is Split.
 TArchiveKind ArchiveKindOf(const std::string& Path);
+
+// How the files of an archive that is split over several files are named.
+enum class TSetScheme {
+  None,      // a file of its own (or the entry point of a set that is not known by its name alone)
+  Numbered,  // the archive's bytes cut into pieces: NAME.001, NAME.002, ... (NAME.7z.001, NAME.zip.001 ...)
+  Spanned,   // an Info-ZIP or WinZip spanned zip: NAME.z01, NAME.z02, ... and NAME.zip, read through NAME.zip
+  RarParts,  // RAR volumes NAME.part1.rar, NAME.part2.rar, ...
+  RarOld,    // RAR volumes of the old naming: NAME.rar, NAME.r00, NAME.r01, ...
+};
+
+// What the name of Path says of the set it belongs to.
+struct TSetPart {
+  TSetScheme Scheme = TSetScheme::None;
+  // A part that the set is not extracted through: the set is extracted once,
+  // through First.
+  bool Later = false;
+  // The part the set is extracted through (Path itself unless Later).
+  std::string First;
+  // The set's path without the parts' numbering: "movie.7z" for
+  // "movie.7z.001", "movie.rar" for "movie.part2.rar", "s.zip" for "s.z01";
+  // Path itself for a file of its own.
+  std::string Name;
+};
+TSetPart SetPartOf(const std::string& Path);
+
+// The files of the set that First begins, as far as they are there: First
+// and the numbered parts after it (up to the first gap for the RAR schemes
+// and spanned zips; every part found for numbered pieces); just First for a
+// file of its own.
+std::vector<std::string> SetFilesOf(const std::string& First);
+
+// The part of a set of numbered pieces that may be missing after its last
+// part found: when the last part found is exactly as long as the first (a
+// whole piece), the name of the one after it; empty otherwise, and for any
+// other scheme.
+std::string PartAfterLastOf(const std::string& First);
 
 // The kind the first bytes of a file show (Head: at least the first 36 KiB,
 // or the whole file when shorter), or None when they show none. Formats
@@ -76,14 +117,23 @@ std::string ArchiveFilter();
 // "." when it has none.
 std::string FolderOf(const std::string& Path);
 
+// The file name of Path: what follows its last "\" or ":".
+std::string FileNameOf(const std::string& Path);
+
+// The report's line for a part of a set that is missing (Part: its path).
+std::string MissingPartText(const std::string& Part);
+
 // The archive's output folder below Destination: Destination, "\", and the
 // archive's file name without the extensions of its kind (the last one; for a
-// compressed tarball such as "src.tar.gz" both). Destination is used unchanged.
+// compressed tarball such as "src.tar.gz" both). A set is named after the set
+// ("movie.7z.001" and "movie.part1.rar" -> "movie", "x.001" -> "x").
+// Destination is used unchanged.
 std::string OutputFolderOf(const std::string& Destination, const std::string& Archive);
 
 // The name of the one file a compressed file holds when it keeps none of its
 // own: the archive's name without its last extension, ".tar" for the short
-// forms of compressed tarballs ("notes.txt.gz" -> "notes.txt", "x.tgz" -> "x.tar").
+// forms of compressed tarballs ("notes.txt.gz" -> "notes.txt", "x.tgz" -> "x.tar"),
+// the numbering of a set's part left out ("notes.txt.gz.001" -> "notes.txt").
 std::string CompressedItemName(const std::string& Archive);
 
 // The text of the program's generic error box: the message, with a full stop

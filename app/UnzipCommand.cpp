@@ -1,6 +1,8 @@
 #include "UnzipCommand.h"
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "Exception.h"
@@ -26,6 +28,10 @@ const char kExtractingInto[] = "Extracting into \"%s\"";
 const char kExtractingIntoFree[] = "\"%s\" exists: extracting into \"%s\"";
 const char kNoFolder[] = "The folder \"%s\" cannot be made beside the archive (error %lu).";
 const char kWrongPassword[] = "wrong password.";
+const char kLaterPart[] =
+    "a later part of a set, which is extracted through its part \"%s\"; that part is not in the list.";
+const char kLaterPartMissing[] =
+    "a later part of a set, which is extracted through its part \"%s\"; that part is missing.";
 const char kNoPassword[] = "skipped: no password was given.";
 const char kNoRoom[] = "not extracted: it needs %s; %s are free on %s.";
 const char kDiskFull[] = "the disk is full: the extraction stopped at \"%s\", which was removed.";
@@ -36,6 +42,20 @@ constexpr size_t kProblemsShown = 5;  // per archive, in the report after the wa
 
 // How many names ("name", "name (2)", ...) a folder beside an archive may try.
 constexpr int kFreeNames = 10000;
+
+std::string LowerCase(std::string Text) {
+  for (char& c : Text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return Text;
+}
+
+// The weight of an archive for the progress: all the files of its set.
+uint64_t SetWeightOf(const std::string& Archive) {
+  if (SetPartOf(Archive).Later) return 1;
+  uint64_t weight = 0;
+  for (const std::string& file : SetFilesOf(Archive)) weight += WeightOf(file);
+  return weight;
+}
 
 // The name of Archive's output folder in the folder Place.
 std::string OutputNameOf(const std::string& Place, const std::string& Archive) {
@@ -238,9 +258,13 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
   FRuns.clear();
   std::vector<uint64_t> weights;
   for (size_t i = 0; i < Archives.size(); ++i) {
-    weights.push_back(WeightOf(Archives[i]));
+    weights.push_back(SetWeightOf(Archives[i]));
     FRuns.push_back(std::make_unique<TArchiveRun>(*this, i, Archives[i]));
   }
+  // A set is extracted once, through its first part: the later parts listed
+  // with it are done with it.
+  FListed.clear();
+  for (const std::string& archive : Archives) FListed.insert(LowerCase(archive));
   TBatchProgress meter(FProgress, weights);
   FMeter = &meter;
   FWake.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -319,8 +343,19 @@ int TUnzipCommand::NextToStart() {
     TArchiveRun& run = *FRuns[i];
     if (run.Started) continue;
     if (!run.Kinded) {
-      // The name decides what is an archive; the content what kind it is.
       run.Kinded = true;
+      const TSetPart part = SetPartOf(run.Archive);
+      if (part.Later) {
+        // A later part of a set listed with its first part is done with
+        // it; alone, it names the part it needs.
+        if (FListed.count(LowerCase(part.First)) == 0)
+          run.Problem(Format(PathExists(part.First) ? kLaterPart : kLaterPartMissing, FileNameOf(part.First).c_str()));
+        run.Started = true;
+        run.Ended = true;
+        FMeter->End(static_cast<int>(i));
+        continue;
+      }
+      // The name decides what is an archive; the content what kind it is.
       run.Named = ArchiveKindOf(run.Archive);
       run.Kind = run.Named == TArchiveKind::None ? run.Named : ArchiveKindToExtract(run.Archive);
       std::wstring key = AnsiToWide(OutputFolderOf(FHere ? FolderOf(run.Archive) : FDestination, run.Archive));
@@ -343,7 +378,7 @@ void TUnzipCommand::Start(TArchiveRun& Run) {
   // as they would one after another.
   for (const auto& run : FRuns) {
     if (run->Index > Run.Index) break;
-    if (run->HasFolder || run->Named == TArchiveKind::None) continue;
+    if (run->HasFolder || run->Started || run->Named == TArchiveKind::None) continue;
     run->HasFolder = true;
     try {
       run->Folder = FolderFor(run->Archive);
@@ -370,7 +405,12 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
     Run.Problem(kNotAnArchive);
     return;
   }
-  if (Run.Kind != Run.Named) {
+  // The first part of numbered pieces is what its content shows.
+  if (Run.Kind == TArchiveKind::Split) {
+    Run.Problem(kNotAnArchive);
+    return;
+  }
+  if (Run.Kind != Run.Named && Run.Named != TArchiveKind::Split) {
     const char* is = KindInfo(Run.Kind).Name;
     Run.Note(Format(kOtherKind, is, KindInfo(Run.Named).Name, is));
   }

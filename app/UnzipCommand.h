@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,7 @@ class TUnzipCommand {
   std::string FDestination;
   bool FHere = false;  // RunHere: beside the archives
   std::vector<std::unique_ptr<TArchiveRun>> FRuns;
+  std::set<std::string> FListed;  // the archives of the walk, folded
   TBatchProgress* FMeter = nullptr;  // not owned; set while a walk runs
   std::atomic<bool> FStopped{false};  // the user asked to stop
   THandle FWake;                      // set when an archive has ended or asks something

@@ -1,12 +1,16 @@
 // The zip extractor: Quarn's streamed zip reader, members inflated and written
-// on worker threads, names decoded by the zip format's own rules.
+// on worker threads, names decoded by the zip format's own rules. A zip this
+// reader cannot decode whole (members of other methods, a set of pieces or a
+// spanned zip) goes, whole, to the 7-Zip engine's zip handler.
 
+#include <algorithm>
 #include <deque>
 #include <set>
 
 #include "Exception.h"
 #include "Extractors.h"
 #include "Files.h"
+#include "Streams.h"
 #include "Text.h"
 #include "ZipCrypto.h"
 #include "ZipNames.h"
@@ -18,8 +22,86 @@ const char kNoMembers[] = "it holds no members; nothing was extracted.";
 const char kDirectoryDamaged[] = "its directory is damaged; its members were read from their local headers.";
 const char kOverlap[] = "its members overlap one another, as in a zip bomb: %d members were not extracted.";
 const char kOtherName[] = "\"%s\" (so its directory names it) was extracted as \"%s\", the name its local header gives.";
+const char kEncryptedDirectory[] =
+    "its central directory is encrypted (PKWARE's strong encryption), which Quarn cannot read; nothing was extracted.";
 
 bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
+
+// A folder marked by its attributes alone, without a trailing "/": the
+// MS-DOS directory attribute of the FAT, HPFS, NTFS and VFAT hosts, or a
+// Unix directory mode.
+bool IsFolderByAttributes(const TZipEntry& Entry) {
+  switch (Entry.VersionMadeBy >> 8) {
+    case 0:
+    case 6:
+    case 11:
+    case 14: return (Entry.ExternalAttributes & 0x10) != 0;
+    case 3: return ((Entry.ExternalAttributes >> 16) & 0170000) == 0040000;
+    default: return false;
+  }
+}
+
+// Bit 13 of the flags: the central directory is encrypted and the local
+// headers' names and sizes are masked.
+constexpr uint16_t kFlagMaskedHeaders = 0x2000;
+
+// Whether this reader decodes the member: stored or deflated, plain or
+// encrypted the traditional way or with WinZip AES.
+bool Decodes(const TZipEntry& Entry) {
+  if ((Entry.Flags & kZipFlagEncrypted) && (Entry.Flags & kZipFlagStrongEncryption)) return false;
+  uint16_t method = Entry.Method;
+  if (method == kZipMethodWinZipAes) {
+    try {
+      method = ZipEncryptionOf(Entry.Name, Entry.Flags, Entry.Method, Entry.CRC32, Entry.LastModDateTime, Entry.Extra)
+                   .Method;
+    } catch (const std::exception&) {
+      return true;  // a damaged AES field: this reader names it
+    }
+  }
+  return method == kMethodStored || method == kMethodDeflated;
+}
+
+// Whether the zip at Path is the last part of a spanned set (its end record
+// lies on a disk after the first).
+bool IsSpannedZip(const std::string& Path) {
+  TFileStream file(Path, fmOpenRead | fmShareDenyWrite);
+  const int64_t size = file.GetSize();
+  const int64_t from = std::max<int64_t>(0, size - (0xFFFF + static_cast<int64_t>(kEndRecordSize)));
+  file.Seek(from, TSeekOrigin::soBeginning);
+  std::string tail(static_cast<size_t>(size - from), '\0');
+  tail.resize(static_cast<size_t>(std::max<int64_t>(file.Read(&tail[0], static_cast<int64_t>(tail.size())), 0)));
+  const size_t at = tail.size() >= kEndRecordSize
+                        ? tail.rfind(std::string("PK\x05\x06", 4), tail.size() - kEndRecordSize)
+                        : std::string::npos;
+  if (at == std::string::npos) return false;
+  TEndOfCentralDirectory end;
+  ParseEndRecord(reinterpret_cast<const uint8_t*>(tail.data() + at), end);
+  return end.DiskNumber != 0 && end.DiskNumber != 0xFFFF;
+}
+
+enum class TDecoder { Quarn, SevenZip, Nobody };
+
+// Who extracts the zip Zip reads: this reader when it decodes every member,
+// the 7-Zip engine when it does not; nobody when the directory is encrypted.
+// Without a sound directory, the local headers tell, as far as they can be
+// walked.
+TDecoder DecoderOf(const TZipReader& Zip, const std::string& Path) {
+  std::vector<TZipEntry> walked;
+  if (!Zip.UsesCentralDirectory()) {
+    try {
+      TZipReader walk(Path);
+      while (walk.Next()) walked.push_back(walk.Entry());
+    } catch (const std::exception&) {
+      // The extraction meets the damage and tells it.
+    }
+  }
+  const std::vector<TZipEntry>& entries = Zip.UsesCentralDirectory() ? Zip.Index() : walked;
+  for (const TZipEntry& entry : entries)
+    if (entry.Flags & kFlagMaskedHeaders) return TDecoder::Nobody;
+  for (const TZipEntry& entry : entries)
+    if (!Decodes(entry)) return TDecoder::SevenZip;
+  return TDecoder::Quarn;
+}
 
 std::string NameOf(const TZipEntry& Entry) {
   return DecodeZipName(Entry.Name, Entry.Flags, Entry.Extra, Entry.VersionMadeBy);
@@ -27,14 +109,28 @@ std::string NameOf(const TZipEntry& Entry) {
 
 class TZipExtractor final : public IExtractor {
  public:
+  explicit TZipExtractor(IExtractor& Engine) : FEngine(Engine) {}
+
   TExtractResult Extract(const TExtractRequest& Request) override {
     IExtractHost& host = *Request.Host;
     TExtractResult result;
     std::string member, path;  // the member whose failure ended the extraction, and its file
     try {
+      // The 7-Zip engine reads across the files of a set.
+      if (SetPartOf(Request.Archive).Scheme == TSetScheme::Numbered || IsSpannedZip(Request.Archive))
+        return FEngine.Extract(Request);
       // Read through the central directory, or without a sound one by
       // walking the local headers.
       TZipReader zip(Request.Archive);
+      // Decided before anything is written: the whole archive goes one way.
+      switch (DecoderOf(zip, Request.Archive)) {
+        case TDecoder::SevenZip: return FEngine.Extract(Request);
+        case TDecoder::Nobody:
+          host.Problem(kEncryptedDirectory);
+          result.Outcome = TExtractOutcome::Failed;
+          return result;
+        case TDecoder::Quarn: break;
+      }
       if (zip.DirectoryDamaged()) host.Problem(kDirectoryDamaged);
       // Members that share their data, as a zip bomb's do, are not extracted
       // (nor those after them); the ones before are.
@@ -81,6 +177,8 @@ class TZipExtractor final : public IExtractor {
   }
 
  private:
+  IExtractor& FEngine;  // the 7-Zip engine's extractor, for what this one does not decode
+
   // Extracts every member; a member that fails ends the extraction with its
   // error (its name in Member, its file in Path), the files before it staying.
   static void ExtractAll(TZipReader& Zip, const TExtractRequest& Request, IExtractHost& Host, std::string& Member,
@@ -98,7 +196,7 @@ class TZipExtractor final : public IExtractor {
       const std::string relative = WideToAnsi(Host.PathFor(AnsiToWide(name)));
       if (relative.empty()) return "";
       const size_t cut = relative.find_last_of('\\');
-      if (IsFolderName(name)) {
+      if (IsFolderName(name) || IsFolderByAttributes(Entry)) {
         makeFolder(Request.Folder + "\\" + relative);
         return "";
       }
@@ -138,4 +236,4 @@ class TZipExtractor final : public IExtractor {
 };
 }  // namespace
 
-std::unique_ptr<IExtractor> NewZipExtractor() { return std::make_unique<TZipExtractor>(); }
+std::unique_ptr<IExtractor> NewZipExtractor(IExtractor& Engine) { return std::make_unique<TZipExtractor>(Engine); }

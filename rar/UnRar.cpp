@@ -28,6 +28,11 @@ constexpr unsigned int FlagDirectory = 0x20;
 // size in DictSize (kilobytes) instead.
 constexpr int DllVersionWithDirectoryFlag = 6;
 
+// The library's kinds of link (RedirType); a file copy (5) is made by the
+// library itself, as a file.
+constexpr unsigned int RedirUnixSymlink = 1, RedirWindowsSymlink = 2, RedirJunction = 3, RedirHardLink = 4;
+constexpr unsigned int RedirNameSize = 2048;
+
 // How many times in a row the same missing volume may be asked for before the
 // component gives up on it.
 constexpr int MaxVolumeAsks = 3;
@@ -263,6 +268,10 @@ void TUnRar::ProcessArchive() {
     }
   } runEnd{this};
   FInRun = true;
+  FRedirName.assign(RedirNameSize, L'\0');
+  FHeader.RedirName = FRedirName.data();
+  FHeader.RedirNameSize = RedirNameSize;
+  FLinks.reset(FMode == UNRAR_EXTRACT ? new TLinkCopies(AnsiToWide(Directory)) : nullptr);
   if (CanProgress) {
     CountFiles();
     // A password that failed the counting pass would fail the main pass too.
@@ -289,6 +298,18 @@ void TUnRar::ProcessArchive() {
       FireDataProgress();
     }
   });
+  if (FLinks && !StopProcessing) MakeLinks();
+}
+
+void TUnRar::MakeLinks() {
+  const std::unique_ptr<TLinkCopies> links = std::move(FLinks);
+  links->Make(
+      [this](const std::wstring& File) {
+        if (OnFileWritten) OnFileWritten(this, File);
+      },
+      [this](TLinkCopies::TNotMade Why, const std::wstring& Link) {
+        Error(std::string(TLinkCopies::Text(Why)) + " (" + WideToAnsi(Link) + ")", 0);
+      });
 }
 
 // Reports a result of the library. A missing or wrong password is kept for
@@ -445,7 +466,7 @@ int TUnRar::ProcessFile(int Operation) {
   // An extracted file goes where the program's one rule for item names puts
   // it below Directory (never outside it, never to a device); a name with
   // nothing left of it is skipped. The rule's renames are reported.
-  std::wstring destination;
+  std::wstring destination, relative;
   std::string target = Directory + "\\" + HeaderFileName(FHeader);
   if (Operation == RAR_EXTRACT) {
     const TSafePath<std::wstring> safe = PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader)), L"", false}
@@ -457,6 +478,7 @@ int TUnRar::ProcessFile(int Operation) {
     std::wstring folder = AnsiToWide(Directory);
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L':') folder += L'\\';
     destination = folder + safe.Path;
+    relative = safe.Path;
   }
   const bool existed = !destination.empty() && FileExists(LongPathForm(destination));
   const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
@@ -480,6 +502,17 @@ int TUnRar::ProcessFile(int Operation) {
       if (OnOverride) OnOverride(this, target, canOverride);
       op = canOverride ? Operation : RAR_SKIP;
     }
+  }
+  // A link is not the library's to make: it is made as a copy once every
+  // file is out.
+  const unsigned int redirect = FHeader.RedirType;
+  if (op == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink && redirect <= RedirHardLink) {
+    std::wstring leadsTo(FRedirName.data(), wcsnlen(FRedirName.data(), FRedirName.size()));
+    // The library gives Windows links' targets in their native form ("\??\C:\..." for an absolute one).
+    if ((redirect == RedirJunction || redirect == RedirWindowsSymlink) && leadsTo.compare(0, 4, L"\\??\\") == 0)
+      leadsTo.erase(0, 4);
+    FLinks->Add(HeaderFileNameW(FHeader), relative, leadsTo, redirect == RedirHardLink);
+    return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   }
   // The wide call carries any name unchanged (the ANSI one passes paths
   // through the OEM code page).

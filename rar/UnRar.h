@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Component.h"
+#include "LinkCopies.h"
 #include "PasswordState.h"
 #include "UnRarLib.h"
 
@@ -142,7 +144,11 @@ class TUnRar : public TComponent {
   // Lists or extracts FileName. A file that fails, or is being written when
   // the run stops (StopProcessing, a handler's exception, a failure), is
   // removed, unless the library never began writing over a file that was
-  // there before; the files finished before stay.
+  // there before; the files finished before stay. Symbolic and hard links
+  // are not made by the library: once every file is out, a link to a file or
+  // folder inside Directory is made as a copy of it (told to OnFileWritten),
+  // and one that leads outside or to nothing is reported through OnError
+  // (code 0) with its path.
   void ProcessArchive();
   void CountFiles();
 
@@ -194,6 +200,8 @@ class TUnRar : public TComponent {
   void Error(const std::string& Message, int32_t MessageID);
   void Status(TRarStatus S);
   void RethrowPending();
+  // Makes the links of the run (see ProcessArchive).
+  void MakeLinks();
 
   HANDLE FHandle = nullptr;
   int FFileOperation = RAR_TEST;
@@ -239,6 +247,10 @@ class TUnRar : public TComponent {
   uint64_t FDataTotal = 0;
   bool FSizesStated = false;   // every file the counting pass saw states its size
   bool FFileDataSeen = false;  // the library wrote data for the file being processed
+  // Where the library puts a link's target in the header record.
+  std::vector<wchar_t> FRedirName;
+  // The links of the run being extracted, made once every file is out.
+  std::unique_ptr<TLinkCopies> FLinks;
 };
 
 // The component whose HandleCallback answers the library.

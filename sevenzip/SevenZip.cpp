@@ -222,6 +222,9 @@ TExtractHost TSevenZip::ExtractHost() {
 bool TSevenZip::OpenArchive(IArchiveOpenCallback* Callback) {
   // The engine takes references of its own to what it keeps.
   const TComPtr<TMyStreamReader> reader = MakeCom<TMyStreamReader>(ReaderOptions(), true, SZFileName);
+  // The parts of a set are found (and a missing one asked for) here, on the
+  // thread that extracts, not later on one of the engine's.
+  reader->Locate();
   FInArchive->Close();
   return FInArchive->Open(reader.Get(), nullptr, Callback) == S_OK;
 }
@@ -270,7 +273,7 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   }
 
   const TExtractHost host = ExtractHost();
-  if (!OpenArchive(MakeCom<TMyArchiveOpenCallback>(host).Get())) {
+  if (!OpenArchive(MakeCom<TMyArchiveOpenCallback>(host, ReaderOptions(), SZFileName).Get())) {
     // Encrypted headers that a given password does not open fail the way a
     // wrong password fails them; a declined password is no failure.
     if (FKeeper.Holding() || FPasswords.Declined) return -1;

@@ -60,41 +60,10 @@ const TOperationMessage kOperationMessages[] = {
 const char kWrongPasswordOrDamage[] = "Data Error: wrong password or damaged data";
 
 const char kSpecialFile[] = "Not made: a device file, FIFO or socket";
-const char kLinkOutside[] = "Not made: a link that leads outside the folder";
-const char kLinkMissing[] = "Not made: a link whose target is not among the files extracted";
-const char kLinkToFolder[] = "Not made: a link to a folder";
-
 // The Unix file types an archive may hold that have no place on Windows.
 bool IsSpecialFile(uint32_t Mode) {
   const uint32_t type = Mode & 0170000;
   return type == 0020000 || type == 0060000 || type == 0010000 || type == 0140000;  // char, block, FIFO, socket
-}
-
-// Splits Path into its parts with "." and ".." resolved. False when it is
-// absolute (a leading separator or a drive) or ".." leads above its top.
-bool ResolveInside(const std::wstring& Path, std::vector<std::wstring>& Parts) {
-  if (Path.empty() || Path[0] == L'/' || Path[0] == L'\\' || (Path.size() > 1 && Path[1] == L':')) return false;
-  std::wstring part;
-  for (size_t i = 0; i <= Path.size(); ++i) {
-    if (i < Path.size() && Path[i] != L'/' && Path[i] != L'\\') {
-      part += Path[i];
-      continue;
-    }
-    if (part == L"..") {
-      if (Parts.empty()) return false;
-      Parts.pop_back();
-    } else if (!part.empty() && part != L".") {
-      Parts.push_back(part);
-    }
-    part.clear();
-  }
-  return !Parts.empty();
-}
-
-std::wstring Joined(const std::vector<std::wstring>& Parts) {
-  std::wstring path;
-  for (const std::wstring& p : Parts) path += (path.empty() ? L"" : L"/") + p;
-  return path;
 }
 
 std::wstring StringProperty(IInArchive* Archive, uint32_t Index, PROPID Id) {
@@ -157,12 +126,60 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
 // ---------------------------------------------------------------------------
 // TMyArchiveOpenCallback
 
-TMyArchiveOpenCallback::TMyArchiveOpenCallback(const TExtractHost& Host) : FHost(Host) {}
+TMyArchiveOpenCallback::TMyArchiveOpenCallback(const TExtractHost& Host, const TReaderOptions& Volumes,
+                                               const std::wstring& ArchiveName)
+    : FHost(Host), FVolumes(Volumes), FArchiveName(ArchiveName) {}
 
 IUnknown* TMyArchiveOpenCallback::FindInterface(REFIID iid) {
   if (iid == IID_IUnknown || iid == IID_IArchiveOpenCallback) return static_cast<IArchiveOpenCallback*>(this);
   if (iid == IID_ICryptoGetTextPassword) return static_cast<ICryptoGetTextPassword*>(this);
+  if (iid == IID_IArchiveOpenVolumeCallback && !FArchiveName.empty())
+    return static_cast<IArchiveOpenVolumeCallback*>(this);
   return nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetProperty(PROPID propID, PROPVARIANT* value) {
+  if (value == nullptr) return E_POINTER;
+  PropVariantInit(value);
+  if (propID != kpidName) return S_OK;
+  // The name alone, as handlers expect it: the names they ask for are
+  // relative to the archive's folder.
+  const std::wstring name = ExtractFileNameW(FArchiveName);
+  value->bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+  if (value->bstrVal == nullptr) return E_OUTOFMEMORY;
+  value->vt = VT_BSTR;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetStream(const wchar_t* name, IInStream** inStream) {
+  if (inStream == nullptr || name == nullptr) return E_POINTER;
+  *inStream = nullptr;
+  return EngineCall(FVolumes.Keeper, [&]() -> HRESULT {
+    std::wstring asked = name;
+    const bool absolute =
+        (asked.size() > 1 && asked[1] == L':') || (!asked.empty() && (asked[0] == L'\\' || asked[0] == L'/'));
+    if (!absolute) asked = ExtractFilePathW(FArchiveName) + asked;
+    auto known = FLocated.find(asked);
+    if (known == FLocated.end()) {
+      std::wstring path = asked;
+      // Asked for once; a file the user names is taken as it is. The
+      // handler's guess of a self-extracting first part (NAME.exe) is not a
+      // part the set names: it is never asked for.
+      if (!FileExistsW(path) && UpperCaseW(ExtractFileExtW(path)) != L".EXE") {
+        bool cancel = !FVolumes.OnOpenVolume;
+        if (!cancel) FVolumes.OnOpenVolume(path, false, cancel);
+        if (cancel) path.clear();
+      }
+      if (!FileExistsW(path)) path.clear();
+      known = FLocated.emplace(asked, path).first;
+    }
+    if (known->second.empty() || !FileExistsW(known->second)) return S_FALSE;
+    TReaderOptions options;
+    options.Keeper = FVolumes.Keeper;
+    TComPtr<TMyStreamReader> reader = MakeCom<TMyStreamReader>(options, false, known->second);
+    *inStream = static_cast<IInStream*>(reader.Detach());
+    return S_OK;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::SetTotal(const UINT64*, const UINT64*) { return S_OK; }
@@ -176,7 +193,7 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::CryptoGetTextPassword(BSTR* pa
 // TMyArchiveExtractCallback
 
 TMyArchiveExtractCallback::TMyArchiveExtractCallback(const TExtractHost& Host, IInArchive* Archive, int64_t Remaining_)
-    : Remaining(Remaining_), FHost(Host), FArchive(Archive) {}
+    : Remaining(Remaining_), FLinks(Host.BaseDir), FHost(Host), FArchive(Archive) {}
 
 TMyArchiveExtractCallback::~TMyArchiveExtractCallback() {
   try {
@@ -311,8 +328,7 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   }
   if (!item.IsDir && (!item.SymLink.empty() || !item.HardLink.empty())) {
     const bool hard = item.SymLink.empty();
-    FLinks.push_back({path, relative, hard ? item.HardLink : item.SymLink, hard,
-                      GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES});
+    FLinks.Add(path, relative, hard ? item.HardLink : item.SymLink, hard);
     return S_OK;
   }
 
@@ -355,53 +371,14 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
 }
 
 void TMyArchiveExtractCallback::ResolveLinks() {
-  // A link may lead to another link: copies are made as long as one more can be.
-  std::vector<TPendingLink> links;
-  links.swap(FLinks);
-  for (bool progress = true; progress && !links.empty();) {
-    progress = false;
-    for (auto it = links.begin(); it != links.end();) {
-      const std::wstring linkName = FHost.BaseDir + it->Relative;
-      std::vector<std::wstring> parts;
-      if (!it->Hard) {
-        // Relative to the link's own folder.
-        ResolveInside(it->ItemPath, parts);
-        if (!parts.empty()) parts.pop_back();
-      }
-      std::wstring target = it->Target;
-      if (!it->Hard && !parts.empty()) target = Joined(parts) + L"/" + target;
-      parts.clear();
-      if (!ResolveInside(target, parts)) {
-        FHost.Message(SZ_ITEM_SKIPPED, kLinkOutside, linkName);
-        it = links.erase(it);
-        continue;
-      }
-      // A later item took the link's place (a file, or a folder of items
-      // below it): that stays.
-      if (!it->Existed && GetFileAttributesW(linkName.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        it = links.erase(it);
-        continue;
-      }
-      const std::wstring targetName = FHost.BaseDir + SafeRelativePath(Joined(parts)).Path;
-      const DWORD attributes = GetFileAttributesW(targetName.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        FHost.Message(SZ_ITEM_SKIPPED, kLinkToFolder, linkName);
-        it = links.erase(it);
-      } else if (attributes != INVALID_FILE_ATTRIBUTES) {
-        const std::wstring folder = ExtractFilePathW(linkName);
-        if (!folder.empty()) ForceDirectoriesW(folder, 0);
-        if (!CopyFileW(targetName.c_str(), linkName.c_str(), FALSE))
-          FHost.Message(SZ_CREATE_FAILED, "Could not create file", linkName);
-        else if (FHost.OnFileWritten)
-          FHost.OnFileWritten(FHost.Sender, linkName);
-        progress = true;
-        it = links.erase(it);
-      } else {
-        ++it;  // its target may be another link, made in this round
-      }
-    }
-  }
-  for (const TPendingLink& link : links) FHost.Message(SZ_ITEM_SKIPPED, kLinkMissing, FHost.BaseDir + link.Relative);
+  FLinks.Make(
+      [this](const std::wstring& File) {
+        if (FHost.OnFileWritten) FHost.OnFileWritten(FHost.Sender, File);
+      },
+      [this](TLinkCopies::TNotMade Why, const std::wstring& Link) {
+        FHost.Message(Why == TLinkCopies::TNotMade::CopyFailed ? SZ_CREATE_FAILED : SZ_ITEM_SKIPPED,
+                      TLinkCopies::Text(Why), Link);
+      });
 }
 
 HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::PrepareOperation(INT32 askExtractMode) {

@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "LinkCopies.h"
 #include "SevenZipEngine.h"
 #include "SevenZipEvents.h"
 #include "SevenZipStreams.h"
@@ -82,16 +84,24 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index);
 // The message code and text of an item's failed result (kOpResult...).
 void OperationFailure(int32_t OpRes, int32_t& Code, std::string& Text);
 
+// Also gives a handler the other files of the archive it opens (the parts of
+// a spanned zip, the next cabinets of a cabinet; names relative to
+// ArchiveName's folder): a part that is not there is asked for once through
+// Volumes.OnOpenVolume; one not given is missing.
 class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
                                      public ICryptoGetTextPassword,
+                                     public IArchiveOpenVolumeCallback,
                                      public TInterfacedObject {
  public:
-  explicit TMyArchiveOpenCallback(const TExtractHost& Host);
+  explicit TMyArchiveOpenCallback(const TExtractHost& Host, const TReaderOptions& Volumes = TReaderOptions(),
+                                  const std::wstring& ArchiveName = std::wstring());
 
   QUARN_IUNKNOWN_METHODS
   HRESULT STDMETHODCALLTYPE SetTotal(const UINT64* files, const UINT64* bytes) override;
   HRESULT STDMETHODCALLTYPE SetCompleted(const UINT64* files, const UINT64* bytes) override;
   HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
+  HRESULT STDMETHODCALLTYPE GetProperty(PROPID propID, PROPVARIANT* value) override;
+  HRESULT STDMETHODCALLTYPE GetStream(const wchar_t* name, IInStream** inStream) override;
 
  protected:
   IUnknown* FindInterface(REFIID iid) override;
@@ -99,6 +109,9 @@ class TMyArchiveOpenCallback final : public IArchiveOpenCallback,
 
  private:
   const TExtractHost FHost;
+  const TReaderOptions FVolumes;
+  const std::wstring FArchiveName;
+  std::map<std::wstring, std::wstring> FLocated;  // parts asked for: where they are (empty: missing)
 };
 
 class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
@@ -120,8 +133,9 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
   HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 
   // Makes the links the archive held (recorded while extracting) as copies of
-  // their targets where these are files extracted inside the base folder;
-  // every other link is reported and not made. Call once the engine is done.
+  // their targets where these are files or folders extracted inside the base
+  // folder; every other link is reported and not made. Call once the engine
+  // is done.
   void ResolveLinks();
 
   std::wstring CurrentName;
@@ -155,16 +169,9 @@ class TMyArchiveExtractCallback final : public IArchiveExtractCallback,
   // Closes the output file of the current item; removes it when Keep is false.
   void FinishOutput(bool Keep);
 
-  // A link item, made (as a copy) only when the extraction is over and its
-  // target can be told.
-  struct TPendingLink {
-    std::wstring ItemPath;  // the link's own path in the archive
-    std::wstring Relative;  // the link's safe path below the base folder
-    std::wstring Target;    // as the archive gives it
-    bool Hard = false;      // Target is a path in the archive, not relative to the link
-    bool Existed = false;   // a file was at the link's place before the extraction
-  };
-  std::vector<TPendingLink> FLinks;
+  // The links the archive holds, made (as copies) only when the extraction
+  // is over and their targets can be told.
+  TLinkCopies FLinks;
 
   const TExtractHost FHost;
   IInArchive* FArchive;  // not owned

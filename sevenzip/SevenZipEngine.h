@@ -26,6 +26,7 @@ constexpr GUID FormatClassId(uint8_t format) {
 }  // namespace SevenZipIds
 
 // Format numbers of the all-format library that Quarn asks for by itself.
+constexpr uint8_t kFormatZip = 0x01;
 constexpr uint8_t kFormat7z = 0x07;
 constexpr uint8_t kFormatTar = 0xEE;
 
@@ -41,6 +42,7 @@ constexpr GUID IID_ICryptoGetTextPassword = SevenZipIds::EngineId(0x05, 0x10);
 constexpr GUID IID_ISetProperties = SevenZipIds::EngineId(0x06, 0x03);
 constexpr GUID IID_IArchiveOpenCallback = SevenZipIds::EngineId(0x06, 0x10);
 constexpr GUID IID_IArchiveExtractCallback = SevenZipIds::EngineId(0x06, 0x20);
+constexpr GUID IID_IArchiveOpenVolumeCallback = SevenZipIds::EngineId(0x06, 0x30);
 constexpr GUID IID_IInArchive = SevenZipIds::EngineId(0x06, 0x60);
 constexpr GUID IID_IArchiveOpenSeq = SevenZipIds::EngineId(0x06, 0x61);
 constexpr GUID IID_IOutArchive = SevenZipIds::EngineId(0x06, 0xA0);
@@ -48,6 +50,7 @@ constexpr GUID IID_IOutArchive = SevenZipIds::EngineId(0x06, 0xA0);
 // Item property ids read from the engine.
 enum : PROPID {
   kpidPath = 3,
+  kpidName = 4,
   kpidIsDir = 6,
   kpidSize = 7,
   kpidAttrib = 9,
@@ -119,6 +122,14 @@ struct IProgress : public IUnknown {
 struct IArchiveOpenCallback : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE SetTotal(const UINT64* files, const UINT64* bytes) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetCompleted(const UINT64* files, const UINT64* bytes) = 0;
+};
+
+// Asked by a handler whose archive continues in other files (a spanned zip's
+// NAME.z01, NAME.z02 ...): the opened file's name (kpidName), and a stream of
+// another file by its name (S_FALSE when there is none).
+struct IArchiveOpenVolumeCallback : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetProperty(PROPID propID, PROPVARIANT* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetStream(const wchar_t* name, IInStream** inStream) = 0;
 };
 
 struct IArchiveExtractCallback : public IProgress {

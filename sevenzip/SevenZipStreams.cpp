@@ -144,7 +144,7 @@ std::wstring TMyStreamReader::PartName(uint32_t n) const {
 void TMyStreamReader::CloseVolume(TVolume& v) { v.Handle.Reset(); }
 
 // The highest part number present beside the first part, gaps allowed (a
-// missing middle part is asked for when the reading reaches it). 1 when the
+// missing middle part is asked for when the set is located). 1 when the
 // first part is not a numbered part of a set.
 uint32_t TMyStreamReader::HighestExistingPart() const {
   std::wstring base;
@@ -171,9 +171,10 @@ uint32_t TMyStreamReader::HighestExistingPart() const {
   return highest;
 }
 
-// Finds the extent of the set: the last part and the total size. A missing
-// middle part counts with the size of the first part (7z volumes are all of
-// one size but the last) until it is supplied.
+// Finds the extent of the set: the last part and the total size. A middle
+// part that is not there is asked for now; one not given counts with the
+// size of the first part (7z volumes are all of one size but the last), and
+// reading it fails.
 bool TMyStreamReader::LocateLastVolume() {
   LastPart = MultiVolume ? HighestExistingPart() : 1;
   if (Volumes.size() < LastPart) Volumes.resize(LastPart);
@@ -181,8 +182,9 @@ bool TMyStreamReader::LocateLastVolume() {
   for (uint32_t n = 2; n <= LastPart; ++n) {
     TVolume& v = Volumes[n - 1];
     if (v.Name.empty()) v.Name = PartName(n);
+    if (v.Size == 0 && !v.Missing && !FileExistsW(v.Name)) AskForPart(n);
     uint64_t size = v.Size;
-    if (size == 0) size = FileSizeW(v.Name);
+    if (size == 0 && !v.Missing) size = FileSizeW(v.Name);
     if (size == 0 && n < LastPart) size = Volumes[0].Size;
     total += size;
   }
@@ -192,11 +194,34 @@ bool TMyStreamReader::LocateLastVolume() {
   return true;
 }
 
+void TMyStreamReader::Locate() {
+  if (!VolumesLocated) LocateLastVolume();
+}
+
+bool TMyStreamReader::AskForPart(uint32_t n) {
+  TVolume& v = Volumes[n - 1];
+  for (;;) {
+    bool cancel = false;
+    std::wstring name = v.Name;
+    if (FOptions.OnOpenVolume)
+      FOptions.OnOpenVolume(name, Volumes[0].Removable, cancel);
+    else
+      cancel = !AskForVolume(L"Select volume", name);
+    if (cancel) {
+      v.Missing = true;
+      return false;
+    }
+    v.Name = name;
+    if (FileExistsW(name)) return true;
+  }
+}
+
 bool TMyStreamReader::OpenVolume(uint32_t n) {
   if (n == 0) return false;
   if (n > Volumes.size()) Volumes.resize(n);
   TVolume& v = Volumes[n - 1];
   if (v.Handle) return v.Size > 0;
+  if (v.Missing) return false;
   if (v.Name.empty()) v.Name = (n == 1) ? FFileName : PartName(n);
   while (!v.Handle) {
     v.Handle.Reset(CreateFileAuto(v.Name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
@@ -205,19 +230,7 @@ bool TMyStreamReader::OpenVolume(uint32_t n) {
       SeekHandle(v.Handle.Get(), 0);
       break;
     }
-    if (FOptions.OnOpenVolume) {
-      bool cancel = false;
-      std::wstring name = v.Name;
-      FOptions.OnOpenVolume(name, Volumes[0].Removable, cancel);
-      if (cancel) {
-        v.Name.clear();
-        return false;
-      }
-      v.Name = name;
-    } else if (!AskForVolume(L"Select volume", v.Name)) {
-      v.Name.clear();
-      return false;
-    }
+    if (!AskForPart(n)) return false;
   }
   return v.Size > 0;
 }

@@ -93,6 +93,7 @@ struct TVolume {
   THandle Handle;          // not valid = not open
   uint64_t Size = 0;       // bytes; 0 = not known yet
   bool Removable = false;  // computed for the first part only
+  bool Missing = false;    // asked for and not given: never asked again
 };
 
 // What a reader needs to know of the component that opens it.
@@ -117,6 +118,10 @@ class TMyStreamReader final : public IInStream, public IStreamGetSize, public TI
 
   // Name of part n of this set (n >= 2; part 1 is FileName).
   std::wstring PartName(uint32_t n) const;
+  // Finds the parts of the set now, asking (OnOpenVolume, else a file
+  // dialog) once for each part that is not where its name says; reads past
+  // the first part do it otherwise. Nothing for a file of its own.
+  void Locate();
 
   uint64_t Position = 0;
   uint64_t KnownSize = 0;  // size of the whole set; 0 = not known yet
@@ -133,6 +138,8 @@ class TMyStreamReader final : public IInStream, public IStreamGetSize, public TI
   bool LocateLastVolume();
   uint32_t HighestExistingPart() const;
   bool OpenVolume(uint32_t n);
+  // Asks for part n until a file is given (true) or none is (false: missing).
+  bool AskForPart(uint32_t n);
   void CloseVolume(TVolume& v);
   bool AskForVolume(const std::wstring& caption, std::wstring& name);
   HRESULT ReadBody(void* data, UINT32 size, UINT32* processedSize);

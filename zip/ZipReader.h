@@ -71,6 +71,9 @@ class TZipReader {
   const TZipEntry& Entry() const { return FEntry; }
   // The archive comment (empty without an end record).
   const std::string& Comment() const { return FComment; }
+  // The members the central directory lists, in its order (the members
+  // MissingMembers names left out); empty in a walk.
+  const std::vector<TZipEntry>& Index() const { return FIndex; }
   // Members the central directory lists whose data lay before the start of
   // this file (it was cut out of a bigger one): they cannot be extracted, and
   // Next() passes over them. Empty in a walk.

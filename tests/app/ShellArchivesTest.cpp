@@ -49,7 +49,7 @@ TEST(ShellArchives, ZipRarAnd7zLandInTheirOwnFolders) {
   EXPECT_TRUE(GetFileAttributesA((t / "out\\b\\emptydir").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(ReadWholeFile(t / "out\\c\\dir\\a.txt"), "alpha\n");
   EXPECT_EQ(ReadWholeFile(t / "out\\c\\dir\\sub\\b.txt"), "beta beta\n");
-  EXPECT_EQ(ReadWholeFile(t / "out\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));  // a volume set
+  EXPECT_EQ(ReadWholeFile(t / "out\\vol\\big.bin"), rartest::Pattern(100000, 3));  // a volume set
 
   // The damaged archives did not stop the walk; the report names both.
   EXPECT_FALSE(LinesAbout(r, t / "d.rar").empty());
@@ -141,29 +141,61 @@ TEST(ShellArchives, EveryArchiveOfABatchIsAttemptedAndNamedOnce) {
   }
 }
 
-// A part of a volume set that is not beside the first is asked for through
-// the user interface: the part named there is read; without an answer the
-// archive is reported and the walk goes on.
-TEST(ShellArchives, AMissingVolumeIsAskedForThroughTheUserInterface) {
-  Tree t;
-  CreateDirectoryA((t / "moved").c_str(), nullptr);
-  CopyInto(RarFixture("vol.part1.rar"), t / "vol.part1.rar");
-  CopyInto(RarFixture("vol.part2.rar"), t / "moved\\vol.part2.rar");
-  WriteWholeFile(t / "after.zip", ZipOf({{"after.txt", "after"}}));
-  for (bool answered : {true, false}) {
-    SCOPED_TRACE(answered ? "answered" : "cancelled");
-    const std::string out = t / (answered ? "out-answered" : "out-cancelled");
-    Unzipper u;
-    if (answered) u.UI.VolumeAnswers = {t / "moved\\vol.part2.rar"};
-    const TUnzipResult r = u.Run({t / "vol.part1.rar", t / "after.zip"}, out);
-    ASSERT_FALSE(u.UI.VolumeAsks.empty());
-    EXPECT_EQ(u.UI.VolumeAsks[0], t / "vol.part2.rar");
-    EXPECT_EQ(Exists(out + "\\vol.part1\\big.bin"), answered);
-    if (answered) {
-      EXPECT_EQ(ReadWholeFile(out + "\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
+// A part of a set that is not beside the others is asked for through the
+// user interface, once, by every reader of sets (the UnRAR library's
+// volumes, the 7-Zip engine's numbered pieces and spanned zips): the part
+// named there is read; without an answer the report names the missing part
+// and the walk goes on.
+TEST(ShellArchives, AMissingPartIsAskedForThroughTheUserInterface) {
+  const struct {
+    const char* Set;
+    std::vector<std::string> Parts;  // the one the set is extracted through first
+    std::string Moved;               // the part moved away
+    std::string (*Fixture)(const std::string&);
+    std::string File;  // a file of the set, and its content
+    std::string Content;
+  } sets[] = {
+      {"RAR volumes",
+       {"vol.part1.rar", "vol.part2.rar"},
+       "vol.part2.rar",
+       RarFixture,
+       "vol\\big.bin",
+       rartest::Pattern(100000, 3)},
+      {"7z pieces",
+       {"vol.7z.001", "vol.7z.002", "vol.7z.003", "vol.7z.004"},
+       "vol.7z.002",
+       SevenZipFixture,
+       "vol\\volume-data.bin",
+       ""},
+      {"spanned zip", {"spanned.zip", "spanned.z01"}, "spanned.z01", SevenZipFixture, "spanned\\volume-data.bin", ""},
+  };
+  const std::string volumeData = ReadWholeFile(SevenZipFixture("volume-data.bin"));
+  ASSERT_EQ(volumeData.size(), 100000u);
+  for (const auto& set : sets) {
+    Tree t;
+    CreateDirectoryA((t / "moved").c_str(), nullptr);
+    for (const std::string& part : set.Parts)
+      CopyInto(set.Fixture(part), part == set.Moved ? t / ("moved\\" + part) : t / part);
+    WriteWholeFile(t / "after.zip", ZipOf({{"after.txt", "after"}}));
+    const std::string content = set.Content.empty() ? volumeData : set.Content;
+    for (bool answered : {true, false}) {
+      SCOPED_TRACE(std::string(set.Set) + (answered ? ": answered" : ": cancelled"));
+      const std::string out = t / (answered ? "out-answered" : "out-cancelled");
+      Unzipper u;
+      if (answered) u.UI.VolumeAnswers = {t / ("moved\\" + set.Moved)};
+      const TUnzipResult r = u.Run({t / set.Parts[0], t / "after.zip"}, out);
+      EXPECT_EQ(u.UI.VolumeAsks, std::vector<std::string>{t / set.Moved});
+      if (answered) {
+        EXPECT_EQ(ReadWholeFile(out + "\\" + set.File), content);
+        EXPECT_EQ(LinesAbout(r, t / set.Parts[0]), std::vector<std::string>{});
+      } else {
+        EXPECT_FALSE(Exists(out + "\\" + set.File));
+        const std::vector<std::string> lines = LinesAbout(r, t / set.Parts[0]);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], "the part \"" + set.Moved + "\" of the set is missing.");
+      }
+      EXPECT_EQ(ReadWholeFile(out + "\\after\\after.txt"), "after");
     }
-    EXPECT_EQ(LinesAbout(r, t / "vol.part1.rar").empty(), answered);
-    EXPECT_EQ(ReadWholeFile(out + "\\after\\after.txt"), "after");
   }
 }
 
@@ -196,8 +228,8 @@ void ExpectRisingTo(const std::vector<std::pair<uint64_t, uint64_t>>& steps, uin
   EXPECT_EQ(steps.back().first, whole);
 }
 
-// The walk's progress is weighted by the archives' sizes: it never runs back
-// and ends at the whole.
+// The walk's progress is weighted by the archives' sizes (a set's by all its
+// parts): it never runs back and ends at the whole.
 TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   Tree t;
   std::vector<std::pair<std::string, std::string>> members;
@@ -207,14 +239,21 @@ TEST(ShellArchives, ProgressNeverRunsBackAndReachesTheWhole) {
   CopyInto(RarFixture("basic.rar"), t / "c.rar");
   // A tarball inside a compressor: its progress is the compressed bytes read.
   WriteWholeFile(t / "d.tar.gz", TarGzOf(Parts(8, 400000)));
+  // A set of pieces weighs all its parts; its later part listed too, nothing.
+  uint64_t set = 0;
+  for (const char* part : {"vol.7z.001", "vol.7z.002", "vol.7z.003", "vol.7z.004"}) {
+    CopyInto(SevenZipFixture(part), t / part);
+    set += WeightOf(t / part);
+  }
   RecordingProgress progress;
   Unzipper u;
   u.Progress = &progress;
-  const TUnzipResult r = u.Run({t / "a.zip", t / "b.7z", t / "c.rar", t / "d.tar.gz"}, t / "out");
+  const TUnzipResult r =
+      u.Run({t / "a.zip", t / "b.7z", t / "vol.7z.001", t / "c.rar", t / "vol.7z.003", t / "d.tar.gz"}, t / "out");
   EXPECT_TRUE(r.Report.empty());
   ASSERT_GT(progress.Steps.size(), 4u);
-  ExpectRisingTo(progress.Steps,
-                 WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + WeightOf(t / "c.rar") + WeightOf(t / "d.tar.gz"));
+  ExpectRisingTo(progress.Steps, WeightOf(t / "a.zip") + WeightOf(t / "b.7z") + set + WeightOf(t / "c.rar") + 1 +
+                                     WeightOf(t / "d.tar.gz"));
   EXPECT_EQ(ReadWholeFile(t / "out\\d\\part7.txt"), Parts(8, 400000)[7].second);
 }
 
@@ -351,6 +390,7 @@ TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
   CopyInto(SevenZipFixture("enc-names.7z"), t / "enc-names.7z");  // headers encrypted, Secret1
   CopyInto(RarFixture("password-hp.rar"), t / "hp.rar");          // headers encrypted, Secret123
   CopyInto(RarFixture("password.rar"), t / "p.rar");              // data encrypted, Secret123
+  CopyInto(SevenZipFixture("enc-bzip2.zip"), t / "bz.zip");       // bzip2 under AES (the 7-Zip engine), Secret1
   WriteWholeFile(t / "plain.zip", ZipOf({{"plain.txt", "plain"}}));
   struct Case {
     const char* Name;
@@ -369,6 +409,11 @@ TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
        {"a", "b", "c"},
        {{t / "p.rar", false}, {t / "p.rar", true}, {t / "p.rar", true}},
        {(t / "p.rar") + ": wrong password."}},
+      {"a wrong one asked again, for a zip the 7-Zip engine reads",
+       {t / "bz.zip", t / "plain.zip"},
+       {"wrong", "Secret1"},
+       {{t / "bz.zip", false}, {t / "bz.zip", true}},
+       {}},
       {"cancelled",
        {t / "enc-names.7z", t / "plain.zip"},
        {},
@@ -389,7 +434,7 @@ TEST(ShellArchives, PasswordsAreAskedOncePerWalkAndAgainWhenWrong) {
       const bool skipped = !c.Report.empty() && c.Report[0].rfind(archive, 0) == 0;
       if (archive.find(".rar") != std::string::npos)
         EXPECT_EQ(Exists(folder + "\\secret.txt"), !skipped) << archive;
-      else if (archive.find(".7z") != std::string::npos)
+      else if (archive.find(".7z") != std::string::npos || archive.find("bz.zip") != std::string::npos)
         EXPECT_EQ(Exists(folder + "\\text0.txt"), !skipped) << archive;
       else
         EXPECT_EQ(ReadWholeFile(folder + "\\plain.txt"), "plain");
@@ -482,7 +527,7 @@ TEST(ShellArchives, TheCommandLeavesNoHandleOpen) {
   // kept (the runtime makes some lazily, on the threads' first contention)
   // is no leak.
   EXPECT_LE(OpenHandleCount(), before + 1);
-  EXPECT_EQ(ReadWholeFile(t / "again7\\vol.part1\\big.bin"), rartest::Pattern(100000, 3));
+  EXPECT_EQ(ReadWholeFile(t / "again7\\vol\\big.bin"), rartest::Pattern(100000, 3));
 }
 
 // Without the engine DLLs beside the program: RAR and 7z archives are

@@ -29,6 +29,20 @@ TEST(ShellPaths, ArchiveKindsIgnoreTheCaseOfTheExtension) {
       {"C:\\in\\disk.iso", TArchiveKind::Iso},
       {"C:\\in\\pkg.deb", TArchiveKind::Deb},
       {"C:\\in\\notes.txt.gz.part", TArchiveKind::None},
+      {"C:\\in\\x.ZIPX", TArchiveKind::Zip},
+      // The parts of sets have their set's kind; numbered pieces of no
+      // named kind are told by their content.
+      {"C:\\in\\movie.7z.001", TArchiveKind::SevenZip},
+      {"C:\\in\\movie.7z.004", TArchiveKind::SevenZip},
+      {"C:\\in\\src.tar.gz.002", TArchiveKind::Gzip},
+      {"C:\\in\\x.001", TArchiveKind::Split},
+      {"C:\\in\\x.017", TArchiveKind::Split},
+      {"C:\\in\\x.000", TArchiveKind::None},
+      {"C:\\in\\x.01", TArchiveKind::None},
+      {"C:\\in\\s.Z01", TArchiveKind::Zip},
+      {"C:\\in\\s.zx02", TArchiveKind::Zip},
+      {"C:\\in\\old.r00", TArchiveKind::Rar},
+      {"C:\\in\\old.Z", TArchiveKind::Compress},
   };
   for (const auto& c : cases) EXPECT_EQ(ArchiveKindOf(c.first), c.second) << c.first;
   EXPECT_EQ(ExtensionOf("C:\\dir.v2\\file"), "");
@@ -47,6 +61,44 @@ TEST(ShellPaths, OutputFoldersAreNamedAfterTheArchive) {
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\old.tar.zip"), "C:\\Out\\old.tar");  // zip holds no tarball
   EXPECT_EQ(CompressedItemName("D:\\notes.txt.gz"), "notes.txt");
   EXPECT_EQ(CompressedItemName("D:\\src.tgz"), "src.tar");
+  // A set is named after the set.
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\movie.7z.001"), "C:\\Out\\movie");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\src.tar.gz.001"), "C:\\Out\\src");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\x.001"), "C:\\Out\\x");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\report.v2.001"), "C:\\Out\\report.v2");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\movie.part01.rar"), "C:\\Out\\movie");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\x.zipx"), "C:\\Out\\x");
+  EXPECT_EQ(CompressedItemName("D:\\notes.txt.gz.001"), "notes.txt");
+}
+
+// Which part of a set a name is, and the part the set is extracted through.
+TEST(ShellPaths, ThePartsOfSets) {
+  const struct {
+    const char* Path;
+    TSetScheme Scheme;
+    bool Later;
+    const char* First;
+    const char* Name;
+  } cases[] = {
+      {"D:\\a\\movie.7z.001", TSetScheme::Numbered, false, "D:\\a\\movie.7z.001", "D:\\a\\movie.7z"},
+      {"D:\\a\\movie.7z.012", TSetScheme::Numbered, true, "D:\\a\\movie.7z.001", "D:\\a\\movie.7z"},
+      {"D:\\a\\x.002", TSetScheme::Numbered, true, "D:\\a\\x.001", "D:\\a\\x"},
+      {"D:\\a\\s.z01", TSetScheme::Spanned, true, "D:\\a\\s.zip", "D:\\a\\s.zip"},
+      {"D:\\a\\s.zx03", TSetScheme::Spanned, true, "D:\\a\\s.zipx", "D:\\a\\s.zipx"},
+      {"D:\\a\\s.zip", TSetScheme::None, false, "D:\\a\\s.zip", "D:\\a\\s.zip"},
+      {"D:\\a\\v.part1.rar", TSetScheme::RarParts, false, "D:\\a\\v.part1.rar", "D:\\a\\v.rar"},
+      {"D:\\a\\v.Part07.RAR", TSetScheme::RarParts, true, "D:\\a\\v.Part01.RAR", "D:\\a\\v.RAR"},
+      {"D:\\a\\v.r00", TSetScheme::RarOld, true, "D:\\a\\v.rar", "D:\\a\\v.rar"},
+      {"D:\\a\\v.rar", TSetScheme::None, false, "D:\\a\\v.rar", "D:\\a\\v.rar"},
+      {"D:\\a.001\\v.txt", TSetScheme::None, false, "D:\\a.001\\v.txt", "D:\\a.001\\v.txt"},
+  };
+  for (const auto& c : cases) {
+    const TSetPart part = SetPartOf(c.Path);
+    EXPECT_EQ(part.Scheme, c.Scheme) << c.Path;
+    EXPECT_EQ(part.Later, c.Later) << c.Path;
+    EXPECT_EQ(part.First, c.First) << c.Path;
+    EXPECT_EQ(part.Name, c.Name) << c.Path;
+  }
 }
 
 // The content decides the kind: each format's mark where the format puts it,
@@ -89,7 +141,8 @@ TEST(ShellPaths, ArchiveKindsByTheirSignatures) {
 }
 
 // The installers register their entries for the extensions of
-// packaging/kinds.txt: exactly the extensions the program takes as archives.
+// packaging/kinds.txt: exactly the extensions the program takes as archives,
+// which the open dialog offers.
 TEST(ShellPaths, TheInstallersKindsAreTheProgramsKinds) {
   std::string listed = ReadWholeFile(std::string("Z:") + QUARN_SOURCE_DIR + "/packaging/kinds.txt");
   std::vector<std::string> fromFile, fromTable;
@@ -110,7 +163,15 @@ TEST(ShellPaths, TheInstallersKindsAreTheProgramsKinds) {
     }
   }
   EXPECT_EQ(fromFile, fromTable);
-  for (const std::string& ext : fromFile) EXPECT_NE(ArchiveKindOf("C:\\a" + ext), TArchiveKind::None) << ext;
+  // The open dialog's "All Archives" takes every one of them too.
+  const std::string filter = ArchiveFilter();
+  const size_t all = filter.find("All Archives|");
+  ASSERT_NE(all, std::string::npos);
+  const std::string patterns = ";" + filter.substr(all + 13, filter.find('|', all + 13) - all - 13) + ";";
+  for (const std::string& ext : fromFile) {
+    EXPECT_NE(ArchiveKindOf("C:\\a" + ext), TArchiveKind::None) << ext;
+    EXPECT_NE(patterns.find(";*" + (ext == ".z" ? std::string(".Z") : ext) + ";"), std::string::npos) << ext;
+  }
 }
 
 TEST(ShellPaths, GenericErrorTextEndsWithAFullStop) {

@@ -633,9 +633,13 @@ void UnzipAllKinds() {
   const std::string volume = S("arch\\spread.part1.rar");
   const std::string tgz = S("arch\\tarred.tar.gz"), txz = S("arch\\tarred2.tar.xz"), iso = S("arch\\disc.iso");
   const std::string cab = S("arch\\driver.cab"), gz = S("arch\\notes.txt.gz");
-  const std::vector<std::string> all = {badRar, zip, bad7z, rar, volume, sev, tgz, txz, iso, cab, gz};
+  // A set of pieces dropped with its second part, and a zip of another method.
+  const std::string parted = S("arch\\parted.7z.001"), parted2 = S("arch\\parted.7z.002");
+  const std::string zipx = S("arch\\bzipped.zipx");
+  const std::vector<std::string> all = {badRar, zip, bad7z, rar, volume,  sev,    tgz,
+                                        txz,    iso, cab,   gz,  parted2, parted, zipx};
   app.Drop(all);
-  ExpectCaptions(app, IDC_LISTVIEW1, all, "eleven archives of every family dropped");
+  ExpectCaptions(app, IDC_LISTVIEW1, all, "the archives of every family dropped");
   ChooseDestination(app, out);
   app.Click(IDC_BITBTN1);
   HWND report = app.WaitMessageBox(60000, "the report after the walk");
@@ -645,14 +649,16 @@ void UnzipAllKinds() {
         Visible(text).c_str());
   Check(text.find(bad7z + ": ") != std::string::npos, "the report does not name %s: \"%s\"", bad7z.c_str(),
         Visible(text).c_str());
-  for (const std::string& fine : {zip, rar, volume, sev, tgz, txz, iso, cab, gz})
+  for (const std::string& fine : {zip, rar, volume, sev, tgz, txz, iso, cab, gz, parted2, parted, zipx})
     Check(text.find(fine + ":") == std::string::npos, "the report names %s, which extracted fine", fine.c_str());
-  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of eleven archives");
+  WaitCommandEnd(app, IDC_LISTVIEW1, 30000, "Unzip of the archives of every family");
   ExpectNoBox(app, "after the report");
   ExpectTree(S("src\\nested2"), JoinPath(out, "nested2"));
   ExpectTree(S("src\\nested2"), JoinPath(out, "rarred"));
   ExpectTree(S("src\\nested1"), JoinPath(out, "seven"));
-  ExpectTree(S("src\\volume"), JoinPath(out, "spread.part1"));
+  ExpectTree(S("src\\volume"), JoinPath(out, "spread"));  // a set is named after the set
+  ExpectTree(S("src\\nested1"), JoinPath(out, "parted"));
+  ExpectTree(S("src\\nested2"), JoinPath(out, "bzipped"));
   // A compressed tarball lands in one step, a compressed file as its file.
   ExpectTree(S("src\\nested1"), JoinPath(out, "tarred"));
   ExpectTree(S("src\\nested2"), JoinPath(out, "tarred2"));
@@ -900,19 +906,29 @@ void ShellVerbs() {
     const char* Kind;
     const char* Archive;
     const char* Source;
-  } kinds[] = {{".zip", "good.zip", "good"}, {".7z", "seven.7z", "nested1"}, {".rar", "rarred.rar", "nested2"}};
+    const char* Folder;
+    const char* Engine;  // the kind of this run's archives that it needs
+  } kinds[] = {{".zip", "good.zip", "good", "good", "zip"},
+               {".7z", "seven.7z", "nested1", "seven", "7z"},
+               {".rar", "rarred.rar", "nested2", "rarred", "rar"},
+               {".001", "parted.7z.001", "nested1", "parted", "7z"},
+               {".zipx", "bzipped.zipx", "nested2", "bzipped", "7z"}};
   for (const auto& k : kinds) {
-    if (!g.kinds.count(k.Kind + 1)) continue;
+    if (!g.kinds.count(k.Engine)) continue;
     const std::string archive = JoinPath(dir, k.Archive);
     Require(CopyFileA(S(std::string("arch\\") + k.Archive).c_str(), archive.c_str(), FALSE) != 0,
             "fixture %s is missing", k.Archive);
+    // The later parts of a set lie beside its first.
+    for (int n = 2; std::string(k.Kind) == ".001"; ++n) {
+      const std::string part = std::string(k.Archive).substr(0, std::strlen(k.Archive) - 3) + "00" + std::to_string(n);
+      if (CopyFileA(S("arch\\" + part).c_str(), JoinPath(dir, part).c_str(), FALSE) == 0) break;
+    }
     const HANDLE process = run(command(k.Kind, "Quarn.ExtractHere"), archive);
     const bool ended = WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
     if (!ended) TerminateProcess(process, 97);
     CloseHandle(process);
     Check(ended, "Quarn still runs 30 s after the extract verb on %s", k.Archive);
-    std::string base = k.Archive;
-    ExpectTree(S(std::string("src\\") + k.Source), JoinPath(dir, base.substr(0, base.rfind('.'))));
+    ExpectTree(S(std::string("src\\") + k.Source), JoinPath(dir, k.Folder));
   }
 
   QuarnApp app(g.exe);

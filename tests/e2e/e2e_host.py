@@ -88,6 +88,9 @@ def make_fixtures(scratch):
     write(os.path.join(n2, 'x', 'y', 'z', 'w.txt'), text_lines(rng, 2000, 'w'))
     write(os.path.join(n2, 'x', 'sibling.dat'), bytes(range(256)) * 64)
     run(['zip', '-r', '-q', '-D', '-X', os.path.join(arch, 'nested2.zip'), '.'], n2)
+    # The same files bzip2-compressed, named as WinZip names such zips.
+    run(['zip', '-r', '-q', '-D', '-X', '-Z', 'bzip2', os.path.join(arch, 'bzipped.zip'), '.'], n2)
+    os.replace(os.path.join(arch, 'bzipped.zip'), os.path.join(arch, 'bzipped.zipx'))
 
     good = os.path.join(src, 'good')
     write(os.path.join(good, 'g1.txt'), text_lines(rng, 10, 'good'))
@@ -130,6 +133,8 @@ def make_fixtures(scratch):
         damage(os.path.join(arch, 'seven-broken.7z'))
         # Data and names encrypted, with the password the RAR one has too.
         run(['7z', 'a', '-bd', '-y', '-p' + PASSWORD, '-mhe=on', os.path.join(arch, 'locked-7z.7z'), '.'], n2)
+        # A 7z cut into numbered pieces (parted.7z.001 ...), read as one set.
+        run(['7z', 'a', '-bd', '-y', '-v60k', os.path.join(arch, 'parted.7z'), '.'], n1)
     if shutil.which('rar'):
         run(['rar', 'a', '-r', '-idq', '-y', os.path.join(arch, 'rarred.rar'), '*'], n2)
         run(['rar', 'a', '-r', '-idq', '-y', '-hp' + PASSWORD, os.path.join(arch, 'locked-rar.rar'), '*'], n2)

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
-"""The archive kinds beyond zip, 7z and RAR, extracted by the Unzip command.
+"""The archive kinds beyond zip, 7z and RAR, zips of every method, split sets
+and RAR links, extracted by the Unzip command.
 
 Archives are made here at run time by Debian's own tools (tar with every
 compressor, gzip, bzip2, xz, zstd, compress, xorriso, gcab, wimcapture, cpio,
-dpkg-deb, rpmbuild, lha, arj) and, for the hostile ones, by Python's tarfile
-module. unzip_tool (UnzipTool.cpp) runs the Unzip walk over them; the folders
-it makes are compared with the sources byte for byte, name for name, with
-their times, and the report must name every archive that could not be taken
-whole, with the reason.
+dpkg-deb, rpmbuild, lha, arj, 7zz, zip, rar) and, for the hostile and damaged
+ones, by Python's tarfile, zipfile and struct modules. unzip_tool
+(UnzipTool.cpp) runs the Unzip walk over them; the folders it makes are
+compared with the sources byte for byte, name for name, with their times, and
+the report must name every archive that could not be taken whole, with the
+reason.
 
 Usage:
   formats_test.py --tool <unzip_tool> [--runner=<cmd>] --work <folder> [TestClass ...]
@@ -25,6 +27,8 @@ import sys
 import tarfile
 import tempfile
 import unittest
+import zipfile
+import zlib
 
 TOOL = None
 WORK = None
@@ -349,6 +353,301 @@ class Hostile(FormatCase):
         self.assertEqual(list(bombed), ["bomb"])
         self.assertEqual(gzip.decompress(bombed["bomb"])[:2], b"\x1f\x8b")  # still a gzip: not unpacked further
         self.assertLess(len(bombed["bomb"]), 1 << 20)
+
+    def test_rar_links_are_made_as_copies_or_named(self):
+        src = self.scratch("linked")
+        write(os.path.join(src, "dir", "a.txt"), b"alpha\n")
+        write(os.path.join(src, "dir", "sub", "b.txt"), b"beta\n")
+        os.link(os.path.join(src, "dir", "a.txt"), os.path.join(src, "dir", "hard-a"))
+        for target, link in (("a.txt", "to-file"), ("sub", "to-folder"), ("../../../outside.txt", "up"),
+                             ("/etc/passwd", "absolute"), ("nothing", "dangling"), ("to-file", "to-link"),
+                             ("..", "to-parent")):
+            os.symlink(target, os.path.join(src, "dir", link))
+        arc = self.scratch("links.rar")
+        run(["rar", "a", "-idq", "-ol", "-oh", arc, "dir"], cwd=src)
+        out = self.scratch("links-out")
+        reports, _ = TOOL.unzip(out, [arc])
+        got, _ = tree(os.path.join(out, "links"))
+        self.assertEqual(got, {"dir/a.txt": b"alpha\n", "dir/hard-a": b"alpha\n", "dir/sub/b.txt": b"beta\n",
+                               "dir/to-file": b"alpha\n", "dir/to-link": b"alpha\n",
+                               "dir/to-folder/b.txt": b"beta\n"})
+        # Each line: the reason, and the link's path in parentheses.
+        lines = sorted((l[:l.rindex(" (")], l[l.rindex("\\") + 1:-1]) for l in reports.get("links.rar", []))
+        self.assertEqual(lines, sorted([
+            ("Not made: a link that leads outside the folder", "absolute"),
+            ("Not made: a link that leads outside the folder", "up"),
+            ("Not made: a link whose target is not among the files extracted", "dangling"),
+            ("Not made: a link to a folder that holds the link", "to-parent"),
+        ]))
+        print_table("RAR links (rar -ol -oh):", [("made as copies", ", ".join(sorted(got)))] +
+                    [("reported", link + ": " + why) for why, link in lines])
+
+    def test_small_faults_each_named_or_mended(self):
+        arc = self.scratch("faults")
+        os.makedirs(arc)
+
+        def local(name, flags, method):
+            n = name.encode()
+            return struct.pack("<IHHHHHIIIHH", 0x04034B50, 62, flags, method, 0, 0, 0, 0, 0, len(n), 0) + n
+
+        # A zip whose central directory is encrypted: its local headers are
+        # masked (names "1" and "2", no sizes), its directory follows an
+        # archive extra data record.
+        body = b"".join(local(name, 0x2041, 8) + os.urandom(64) for name in ("1", "2"))
+        directory = struct.pack("<II", 0x08064B50, 32) + os.urandom(128)
+        with open(os.path.join(arc, "encrypted-directory.zip"), "wb") as f:
+            f.write(body + directory + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(directory), len(body), 0))
+
+        def rar4(files, main_crc_flip=0):
+            def block(kind, flags, fields, data=b""):
+                head = struct.pack("<BHH", kind, flags, 7 + len(fields)) + fields
+                return struct.pack("<H", zlib.crc32(head) & 0xFFFF) + head + data
+            main = bytearray(block(0x73, 0, struct.pack("<HI", 0, 0)))
+            main[0] ^= main_crc_flip
+            out = b"Rar!\x1a\x07\x00" + bytes(main)
+            for name, data in files:
+                fields = struct.pack("<IIBIIBBHI", len(data), len(data), 3, zlib.crc32(data), 0x21A40000, 20, 0x30,
+                                     len(name), 0x20) + name.encode()
+                out += block(0x74, 0x8000, fields, data)
+            return out + block(0x7B, 0x4000, b"")
+
+        with open(os.path.join(arc, "rar4-main-header.rar"), "wb") as f:
+            f.write(rar4([("a.txt", b"alpha\n")], main_crc_flip=0x5A))
+        write(self.scratch("one", "text.txt"), b"".join(b"line %d\n" % i for i in range(2000)))
+        run(["rar", "a", "-idq", self.scratch("whole.rar"), "text.txt"], cwd=self.scratch("one"))
+        with open(self.scratch("whole.rar"), "rb") as f:
+            whole = f.read()
+        with open(os.path.join(arc, "rar5-cut-47.rar"), "wb") as f:
+            f.write(whole[:47])
+        with open(os.path.join(arc, "rar5-damaged.rar"), "wb") as f:
+            f.write(b"Rar!\x1a\x07\x01\x00damaged")
+        # Folders marked only by the MS-DOS directory attribute.
+        with zipfile.ZipFile(os.path.join(arc, "dos-folder.zip"), "w") as z:
+            for name, attributes, data in (("OLD", 0x10, b""), ("OLD/README.TXT", 0x20, b"read me\r\n"),
+                                           ("OLD/SUB", 0x10, b""), ("OLD/SUB/X.TXT", 0x20, b"x\r\n")):
+                info = zipfile.ZipInfo(name, (1995, 5, 5, 12, 0, 0))
+                info.create_system, info.external_attr = 0, attributes
+                z.writestr(info, data)
+        # A tar whose names and hard-link target begin with "/".
+        with tarfile.open(os.path.join(arc, "absolute-hard-link.tar"), "w", format=tarfile.GNU_FORMAT) as t:
+            member = tarfile.TarInfo("/data/a.txt")
+            member.size = 6
+            t.addfile(member, io.BytesIO(b"alpha\n"))
+            link = tarfile.TarInfo("/data/hard")
+            link.type, link.linkname = tarfile.LNKTYPE, "/data/a.txt"
+            t.addfile(link)
+
+        # archive, the files it gives, the line its report holds (None: no report)
+        rows = [
+            ("encrypted-directory.zip", {}, "its central directory is encrypted (PKWARE's strong encryption), which "
+                                            "Quarn cannot read; nothing was extracted."),
+            ("rar4-main-header.rar", None, "Main archive header is corrupt"),
+            ("rar5-cut-47.rar", {}, "Unexpected end of archive"),
+            ("rar5-damaged.rar", {}, "Unexpected end of archive"),
+            ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
+            ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
+        ]
+        out = self.scratch("faults-out")
+        reports, _ = TOOL.unzip(out, [os.path.join(arc, name) for name, _, _ in rows])
+        for name, expected, line in rows:
+            with self.subTest(name):
+                folder = os.path.join(out, os.path.splitext(name)[0])
+                got, _ = tree(folder) if os.path.isdir(folder) else ({}, set())
+                if expected is not None:
+                    self.assertEqual(got, expected)
+                if line is None:
+                    self.assertNotIn(name, reports)
+                else:
+                    self.assertIn(line, reports.get(name, []))
+        print_table("the small faults (archive | files | report):",
+                    [(name, str(len(tree(os.path.join(out, os.path.splitext(name)[0]))[0])),
+                      "; ".join(reports.get(name, [])) or "no report") for name, _, _ in rows])
+
+
+def sample_files(root):
+    """A few files of varied content below root: {relative '/' path: bytes}."""
+    rng = __import__("random").Random(26)
+    files = {
+        "text.txt": b"".join(b"line %d of the text\n" % i for i in range(6000)),
+        "data/random.bin": rng.randbytes(150000),
+        "data/" + UNICODE_NAME: "ünïcödé\n".encode() * 20,
+        "data/empty.txt": b"",
+    }
+    for name, data in files.items():
+        write(os.path.join(root, *name.split("/")), data)
+    return files
+
+
+def print_table(title, rows):
+    print("\n" + title)
+    for row in rows:
+        print("  " + " | ".join(row))
+
+
+class Zips(FormatCase):
+    """Zips of every compression method, by the tools that write them, come
+    out byte for byte: stored and deflated ones through Quarn's own reader,
+    the others (and a zip that mixes them) whole through the 7-Zip engine's
+    zip handler, under WinZip AES too; a .zipx is a zip."""
+
+    def test_every_method_of_every_maker(self):
+        src = self.scratch("src")
+        files = sample_files(src)
+        arc = self.scratch("archives")
+        os.makedirs(arc)
+        names = sorted(files)
+        # maker, method, archive name, password
+        made = []
+
+        def sevenzip(method, name, password=None):
+            extra = ["-p" + password, "-mem=AES256"] if password else []
+            run(["7zz", "a", "-tzip", "-mm=" + method, "-bso0", "-bsp0", *extra, os.path.join(arc, name)] + names,
+                cwd=src)
+            made.append(("7zz", method + (" + AES-256" if password else ""), name, password))
+
+        for method in ("Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "PPMd", "XZ"):
+            sevenzip(method, "7zz-%s.zip" % method.lower())
+        sevenzip("PPMd", "7zz-ppmd-named.zipx")
+        sevenzip("LZMA", "7zz-lzma-aes.zip", password="zip secret")
+        sevenzip("BZip2", "7zz-bzip2-aes.zip", password="zip secret")
+        for flag, method in (("-Z store", "stored"), ("", "deflated"), ("-Z bzip2", "bzip2")):
+            run(["sh", "-c", 'zip -q -X %s "$0" "$@"' % flag, os.path.join(arc, "infozip-%s.zip" % method)] + names,
+                cwd=src)
+            made.append(("Info-ZIP zip", method, "infozip-%s.zip" % method, None))
+        for method, code in (("stored", zipfile.ZIP_STORED), ("deflated", zipfile.ZIP_DEFLATED),
+                             ("bzip2", zipfile.ZIP_BZIP2), ("lzma", zipfile.ZIP_LZMA)):
+            with zipfile.ZipFile(os.path.join(arc, "python-%s.zip" % method), "w", code) as z:
+                for n in names:
+                    z.write(os.path.join(src, *n.split("/")), n)
+            made.append(("Python zipfile", method, "python-%s.zip" % method, None))
+        # zstd (method 93): each member a frame of the zstd program, the records written here.
+        with open(os.path.join(arc, "zstd-members.zip"), "wb") as f:
+            central = b""
+            for n in names:
+                data = files[n]
+                packed = run(["zstd", "-q", "-c", "-"], input=data)
+                header = struct.pack("<HHHHHIIIHH", 63, 0x0800, 93, 0, 0x21, zlib.crc32(data), len(packed), len(data),
+                                     len(n.encode()), 0)
+                central += struct.pack("<IH", 0x02014B50, 63) + header + struct.pack("<HHHII", 0, 0, 0, 0, f.tell())
+                central += n.encode()
+                f.write(struct.pack("<I", 0x04034B50) + header + n.encode() + packed)
+            at = f.tell()
+            f.write(central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(names), len(names), len(central), at, 0))
+        made.append(("zstd program", "zstd", "zstd-members.zip", None))
+        # Deflated and bzip2 members in one archive: it goes one way, whole.
+        with zipfile.ZipFile(os.path.join(arc, "python-mixed.zip"), "w") as z:
+            for i, n in enumerate(names):
+                z.write(os.path.join(src, *n.split("/")), n, zipfile.ZIP_BZIP2 if i % 2 else zipfile.ZIP_DEFLATED)
+        made.append(("Python zipfile", "deflated and bzip2 mixed", "python-mixed.zip", None))
+
+        out = self.scratch("out")
+        table = []
+        for password in (None, "zip secret"):
+            batch = [m for m in made if m[3] == password]
+            reports, notes = TOOL.unzip(out, [os.path.join(arc, m[2]) for m in batch], password=password)
+            self.assertEqual((reports, notes), ({}, {}))
+            for maker, method, name, _ in batch:
+                with self.subTest(name):
+                    got, _ = tree(os.path.join(out, os.path.splitext(name)[0]))
+                    self.assertEqual(got, files, name)
+                    table.append((maker, method, name, "byte for byte"))
+        print_table("zips by method and maker:", table)
+
+
+class Sets(FormatCase):
+    """Split sets (7z and zip cut into numbered pieces, an Info-ZIP spanned
+    zip, a compressed tarball and a RAR archive in pieces, RAR volumes) are
+    extracted once into a folder named after the set, whether their first
+    part alone or all their parts are chosen; a later part alone names the
+    part the set needs; a missing part is named."""
+
+    def test_sets_however_they_are_chosen(self):
+        src = self.scratch("src")
+        files = sample_files(src)
+        names = sorted(files)
+        made = self.scratch("made")
+        os.makedirs(made)
+
+        def pieces(name, data, size=60000):
+            parts = []
+            for i in range(0, len(data), size):
+                parts.append("%s.%03d" % (name, i // size + 1))
+                with open(os.path.join(made, parts[-1]), "wb") as f:
+                    f.write(data[i:i + size])
+            return parts
+
+        def made_by(pattern):
+            return sorted(n for n in os.listdir(made) if n.startswith(pattern))
+
+        run(["7zz", "a", "-t7z", "-mx1", "-v60k", "-bso0", "-bsp0", os.path.join(made, "movie.7z")] + names, cwd=src)
+        run(["7zz", "a", "-tzip", "-v60k", "-bso0", "-bsp0", os.path.join(made, "data.zip")] + names, cwd=src)
+        run(["zip", "-q", "-s", "64k", os.path.join(made, "span.zip")] + names, cwd=src)
+        run(["rar", "a", "-idq", "-m1", "-v60k", os.path.join(made, "vol.rar")] + names, cwd=src)
+        tarball = run(["sh", "-c", 'tar -cf - "$@" | gzip -c', "sh"] + names, cwd=src)
+        pieces("src.tar.gz", tarball)
+        run(["rar", "a", "-idq", "-m1", os.path.join(self.scratch(), "whole.rar")] + names, cwd=src)
+        with open(self.scratch("whole.rar"), "rb") as f:
+            pieces("pieces", f.read())
+        span = [n for n in made_by("span.") if n != "span.zip"] + ["span.zip"]
+        # set, its parts (the one it is extracted through first), its folder, the part taken away
+        sets = [
+            ("7z pieces", made_by("movie.7z."), "movie", "movie.7z.002"),
+            ("zip pieces", made_by("data.zip."), "data", "data.zip.002"),
+            ("Info-ZIP spanned zip", ["span.zip"] + span[:-1], "span", "span.z01"),
+            ("gzip tarball pieces", made_by("src.tar.gz."), "src", "src.tar.gz.002"),
+            ("RAR archive in pieces", made_by("pieces."), "pieces", "pieces.002"),
+            ("RAR volumes", made_by("vol.part"), "vol", "vol.part2.rar"),
+        ]
+        for what, parts, _, _ in sets:
+            self.assertGreaterEqual(len(parts), 2, what)
+
+        def ways(parts, missing):
+            later = parts[1:]
+            return {
+                "the first part": (parts, [parts[0]]),
+                "all parts, a later one first": (parts, later[-1:] + [parts[0]] + later[:-1]),
+                "a part missing": ([p for p in parts if p != missing], [parts[0]]),
+                "a later part alone": (parts, [later[0]]),
+            }
+
+        table = []
+        for way in ways(["a", "b"], "b"):
+            folder = self.scratch("way-%d" % len(table))
+            chosen = []
+            for what, parts, _, missing in sets:
+                os.makedirs(os.path.join(folder, what))
+                present, picked = ways(parts, missing)[way]
+                for p in present:
+                    shutil.copy(os.path.join(made, p), os.path.join(folder, what, p))
+                chosen += [os.path.join(folder, what, p) for p in picked]
+            out = os.path.join(folder, "out")
+            reports, notes = TOOL.unzip(out, chosen)
+            self.assertEqual(notes, {})
+            for what, parts, name, missing in sets:
+                with self.subTest(way=way, set=what):
+                    got, _ = tree(os.path.join(out, name)) if os.path.isdir(os.path.join(out, name)) else ({}, None)
+                    present, picked = ways(parts, missing)[way]
+                    lines = reports.get(picked[0], [])
+                    if way == "a part missing":
+                        # What came out is whole; the report names the part.
+                        self.assertEqual(got, {n: files[n] for n in got})
+                        self.assertIn('the part "%s" of the set is missing.' % missing, lines)
+                    elif way == "a later part alone":
+                        self.assertEqual(got, {})
+                        self.assertEqual(lines, ['a later part of a set, which is extracted through its part "%s"; '
+                                                 "that part is not in the list." % parts[0]])
+                    else:
+                        self.assertEqual(got, files)
+                        self.assertEqual([l for p in picked for l in reports.get(p, [])], [])
+                    table.append((what, way, "%d of %d files" % (len(got), len(files)),
+                                  "; ".join(lines) or "no report"))
+            # One folder for each set, named after it; none for a later part alone.
+            folders = sorted(os.listdir(out)) if os.path.isdir(out) else []
+            if way in ("the first part", "all parts, a later one first"):
+                self.assertEqual(folders, sorted(name for _, _, name, _ in sets))
+            elif way == "a later part alone":
+                self.assertEqual(folders, [])
+        print_table("sets by how they were chosen (set | way | extracted | report):", table)
 
 
 def main():

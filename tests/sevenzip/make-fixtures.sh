@@ -7,7 +7,7 @@ out=$1
 src_dir=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
-stamp=.fixtures-v6
+stamp=.fixtures-v7
 if [ -f "$stamp" ] && { [ "${QUARN_7Z_LARGE:-0}" != 1 ] || [ -f large.7z ]; }; then
   exit 0
 fi
@@ -49,6 +49,8 @@ PY
 
 # --- encrypted: data only, and names too.
 (cd methods && 7zq a ../enc.7z -pSecret1 text0.txt text1.txt && 7zq a ../enc-names.7z -pSecret1 -mhe=on text0.txt)
+# A zip of a method Quarn's own zip engine leaves to the 7-Zip engine, under WinZip AES.
+(cd methods && 7zq a -tzip -mm=BZip2 -mem=AES256 -pSecret1 ../enc-bzip2.zip text0.txt)
 
 # --- damage: stored items (CRC error) and LZMA items (data error), not solid.
 mkdir -p damage
@@ -86,6 +88,8 @@ open('volume-data.bin','wb').write(bytes(r.getrandbits(8) for _ in range(100000)
 mkdir -p gap moved
 cp vol.7z.* gap/
 mv gap/vol.7z.002 moved/vol.7z.002
+# The same data in an Info-ZIP spanned zip: spanned.z01 and spanned.zip.
+zip -q -s 64k spanned.zip volume-data.bin
 
 # --- self-extracting: a small stub (7z data within the searched window), a
 # big one (found through the section table), and an .exe without 7z data.

@@ -1,0 +1,129 @@
+#include "RarHeaders.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "Exception.h"
+#include "Streams.h"
+
+namespace {
+const char kMainHeaderCorrupt[] = "Main archive header is corrupt";
+const char kUnexpectedEnd[] = "Unexpected end of archive";
+
+const char kRar4Signature[] = "Rar!\x1A\x07\x00";
+const char kRar5Signature[] = "Rar!\x1A\x07\x01\x00";
+
+// Header types and flags of RAR 4.
+constexpr uint8_t kRar4Main = 0x73, kRar4File = 0x74, kRar4End = 0x7B;
+constexpr uint16_t kRar4LongBlock = 0x8000, kRar4LargeFile = 0x0100, kRar4EncryptedHeaders = 0x0080;
+// Header types and flags of RAR 5.
+constexpr uint64_t kRar5Main = 1, kRar5Encryption = 4, kRar5End = 5;
+constexpr uint64_t kRar5HasExtra = 0x01, kRar5HasData = 0x02;
+constexpr uint64_t kRar5LargestHeader = 2 * 1024 * 1024;
+
+uint32_t Crc32(const uint8_t* Data, size_t Size) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < Size; ++i) {
+    crc ^= Data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t U32(const uint8_t* p) { return U16(p) | static_cast<uint32_t>(U16(p + 2)) << 16; }
+
+// Reads Size bytes at Offset; false when the file ends before.
+bool ReadAt(TStream& File, uint64_t Offset, std::string& Out, size_t Size) {
+  Out.resize(Size);
+  File.Seek(static_cast<int64_t>(Offset), TSeekOrigin::soBeginning);
+  return Size == 0 || File.Read(&Out[0], static_cast<int64_t>(Size)) == static_cast<int64_t>(Size);
+}
+
+// A RAR 5 variable-length number at At in Bytes; false when it does not end there.
+bool ReadVint(const std::string& Bytes, size_t& At, uint64_t& Value) {
+  Value = 0;
+  for (int shift = 0; At < Bytes.size() && shift < 70; shift += 7) {
+    const uint8_t b = static_cast<uint8_t>(Bytes[At++]);
+    Value |= static_cast<uint64_t>(b & 0x7F) << shift;
+    if (!(b & 0x80)) return true;
+  }
+  return false;
+}
+
+std::string WalkRar4(TStream& File, uint64_t Size) {
+  uint64_t at = 7;
+  std::string block;
+  for (bool first = true;; first = false) {
+    if (at == Size && !first) return "";  // old archives end without an end block
+    if (!ReadAt(File, at, block, 7)) return kUnexpectedEnd;
+    const auto* b = reinterpret_cast<const uint8_t*>(block.data());
+    const uint8_t type = b[2];
+    const uint16_t flags = U16(b + 3), headSize = U16(b + 5);
+    if (headSize < 7) return first ? kMainHeaderCorrupt : "";  // the library tells a broken later header
+    if (!ReadAt(File, at, block, headSize)) return kUnexpectedEnd;
+    b = reinterpret_cast<const uint8_t*>(block.data());
+    if (first) {
+      if (type != kRar4Main || static_cast<uint16_t>(Crc32(b + 2, headSize - 2u)) != U16(b)) return kMainHeaderCorrupt;
+      if (flags & kRar4EncryptedHeaders) return "";
+    }
+    uint64_t data = 0;
+    if ((flags & kRar4LongBlock) || type == kRar4File) {
+      if (headSize < 11) return "";
+      data = U32(b + 7);
+      if (type == kRar4File && (flags & kRar4LargeFile) && headSize >= 36)
+        data |= static_cast<uint64_t>(U32(b + 32)) << 32;
+    }
+    if (at + headSize + data > Size) return kUnexpectedEnd;
+    if (type == kRar4End) return "";
+    at += headSize + data;
+  }
+}
+
+std::string WalkRar5(TStream& File, uint64_t Size) {
+  uint64_t at = 8;
+  std::string head;
+  for (bool first = true;; first = false) {
+    // The CRC and the header's size (at most 3 bytes for the largest header).
+    if (!ReadAt(File, at, head, static_cast<size_t>(std::min<uint64_t>(7, Size > at ? Size - at : 0))) ||
+        head.size() < 5)
+      return kUnexpectedEnd;
+    size_t pos = 4;
+    uint64_t headSize = 0;
+    if (!ReadVint(head, pos, headSize) || headSize == 0 || headSize > kRar5LargestHeader)
+      return first ? kMainHeaderCorrupt : "";
+    const uint64_t whole = pos + headSize;  // the CRC, the size and the header
+    if (at + whole > Size) return kUnexpectedEnd;
+    if (!ReadAt(File, at, head, static_cast<size_t>(whole))) return kUnexpectedEnd;
+    if (Crc32(reinterpret_cast<const uint8_t*>(head.data()) + 4, whole - 4) !=
+        U32(reinterpret_cast<const uint8_t*>(head.data())))
+      return first ? kMainHeaderCorrupt : "";  // the library tells a broken later header
+    uint64_t type = 0, flags = 0, extra = 0, data = 0;
+    if (!ReadVint(head, pos, type) || !ReadVint(head, pos, flags)) return first ? kMainHeaderCorrupt : "";
+    if ((flags & kRar5HasExtra) && !ReadVint(head, pos, extra)) return first ? kMainHeaderCorrupt : "";
+    if ((flags & kRar5HasData) && !ReadVint(head, pos, data)) return first ? kMainHeaderCorrupt : "";
+    if (first && type != kRar5Main && type != kRar5Encryption) return kMainHeaderCorrupt;
+    if (type == kRar5Encryption) return "";  // the rest is encrypted
+    if (data > Size || at + whole + data > Size) return kUnexpectedEnd;
+    if (type == kRar5End) return "";
+    at += whole + data;
+  }
+}
+}  // namespace
+
+std::string RarDamageOf(const std::string& Path) {
+  try {
+    TFileStream file(Path, fmOpenRead | fmShareDenyWrite);
+    const uint64_t size = static_cast<uint64_t>(file.GetSize());
+    std::string signature;
+    if (ReadAt(file, 0, signature, 8) && std::memcmp(signature.data(), kRar5Signature, 8) == 0)
+      return WalkRar5(file, size);
+    if (ReadAt(file, 0, signature, 7) && std::memcmp(signature.data(), kRar4Signature, 7) == 0)
+      return WalkRar4(file, size);
+  } catch (const Exception&) {
+    // The library says why the file cannot be read.
+  }
+  return "";
+}
