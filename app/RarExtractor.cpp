@@ -136,6 +136,13 @@ class TRarExtractor final : public IExtractor {
     component->CanProgress = true;  // a quick listing gives the total for the progress
     component->PathRule = [&host](const std::wstring& Name) { return host.PathFor(Name); };
     component->OnFileWritten = [&host](TUnRar*, const std::wstring& File) { host.FileWritten(File); };
+    // Unpacking and writing overlap: the component writes on a thread of its own.
+    component->WriteInBackground = true;
+    bool full = false;
+    component->OnDiskFull = [&](TUnRar*, const std::wstring& File) {
+      full = true;
+      host.DiskFull(File);
+    };
     // Nothing is started that cannot fit (the walk says so).
     bool refused = false;
     component->OnUnpackedSize = [&](TUnRar*, uint64_t Size) { return !(refused = !host.RoomFor(Size)); };
@@ -181,7 +188,7 @@ class TRarExtractor final : public IExtractor {
     result.Password = component->PasswordState();
     if (stopped)
       result.Outcome = TExtractOutcome::Stopped;
-    else if (failed || refused || !damage.empty())
+    else if (failed || refused || full || !damage.empty())
       result.Outcome = TExtractOutcome::Failed;
     // Pieces that failed after a last part as long as the first: the part
     // after it is what they lack.

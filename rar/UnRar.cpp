@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "Files.h"
+#include "Streams.h"
 #include "SafePath.h"
 #include "Text.h"
 
@@ -272,6 +273,7 @@ void TUnRar::ProcessArchive() {
   FHeader.RedirName = FRedirName.data();
   FHeader.RedirNameSize = RedirNameSize;
   FLinks.reset(FMode == UNRAR_EXTRACT ? new TLinkCopies(AnsiToWide(Directory)) : nullptr);
+  FWriter.reset();
   if (CanProgress) {
     CountFiles();
     // A password that failed the counting pass would fail the main pass too.
@@ -280,6 +282,10 @@ void TUnRar::ProcessArchive() {
   } else {
     FDataTotal = 0;
   }
+  if (WriteInBackground && FMode == UNRAR_EXTRACT && OverrideEvent == OR_ALWAYS && FileList.empty())
+    FWriter = std::make_unique<TRarFileWriter>([this](const std::wstring& File) {
+      if (OnFileWritten) OnFileWritten(this, File);
+    });
   WalkArchive(FMode == UNRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT, [&] {
     for (;;) {
       const int r = UnRarLib.RARReadHeaderEx(FHandle, &FHeader);
@@ -291,14 +297,30 @@ void TUnRar::ProcessArchive() {
       const uint64_t start = FDataDone;
       const int c = ProcessFile(FFileOperation);
       RethrowPending();
-      if (c != ERAR_SUCCESS) NoteResult(c);
+      // A write that failed stopped the library: the writer says why.
+      if (c != ERAR_SUCCESS && !(FWriter && FWriter->Failed())) NoteResult(c);
       if (StopProcessing || c != ERAR_SUCCESS) break;
       // A file skipped counts as done: the progress still reaches the total.
       FDataDone = std::max(FDataDone, start + UnpackedSize(FHeader));
       FireDataProgress();
     }
   });
+  if (FWriter) FinishWriting();
   if (FLinks && !StopProcessing) MakeLinks();
+}
+
+void TUnRar::FinishWriting() {
+  const std::unique_ptr<TRarFileWriter> writer = std::move(FWriter);
+  std::wstring path;
+  DWORD error = 0;
+  bool creating = false;
+  if (writer->Finish(path, error, creating)) return;
+  if (IsDiskFullCode(error) && OnDiskFull) {
+    OnDiskFull(this, path);
+    return;
+  }
+  const int code = creating ? ERAR_ECREATE : ERAR_EWRITE;
+  Error(ErrorText(code) + " (" + WideToAnsi(path) + ")", code);
 }
 
 void TUnRar::MakeLinks() {
@@ -480,7 +502,9 @@ int TUnRar::ProcessFile(int Operation) {
     destination = folder + safe.Path;
     relative = safe.Path;
   }
-  const bool existed = !destination.empty() && FileExists(LongPathForm(destination));
+  // (The background writer is used with OR_ALWAYS only, and leaves a file
+  // that was there alone until data come: it needs no look beforehand.)
+  const bool existed = !FWriter && !destination.empty() && FileExists(LongPathForm(destination));
   const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
                                ? (FHeader.Flags & FlagDirectory) != 0
                                : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
@@ -513,6 +537,22 @@ int TUnRar::ProcessFile(int Operation) {
       leadsTo.erase(0, 4);
     FLinks->Add(HeaderFileNameW(FHeader), relative, leadsTo, redirect == RedirHardLink);
     return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
+  }
+  if (FWriter && op == RAR_EXTRACT && isDirectory && !destination.empty()) {
+    // Made by the writer in its turn, never beside it by the library.
+    FWriter->Folder(destination, FHeader.FileAttr);
+    return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
+  }
+  if (FWriter && op == RAR_EXTRACT && !isDirectory && !destination.empty()) {
+    // The library unpacks and checks the file; the writer writes it.
+    FWriter->Begin(destination);
+    FWriting = true;
+    const int result = UnRarLib.RARProcessFileW(FHandle, RAR_TEST, nullptr, nullptr);
+    FWriting = false;
+    const FILETIME time = {FHeader.MtimeLow, FHeader.MtimeHigh};
+    const bool timed = FHeader.MtimeLow != 0 || FHeader.MtimeHigh != 0;
+    FWriter->End(result == ERAR_SUCCESS, timed ? &time : nullptr, FHeader.FileAttr);
+    return result;
   }
   // The wide call carries any name unchanged (the ANSI one passes paths
   // through the OEM code page).
@@ -621,6 +661,9 @@ int TUnRar::HandleCallback(UINT Msg, LPARAM P1, LPARAM P2) {
       case UCM_PROCESSDATA:
         DataWritten(static_cast<uint64_t>(static_cast<ULONG_PTR>(P2)));
         answer = StopProcessing ? -1 : 0;
+        if (answer == 0 && FWriting &&
+            !FWriter->Write(reinterpret_cast<const void*>(P1), static_cast<size_t>(static_cast<ULONG_PTR>(P2))))
+          answer = -1;
         break;
       case UCM_NEEDPASSWORDW:
       case UCM_NEEDPASSWORD:

@@ -19,6 +19,7 @@
 
 #include "Component.h"
 #include "LinkCopies.h"
+#include "RarFileWriter.h"
 #include "PasswordState.h"
 #include "UnRarLib.h"
 
@@ -85,6 +86,9 @@ using TRarRenamedEvent =
     std::function<void(TUnRar* Sender, const std::string& FileName, const std::string& ExtractedAs)>;
 // A file was extracted, complete, to FileName (its full path).
 using TRarFileWrittenEvent = std::function<void(TUnRar* Sender, const std::wstring& FileName)>;
+// Writing FileName failed because its volume is full (WriteInBackground):
+// the file was removed and the run stopped.
+using TRarDiskFullEvent = std::function<void(TUnRar* Sender, const std::wstring& FileName)>;
 // The files of the archive take Size bytes in all, as its headers state
 // them; the handler returns false to extract nothing.
 using TRarUnpackedSizeEvent = std::function<bool(TUnRar* Sender, uint64_t Size)>;
@@ -135,11 +139,19 @@ class TUnRar : public TComponent {
   TRarRenamedEvent OnRenamed;
   TRarDataProgressEvent OnDataProgress;
   TRarFileWrittenEvent OnFileWritten;
+  TRarDiskFullEvent OnDiskFull;
   // Fired by an extracting ProcessArchive with CanProgress, after the
   // counting pass and before the first file is written, when every file's
   // header states its size.
   TRarUnpackedSizeEvent OnUnpackedSize;
   TRarPathRule PathRule;
+  // With OR_ALWAYS and no FileList: the library only unpacks and checks each
+  // file (its test mode), and the component writes what it unpacks on a
+  // thread of its own (TRarFileWriter), so that unpacking and writing
+  // overlap. The files, their last-write times and attributes are the
+  // library's; a file's write error is reported once the run is over, a
+  // full volume through OnDiskFull, any other through OnError.
+  bool WriteInBackground = false;
 
   // Lists or extracts FileName. A file that fails, or is being written when
   // the run stops (StopProcessing, a handler's exception, a failure), is
@@ -251,6 +263,11 @@ class TUnRar : public TComponent {
   std::vector<wchar_t> FRedirName;
   // The links of the run being extracted, made once every file is out.
   std::unique_ptr<TLinkCopies> FLinks;
+  // WriteInBackground: the writer of the run, and whether the library's
+  // data go to it now (the file being tested is one to write).
+  std::unique_ptr<TRarFileWriter> FWriter;
+  bool FWriting = false;
+  void FinishWriting();
 };
 
 // The component whose HandleCallback answers the library.

@@ -525,3 +525,40 @@ TEST(UnRarExtract, AnyNameAndLongOutputPaths) {
     EXPECT_EQ(ReadFile(dest + L"\\" + name), "content of " + WideToAnsi(stored) + "\n");
   }
 }
+
+// Written in the background (the library only unpacks and checks), the files
+// are those the library writes itself: the same names, bytes and last-write
+// times, for a plain archive, a volume set and an encrypted archive.
+TEST(UnRarExtract, WritingInTheBackgroundGivesTheLibrarysFiles) {
+  const struct {
+    const char* Archive;
+    const char* Password;
+  } cases[] = {{"basic.rar", ""}, {"vol.part1.rar", ""}, {"password.rar", "Secret123"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Archive);
+    std::vector<std::wstring> files[2];
+    std::vector<std::pair<std::string, uint64_t>> stamped[2];
+    for (int background = 0; background < 2; ++background) {
+      Extraction x(c.Archive);
+      x.rar->OverrideEvent = OR_ALWAYS;
+      x.rar->WriteInBackground = background == 1;
+      x.rar->Password = c.Password;
+      std::vector<std::wstring> written;
+      x.rar->OnFileWritten = [&](TUnRar*, const std::wstring& File) { written.push_back(File); };
+      x.rar->ProcessArchive();
+      EXPECT_TRUE(x.rec.errors.empty());
+      files[background] = ListTreeW(AnsiToWide(x.out.Path()));
+      EXPECT_EQ(written.size(), files[background].size());
+      for (const std::wstring& f : files[background]) {
+        const std::string path = x.out / WideToAnsi(f);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        const uint64_t time = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        stamped[background].push_back({ReadFile(path), time});
+      }
+    }
+    EXPECT_FALSE(files[0].empty());
+    EXPECT_EQ(files[1], files[0]);
+    EXPECT_EQ(stamped[1], stamped[0]);
+  }
+}
