@@ -7,12 +7,14 @@
 // into its own folder, as the Unzip button does (a password is answered with
 // the one given, once per archive). Prints one "REPORT <line>" per problem
 // the walk reports and one "NOTE <line>" per note, then "PEAK <bytes>" (the process's peak working set) and "MS <milliseconds>"
-// (the walk's wall time). Exit code 0 when the walk ran, 2 on bad usage.
+// (the walk's wall time). Exit code 0 when the walk ran, 2 on bad usage. The
+// environment's QUARN_AT_ONCE sets how many archives run at a time.
 
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -71,7 +73,11 @@ int main(int argc, char** argv) {
   IProgressSink silent;
   TEngines engines;
   const DWORD started = GetTickCount();
-  const TUnzipResult result = TUnzipCommand(nullptr, ui, silent, engines).Run(archives, destination);
+  TUnzipCommand command(nullptr, ui, silent, engines);
+  // QUARN_AT_ONCE: how many archives at a time (the walk's own choice when unset).
+  char atOnce[16] = "";
+  if (GetEnvironmentVariableA("QUARN_AT_ONCE", atOnce, sizeof atOnce) > 0) command.ArchivesAtOnce = atoi(atOnce);
+  const TUnzipResult result = command.Run(archives, destination);
   const DWORD elapsed = GetTickCount() - started;
   for (const std::string& line : result.Report) Print("REPORT " + line);
   for (const std::string& line : result.Notes) Print("NOTE " + line);
