@@ -8,8 +8,10 @@
 // was not extracted) and notes (something worth knowing); neither raises.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "Exception.h"
 #include "PasswordState.h"
 #include "ShellPaths.h"
 
@@ -75,6 +77,22 @@ struct TExtractResult {
   // The password given to the archive, when one was (the caller wipes it).
   std::string PasswordUsed;
 };
+
+// Runs Body, an extractor's work on its result: the user's stop (EAbort)
+// ends it Stopped; any other exception (a missing engine, a file that cannot
+// be made) is a problem of the archive and ends it Failed.
+inline TExtractResult GuardedExtraction(IExtractHost& Host, const std::function<void(TExtractResult&)>& Body) {
+  TExtractResult result;
+  try {
+    Body(result);
+  } catch (const EAbort&) {
+    result.Outcome = TExtractOutcome::Stopped;
+  } catch (const std::exception& e) {
+    Host.Problem(GenericErrorText(ExceptionText(e)));
+    result.Outcome = TExtractOutcome::Failed;
+  }
+  return result;
+}
 
 class IExtractor {
  public:

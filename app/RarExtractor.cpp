@@ -96,17 +96,7 @@ class TJoinedPieces {
 class TRarExtractor final : public IExtractor {
  public:
   TExtractResult Extract(const TExtractRequest& Request) override {
-    IExtractHost& host = *Request.Host;
-    TExtractResult result;
-    try {
-      Run(Request, host, result);
-    } catch (const EAbort&) {
-      result.Outcome = TExtractOutcome::Stopped;
-    } catch (const std::exception& e) {
-      host.Problem(GenericErrorText(ExceptionText(e)));
-      result.Outcome = TExtractOutcome::Failed;
-    }
-    return result;
+    return GuardedExtraction(*Request.Host, [&](TExtractResult& Result) { Run(Request, *Request.Host, Result); });
   }
 
  private:

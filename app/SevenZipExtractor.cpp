@@ -13,18 +13,7 @@ const char kExtractResult[] = "extraction failed (result %d).";
 class TSevenZipExtractor final : public IExtractor {
  public:
   TExtractResult Extract(const TExtractRequest& Request) override {
-    IExtractHost& host = *Request.Host;
-    TExtractResult result;
-    try {
-      Run(Request, host, result);
-    } catch (const EAbort&) {
-      result.Outcome = TExtractOutcome::Stopped;
-    } catch (const std::exception& e) {
-      // A missing engine, or a file that could not be made.
-      host.Problem(GenericErrorText(ExceptionText(e)));
-      result.Outcome = TExtractOutcome::Failed;
-    }
-    return result;
+    return GuardedExtraction(*Request.Host, [&](TExtractResult& Result) { Run(Request, *Request.Host, Result); });
   }
 
  private:

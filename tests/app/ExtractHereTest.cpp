@@ -16,22 +16,9 @@
 namespace {
 
 // Everything below Folder: "a\b.txt" for files, "a\" for folders, sorted.
-std::set<std::string> Listing(const std::string& Folder, const std::string& Prefix = "") {
+std::set<std::string> Listing(const std::string& Folder) {
   std::set<std::string> names;
-  WIN32_FIND_DATAA data;
-  const HANDLE find = FindFirstFileA((Folder + "\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::string name = data.cFileName;
-    if (name == "." || name == "..") continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      names.insert(Prefix + name + "\\");
-      for (const std::string& below : Listing(Folder + "\\" + name, Prefix + name + "\\")) names.insert(below);
-    } else {
-      names.insert(Prefix + name);
-    }
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
+  for (const auto& entry : TreeOf(Folder)) names.insert(entry.first);
   return names;
 }
 
