@@ -307,7 +307,13 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
     }
     if (running == 0) break;
     const HANDLE wake = FWake.Get();
-    MsgWaitForMultipleObjects(1, &wake, FALSE, 50, QS_ALLINPUT);
+    if (MsgWaitForMultipleObjects(1, &wake, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      // The window's messages run now; what is left counts as seen, so that
+      // the wait does not return for it again at once.
+      FProgress.Pump();
+      MSG seen;
+      PeekMessageA(&seen, nullptr, 0, 0, PM_NOREMOVE);
+    }
     AnswerQuestions();
     for (const auto& run : FRuns)
       if (run->Started && run->Ended && run->Thread.joinable()) {
