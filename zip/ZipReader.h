@@ -12,9 +12,10 @@
 // delimiting members whose sizes follow their data by their deflate stream;
 // the walk ends at the first damage, keeping the members before it.
 //
-// Whatever the damage, the reader offers members or raises an error: it
-// reports no members and no error only for an archive that holds no local
-// header at all and whose end record lists none (an empty archive).
+// Whatever the damage, the reader offers members, names the members it
+// cannot offer (MissingMembers, MembersFromOverlap) or raises an error: it
+// does none of these only for an archive that holds no local header at all
+// and whose end record lists none (an empty archive).
 //
 // Memory stays bounded whatever the archive's size: the index holds one entry
 // per member (its header fields, name, extra field and comment), and one member

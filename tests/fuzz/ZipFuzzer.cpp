@@ -32,10 +32,10 @@ class TCountingStream : public TStream {
 
 void ReadStreamed(const std::string& bytes) {
   TMemoryStream stream(bytes);
-  bool said = false;  // members offered, members named missing, or an error
+  bool said = false;  // members offered, members named missing or refused for an overlap, or an error
   try {
     TZipReader reader(stream);
-    said = !reader.MissingMembers().empty();
+    said = !reader.MissingMembers().empty() || !reader.MembersFromOverlap().empty();
     for (;;) {
       if (!reader.Next()) break;
       said = true;
