@@ -4,7 +4,7 @@
 
 namespace {
 // Data waiting to be written at most, before the giver waits.
-constexpr size_t kWaitingLimit = 16u << 20;
+constexpr size_t kWaitingLimit = 4u << 20;
 // Attribute bits a file can be given (the library gives the ones stored).
 constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
