@@ -10,7 +10,8 @@
 # 7zip source, with the build's own 7z.dll beside it) and unrar.exe (UnRAR's
 # console program from Debian's unrar-nonfree source) for the architecture timed,
 # cached outside the tree. Then times, median of BENCH_RUNS (default 3) runs,
-# process start included, each into an empty folder:
+# process start included, each into an empty folder, Quarn's runs and the
+# peers' taking turns:
 #   - the batch: Quarn's walk (unzip_tool, as the Unzip button) over the 8,
 #     against the console programs one archive after another (as 7-Zip's
 #     "Extract to" over a selection does) and two at a time;
@@ -98,26 +99,28 @@ peers_two_at_a_time() {
 children_cpu_read() {
   sed -n 2p "$work/times.txt" | awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); printf "%.3f", u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
 }
-# Median of $runs runs of a command: "wall cpu" in seconds; the last run's
+# One run of a command into an empty folder: "wall cpu" in milliseconds; its
 # output stays in $work/last.txt.
-measure() {
-  local walls=() cpus=() t0 t1 c0 c1
-  for _ in $(seq "$runs"); do
-    rm -rf "$work/out" && mkdir -p "$work/out"
-    sync
-    times >"$work/times.txt"
-    c0=$(children_cpu_read)
-    t0=$(date +%s%N)
-    "$@" >"$work/last.txt" 2>&1 || { cat "$work/last.txt" >&2; return 1; }
-    t1=$(date +%s%N)
-    times >"$work/times.txt"
-    c1=$(children_cpu_read)
-    walls+=("$(( (t1 - t0) / 1000000 ))")
-    cpus+=("$(python3 -c "print(round(($c1 - $c0) * 1000))")")
-  done
-  python3 -c "import statistics as s; print('%.2f %.2f' % (s.median([$(IFS=,; echo "${walls[*]}")]) / 1000, s.median([$(IFS=,; echo "${cpus[*]}")]) / 1000))"
+one_run() {
+  local t0 t1 c0 c1
+  rm -rf "$work/out" && mkdir -p "$work/out"
+  sync
+  times >"$work/times.txt"
+  c0=$(children_cpu_read)
+  t0=$(date +%s%N)
+  "$@" >"$work/last.txt" 2>&1 || { cat "$work/last.txt" >&2; return 1; }
+  t1=$(date +%s%N)
+  times >"$work/times.txt"
+  c1=$(children_cpu_read)
+  echo "$(( (t1 - t0) / 1000000 )) $(python3 -c "print(round(($c1 - $c0) * 1000))")"
 }
-peak() { sed -nE 's/^PEAK ([0-9]+).*/\1/p' "$work/last.txt" | tr -d '\r' | awk '{ printf "%d MiB", $1 / 1048576 }'; }
+# "wall cpu" in seconds, the medians of the runs given as "wall cpu" lines.
+medians() {
+  python3 -c "import sys, statistics as s; r = [list(map(int, l.split())) for l in sys.stdin if l.strip()]; \
+print('%.2f %.2f' % (s.median(x[0] for x in r) / 1000, s.median(x[1] for x in r) / 1000))"
+}
+# Quarn's peak working set in the last run, in bytes.
+peak() { sed -nE 's/^PEAK ([0-9]+).*/\1/p' "$work/last.txt" | tr -d '\r'; }
 same() {  # the output of the last run is the set (or the folders given), byte for byte
   local expected=$1 got=$2
   diff -rq "$expected" "$got" >/dev/null || echo "the output in $got differs from $expected" >&2
@@ -126,26 +129,41 @@ same() {  # the output of the last run is the set (or the folders given), byte f
 quarn "${batch[@]}" >/dev/null 2>&1 || true  # Wine's services up
 ratio() { python3 -c "print(f'{$1/$2:.2f}')"; }
 
-read -r qb qbc < <(measure quarn "${batch[@]}")
-qpeak=$(peak)
+# The runs of Quarn and of the peers take turns, so that the disk's state,
+# which drifts over a benchmark, weighs on both alike.
+qruns="" truns="" pruns="" qpeak=0
+for _ in $(seq "$runs"); do
+  qruns+="$(one_run quarn "${batch[@]}")"$'\n'
+  qpeak=$(( $(peak) > qpeak ? $(peak) : qpeak ))
+  truns+="$(one_run peers_in_turn "${batch[@]}")"$'\n'
+  pruns+="$(one_run peers_two_at_a_time "${batch[@]}")"$'\n'
+done
+read -r qb qbc < <(medians <<<"$qruns")
+read -r pt ptc < <(medians <<<"$truns")
+read -r p2 p2c < <(medians <<<"$pruns")
+one_run quarn "${batch[@]}" >/dev/null
 for i in "${!kinds[@]}"; do
   for g in ${groups[$i]}; do same "$work/set/$g" "$work/out/part$i/$g"; done
 done
-read -r pt ptc < <(measure peers_in_turn "${batch[@]}")
-read -r p2 p2c < <(measure peers_two_at_a_time "${batch[@]}")
 
 printf '\n%-44s %8s %8s %12s\n' "work" "wall s" "CPU s" "ratio"
-printf '%-44s %8s %8s %12s   peak %s\n' "batch of 8 (3 zip, 3 7z, 2 RAR): Quarn" "$qb" "$qbc" "" "$qpeak"
+printf '%-44s %8s %8s %12s   peak %s MiB\n' "batch of 8 (3 zip, 3 7z, 2 RAR): Quarn" "$qb" "$qbc" "" "$((qpeak / 1048576))"
 printf '%-44s %8s %8s %12s\n' "  console programs one after another" "$pt" "$ptc" "$(ratio "$qb" "$pt")"
 printf '%-44s %8s %8s %12s\n' "  console programs two at a time" "$p2" "$p2c" "$(ratio "$qb" "$p2")"
 for kind in zip 7z rar; do
   a=$work/archives/set.$kind
-  read -r q qc < <(measure quarn "$a")
-  qp=$(peak)
+  qruns="" pruns="" qpeak=0
+  for _ in $(seq "$runs"); do
+    qruns+="$(one_run quarn "$a")"$'\n'
+    qpeak=$(( $(peak) > qpeak ? $(peak) : qpeak ))
+    pruns+="$(one_run peer "$a")"$'\n'
+  done
+  read -r q qc < <(medians <<<"$qruns")
+  read -r p pc < <(medians <<<"$pruns")
+  one_run quarn "$a" >/dev/null
   same "$work/set" "$work/out/set"
-  read -r p pc < <(measure peer "$a")
   label="one $kind of the whole set ($(( $(stat -c %s "$a") / 1000000 )) MB): Quarn"
-  printf '%-44s %8s %8s %12s   peak %s\n' "$label" "$q" "$qc" "" "$qp"
+  printf '%-44s %8s %8s %12s   peak %s MiB\n' "$label" "$q" "$qc" "" "$((qpeak / 1048576))"
   printf '%-44s %8s %8s %12s\n' "  $( [ "$kind" = rar ] && echo 'unrar x' || echo '7z x' )" "$p" "$pc" "$(ratio "$q" "$p")"
 done
 rm -rf "$work/out"
