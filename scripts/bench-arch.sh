@@ -40,6 +40,22 @@ bench_median() {
   printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.2f", a[int((NR + 1) / 2)] / 1000 }'
 }
 
+# For the benchmarks that drive the Unzip walk (unzip_tool) against 7-Zip's
+# console: sets tool, runs (BENCH_RUNS, default 3), work (BENCH_DIR, default
+# $build/<Name>), cache, and seven, 7z.exe built for the architecture timed
+# with the build's own 7z.dll beside it (the same engine as Quarn's).
+bench_unzip_setup() {  # name
+  tool=$build/bin/unzip_tool.exe
+  [ -f "$tool" ] || { echo "build the $bench_arch tree first (scripts/build.sh $bench_arch)" >&2; exit 1; }
+  runs=${BENCH_RUNS:-3}
+  work=${BENCH_DIR:-$build/$1}
+  cache=${QUARN_BENCH_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarn-bench}
+  mkdir -p "$work" "$cache"
+  seven=$cache/7z-$bench_arch/7z.exe
+  bench_build_7zip UI/Console 7z.exe "$seven"
+  cp "$build/bin/7z.dll" "$(dirname "$seven")/7z.dll"
+}
+
 # Builds a program of 7-Zip (its makefile.gcc in CPP/7zip/<Folder> of Debian's
 # 7zip source) for the architecture timed, into Output, unless it is there.
 bench_build_7zip() {  # folder program output

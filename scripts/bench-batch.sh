@@ -22,17 +22,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/bench-arch.sh"
-tool=$build/bin/unzip_tool.exe
-[ -f "$tool" ] || { echo "build the $bench_arch tree first (scripts/build.sh $bench_arch)" >&2; exit 1; }
-runs=${BENCH_RUNS:-3}
-work=${BENCH_DIR:-$build/bench-batch}
-cache=${QUARN_BENCH_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarn-bench}
-mkdir -p "$work" "$cache"
-
 # --- the peers ------------------------------------------------------------------
-seven=$cache/7z-$bench_arch/7z.exe
-bench_build_7zip UI/Console 7z.exe "$seven"
-cp "$build/bin/7z.dll" "$(dirname "$seven")/7z.dll"  # the same engine as Quarn's
+bench_unzip_setup bench-batch
 unrar=$cache/unrar-$bench_arch/unrar.exe
 bench_build_unrar "$unrar"
 
