@@ -64,7 +64,9 @@ run_counted() {  # label log command...
   local label=$1 log=$2 line
   shift 2
   "$@" >"$log" 2>&1
-  grep -E '^(PASS|FAIL|SKIP)' "$log" | grep -v '^PASS' >&2 || true
+  # Failures and skips, each failure with the reasons the log gives under it.
+  awk '/^(FAIL|SKIP)/ { shown = /^FAIL/; print; next } /^(PASS|[^ ])/ { shown = 0 } shown && /^ +- / { print }' \
+    "$log" >&2
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
   if [ -n "$line" ]; then
     echo "$label: $line"

@@ -809,6 +809,7 @@ int RunCases(const std::vector<CaseInfo>& cases, const std::string& only) {
       skipped.push_back(c.name);
     } else if (g_failures.empty()) {
       Print(Format("PASS  %s (%.1f s)", c.name, secs));
+      for (const std::string& n : g_notes) Print("        " + n);
       ++passed;
     } else {
       Print(Format("FAIL  %s (%.1f s)", c.name, secs));
