@@ -483,6 +483,19 @@ void TUnRar::TranslateHeader() {
   t.AttrTemporary = (a & 0x100) != 0;
 }
 
+// The attributes a file or folder of the header gets on disk. Archives made
+// on Unix or BeOS carry a Unix mode in place of attributes (0644 would read
+// as system and temporary), so their items get the library's own choice on
+// Windows: a plain folder or an archive-flagged file.
+namespace {
+DWORD DiskAttributes(const RARHeaderDataEx& Header, bool IsDirectory) {
+  constexpr unsigned kHostUnix = 3, kHostBeOS = 5;
+  if (Header.HostOS == kHostUnix || Header.HostOS == kHostBeOS)
+    return IsDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  return Header.FileAttr;
+}
+}  // namespace
+
 int TUnRar::ProcessFile(int Operation) {
   int op = Operation;
   // An extracted file goes where the program's one rule for item names puts
@@ -540,7 +553,7 @@ int TUnRar::ProcessFile(int Operation) {
   }
   if (FWriter && op == RAR_EXTRACT && isDirectory && !destination.empty()) {
     // Made by the writer in its turn, never beside it by the library.
-    FWriter->Folder(destination, FHeader.FileAttr);
+    FWriter->Folder(destination, DiskAttributes(FHeader, isDirectory));
     return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   }
   if (FWriter && op == RAR_EXTRACT && !isDirectory && !destination.empty()) {
@@ -551,7 +564,7 @@ int TUnRar::ProcessFile(int Operation) {
     FWriting = false;
     const FILETIME time = {FHeader.MtimeLow, FHeader.MtimeHigh};
     const bool timed = FHeader.MtimeLow != 0 || FHeader.MtimeHigh != 0;
-    FWriter->End(result == ERAR_SUCCESS, timed ? &time : nullptr, FHeader.FileAttr);
+    FWriter->End(result == ERAR_SUCCESS, timed ? &time : nullptr, DiskAttributes(FHeader, isDirectory));
     return result;
   }
   // The wide call carries any name unchanged (the ANSI one passes paths

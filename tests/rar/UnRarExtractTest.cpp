@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 #include "RarTestSupport.h"
 #include "Text.h"
@@ -527,8 +528,10 @@ TEST(UnRarExtract, AnyNameAndLongOutputPaths) {
 }
 
 // Written in the background (the library only unpacks and checks), the files
-// are those the library writes itself: the same names, bytes and last-write
-// times, for a plain archive, a volume set and an encrypted archive.
+// are those the library writes itself: the same names, bytes, last-write
+// times and attributes (of files and their folders; the fixtures are made on
+// Unix, whose modes are no attributes), for a plain archive, a volume set and
+// an encrypted archive.
 TEST(UnRarExtract, WritingInTheBackgroundGivesTheLibrarysFiles) {
   const struct {
     const char* Archive;
@@ -537,7 +540,8 @@ TEST(UnRarExtract, WritingInTheBackgroundGivesTheLibrarysFiles) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Archive);
     std::vector<std::wstring> files[2];
-    std::vector<std::pair<std::string, uint64_t>> stamped[2];
+    // content, time, attributes, and the attributes of the folder holding it
+    std::vector<std::tuple<std::string, uint64_t, DWORD, DWORD>> stamped[2];
     for (int background = 0; background < 2; ++background) {
       Extraction x(c.Archive);
       x.rar->OverrideEvent = OR_ALWAYS;
@@ -554,7 +558,8 @@ TEST(UnRarExtract, WritingInTheBackgroundGivesTheLibrarysFiles) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
         const uint64_t time = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-        stamped[background].push_back({ReadFile(path), time});
+        const DWORD folder = GetFileAttributesA(path.substr(0, path.find_last_of('\\')).c_str());
+        stamped[background].emplace_back(ReadFile(path), time, data.dwFileAttributes, folder);
       }
     }
     EXPECT_FALSE(files[0].empty());
