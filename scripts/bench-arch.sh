@@ -56,6 +56,20 @@ bench_unzip_setup() {  # name
   cp "$build/bin/7z.dll" "$(dirname "$seven")/7z.dll"
 }
 
+# A path as the Windows programs take it.
+winpath() { echo "Z:${1//\//\\}"; }
+
+# After the archives are made: the build's Wine prefix (made on first use) and
+# one Wine server for every run, as on Windows nothing starts it anew; the
+# server ends with the script.
+bench_wine_start() {
+  export WINEPREFIX=$build/wineprefix-$bench_winearch WINEARCH=$bench_winearch WINEDEBUG=-all
+  "$root/cmake/wine-run.sh" "$tool" >/dev/null 2>&1 || true
+  wineserver -k 2>/dev/null || true
+  wineserver -p
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+}
+
 # Builds a program of 7-Zip (its makefile.gcc in CPP/7zip/<Folder> of Debian's
 # 7zip source) for the architecture timed, into Output, unless it is there.
 bench_build_7zip() {  # folder program output

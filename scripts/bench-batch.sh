@@ -52,14 +52,9 @@ if [ ! -f "$work/archives.done" ]; then
 fi
 batch=()
 for i in "${!kinds[@]}"; do batch+=("$work/archives/part$i.${kinds[$i]}"); done
-winpath() { echo "Z:${1//\//\\}"; }
 
 # --- timing ----------------------------------------------------------------------
-export WINEPREFIX=$build/wineprefix-$bench_winearch WINEARCH=$bench_winearch WINEDEBUG=-all
-"$root/cmake/wine-run.sh" "$tool" >/dev/null 2>&1 || true  # the prefix made
-wineserver -k 2>/dev/null || true
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+bench_wine_start
 
 quarn() {  # archives...
   local args=()

@@ -32,15 +32,9 @@ if [ ! -f "$work/set.done" ]; then
   rm -f "$work/set.tar"
   touch "$work/set.done"
 fi
-winpath() { echo "Z:${1//\//\\}"; }
 
 # --- timing --------------------------------------------------------------------
-export WINEPREFIX=$build/wineprefix-$bench_winearch WINEARCH=$bench_winearch WINEDEBUG=-all
-"$root/cmake/wine-run.sh" "$tool" >/dev/null 2>&1 || true  # the prefix made
-# One Wine server for all runs, as on Windows nothing starts it anew.
-wineserver -k 2>/dev/null || true
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+bench_wine_start
 
 bench_reset() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 quarn() { wine "$tool" "$(winpath "$work/out")" "$(winpath "$1")"; }

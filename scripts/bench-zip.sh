@@ -34,7 +34,6 @@ if [ ! -f "$work/set.done" ]; then
   rm -f "$work/set.zip" && (cd "$work/set" && zip -q -r ../set.zip . -i '*')
   touch "$work/set.done"
 fi
-winpath() { echo "Z:${1//\//\\}"; }
 BASE="$(winpath "$work/set")" awk '{ gsub("/", "\\"); print ENVIRON["BASE"] "\\" $0 }' "$work/files.txt" >"$work/list-2000.txt"
 head -n 200 "$work/list-2000.txt" >"$work/list-200.txt"
 set_bytes() { head -n "$1" "$work/files.txt" | (cd "$work/set" && xargs stat -c %s) | awk '{ s += $1 } END { print s }'; }
