@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include <zlib.h>
+
 #include "Exception.h"
 #include "Streams.h"
 
@@ -23,14 +25,7 @@ constexpr uint64_t kRar5Main = 1, kRar5Encryption = 4, kRar5End = 5;
 constexpr uint64_t kRar5HasExtra = 0x01, kRar5HasData = 0x02;
 constexpr uint64_t kRar5LargestHeader = 2 * 1024 * 1024;
 
-uint32_t Crc32(const uint8_t* Data, size_t Size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < Size; ++i) {
-    crc ^= Data[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
+uint32_t Crc32(const uint8_t* Data, size_t Size) { return static_cast<uint32_t>(crc32(0, Data, static_cast<uInt>(Size))); }
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t U32(const uint8_t* p) { return U16(p) | static_cast<uint32_t>(U16(p + 2)) << 16; }
