@@ -8,6 +8,7 @@
 
 #include "Exception.h"
 #include "PasswordDialog.h"
+#include "ShellPaths.h"
 #include "Text.h"
 
 namespace {
@@ -68,6 +69,21 @@ std::string DialogFilter(const std::string& filter) {
   return result;
 }
 
+// A common dialog's structure: its owner, Filter (in the dialogs' form,
+// filter index 1) and the name buffer; the flags every dialog here shares
+// are added to Flags.
+OPENFILENAMEA FileDialog(HWND Owner, const std::string& Filter, std::vector<char>& Buffer, DWORD Flags) {
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Owner;
+  ofn.lpstrFilter = Filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = Buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(Buffer.size());
+  ofn.Flags = Flags | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  return ofn;
+}
+
 // The folder browser opens centred on the screen.
 int CALLBACK CentreBrowser(HWND window, UINT message, LPARAM, LPARAM) {
   if (message == BFFM_INITIALIZED) {
@@ -100,15 +116,8 @@ bool TWin32UserInterface::OpenFiles(HWND Owner, const std::string& Filter, int& 
   const std::string filter = DialogFilter(Filter);
   // Room for many long names: the dialog fails with FNERR_BUFFERTOOSMALL otherwise.
   std::vector<char> buffer(65536, '\0');
-  OPENFILENAMEA ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = Owner;
-  ofn.lpstrFilter = filter.c_str();
+  OPENFILENAMEA ofn = FileDialog(Owner, filter, buffer, OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
   ofn.nFilterIndex = static_cast<DWORD>(FilterIndex);
-  ofn.lpstrFile = buffer.data();
-  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-  ofn.Flags =
-      OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
   if (!GetOpenFileNameA(&ofn)) return false;
   FilterIndex = static_cast<int>(ofn.nFilterIndex);
   Files.clear();
@@ -136,16 +145,9 @@ bool TWin32UserInterface::SaveFile(HWND Owner, const std::string& Filter, const 
   // The dialog wants the extension without "*." ("zip").
   std::string ext = DefaultExt;
   if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
-  OPENFILENAMEA ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = Owner;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.nFilterIndex = 1;
-  ofn.lpstrFile = buffer.data();
-  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  OPENFILENAMEA ofn = FileDialog(Owner, filter, buffer, OFN_PATHMUSTEXIST);
   ofn.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
   ofn.lpstrDefExt = ext.c_str();
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_PATHMUSTEXIST;
   if (!GetSaveFileNameA(&ofn)) return false;
   FileName = buffer.data();
   return true;
@@ -187,22 +189,14 @@ bool TWin32UserInterface::AskPassword(HWND Owner, const std::string& Archive, bo
 bool TWin32UserInterface::AskVolume(HWND Owner, const std::string& Missing, std::string& Found) {
   // The parts of a set share the name before their number: "movie.7z.003"
   // is offered among "movie.7z.*".
-  const size_t cut = Missing.find_last_of("\\:");
-  const std::string folder = cut == std::string::npos ? std::string() : Missing.substr(0, cut);
-  std::string stem = Missing.substr(cut == std::string::npos ? 0 : cut + 1);
+  std::string stem = FileNameOf(Missing);
+  const std::string folder = Missing.substr(0, Missing.size() - stem.size());  // with its "\"
   if (stem.find('.') != std::string::npos) stem.erase(stem.rfind('.'));
   const std::string filter = DialogFilter(Format(kVolumesFilter, stem.c_str(), stem.c_str()));
   std::vector<char> buffer(32768, '\0');
-  OPENFILENAMEA ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = Owner;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.nFilterIndex = 1;
-  ofn.lpstrFile = buffer.data();
-  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  OPENFILENAMEA ofn = FileDialog(Owner, filter, buffer, OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
   ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   ofn.lpstrTitle = kVolumeTitle;
-  ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
   if (!GetOpenFileNameA(&ofn)) return false;
   Found = buffer.data();
   return true;
