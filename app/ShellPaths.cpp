@@ -11,6 +11,12 @@
 #include "SevenZipPipe.h"
 #include "Streams.h"
 
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
 namespace {
 
 // Position of the last "\" or ":" (or npos), stepping over double-byte pairs.
@@ -24,12 +30,6 @@ size_t LastDelimiter(const std::string& path) {
     }
   }
   return last;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // Whether Extensions (";"-separated) holds Ext (lower case, with its dot).

@@ -120,6 +120,10 @@ std::string FolderOf(const std::string& Path);
 // The file name of Path: what follows its last "\" or ":".
 std::string FileNameOf(const std::string& Path);
 
+// Text with its ASCII capitals made small, for comparing extensions and paths
+// without regard to case.
+std::string Lower(std::string Text);
+
 // The report's line for a part of a set that is missing (Part: its path).
 std::string MissingPartText(const std::string& Part);
 

@@ -43,12 +43,6 @@ constexpr size_t kProblemsShown = 5;  // per archive, in the report after the wa
 // How many names ("name", "name (2)", ...) a folder beside an archive may try.
 constexpr int kFreeNames = 10000;
 
-std::string LowerCase(std::string Text) {
-  for (char& c : Text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return Text;
-}
-
 // The weight of an archive for the progress: all the files of its set.
 uint64_t SetWeightOf(const std::string& Archive) {
   if (SetPartOf(Archive).Later) return 1;
@@ -281,7 +275,7 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
   // A set is extracted once, through its first part: the later parts listed
   // with it are done with it.
   FListed.clear();
-  for (const std::string& archive : Archives) FListed.insert(LowerCase(archive));
+  for (const std::string& archive : Archives) FListed.insert(Lower(archive));
   TBatchProgress meter(FProgress, weights);
   FMeter = &meter;
   FWake.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -374,7 +368,7 @@ int TUnzipCommand::NextToStart() {
       if (part.Later) {
         // A later part of a set listed with its first part is done with
         // it; alone, it names the part it needs.
-        if (FListed.count(LowerCase(part.First)) == 0)
+        if (FListed.count(Lower(part.First)) == 0)
           run.Problem(Format(PathExists(part.First) ? kLaterPart : kLaterPartMissing, FileNameOf(part.First).c_str()));
         run.Started = true;
         run.Ended = true;
