@@ -51,10 +51,14 @@ count_ctest() {
 }
 
 run_ctest() {  # name build-dir
-  local log="$logs/$1.log"
+  local log="$logs/$1.log" retries="$2/wine-run-retries.log"
+  rm -f "$retries"
   ctest --test-dir "$2" -j2 --output-on-failure >"$log" 2>&1
   grep -E '\*\*\*(Failed|Timeout|Exception)|Not Run' "$log" >&2 || true
   grep -E '% tests passed' "$log" | tail -n 1
+  if [ -s "$retries" ]; then
+    echo "note: $(wc -l <"$retries") program(s) ended silently before their first line under Wine and were started again ($retries)"
+  fi
   count_ctest "$log"
 }
 
