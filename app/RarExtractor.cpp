@@ -38,7 +38,7 @@ class TJoinedPieces {
     parts.clear();
     uint64_t total = 0;
     for (uint32_t n = 1; n <= count; ++n) {
-      std::string part = set.Name + "." + (n < 10 ? "00" : n < 100 ? "0" : "") + std::to_string(n);
+      std::string part = PieceOf(set.Name, n);
       if (!FileExists(part)) {
         std::string found;
         if (!Host.AskVolume(part, found) || !FileExists(found)) {

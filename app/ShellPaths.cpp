@@ -192,7 +192,7 @@ std::vector<std::string> SetFilesOf(const std::string& First) {
   const std::string ext = ExtensionOf(First);
   const std::string stem = First.substr(0, First.size() - ext.size());
   if (part.Scheme == TSetScheme::Numbered) {
-    for (uint32_t n : NumberedPartsOf(part.Name)) files.push_back(part.Name + "." + Numbered(n, 3));
+    for (uint32_t n : NumberedPartsOf(part.Name)) files.push_back(PieceOf(part.Name, n));
     if (files.empty() || files[0] != First) files.insert(files.begin(), First);
   } else if (part.Scheme == TSetScheme::RarParts) {
     const std::string base = part.Name.substr(0, part.Name.size() - ext.size());
@@ -220,9 +220,9 @@ std::string PartAfterLastOf(const std::string& First) {
   if (part.Scheme != TSetScheme::Numbered) return "";
   const std::vector<uint32_t> numbers = NumberedPartsOf(part.Name);
   if (numbers.empty()) return "";
-  const std::string last = part.Name + "." + Numbered(numbers.back(), 3);
+  const std::string last = PieceOf(part.Name, numbers.back());
   if (SizeOf(last) != SizeOf(First)) return "";
-  return part.Name + "." + Numbered(numbers.back() + 1, 3);
+  return PieceOf(part.Name, numbers.back() + 1);
 }
 
 TArchiveKind ArchiveKindOfContent(const std::string& Head) {
@@ -306,6 +306,8 @@ std::string FolderOf(const std::string& Path) {
   if (delimiter == std::string::npos) return ".";
   return Path.substr(0, Path[delimiter] == ':' ? delimiter + 1 : delimiter);
 }
+
+std::string PieceOf(const std::string& Name, uint32_t N) { return Name + "." + Numbered(N, 3); }
 
 std::string FileNameOf(const std::string& Path) {
   const size_t delimiter = LastDelimiter(Path);

@@ -95,6 +95,10 @@ TSetPart SetPartOf(const std::string& Path);
 // file of its own.
 std::vector<std::string> SetFilesOf(const std::string& First);
 
+// The name of the piece N of the set of numbered pieces Name: "movie.7z.002"
+// for ("movie.7z", 2).
+std::string PieceOf(const std::string& Name, uint32_t N);
+
 // The part of a set of numbered pieces that may be missing after its last
 // part found: when the last part found is exactly as long as the first (a
 // whole piece), the name of the one after it; empty otherwise, and for any
