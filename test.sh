@@ -68,8 +68,8 @@ run_counted() {  # label log command...
   local label=$1 log=$2 line
   shift 2
   "$@" >"$log" 2>&1
-  # Failures and skips, each failure with the reasons the log gives under it.
-  awk '/^(FAIL|SKIP)/ { shown = /^FAIL/; print; next } /^(PASS|[^ ])/ { shown = 0 } shown && /^ +- / { print }' \
+  # Failures, skips and notes, each failure with the reasons the log gives under it.
+  awk '/^(FAIL|SKIP|note: )/ { shown = /^FAIL/; print; next } /^(PASS|[^ ])/ { shown = 0 } shown && /^ +- / { print }' \
     "$log" >&2
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
   if [ -n "$line" ]; then
