@@ -90,9 +90,24 @@ unixpath() {
 
 # A registry value as "reg query" prints it (REG_SZ text, REG_DWORD 0x...), or
 # nothing when it is missing.
+# Wine's reg query. A start that ends with nothing said on either stream (a
+# missing key or value is always named) is one Wine lost under load, and is
+# made once more.
+reg_query() {  # arguments of reg query
+  local out rc attempt
+  for attempt in 1 2; do
+    rc=0
+    out=$(wine reg query "$@" 2>"$run/reg-query.err") || rc=$?
+    if [ "$rc" -eq 0 ] || [ -n "$out" ] || [ -s "$run/reg-query.err" ]; then break; fi
+  done
+  cat "$run/reg-query.err" >&2
+  [ -z "$out" ] || printf '%s\n' "$out"
+  return "$rc"
+}
+
 regval() {  # key value-name ("" for the default value)
   local out
-  if [ -z "$2" ]; then out=$(wine reg query "$1" /ve 2>/dev/null); else out=$(wine reg query "$1" /v "$2" 2>/dev/null); fi
+  if [ -z "$2" ]; then out=$(reg_query "$1" /ve 2>/dev/null); else out=$(reg_query "$1" /v "$2" 2>/dev/null); fi
   tr -d '\r' <<<"$out" | sed -nE 's/^    .*    REG_[A-Z_]+    (.*)$/\1/p' | head -n 1
 }
 
@@ -204,9 +219,9 @@ registry() {  # dir root(HKCU|HKLM)
   expect_value "$root\\Software\\Classes\\Quarn.Archive\\shell\\open\\command" "" "$open"
   expect_value "$root\\Software\\Classes\\Applications\\quarn.exe\\shell\\open\\command" "" "$open"
   for ext in "${kinds[@]}"; do
-    wine reg query "$root\\Software\\Classes\\$ext\\OpenWithProgids" /v Quarn.Archive >/dev/null 2>&1 ||
+    reg_query "$root\\Software\\Classes\\$ext\\OpenWithProgids" /v Quarn.Archive >/dev/null 2>&1 ||
       echo "$ext does not list Quarn.Archive among the programs that open it"
-    wine reg query "$root\\Software\\Classes\\Applications\\quarn.exe\\SupportedTypes" /v "$ext" >/dev/null 2>&1 ||
+    reg_query "$root\\Software\\Classes\\Applications\\quarn.exe\\SupportedTypes" /v "$ext" >/dev/null 2>&1 ||
       echo "quarn.exe does not name $ext among its types"
     # Quarn never becomes the default program of a type.
     [ "$(default_of "$root" "$ext")" = "${defaults[$root$ext]}" ] ||
@@ -247,7 +262,7 @@ done
 # Quarn's Explorer verbs in root, one "key|value name|data" a line (the key
 # below SystemFileAssociations), read in one listing of the registry.
 verb_values() {  # root(HKCU|HKLM)
-  wine reg query "$1\\Software\\Classes\\SystemFileAssociations" /s 2>/dev/null | tr -d '\r' | awk '
+  reg_query "$1\\Software\\Classes\\SystemFileAssociations" /s 2>/dev/null | tr -d '\r' | awk '
     /^HKEY_/ { key = $0; sub(/^.*\\SystemFileAssociations\\/, "", key); next }
     /^    / && key ~ /\\shell\\Quarn\./ {
       line = substr($0, 5); n = index(line, "    REG_"); rest = substr(line, n + 4); m = index(rest, "    ")
@@ -329,7 +344,7 @@ drive "$dir\\quarn.exe" command_line_and_hand_over,shell_verbs driver-machine
 kept_settings() {
   uninstall "$dir"
   verbs_gone HKLM
-  wine reg query 'HKCU\Software\Quarn' >/dev/null 2>&1 || echo "the settings went without the user's consent"
+  reg_query 'HKCU\Software\Quarn' >/dev/null 2>&1 || echo "the settings went without the user's consent"
   wine reg delete 'HKCU\Software\Quarn' /f >/dev/null 2>&1
   snapshot after-machine
   compare before-machine after-machine
