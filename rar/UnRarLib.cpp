@@ -1,5 +1,7 @@
 #include "UnRarLib.h"
 
+#include <mutex>
+
 TUnRarLibrary UnRarLib;
 
 namespace {
@@ -10,8 +12,10 @@ std::string& LibraryName() {
 }
 
 // Number of LoadUnRarLibrary calls that found the library and are not yet
-// matched by an UnloadUnRarLibrary.
+// matched by an UnloadUnRarLibrary; components load and unload it on the
+// threads they run on.
 int LoadCount = 0;
+std::mutex LoadLock;
 
 template <typename T>
 void Bind(T& entry, const char* name) {
@@ -25,6 +29,7 @@ void SetUnRarLibraryName(const std::string& Name) { LibraryName() = Name; }
 const std::string& GetUnRarLibraryName() { return LibraryName(); }
 
 void LoadUnRarLibrary() {
+  const std::lock_guard<std::mutex> lock(LoadLock);
   if (UnRarLib.Loaded) {
     ++LoadCount;
     return;
@@ -49,6 +54,7 @@ void LoadUnRarLibrary() {
 }
 
 void UnloadUnRarLibrary() {
+  const std::lock_guard<std::mutex> lock(LoadLock);
   if (!UnRarLib.Module) return;
   if (--LoadCount > 0) return;
   UnRarLib = TUnRarLibrary();  // frees the library

@@ -70,13 +70,6 @@ TSevenZip::TSevenZip(TComponent* Owner, const std::wstring& Library, uint8_t For
   const GUID format = SevenZipIds::FormatClassId(Format);
   // Only the reading side: the component extracts, it makes no archives.
   FCreateObject(&format, &IID_IInArchive, FInArchive.PutVoid());
-
-  OSVERSIONINFOW version{};
-  version.dwOSVersionInfoSize = sizeof(version);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  UseWideFileApi = !(GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
-#pragma GCC diagnostic pop
 }
 
 TSevenZip::~TSevenZip() {

@@ -5,7 +5,18 @@
 #include "Files.h"
 #include "Win32Kit.h"
 
-bool UseWideFileApi = true;
+namespace {
+bool WindowsHasWideFileFunctions() {
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return !(GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
+#pragma GCC diagnostic pop
+}
+}  // namespace
+
+const bool UseWideFileApi = WindowsHasWideFileFunctions();
 
 int LastDelimiterW(const std::wstring& delimiters, const std::wstring& s) {
   for (size_t i = s.size(); i > 0; --i) {

@@ -13,10 +13,10 @@
 #include "Text.h"
 
 // True: the helpers call the wide Win32 file functions, with paths of any
-// length (LongPathForm); false (Windows 9x):
-// they convert the path to the ANSI code page and call the ANSI functions.
-// Set by every TSevenZip construction.
-extern bool UseWideFileApi;
+// length (LongPathForm); false (Windows 9x): they convert the path to the
+// ANSI code page and call the ANSI functions. Decided once, when the program
+// starts, and never written again.
+extern const bool UseWideFileApi;
 
 // A growable list of wide strings. Readers use Count and index Strings directly.
 class TWideStringList_ {
