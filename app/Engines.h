@@ -12,16 +12,16 @@
 #include "Extractor.h"
 #include "Win32Kit.h"
 
-class TEngines {
+class TEngines final : public IExtractors {
  public:
   TEngines();
-  ~TEngines();
+  ~TEngines() override;
   TEngines(const TEngines&) = delete;
   TEngines& operator=(const TEngines&) = delete;
 
   // The extractor of the engine that reads archives of Kind (zip: Quarn's
   // own reader, RAR: the UnRAR library, any other kind: the 7-Zip engine).
-  IExtractor& For(TArchiveKind Kind);
+  IExtractor& For(TArchiveKind Kind) override;
 
  private:
   // Members go in the reverse order: the extractors, then the libraries.

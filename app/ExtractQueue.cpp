@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Exception.h"
+#include "ShellPaths.h"
 
 namespace {
 const char kQueueNotReached[] = "Stopped by the user: %d archive(s) handed over later were not extracted.";
@@ -10,8 +11,11 @@ const char kQueueNotReached[] = "Stopped by the user: %d archive(s) handed over 
 
 void TExtractQueue::Add(const std::vector<std::string>& Archives) {
   for (const std::string& archive : Archives) {
+    const TSetPart part = SetPartOf(archive);
+    if (part.Later && FFirstParts.count(Lower(part.First)) > 0) continue;  // done with its first part
     if (std::find(FWaiting.begin(), FWaiting.end(), archive) != FWaiting.end()) continue;
     if (std::find(FWalking.begin(), FWalking.end(), archive) != FWalking.end()) continue;
+    if (!part.Later) FFirstParts.insert(Lower(archive));
     FWaiting.push_back(archive);
   }
 }

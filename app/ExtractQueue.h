@@ -5,6 +5,7 @@
 // and are taken walk after walk until none is left.
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,9 @@
 class TExtractQueue {
  public:
   // Adds Archives in order; one already waiting, or in the walk in progress,
-  // is not added again.
+  // is not added again. A later part of a set whose first part was added
+  // before (waiting, being extracted or extracted) is done with that part:
+  // it is not added (Explorer hands over every part of a selected set).
   void Add(const std::vector<std::string>& Archives);
   bool Empty() const { return FWaiting.empty(); }
   size_t Waiting() const { return FWaiting.size(); }
@@ -32,4 +35,5 @@ class TExtractQueue {
  private:
   std::vector<std::string> FWaiting;
   std::vector<std::string> FWalking;  // those of the walk in progress
+  std::set<std::string> FFirstParts;  // every archive added that is no later part, folded
 };

@@ -2,10 +2,38 @@
 // One extractor per engine behind one interface: Quarn's zip reader, the 7-Zip
 // engine (7z and the kinds of its all-format library) and the UnRAR library
 // each extract one archive into a folder given to them, asking the walk that
-// drives them for everything the walk owns: the rule for item names, progress
-// and the user's wish to stop, the password and volume questions, and what to
-// do with each file written. What goes wrong is told as problems (something
-// was not extracted) and notes (something worth knowing); neither raises.
+// drives them, through IExtractHost, for everything the walk owns.
+//
+// The protocol, honoured alike by every extractor:
+// - Folder. The walk makes the output folder before Extract and removes it
+//   afterwards when it made it and nothing was written into it. The
+//   extractor makes the folders it needs below it.
+// - Names. Every item's path below the folder comes from Host.PathFor; an
+//   empty answer skips the item (the host has said why, where there is
+//   something to say).
+// - Existing files. An item's file is made anew, replacing a file at its
+//   path, when the item begins to be written. An item that fails, or is
+//   being written when the user stops, leaves no file at its path: what was
+//   written of it is removed.
+// - Passwords. The walk asks the user, never an extractor. Extract is given
+//   the password to use (maybe none). An archive that needs one and was
+//   given none ends with Password = Cancelled; one whose password proved
+//   wrong ends with Password = Wrong. The walk may then ask the user and
+//   call Extract again with the answer: what was written before is written
+//   again.
+// - Volumes. A part of a set that is not where the set's name says is asked
+//   for through Host.AskVolume while the extraction runs (the engine needs it
+//   then); one not given is named as a problem.
+// - Problems and notes. A problem says that something of the archive was not
+//   extracted, and why; a note says something worth knowing that lost
+//   nothing. Extract raises nothing: every failure is told, and the outcome
+//   says how the extraction ended.
+// - Room. An extractor that knows the sizes of the archive's files before it
+//   writes any asks Host.RoomFor once, first.
+// - Threads. Extract runs on a thread of the walk and may use Request.Threads
+//   worker threads of its own. The host is called from the thread that
+//   called Extract; Step, FileWritten, DiskFull, Problem and Note also from
+//   the engine's own threads.
 
 #include <cstdint>
 #include <functional>
@@ -15,32 +43,28 @@
 #include "PasswordState.h"
 #include "ShellPaths.h"
 
-// What the walk gives an extractor for one archive. An extractor calls it from
-// the thread that called Extract, or (FileWritten only) from an engine's own
-// threads; an implementation that serves several archives at once is
-// thread-safe.
+// What the walk gives an extractor for one archive.
 class IExtractHost {
  public:
   virtual ~IExtractHost() = default;
   // The path, relative to the request's folder, that the item named Name in
-  // the archive ("/" or "\" between folders) is extracted to; empty: the item
-  // is skipped. The rule keeps everything inside the folder and off devices;
-  // the host notes renames and skips itself.
-  virtual std::wstring PathFor(const std::wstring& Name) = 0;
+  // the archive ("/" or "\" between folders) is extracted to; Folder: the
+  // item is a folder. Empty: the item is skipped. The rule keeps everything
+  // inside the folder and off devices, and gives a file whose name is one
+  // name on Windows with an earlier item's a name of its own; the host notes
+  // renames and skips itself.
+  virtual std::wstring PathFor(const std::wstring& Name, bool Folder) = 0;
   // The archive has come to Done of Total (in units of the extractor's own).
   // False once the user asked to stop: the extractor stops at its next safe
-  // point, removing the file it was writing.
+  // point, removing the file it was writing. Any thread may ask.
   virtual bool Step(uint64_t Done, uint64_t Total) = 0;
-  // Asks the user for the archive's password (Retry: the one tried was
-  // wrong). False when none was given.
-  virtual bool AskPassword(bool Retry, std::string& Password) = 0;
   // Asks the user where the part Missing of a volume set is. False when the
-  // user gave none; Found is the path given otherwise.
+  // user gave none (or the walk is stopping); Found is the path given
+  // otherwise.
   virtual bool AskVolume(const std::string& Missing, std::string& Found) = 0;
-  // The archive's files take Bytes in all, as its format states their sizes:
-  // asked once, before the first file is written, by an extractor that knows
-  // every file's size beforehand. False when they cannot fit where they go
-  // (the host said so): the extractor writes nothing and ends Failed.
+  // The archive's files take Bytes in all, as its format states their sizes.
+  // False when they cannot fit where they go (the host said so): the
+  // extractor writes nothing and ends Failed.
   virtual bool RoomFor(uint64_t Bytes) = 0;
   // A file was written out of the archive, complete, at Path.
   virtual void FileWritten(const std::wstring& Path) = 0;
@@ -56,13 +80,12 @@ class IExtractHost {
 struct TExtractRequest {
   std::string Archive;
   TArchiveKind Kind = TArchiveKind::None;  // as the archive's content shows
-  std::string Folder;                      // the output folder, made already
-  // Given when the archive asks for a password; empty: Host->AskPassword.
-  std::string Password;
-  IExtractHost* Host = nullptr;  // not owned
-  // Worker threads the extractor may use besides its own (0: one per
-  // processor): the walk's share of the processors for this archive.
-  int Threads = 0;
+  std::string Folder;                      // the output folder; it exists
+  std::string Password;                    // the password to use; empty: none
+  IExtractHost* Host = nullptr;            // not owned
+  // Worker threads the extractor may use (at least 1): the walk's share of
+  // the processors for this archive.
+  int Threads = 1;
 };
 
 enum class TExtractOutcome {
@@ -73,9 +96,9 @@ enum class TExtractOutcome {
 
 struct TExtractResult {
   TExtractOutcome Outcome = TExtractOutcome::Done;
+  // NotAsked: no password was needed; Given: the one given worked; Wrong: the
+  // one given did not; Cancelled: one was needed and none was given.
   TPasswordState Password = TPasswordState::NotAsked;
-  // The password given to the archive, when one was (the caller wipes it).
-  std::string PasswordUsed;
 };
 
 // Runs Body, an extractor's work on its result: the user's stop (EAbort)
@@ -97,8 +120,23 @@ inline TExtractResult GuardedExtraction(IExtractHost& Host, const std::function<
 class IExtractor {
  public:
   virtual ~IExtractor() = default;
-  // Extracts every item of Request.Archive below Request.Folder, replacing
-  // files of the same names. Files of items that failed, or that were being
-  // written when the extraction stopped, are removed. Raises nothing.
+  // Extracts every item of Request.Archive below Request.Folder, as the
+  // protocol above says. Raises nothing.
   virtual TExtractResult Extract(const TExtractRequest& Request) = 0;
+  // What decoding the archive needs of the address space, as its headers
+  // state it (a dictionary's size), in bytes; 0 when little or not known.
+  // Reads the archive's headers only; raises nothing.
+  virtual uint64_t DecoderMemory(const std::string& Archive, TArchiveKind Kind) {
+    (void)Archive, (void)Kind;
+    return 0;
+  }
+};
+
+// Where the walk finds the extractor of each kind: the engines of the
+// program, or scripted ones in tests.
+class IExtractors {
+ public:
+  virtual ~IExtractors() = default;
+  // The extractor of the engine that reads archives of Kind.
+  virtual IExtractor& For(TArchiveKind Kind) = 0;
 };

@@ -119,12 +119,11 @@ class TRarExtractor final : public IExtractor {
     TComponent owner(nullptr);
     const auto component = std::make_unique<TUnRar>(&owner);
     component->FileName = archive;
-    ForceDirectories(Request.Folder);
     component->Directory = Request.Folder + "\\";
     component->SetMode(UNRAR_EXTRACT);
     component->OverrideEvent = OR_ALWAYS;
     component->CanProgress = true;  // a quick listing gives the total for the progress
-    component->PathRule = [&host](const std::wstring& Name) { return host.PathFor(Name); };
+    component->PathRule = [&host](const std::wstring& Name, bool Folder) { return host.PathFor(Name, Folder); };
     component->OnFileWritten = [&host](TUnRar*, const std::wstring& File) { host.FileWritten(File); };
     // Unpacking and writing overlap: the component writes on a thread of its own.
     component->WriteInBackground = true;
@@ -150,11 +149,9 @@ class TRarExtractor final : public IExtractor {
       const bool going = pieces ? host.Step(Total + Done, 2 * Total) : host.Step(Done, Total);
       if (!going) stopped = Sender->StopProcessing = true;
     };
-    std::string typed;  // what the user gave when the component asked
-    component->OnPassword = [&](TUnRar*, std::string& Password) {
-      host.AskPassword(false, Password);
-      typed = Password;
-    };
+    // The walk asks for passwords between runs: without one, the library
+    // stops at the first file that needs it.
+    component->OnPassword = [](TUnRar*, std::string&) {};
     // A missing volume is asked for, once: the counting pass and the
     // extraction each look for it. An empty name gives it up.
     std::map<std::string, std::string> located;
@@ -172,9 +169,7 @@ class TRarExtractor final : public IExtractor {
     };
     component->Password = Request.Password;
     component->ProcessArchive();
-    result.PasswordUsed = Request.Password.empty() ? typed : Request.Password;
     Wipe(component->Password);
-    Wipe(typed);
     result.Password = component->PasswordState();
     if (stopped)
       result.Outcome = TExtractOutcome::Stopped;

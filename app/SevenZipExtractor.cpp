@@ -28,11 +28,10 @@ class TSevenZipExtractor final : public IExtractor {
                                : std::make_unique<TSevenZip>(&owner, L"7z.dll", format);
     component->UnwrapTarball = info.Compressor;
     component->DefaultItemName = AnsiToWide(CompressedItemName(Request.Archive));
-    ForceDirectories(Request.Folder);
     component->ExtrBaseDir = AnsiToWide(Request.Folder + "\\");
     component->ExtractOptions = ExtractOverwrite;
     component->SZFileName = AnsiToWide(Request.Archive);
-    component->PathRule = [&host](const std::wstring& Name) { return host.PathFor(Name); };
+    component->PathRule = [&host](const std::wstring& Name, bool Folder) { return host.PathFor(Name, Folder); };
     component->OnFileWritten = [&host](TComponent*, const std::wstring& File) { host.FileWritten(File); };
     bool stopped = false;
     bool failed = false;
@@ -63,13 +62,9 @@ class TSevenZipExtractor final : public IExtractor {
         component->CancelRequested = true;
       }
     };
-    component->OnPassword = [&host](TComponent*, std::wstring& Password) {
-      std::string typed;
-      const bool given = host.AskPassword(false, typed);
-      Password = AnsiToWide(typed);
-      Wipe(typed);
-      return given;
-    };
+    // The walk asks for passwords between runs: without one, the engine stops
+    // at the first item that needs it.
+    component->OnPassword = [](TComponent*, std::wstring&) { return false; };
     // A part of a set that is not where the set's name says is asked for;
     // one the user does not give is named in the report.
     bool partMissing = false;
@@ -85,7 +80,6 @@ class TSevenZipExtractor final : public IExtractor {
     };
     component->Password = AnsiToWide(Request.Password);
     const int32_t code = component->Extract(false);
-    result.PasswordUsed = WideToAnsi(component->Password);
     Wipe(component->Password);
     result.Password = component->PasswordState();
     if (stopped) {

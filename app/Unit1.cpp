@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "CommandLine.h"
+#include "Engines.h"
 #include "Exception.h"
 #include "Files.h"
 #include "ListItems.h"
@@ -114,13 +115,25 @@ class TForm1::TBusy {
     FForm.FBusy = false;
     FForm.FStopRequested = false;
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
-    if (FForm.FCloseRequested && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, WM_CLOSE, 0, 0);
-    FForm.FCloseRequested = false;
     // Archives handed over meanwhile are taken next.
     if (!FForm.FQueue.Empty() && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, QM_SERVEQUEUE, 0, 0);
   }
   TBusy(const TBusy&) = delete;
   TBusy& operator=(const TBusy&) = delete;
+
+ private:
+  TForm1& FForm;
+};
+
+class TForm1::TCloseAfter {
+ public:
+  explicit TCloseAfter(TForm1& Form) : FForm(Form) {}
+  ~TCloseAfter() {
+    if (FForm.FCloseRequested && FForm.FHandle != nullptr) PostMessageA(FForm.FHandle, WM_CLOSE, 0, 0);
+    FForm.FCloseRequested = false;
+  }
+  TCloseAfter(const TCloseAfter&) = delete;
+  TCloseAfter& operator=(const TCloseAfter&) = delete;
 
  private:
   TForm1& FForm;
@@ -610,6 +623,7 @@ void TForm1::BitBtn5Click() {
 }
 
 void TForm1::BitBtn1Click() {
+  const TCloseAfter closeAfter(*this);
   const std::string destination = WindowText(Edit1);
   if (destination.empty()) {
     InformationBox(kSelectDirectory, 170);
@@ -680,6 +694,7 @@ void TForm1::BitBtn7Click() {
 }
 
 void TForm1::BitBtn6Click() {
+  const TCloseAfter closeAfter(*this);
   if (WindowText(Edit2).empty()) {
     InformationBox(kSelectFilename, 170);
     return;
@@ -817,6 +832,7 @@ void TForm1::ServeQueue() {
 }
 
 void TForm1::RunQueue() {
+  const TCloseAfter closeAfter(*this);
   TUnzipResult result;
   {
     TBusy busy(*this);

@@ -17,6 +17,8 @@
 #include "UserInterface.h"
 #include "Win32Kit.h"
 
+class TEngines;
+
 class TForm1 {
  public:
   // What AddPathToList does about the icon of a new item.
@@ -136,9 +138,11 @@ class TForm1 {
   void OnNotify(NMHDR* Header);
   void OnContextMenu(HWND From, int X, int Y);
   void InformationBox(const std::string& Text, int LeftOffset);
-  // Marks the window busy (hourglass, list commands ignored) for one command;
-  // a close asked for meanwhile takes effect when the command has ended.
+  // Marks the window busy (hourglass, list commands ignored) for one command.
   class TBusy;
+  // Lives as long as a command's handler: a close asked for while the
+  // command ran takes effect after the handler, once its boxes were seen.
+  class TCloseAfter;
   // Shows a running command's progress in the status bar and on the taskbar
   // button, lets the window's messages run, and tells the command when the
   // user asked it to stop.

@@ -1,9 +1,8 @@
 #include "UnzipCommand.h"
 
 #include <algorithm>
-#include <mutex>
-#include <set>
-#include <thread>
+#include <limits>
+#include <unordered_set>
 
 #include "Exception.h"
 #include "Files.h"
@@ -11,6 +10,7 @@
 #include "SafePath.h"
 #include "ShellPaths.h"
 #include "Text.h"
+#include "WalkSchedule.h"
 #include "WebMark.h"
 
 namespace {
@@ -18,6 +18,9 @@ const char kNotAnArchive[] = "not an archive of a kind Quarn extracts; skipped."
 const char kOtherKind[] = "it is a %s archive, though its name says %s; extracted as %s.";
 const char kMoreProblems[] = "... and %d more problems.";
 const char kRenamed[] = "\"%s\" was extracted as ";
+const char kSameName[] =
+    "\"%s\" has the name of an earlier item on Windows, where case does not tell names apart; "
+    "it was extracted as ";
 const char kNoName[] = "a member with an empty name was skipped.";
 const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
 const char kStopped[] = "stopped by the user before its end; it stays in the list.";
@@ -27,6 +30,7 @@ const char kNotReachedHere[] = "Stopped by the user: %d archive(s) not reached w
 const char kExtractingInto[] = "Extracting into \"%s\"";
 const char kExtractingIntoFree[] = "\"%s\" exists: extracting into \"%s\"";
 const char kNoFolder[] = "The folder \"%s\" cannot be made beside the archive (error %lu).";
+const char kNoFolderBelow[] = "The folder \"%s\" cannot be made (error %lu).";
 const char kWrongPassword[] = "wrong password.";
 const char kLaterPart[] =
     "a later part of a set, which is extracted through its part \"%s\"; that part is not in the list.";
@@ -34,14 +38,28 @@ const char kLaterPartMissing[] =
     "a later part of a set, which is extracted through its part \"%s\"; that part is missing.";
 const char kNoPassword[] = "skipped: no password was given.";
 const char kNoRoom[] = "not extracted: it needs %s; %s are free on %s.";
+const char kNoRoomBeside[] =
+    "not extracted: it needs %s; %s are free on %s beside what the archives extracted with it "
+    "still need.";
+const char kUnmarked[] =
+    "the mark of the web, by which Windows warns before a file from the Internet opens, could not be "
+    "given to %d file(s): %s.";
 const char kDiskFull[] = "the disk is full: the extraction stopped at \"%s\", which was removed.";
 
 constexpr int kMaxPasswordAsks = 3;  // per archive
 
 constexpr size_t kProblemsShown = 5;  // per archive, in the report after the walk
+constexpr size_t kUnmarkedShown = 3;  // files named in the line about files left unmarked
 
 // How many names ("name", "name (2)", ...) a folder beside an archive may try.
 constexpr int kFreeNames = 10000;
+
+// How often the driving thread tells the progress while nothing else wakes it.
+constexpr DWORD kTellEveryMs = 50;
+
+// What a 32-bit process keeps of its address space for everything but the
+// archives' decoders: the program, the engines, stacks and buffers.
+constexpr uint64_t kProgramReserve = 512ull << 20;
 
 // The weight of an archive for the progress: all the files of its set.
 uint64_t SetWeightOf(const std::string& Archive) {
@@ -80,8 +98,7 @@ void LiftSingleFolder(const std::wstring& Folder, const std::wstring& Name) {
   WIN32_FIND_DATAW only = {};
   const std::vector<std::wstring> top = NamesIn(Folder, &only);
   if (top.size() != 1 || !(only.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (only.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      CompareStringOrdinal(top[0].c_str(), -1, Name.c_str(), -1, TRUE) != CSTR_EQUAL)
+      (only.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || FoldedName(top[0]) != FoldedName(Name))
     return;
   const std::wstring inner = Folder + L"\\" + top[0];
   const std::vector<std::wstring> names = NamesIn(inner);
@@ -122,39 +139,56 @@ double UnpackingCost(TArchiveKind Kind) {
 
 // "./" and the like name the output folder itself: nothing to report.
 bool NamesTheFolderItself(const std::wstring& Name) {
-  return !Name.empty() && Name.find(L"..") == std::wstring::npos && Name.find_first_not_of(L"./\\") == std::wstring::npos;
+  return !Name.empty() && Name.find(L"..") == std::wstring::npos &&
+         Name.find_first_not_of(L"./\\") == std::wstring::npos;
+}
+
+// Path with " (N)" put before the extension of its last part.
+std::wstring NumberedName(const std::wstring& Path, int N) {
+  const size_t part = Path.find_last_of(L'\\') + 1;
+  size_t dot = Path.find_last_of(L'.');
+  if (dot == std::wstring::npos || dot <= part) dot = Path.size();
+  return Path.substr(0, dot) + L" (" + std::to_wstring(N) + L")" + Path.substr(dot);
+}
+
+// What this process can give the archives' decoders of its address space.
+uint64_t OwnMemoryBudget() {
+  if (sizeof(void*) >= 8) return std::numeric_limits<uint64_t>::max();
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return 1ull << 30;
+  return status.ullTotalVirtual > 2 * kProgramReserve ? status.ullTotalVirtual - kProgramReserve
+                                                      : status.ullTotalVirtual / 2;
 }
 }  // namespace
 
-// One archive of the walk: what the walk gives its extractor (the host), the
-// thread that extracts it, and what it keeps of the archive: the problems
-// and notes of its last attempt (a wrong password makes another attempt).
+// One archive of the walk: what the walk gives its extractor (the host), and
+// what it keeps of the archive: the problems and notes of its last attempt
+// (a wrong password makes another attempt).
 class TUnzipCommand::TArchiveRun final : public IExtractHost {
  public:
   TArchiveRun(TUnzipCommand& Command, size_t Index, const std::string& Archive)
       : Index(Index), Archive(Archive), FCommand(Command) {}
   ~TArchiveRun() override {
-    if (Thread.joinable()) Thread.join();
     for (std::string& password : Tried) Wipe(password);
   }
 
   const size_t Index;
   const std::string Archive;
-  // Decided before the archive starts, by the driving thread.
-  bool Kinded = false;
+  // Decided by the driving thread before the archive starts.
   uint64_t Weight = 0;  // the bytes of the archive (of its whole set)
-  double Cost = 0;      // how long it will take, roughly: its bytes, by how slowly its kind unpacks
-  TArchiveKind Named = TArchiveKind::None, Kind = TArchiveKind::None;
-  std::string Key;         // its output folder below the destination or beside it, folded
+  TArchiveKind Kind = TArchiveKind::None;
+  bool Runs = false;       // an extractor extracts it (else it was settled before the walk)
   bool HasFolder = false;  // Folder (or FolderError) was decided
   std::string Folder, FolderError;
-  int Threads = 0;  // worker threads its extractor may use
-  // The archive's state: started, ended (its thread is done), stopped by
-  // the user before its end.
+  bool MadeFolder = false;  // the walk made Folder
+  int Threads = 1;          // worker threads its extractor may use
+  // The archive's state: started (given to a worker), ended (its worker is
+  // done with it), stopped by the user before its end.
   bool Started = false;
   std::atomic<bool> Ended{false};
+  bool Reaped = false;  // the driving thread saw its end
   bool StoppedInside = false;
-  std::thread Thread;
 
   std::vector<std::string> Problems, Notes;
   // The problems and notes the walk itself found before the extraction (a
@@ -163,25 +197,41 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   int Asks = 0;                    // password dialogs shown for it
   std::vector<std::string> Tried;  // the passwords given to it, wiped at the end
   // It asks for a password, or tries one the user gave that is not known
-  // to work yet: the others' questions wait meanwhile.
+  // to work yet: the others' questions wait meanwhile (guarded by the
+  // command's lock).
   bool Trying = false;
   // Set before the extraction, read by the engines' threads: the archive's
   // mark of the web for every file written out of it ("" when the archive
   // has none).
   std::string WebMark;
-  bool NoRoom = false;  // the archive was not started: it cannot fit
+  // What the archive said its files take, and on which volume (guarded by
+  // the command's lock); how far it has come.
+  uint64_t RoomTaken = 0;
+  std::wstring RoomVolume;
+  std::atomic<uint64_t> StepDone{0}, StepTotal{0};
+  std::vector<std::string> Unmarked;  // the files its mark could not be given to (guarded)
 
   void NewAttempt() {
     const std::lock_guard<std::mutex> lock(FLock);
     Problems.resize(KeptProblems);
     Notes.resize(KeptNotes);
+    Unmarked.clear();
+    FFiles.clear();
+    FFolders.clear();
   }
   void Keep() {
     KeptProblems = Problems.size();
     KeptNotes = Notes.size();
   }
+  // What the archive still needs of the room it asked for.
+  uint64_t RoomLeft() const {
+    const uint64_t total = StepTotal, done = std::min<uint64_t>(StepDone, total);
+    if (total == 0) return RoomTaken;
+    return static_cast<uint64_t>(static_cast<double>(RoomTaken) * static_cast<double>(total - done) /
+                                 static_cast<double>(total));
+  }
 
-  std::wstring PathFor(const std::wstring& Name) override {
+  std::wstring PathFor(const std::wstring& Name, bool Folder) override {
     // Nothing is ever written outside the archive's output folder, nor to a
     // device, whatever the item's name says.
     const TSafePath<std::wstring> safe = SafeRelativePath(Name);
@@ -190,35 +240,61 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
         Problem(kNoName);
       else if (!NamesTheFolderItself(Name))
         Problem(WithName(kNoSafeName, WideToAnsi(Name)));
-    } else if (safe.Renamed) {
-      Note(WithName(kRenamed, WideToAnsi(Name)) + "\"" + WideToAnsi(safe.Path) + "\".");
+      return safe.Path;
     }
-    return safe.Path;
+    if (safe.Renamed) Note(WithName(kRenamed, WideToAnsi(Name)) + "\"" + WideToAnsi(safe.Path) + "\".");
+    return Distinct(safe.Path, Folder, Name);
   }
   bool Step(uint64_t Done, uint64_t Total) override {
+    StepTotal = Total;
+    StepDone = Done;
     if (FCommand.FMeter != nullptr) FCommand.FMeter->Set(static_cast<int>(Index), Done, Total);
     return !FCommand.FStopped;
-  }
-  bool AskPassword(bool Retry, std::string& Password) override {
-    return FCommand.AskPassword(*this, Retry, Password);
   }
   bool AskVolume(const std::string& Missing, std::string& Found) override {
     return FCommand.Ask([&] { return FCommand.FUI.AskVolume(FCommand.FOwner, Missing, Found); });
   }
   bool RoomFor(uint64_t Bytes) override {
     // What the archive states its files take is weighed against what its
-    // output folder's volume has free: an archive that cannot fit is not
-    // started (and what the volume has is left to the next archives).
+    // output folder's volume has free, less what the archives running
+    // beside it still need there: an archive that cannot fit is not started
+    // (and what the volume has is left to the others).
     uint64_t free = 0;
     std::wstring volume;
-    if (!FreeSpaceOf(AnsiToWide(Folder), free, volume) || Bytes <= free) return true;
-    const bool exact = SizeText(Bytes) == SizeText(free);  // the difference is too small for one decimal
-    Problem(Format(kNoRoom, SizeText(Bytes, exact).c_str(), SizeText(free, exact).c_str(), WideToAnsi(volume).c_str()));
-    NoRoom = true;
+    if (!FCommand.FreeSpace || !FCommand.FreeSpace(AnsiToWide(Folder), free, volume)) return true;
+    const std::lock_guard<std::mutex> lock(FCommand.FLock);
+    uint64_t reserved = 0;
+    for (const auto& run : FCommand.FRuns)
+      if (run.get() != this && run->Started && !run->Ended && run->RoomVolume == volume) reserved += run->RoomLeft();
+    const uint64_t left = free > reserved ? free - reserved : 0;
+    if (Bytes <= left) {
+      RoomTaken = Bytes;
+      RoomVolume = volume;
+      return true;
+    }
+    const bool exact = SizeText(Bytes) == SizeText(left);  // the difference is too small for one decimal
+    Problem(Format(reserved > 0 ? kNoRoomBeside : kNoRoom, SizeText(Bytes, exact).c_str(),
+                   SizeText(left, exact).c_str(), WideToAnsi(volume).c_str()));
     return false;
   }
   void FileWritten(const std::wstring& Path) override {
-    if (!WebMark.empty()) MarkFile(Path, WebMark);
+    if (WebMark.empty() || MarkFile(Path, WebMark)) return;
+    const std::lock_guard<std::mutex> lock(FLock);
+    Unmarked.push_back(WideToAnsi(Path));
+  }
+  // The line about the files that could not be marked, or "" when every
+  // file was.
+  std::string UnmarkedLine() {
+    const std::lock_guard<std::mutex> lock(FLock);
+    if (Unmarked.empty()) return "";
+    std::string names;
+    for (size_t i = 0; i < Unmarked.size() && i < kUnmarkedShown; ++i) {
+      std::string file = Unmarked[i];
+      if (file.compare(0, Folder.size() + 1, Folder + "\\") == 0) file.erase(0, Folder.size() + 1);
+      names += (i > 0 ? ", \"" : "\"") + file + "\"";
+    }
+    if (Unmarked.size() > kUnmarkedShown) names += ", ...";
+    return Format(kUnmarked, static_cast<int>(Unmarked.size()), names.c_str());
   }
   void DiskFull(const std::wstring& Path) override {
     std::string file = WideToAnsi(Path);
@@ -235,8 +311,33 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   }
 
  private:
+  // Path itself, or, for a file whose path is one on Windows with an earlier
+  // file's or folder's of this extraction (the same name stored twice, or
+  // names that differ in case only), the first free "name (N).ext". Folders
+  // of one name are one folder: nothing of theirs is lost.
+  std::wstring Distinct(const std::wstring& Path, bool Folder, const std::wstring& Name) {
+    std::unique_lock<std::mutex> lock(FLock);
+    const std::wstring key = FoldedName(Path);
+    for (size_t cut = key.find(L'\\'); cut != std::wstring::npos; cut = key.find(L'\\', cut + 1))
+      FFolders.insert(key.substr(0, cut));
+    if (Folder) {
+      FFolders.insert(key);
+      return Path;
+    }
+    if (FFiles.insert(key).second && FFolders.count(key) == 0) return Path;
+    std::wstring free;
+    for (int n = 2;; ++n) {
+      free = NumberedName(Path, n);
+      const std::wstring freeKey = FoldedName(free);
+      if (FFolders.count(freeKey) == 0 && FFiles.insert(freeKey).second) break;
+    }
+    Notes.push_back(WithName(kSameName, WideToAnsi(Name)) + "\"" + WideToAnsi(free) + "\".");
+    return free;
+  }
+
   TUnzipCommand& FCommand;
-  std::mutex FLock;  // engines may report from threads of their own
+  std::mutex FLock;                                   // engines may report from threads of their own
+  std::unordered_set<std::wstring> FFiles, FFolders;  // the paths given out, folded
 };
 
 // A question of an archive's thread, asked by the driving thread.
@@ -246,8 +347,8 @@ struct TUnzipCommand::TQuestion {
   bool Done = false;
 };
 
-TUnzipCommand::TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, TEngines& Engines)
-    : FOwner(Owner), FUI(UI), FProgress(Progress), FEngines(Engines) {}
+TUnzipCommand::TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, IExtractors& Extractors)
+    : FreeSpace(FreeSpaceOf), FOwner(Owner), FUI(UI), FProgress(Progress), FExtractors(Extractors) {}
 
 TUnzipCommand::~TUnzipCommand() = default;
 
@@ -272,36 +373,30 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
     FRuns.push_back(std::make_unique<TArchiveRun>(*this, i, Archives[i]));
     FRuns.back()->Weight = weights.back();
   }
-  // A set is extracted once, through its first part: the later parts listed
-  // with it are done with it.
-  FListed.clear();
-  for (const std::string& archive : Archives) FListed.insert(Lower(archive));
+  const int processors =
+      Processors > 0 ? Processors : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  TWalkSchedule schedule(ArchivesAtOnce > 0 ? ArchivesAtOnce : processors, processors,
+                         MemoryBudget > 0 ? MemoryBudget : OwnMemoryBudget());
   TBatchProgress meter(FProgress, weights);
   FMeter = &meter;
+  Plan(schedule);
   FWake.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-  const int slots = ArchivesAtOnce > 0 ? ArchivesAtOnce : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-  int running = 0;
   // The user's wish to stop is read here only (the window's state); the
   // archives' threads see it at their next step, and questions waiting give up.
   const auto stopping = [this] {
     if (!FStopped && FProgress.Cancelled()) {
       const std::lock_guard<std::mutex> lock(FLock);
       FStopped = true;
-      FAnswered.notify_all();
+      FChanged.notify_all();
     }
     return FStopped.load();
   };
   for (;;) {
-    stopping();
-    for (int next; running < slots && !stopping() && (next = NextToStart()) >= 0; ++running) {
-      TArchiveRun& run = *FRuns[static_cast<size_t>(next)];
-      // The archive's extractor shares the processors with the others running.
-      run.Threads = std::max(1, slots - running);
-      Start(run);
-    }
-    if (running == 0) break;
+    for (int next; !stopping() && (next = schedule.Next()) >= 0;)
+      Start(*FRuns[static_cast<size_t>(next)], schedule.Start(static_cast<size_t>(next)));
+    if (schedule.Running() == 0) break;
     const HANDLE wake = FWake.Get();
-    if (MsgWaitForMultipleObjects(1, &wake, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    if (MsgWaitForMultipleObjects(1, &wake, FALSE, kTellEveryMs, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
       // The window's messages run now; what is left counts as seen, so that
       // the wait does not return for it again at once.
       FProgress.Pump();
@@ -310,139 +405,163 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
     }
     AnswerQuestions();
     for (const auto& run : FRuns)
-      if (run->Started && run->Ended && run->Thread.joinable()) {
-        run->Thread.join();
+      if (run->Started && !run->Reaped && run->Ended) {
+        run->Reaped = true;
+        schedule.End(run->Index);
         if (!run->StoppedInside) meter.End(static_cast<int>(run->Index));
-        --running;
       }
     meter.Tell(false);  // lets the window's messages run: Escape asks to stop
   }
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FClosing = true;
+  }
+  FChanged.notify_all();
+  for (std::thread& worker : FWorkers) worker.join();
+  FWorkers.clear();
   meter.Tell(true);
   FMeter = nullptr;
-
-  TUnzipResult result;
-  const auto report = [](std::vector<std::string>& Lines, const std::string& Archive,
-                         const std::vector<std::string>& Found, bool Cut) {
-    const size_t shown = Cut ? std::min(Found.size(), kProblemsShown) : Found.size();
-    for (size_t i = 0; i < shown; ++i) Lines.push_back(Archive + ": " + Found[i]);
-    if (Found.size() > shown)
-      Lines.push_back(Archive + ": " + Format(kMoreProblems, static_cast<int>(Found.size() - shown)));
-  };
-  size_t notReached = 0;
-  for (const auto& run : FRuns) {
-    if (!run->Started) {
-      // A folder made beside the archive ahead of its start goes again.
-      if (FHere && run->HasFolder && run->FolderError.empty())
-        RemoveDirectoryW(LongPathForm(AnsiToWide(run->Folder)).c_str());
-      result.Unfinished.push_back(run->Index);
-      ++notReached;
-      continue;
-    }
-    report(result.Report, run->Archive, run->Problems, true);
-    report(result.Notes, run->Archive, run->Notes, false);
-    if (run->StoppedInside) {
-      result.Report.push_back(run->Archive + ": " + (FHere ? kStoppedHere : kStopped));
-      result.Unfinished.push_back(run->Index);
-    }
-  }
-  result.Stopped = FStopped;
-  if (FStopped && notReached > 0)
-    result.Report.push_back(Format(FHere ? kNotReachedHere : kNotReached, static_cast<int>(notReached)));
+  // A folder made beside an archive ahead of its start goes again.
+  for (const auto& run : FRuns)
+    if (run->MadeFolder && !run->Started) RemoveDirectoryW(LongPathForm(AnsiToWide(run->Folder)).c_str());
+  TUnzipResult result = Report();
   FRuns.clear();
   Wipe(FPassword);
   return result;
 }
 
-int TUnzipCommand::NextToStart() {
-  bool rarRunning = false;
-  for (const auto& run : FRuns) rarRunning |= run->Started && !run->Ended && run->Kind == TArchiveKind::Rar;
-  // Of the archives that may start now, the one that will take longest:
-  // the batch ends soonest when no long archive is left for the end.
-  int next = -1;
-  for (size_t i = 0; i < FRuns.size(); ++i) {
-    TArchiveRun& run = *FRuns[i];
-    if (run.Started) continue;
-    if (!run.Kinded) {
-      run.Kinded = true;
-      const TSetPart part = SetPartOf(run.Archive);
-      if (part.Later) {
-        // A later part of a set listed with its first part is done with
-        // it; alone, it names the part it needs.
-        if (FListed.count(Lower(part.First)) == 0)
-          run.Problem(Format(PathExists(part.First) ? kLaterPart : kLaterPartMissing, FileNameOf(part.First).c_str()));
-        run.Started = true;
-        run.Ended = true;
-        FMeter->End(static_cast<int>(i));
-        continue;
+void TUnzipCommand::Plan(TWalkSchedule& Schedule) {
+  // A set is extracted once, through its first part: the later parts listed
+  // with it are done with it.
+  std::set<std::string> listed;
+  for (const auto& run : FRuns) listed.insert(Lower(run->Archive));
+  for (const auto& owned : FRuns) {
+    TArchiveRun& run = *owned;
+    const TSetPart part = SetPartOf(run.Archive);
+    // The name decides what is an archive; the content what kind it is (the
+    // first part of numbered pieces shows it only by its content).
+    const TArchiveKind named = part.Later ? TArchiveKind::None : ArchiveKindOf(run.Archive);
+    if (!part.Later && named != TArchiveKind::None) run.Kind = ArchiveKindToExtract(run.Archive);
+    if (part.Later) {
+      // Alone, a later part names the part it needs.
+      if (listed.count(Lower(part.First)) == 0)
+        run.Problem(Format(PathExists(part.First) ? kLaterPart : kLaterPartMissing, FileNameOf(part.First).c_str()));
+    } else if (named == TArchiveKind::None || run.Kind == TArchiveKind::Split) {
+      run.Problem(kNotAnArchive);
+    } else {
+      if (run.Kind != named && named != TArchiveKind::Split) {
+        const char* is = KindInfo(run.Kind).Name;
+        run.Note(Format(kOtherKind, is, KindInfo(named).Name, is));
       }
-      // The name decides what is an archive; the content what kind it is.
-      run.Named = ArchiveKindOf(run.Archive);
-      run.Kind = run.Named == TArchiveKind::None ? run.Named : ArchiveKindToExtract(run.Archive);
-      std::wstring key = AnsiToWide(OutputFolderOf(FHere ? FolderOf(run.Archive) : FDestination, run.Archive));
-      if (!key.empty()) CharLowerBuffW(&key[0], static_cast<DWORD>(key.size()));
-      run.Key = WideToAnsi(key);
-      run.Cost = static_cast<double>(run.Weight) * UnpackingCost(run.Kind);
+      run.Runs = true;
     }
-    if (run.Kind == TArchiveKind::Rar && rarRunning) continue;
-    // Archives whose folders would be one go in the list's order, one at a
-    // time, as they would one after another.
-    bool waits = false;
-    for (size_t j = 0; j < FRuns.size() && !waits; ++j)
-      waits = j != i && FRuns[j]->Kinded && FRuns[j]->Key == run.Key && (j < i ? !FRuns[j]->Ended : FRuns[j]->Started && !FRuns[j]->Ended);
-    if (!waits && (next < 0 || run.Cost > FRuns[static_cast<size_t>(next)]->Cost)) next = static_cast<int>(i);
+    run.Keep();
+    TScheduledArchive facts;
+    if (run.Runs) {
+      const std::string folder = OutputFolderOf(FHere ? FolderOf(run.Archive) : FDestination, run.Archive);
+      facts.Folder = WideToAnsi(FoldedName(AnsiToWide(folder)));
+      facts.TakesTurns = run.Kind == TArchiveKind::Rar;
+      facts.Cost = static_cast<double>(run.Weight) * UnpackingCost(run.Kind);
+      if (Schedule.MemoryLimited()) facts.Memory = FExtractors.For(run.Kind).DecoderMemory(run.Archive, run.Kind);
+    }
+    const size_t index = Schedule.Add(facts);
+    if (!run.Runs) {
+      Schedule.Skip(index);
+      FMeter->End(static_cast<int>(index));
+    }
   }
-  return next;
 }
 
-void TUnzipCommand::Start(TArchiveRun& Run) {
+void TUnzipCommand::Start(TArchiveRun& Run, int Threads) {
   // Folders beside the archives take their free names in the list's order,
   // as they would one after another.
   for (const auto& run : FRuns) {
     if (run->Index > Run.Index) break;
-    if (run->HasFolder || run->Started || run->Named == TArchiveKind::None) continue;
+    if (run->HasFolder || !run->Runs) continue;
     run->HasFolder = true;
     try {
       run->Folder = FolderFor(run->Archive);
+      run->MadeFolder = FHere;
     } catch (const std::exception& e) {
       run->FolderError = ExceptionText(e);
     }
   }
-  if (Run.Named == TArchiveKind::None) Run.HasFolder = true;
+  Run.Threads = Threads;
   Run.Started = true;
   FMeter->Begin(static_cast<int>(Run.Index), Run.Archive);
-  Run.Thread = std::thread([this, &Run] {
+  bool hire = false;
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FJobs.push_back(&Run);
+    // A worker waiting takes it; else one more is hired (never more than
+    // the archives running at once).
+    hire = FIdle == 0;
+    if (!hire) --FIdle;
+  }
+  if (hire)
+    FWorkers.emplace_back([this] { Work(); });
+  else
+    FChanged.notify_all();
+}
+
+void TUnzipCommand::Work() {
+  std::unique_lock<std::mutex> lock(FLock);
+  for (;;) {
+    FChanged.wait(lock, [this] { return FClosing || !FJobs.empty(); });
+    if (FJobs.empty()) return;
+    TArchiveRun& run = *FJobs.front();
+    FJobs.pop_front();
+    lock.unlock();
+    // Whatever fails here reaches the archive's report: nothing ends the
+    // program, nothing is left waiting.
     try {
-      ExtractArchive(Run);
+      ExtractArchive(run);
     } catch (const std::exception& e) {
-      Run.Problem(GenericErrorText(ExceptionText(e)));
+      run.Problem(GenericErrorText(ExceptionText(e)));
     }
-    Run.Ended = true;
+    try {
+      FinishFolder(run);
+    } catch (const std::exception&) {
+      // A folder that cannot be tidied stays as it is.
+    }
+    lock.lock();
+    // Counted idle before its end is seen: the driving thread may hand it
+    // the next archive at once.
+    ++FIdle;
+    run.Ended = true;
     SetEvent(FWake.Get());
-  });
+  }
 }
 
 void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
-  if (Run.Named == TArchiveKind::None) {
-    Run.Problem(kNotAnArchive);
-    return;
-  }
-  // The first part of numbered pieces is what its content shows.
-  if (Run.Kind == TArchiveKind::Split) {
-    Run.Problem(kNotAnArchive);
-    return;
-  }
-  if (Run.Kind != Run.Named && Run.Named != TArchiveKind::Split) {
-    const char* is = KindInfo(Run.Kind).Name;
-    Run.Note(Format(kOtherKind, is, KindInfo(Run.Named).Name, is));
-  }
-  Run.Keep();
   if (!Run.FolderError.empty()) {
     Run.Problem(Run.FolderError);
     return;
   }
-  IExtractor& extractor = FEngines.For(Run.Kind);
+  // Below the destination, the folder is made now (with the destination
+  // itself when needed); one that was there stays whatever happens.
+  if (!FHere && !DirectoryExists(Run.Folder)) {
+    if (!ForceDirectories(Run.Folder)) {
+      Run.Problem(Format(kNoFolderBelow, Run.Folder.c_str(), static_cast<unsigned long>(GetLastError())));
+      return;
+    }
+    Run.MadeFolder = true;
+  }
+  IExtractor& extractor = FExtractors.For(Run.Kind);
   Run.WebMark = WebMarkFor(Run.Archive);
-  const bool folderWasThere = DirectoryExists(Run.Folder);
+  // Whatever ends the extraction, a password it was trying is settled, and
+  // the questions waiting for it go on.
+  struct TSettled {
+    TUnzipCommand& Command;
+    TArchiveRun& Run;
+    ~TSettled() {
+      {
+        const std::lock_guard<std::mutex> lock(Command.FLock);
+        Run.Trying = false;
+      }
+      Command.FChanged.notify_all();
+    }
+  } settled{*this, Run};
   // The walk's password is tried first; while the password is wrong, the
   // user is asked for another (three asks at most). A password that worked
   // becomes the walk's, tried first on the archives that follow.
@@ -455,45 +574,39 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
   TExtractOutcome outcome = TExtractOutcome::Done;
   for (;;) {
     Run.NewAttempt();  // only the last attempt's problems are reported
-    TExtractRequest request{Run.Archive, Run.Kind, Run.Folder, password, &Run};
-    request.Threads = Run.Threads;
-    TExtractResult result = extractor.Extract(request);
-    Wipe(password);
+    TExtractRequest request{Run.Archive, Run.Kind, Run.Folder, password, &Run, Run.Threads};
+    const TExtractResult result = extractor.Extract(request);
     outcome = result.Outcome;
     {
       const std::lock_guard<std::mutex> lock(FLock);
-      if (result.Password == TPasswordState::Given && !result.PasswordUsed.empty()) {
+      if (result.Password == TPasswordState::Given && !password.empty()) {
         Wipe(FPassword);
-        FPassword = result.PasswordUsed;
+        FPassword = password;
       }
       Run.Trying = false;
     }
-    FAnswered.notify_all();  // questions waiting for this password's outcome
-    // A wrong password was tried, or none was there yet (a zip member).
-    const bool retry = !result.PasswordUsed.empty();
-    Wipe(result.PasswordUsed);
+    FChanged.notify_all();  // questions waiting for this password's outcome
+    Wipe(password);
     if (outcome == TExtractOutcome::Stopped || FStopped) {
       outcome = TExtractOutcome::Stopped;
       break;
     }
-    if (result.Password == TPasswordState::Cancelled) {
-      Run.NewAttempt();
-      Run.Problem(kNoPassword);
-    } else if (result.Password == TPasswordState::Wrong) {
-      Run.NewAttempt();
-      if (Run.Asks >= kMaxPasswordAsks)
-        Run.Problem(kWrongPassword);
-      else if (!AskPassword(Run, retry, password))
-        Run.Problem(kNoPassword);
-      else
-        continue;
-    }
+    const bool wrong = result.Password == TPasswordState::Wrong;
+    if (!wrong && result.Password != TPasswordState::Cancelled) break;
+    // The failures of a wrong password are not the archive's own.
+    Run.NewAttempt();
+    const int asked = Run.Asks;
+    if (AskPassword(Run, wrong, password)) continue;
+    if (FStopped)
+      outcome = TExtractOutcome::Stopped;
+    else
+      Run.Problem(wrong && Run.Asks == asked ? kWrongPassword : kNoPassword);
     break;
   }
   Run.StoppedInside = outcome == TExtractOutcome::Stopped;
-  // An archive not started for want of room leaves no folder of its own.
-  if (Run.NoRoom && !folderWasThere) RemoveDirectoryW(LongPathForm(AnsiToWide(Run.Folder)).c_str());
-  if (FHere) FinishFolder(Run.Archive, Run.Folder);
+  // Every file carries the archive's mark, or the report names those that do not.
+  const std::string unmarked = Run.UnmarkedLine();
+  if (!unmarked.empty()) Run.Problem(unmarked);
 }
 
 bool TUnzipCommand::AskPassword(TArchiveRun& Run, bool Retry, std::string& Password) {
@@ -507,7 +620,7 @@ bool TUnzipCommand::AskPassword(TArchiveRun& Run, bool Retry, std::string& Passw
         if (run.get() != &Run && run->Trying) return true;
       return false;
     };
-    FAnswered.wait(lock, [&] { return FStopped || !othersTrying(); });
+    FChanged.wait(lock, [&] { return FStopped || !othersTrying(); });
     if (FStopped) return false;
     // A password that worked for another archive meanwhile is tried first,
     // without a question.
@@ -528,16 +641,17 @@ bool TUnzipCommand::AskPassword(TArchiveRun& Run, bool Retry, std::string& Passw
     else
       Run.Trying = false;
   }
-  if (!given) FAnswered.notify_all();
+  if (!given) FChanged.notify_all();
   return given;
 }
 
 bool TUnzipCommand::Ask(const std::function<bool()>& Question) {
   TQuestion question{Question};
   std::unique_lock<std::mutex> lock(FLock);
+  if (FStopped) return false;
   FQuestions.push_back(&question);
   SetEvent(FWake.Get());
-  FAnswered.wait(lock, [&] { return question.Done; });
+  FChanged.wait(lock, [&] { return question.Done; });
   return question.Answer;
 }
 
@@ -557,8 +671,37 @@ void TUnzipCommand::AnswerQuestions() {
       question->Answer = answer;
       question->Done = true;
     }
-    FAnswered.notify_all();
+    FChanged.notify_all();
   }
+}
+
+TUnzipResult TUnzipCommand::Report() const {
+  TUnzipResult result;
+  const auto report = [](std::vector<std::string>& Lines, const std::string& Archive,
+                         const std::vector<std::string>& Found, bool Cut) {
+    const size_t shown = Cut ? std::min(Found.size(), kProblemsShown) : Found.size();
+    for (size_t i = 0; i < shown; ++i) Lines.push_back(Archive + ": " + Found[i]);
+    if (Found.size() > shown)
+      Lines.push_back(Archive + ": " + Format(kMoreProblems, static_cast<int>(Found.size() - shown)));
+  };
+  size_t notReached = 0;
+  for (const auto& run : FRuns) {
+    if (run->Runs && !run->Started) {
+      result.Unfinished.push_back(run->Index);
+      ++notReached;
+      continue;
+    }
+    report(result.Report, run->Archive, run->Problems, true);
+    report(result.Notes, run->Archive, run->Notes, false);
+    if (run->StoppedInside) {
+      result.Report.push_back(run->Archive + ": " + (FHere ? kStoppedHere : kStopped));
+      result.Unfinished.push_back(run->Index);
+    }
+  }
+  result.Stopped = FStopped;
+  if (FStopped && notReached > 0)
+    result.Report.push_back(Format(FHere ? kNotReachedHere : kNotReached, static_cast<int>(notReached)));
+  return result;
 }
 
 std::string TUnzipCommand::FolderFor(const std::string& Archive) {
@@ -582,9 +725,9 @@ std::string TUnzipCommand::FolderFor(const std::string& Archive) {
   throw Exception(Format(kNoFolder, (place + "\\" + wanted).c_str(), static_cast<unsigned long>(ERROR_ALREADY_EXISTS)));
 }
 
-void TUnzipCommand::FinishFolder(const std::string& Archive, const std::string& Folder) {
-  const std::wstring folder = LongPathForm(AnsiToWide(Folder));
+void TUnzipCommand::FinishFolder(TArchiveRun& Run) {
+  if (!Run.MadeFolder) return;
+  const std::wstring folder = LongPathForm(AnsiToWide(Run.Folder));
   if (RemoveDirectoryW(folder.c_str())) return;  // it received nothing
-  LiftSingleFolder(folder, AnsiToWide(OutputNameOf(FolderOf(Archive), Archive)));
+  if (FHere) LiftSingleFolder(folder, AnsiToWide(OutputNameOf(FolderOf(Run.Archive), Run.Archive)));
 }
-

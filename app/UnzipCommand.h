@@ -4,6 +4,13 @@
 // archive) by the extractor of its engine, several archives at a time, and
 // what went wrong, or is worth knowing, is collected into one report in the
 // list's order.
+//
+// The walk is the runner of a schedule (WalkSchedule.h decides which archive
+// starts when): the thread that calls Run drives it, letting the window's
+// messages run, telling the progress sink and asking the user every
+// question, one at a time; each archive is extracted on a worker thread of
+// the walk, through the IExtractHost the walk gives it. docs/walk.md follows
+// one press of Unzip across the threads.
 
 #include <windows.h>
 
@@ -16,10 +23,11 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Commands.h"
-#include "Engines.h"
+#include "Extractor.h"
 #include "UserInterface.h"
 #include "Win32Kit.h"
 
@@ -39,12 +47,18 @@ struct TUnzipResult {
   std::vector<size_t> Unfinished;
 };
 
+// The room free on the volume of Folder, and the volume's name (see
+// FreeSpaceOf); false when the system tells nothing.
+using TFreeSpaceQuery = std::function<bool(const std::wstring& Folder, uint64_t& Free, std::wstring& Volume)>;
+
 class TUnzipCommand {
  public:
   // Owner is the window the user interface is modal to (may be null); the
-  // archives are extracted by the extractors of Engines.
-  TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, TEngines& Engines);
+  // archives are extracted by the extractors Extractors gives.
+  TUnzipCommand(HWND Owner, IUserInterface& UI, IProgressSink& Progress, IExtractors& Extractors);
   ~TUnzipCommand();
+  TUnzipCommand(const TUnzipCommand&) = delete;
+  TUnzipCommand& operator=(const TUnzipCommand&) = delete;
 
   // Extracts Archives below Destination, each into a folder named after it.
   // Every archive is attempted, whatever became of the others; archives of
@@ -52,13 +66,8 @@ class TUnzipCommand {
   // user wants to stop, every archive stops at its next safe point: the
   // member being written is removed, what was extracted before stays.
   //
-  // Up to ArchivesAtOnce archives are extracted at a time, each on a thread
-  // of its own, with exactly the output of one after another: archives
-  // whose folders would be one take turns, and so do RAR archives (the
-  // UnRAR library keeps the state of its errors for the whole process).
-  // The calling thread (the window's) drives them: it lets the window's
-  // messages run, tells the progress sink, and asks the user interface
-  // every question, one at a time, while the others go on.
+  // Up to ArchivesAtOnce archives are extracted at a time, with exactly the
+  // output of one after another (see WalkSchedule.h for who waits for whom).
   TUnzipResult Run(const std::vector<std::string>& Archives, const std::string& Destination);
 
   // Extracts Archives as Run does, each into a folder of its own beside it
@@ -74,46 +83,62 @@ class TUnzipCommand {
 
   // How many archives are extracted at a time; 0: one per processor.
   int ArchivesAtOnce = 0;
+  // The worker threads the archives running share; 0: one per processor.
+  int Processors = 0;
+  // What the archives' decoders may take of the address space together, in
+  // bytes; 0: this process's own (a 32-bit process's 2 to 4 GB, less what
+  // the program needs; no limit in a 64-bit one).
+  uint64_t MemoryBudget = 0;
+  // Where the walk learns the room free on a volume (FreeSpaceOf).
+  TFreeSpaceQuery FreeSpace;
 
  private:
   class TArchiveRun;
+  struct TQuestion;
   TUnzipResult Walk(const std::vector<std::string>& Archives);
-  // The next archive that may start now (see Run), or -1.
-  int NextToStart();
-  void Start(TArchiveRun& Run);
-  // On the archive's own thread: extracts it into its record.
+  // Decides what the schedule needs of every archive (its kind, folder, cost
+  // and decoder's memory) and settles those that need no run.
+  void Plan(class TWalkSchedule& Schedule);
+  // Hands Run to a worker thread of the walk.
+  void Start(TArchiveRun& Run, int Threads);
+  void Work();
+  // On a worker thread: extracts the archive of Run into its record.
   void ExtractArchive(TArchiveRun& Run);
   // The output folder of Archive, the one its extractor writes into: below
   // the destination, named after the archive (Run), or beside the archive
   // under a name that was free, made at once (RunHere).
   std::string FolderFor(const std::string& Archive);
-  // RunHere, after Archive's extraction (whatever its end): removes its
-  // folder when it stayed empty, or lifts the content of a single top folder
-  // of the archive's name into it.
-  void FinishFolder(const std::string& Archive, const std::string& Folder);
+  // After Run's extraction, whatever its end: removes its folder when the
+  // walk made it and it stayed empty; beside the archives, lifts the content
+  // of a single top folder of the archive's name into it.
+  void FinishFolder(TArchiveRun& Run);
   // An archive's thread: the walk's password when the archive has not tried
-  // it yet, else the user is asked (three times an archive at most).
+  // it yet, else the user is asked (three times an archive at most). False
+  // when none was given, or the walk is stopping.
   bool AskPassword(TArchiveRun& Run, bool Retry, std::string& Password);
   // An archive's thread: has the driving thread run Question (a dialog) and
   // returns its answer; false without asking once the walk is stopping.
   bool Ask(const std::function<bool()>& Question);
   // The driving thread: asks the questions waiting, one at a time.
   void AnswerQuestions();
+  TUnzipResult Report() const;
 
   HWND FOwner;
   IUserInterface& FUI;
   IProgressSink& FProgress;
-  TEngines& FEngines;
+  IExtractors& FExtractors;
   std::string FDestination;
   bool FHere = false;  // RunHere: beside the archives
   std::vector<std::unique_ptr<TArchiveRun>> FRuns;
-  std::set<std::string> FListed;  // the archives of the walk, folded
-  TBatchProgress* FMeter = nullptr;  // not owned; set while a walk runs
+  TBatchProgress* FMeter = nullptr;   // not owned; set while a walk runs
   std::atomic<bool> FStopped{false};  // the user asked to stop
   THandle FWake;                      // set when an archive has ended or asks something
-  struct TQuestion;
-  std::mutex FLock;  // guards what follows
-  std::condition_variable FAnswered;
+  std::mutex FLock;                   // guards what follows
+  std::condition_variable FChanged;   // a question was answered, a password's fate is known, a job came
   std::deque<TQuestion*> FQuestions;
   std::string FPassword;  // the walk's password; wiped when the walk ends
+  std::deque<TArchiveRun*> FJobs;
+  std::vector<std::thread> FWorkers;
+  size_t FIdle = 0;  // workers waiting for a job
+  bool FClosing = false;
 };

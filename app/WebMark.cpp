@@ -14,8 +14,8 @@ const wchar_t kStream[] = L":Zone.Identifier";
 constexpr DWORD kMostMark = 64 * 1024;
 
 // The archive's own mark as text in the program's code page ("" without one).
-// Marks are written in the ANSI code page, or in UTF-16 with its byte order
-// mark.
+// Marks are written in the ANSI code page, or in UTF-8 or UTF-16 with their
+// byte order marks.
 std::string MarkOf(const std::wstring& Path) {
   const THandle stream(CreateFileW((LongPathForm(Path) + kStream).c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -25,6 +25,7 @@ std::string MarkOf(const std::wstring& Path) {
   DWORD got = 0;
   if (!ReadFile(stream.Get(), &text[0], kMostMark, &got, nullptr)) return "";
   text.resize(got);
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) return text.substr(3);  // UTF-8, with its byte order mark
   if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
     std::wstring wide((text.size() - 2) / 2, L'\0');
     std::copy(text.begin() + 2, text.begin() + 2 + static_cast<std::ptrdiff_t>(wide.size() * 2),
@@ -69,16 +70,18 @@ bool IsNumber(const std::string& s) {
 }
 
 // Writes Mark into the stream of the file at Path; false when it cannot be
-// opened. The stream's handle keeps the file's last-write time as it was.
+// opened or written whole. The stream is opened, not created over: a hidden
+// or system file refuses a stream created over without its attributes. The
+// stream's handle keeps the file's last-write time as it was.
 bool WriteMark(const std::wstring& Path, const std::string& Mark) {
   const THandle stream(CreateFileW((Path + kStream).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!stream) return false;
   const FILETIME keep = {0xFFFFFFFF, 0xFFFFFFFF};  // no time changes through this handle
   SetFileTime(stream.Get(), nullptr, nullptr, &keep);
   DWORD written = 0;
-  WriteFile(stream.Get(), Mark.data(), static_cast<DWORD>(Mark.size()), &written, nullptr);
-  return true;
+  return WriteFile(stream.Get(), Mark.data(), static_cast<DWORD>(Mark.size()), &written, nullptr) &&
+         written == Mark.size() && SetEndOfFile(stream.Get());
 }
 }  // namespace
 
@@ -100,15 +103,16 @@ std::string WebMarkFor(const std::string& Archive) {
   return text;
 }
 
-void MarkFile(const std::wstring& Path, const std::string& Mark) {
+bool MarkFile(const std::wstring& Path, const std::string& Mark) {
   const std::wstring path = LongPathForm(Path);
-  if (WriteMark(path, Mark)) return;
+  if (WriteMark(path, Mark)) return true;
   // A read-only file takes no new stream: it is made writable for the while.
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return;
-  if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return;
-  WriteMark(path, Mark);
+    return false;
+  if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+  const bool marked = WriteMark(path, Mark);
   SetFileAttributesW(path.c_str(), attributes);
+  return marked;
 }

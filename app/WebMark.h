@@ -15,7 +15,7 @@
 std::string WebMarkFor(const std::string& Archive);
 
 // Gives the file at Path the mark Mark (not empty), leaving the file's times
-// as they were. A volume that holds no streams (FAT32, some network shares)
-// takes no mark: the file stays as it is, and nothing is said. Safe to call
-// from any thread.
-void MarkFile(const std::wstring& Path, const std::string& Mark);
+// as they were; false when the mark could not be written (a volume that
+// holds no streams, such as FAT32 or some network shares, takes none). Safe
+// to call from any thread.
+bool MarkFile(const std::wstring& Path, const std::string& Mark);

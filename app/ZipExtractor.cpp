@@ -112,68 +112,76 @@ class TZipExtractor final : public IExtractor {
   explicit TZipExtractor(IExtractor& Engine) : FEngine(Engine) {}
 
   TExtractResult Extract(const TExtractRequest& Request) override {
-    IExtractHost& host = *Request.Host;
-    TExtractResult result;
-    std::string member, path;  // the member whose failure ended the extraction, and its file
+    // The 7-Zip engine reads across the files of a set.
     try {
-      // The 7-Zip engine reads across the files of a set.
       if (SetPartOf(Request.Archive).Scheme == TSetScheme::Numbered || IsSpannedZip(Request.Archive))
         return FEngine.Extract(Request);
-      // Read through the central directory, or without a sound one by
-      // walking the local headers.
-      TZipReader zip(Request.Archive);
-      // Decided before anything is written: the whole archive goes one way.
-      switch (DecoderOf(zip, Request.Archive)) {
-        case TDecoder::SevenZip: return FEngine.Extract(Request);
-        case TDecoder::Nobody:
-          host.Problem(kEncryptedDirectory);
-          result.Outcome = TExtractOutcome::Failed;
-          return result;
-        case TDecoder::Quarn: break;
-      }
-      if (zip.DirectoryDamaged()) host.Problem(kDirectoryDamaged);
-      // Members that share their data, as a zip bomb's do, are not extracted
-      // (nor those after them); the ones before are.
-      const size_t overlapping = zip.MembersFromOverlap().size();
-      if (overlapping > 0) {
-        host.Problem(Format(kOverlap, static_cast<int>(overlapping)));
-        result.Outcome = TExtractOutcome::Failed;
-      }
-      // The directory states every member's size: nothing is started that
-      // cannot fit.
-      if (zip.UsesCentralDirectory() && !host.RoomFor(zip.StatedSize())) {
-        result.Outcome = TExtractOutcome::Failed;
-        return result;
-      }
-      zip.Password = Request.Password;
-      zip.OnProgress = [&host](const TZipProgress& p) { return host.Step(p.BytesDone, p.BytesTotal); };
-      result.PasswordUsed = Request.Password;
-      try {
-        ExtractAll(zip, Request, host, member, path);
-      } catch (const EZipPasswordError&) {
-        // No password, or a wrong one: the walk asks (again); the members
-        // before the encrypted one are out already.
-        Wipe(zip.Password);
-        result.Password = TPasswordState::Wrong;
-        return result;
-      }
-      Wipe(zip.Password);
-      result.Password = Request.Password.empty() ? TPasswordState::NotAsked : TPasswordState::Given;
-    } catch (const EAbort&) {
-      result.Outcome = TExtractOutcome::Stopped;
-    } catch (const std::exception& e) {
-      const auto* write = dynamic_cast<const EWriteError*>(&e);
-      if (write != nullptr && IsDiskFullCode(write->SystemCode) && !path.empty()) {
-        host.DiskFull(AnsiToWide(path));  // its file was removed
-      } else {
-        // The error names the member when it does not itself.
-        const std::string text = GenericErrorText(ExceptionText(e));
-        const bool named = member.empty() || text.find("\"" + member + "\"") != std::string::npos;
-        host.Problem((named ? "" : "\"" + member + "\": ") + text);
-      }
-      result.Outcome = TExtractOutcome::Failed;
+    } catch (const std::exception&) {
+      // Unreadable here: the reader below names the failure.
     }
-    return result;
+    bool handedOver = false;
+    TExtractResult result = GuardedExtraction(*Request.Host, [&](TExtractResult& Result) {
+      Run(Request, Result, handedOver);
+    });
+    return handedOver ? FEngine.Extract(Request) : result;
+  }
+
+ private:
+  // Extracts the zip, or says (HandOver) that the 7-Zip engine must.
+  static void Run(const TExtractRequest& Request, TExtractResult& Result, bool& HandOver) {
+    IExtractHost& host = *Request.Host;
+    // Read through the central directory, or without a sound one by walking
+    // the local headers.
+    TZipReader zip(Request.Archive);
+    // Decided before anything is written: the whole archive goes one way.
+    switch (DecoderOf(zip, Request.Archive)) {
+      case TDecoder::SevenZip: HandOver = true; return;
+      case TDecoder::Nobody:
+        host.Problem(kEncryptedDirectory);
+        Result.Outcome = TExtractOutcome::Failed;
+        return;
+      case TDecoder::Quarn: break;
+    }
+    if (zip.DirectoryDamaged()) host.Note(kDirectoryDamaged);
+    // Members that share their data, as a zip bomb's do, are not extracted
+    // (nor those after them); the ones before are.
+    const size_t overlapping = zip.MembersFromOverlap().size();
+    if (overlapping > 0) {
+      host.Problem(Format(kOverlap, static_cast<int>(overlapping)));
+      Result.Outcome = TExtractOutcome::Failed;
+    }
+    // The directory states every member's size: nothing is started that
+    // cannot fit.
+    if (zip.UsesCentralDirectory() && !host.RoomFor(zip.StatedSize())) {
+      Result.Outcome = TExtractOutcome::Failed;
+      return;
+    }
+    zip.Password = Request.Password;
+    zip.OnProgress = [&host](const TZipProgress& p) { return host.Step(p.BytesDone, p.BytesTotal); };
+    std::string member, path;  // the member whose failure ended the extraction, and its file
+    try {
+      ExtractAll(zip, Request, host, member, path);
+    } catch (const EZipPasswordError&) {
+      // No password, or a wrong one: the walk asks (again); the members
+      // before the encrypted one are out already.
+      Wipe(zip.Password);
+      Result.Password = Request.Password.empty() ? TPasswordState::Cancelled : TPasswordState::Wrong;
+      return;
+    } catch (const EAbort&) {
+      throw;
+    } catch (const EWriteError& e) {
+      if (!IsDiskFullCode(e.SystemCode) || path.empty()) throw;
+      host.DiskFull(AnsiToWide(path));  // its file was removed
+      Result.Outcome = TExtractOutcome::Failed;
+      return;
+    } catch (const std::exception& e) {
+      // The error names the member when it does not itself.
+      const std::string text = GenericErrorText(ExceptionText(e));
+      if (member.empty() || text.find("\"" + member + "\"") != std::string::npos) throw;
+      throw Exception("\"" + member + "\": " + text);
+    }
+    Wipe(zip.Password);
+    if (!Request.Password.empty()) Result.Password = TPasswordState::Given;
   }
 
  private:
@@ -187,16 +195,14 @@ class TZipExtractor final : public IExtractor {
     const auto makeFolder = [&folders](const std::string& Folder) {
       if (folders.insert(Folder).second) ForceDirectories(Folder);
     };
-    // Names are decided and folders made here, in archive order. The output
-    // folder is made with the first member: an archive without members
-    // leaves none.
+    // Names are decided and folders made here, in archive order.
     const auto decide = [&](const TZipEntry& Entry) -> std::string {
       const std::string name = NameOf(Entry);
-      makeFolder(Request.Folder);
-      const std::string relative = WideToAnsi(Host.PathFor(AnsiToWide(name)));
+      const bool folder = IsFolderName(name) || IsFolderByAttributes(Entry);
+      const std::string relative = WideToAnsi(Host.PathFor(AnsiToWide(name), folder));
       if (relative.empty()) return "";
       const size_t cut = relative.find_last_of('\\');
-      if (IsFolderName(name) || IsFolderByAttributes(Entry)) {
+      if (folder) {
         makeFolder(Request.Folder + "\\" + relative);
         return "";
       }
@@ -219,7 +225,7 @@ class TZipExtractor final : public IExtractor {
       // its local header than the directory gives it.
       const TZipEntry* listed = Zip.DirectoryDamaged() ? Zip.DirectoryEntryAt(Entry.LocalHeaderOffset) : nullptr;
       if (listed != nullptr && NameOf(*listed) != NameOf(Entry))
-        Host.Problem(Format(kOtherName, NameOf(*listed).c_str(), NameOf(Entry).c_str()));
+        Host.Note(Format(kOtherName, NameOf(*listed).c_str(), NameOf(Entry).c_str()));
       if (Error) {
         Member = NameOf(Entry);
         Path = path;

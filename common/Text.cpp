@@ -55,4 +55,9 @@ std::string WideToAnsi(const wchar_t* Text, size_t Size) {
   return WideToAnsi(std::wstring(Text, n));
 }
 
+std::wstring FoldedName(std::wstring Name) {
+  if (!Name.empty()) CharUpperBuffW(&Name[0], static_cast<DWORD>(Name.size()));
+  return Name;
+}
+
 #endif

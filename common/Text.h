@@ -24,4 +24,9 @@ std::wstring AnsiToWide(const std::string& Text);
 // The same for a zero-terminated wide string read from a fixed-size array of
 // Size characters (which need not hold a terminator).
 std::string WideToAnsi(const wchar_t* Text, size_t Size);
+
+// The one form of every name Windows takes for the same file or folder (its
+// letters in upper case, as the file systems compare names), for comparing
+// and keying paths.
+std::wstring FoldedName(std::wstring Name);
 #endif

@@ -10,7 +10,7 @@
 #include "SafePath.h"
 #include "Text.h"
 
-TUnRar* CurrentUnRar = nullptr;
+thread_local TUnRar* CurrentUnRar = nullptr;
 
 const char UnRarPromptClassName[] = "TQuarnUnRarPrompt";
 
@@ -503,8 +503,11 @@ int TUnRar::ProcessFile(int Operation) {
   // nothing left of it is skipped. The rule's renames are reported.
   std::wstring destination, relative;
   std::string target = Directory + "\\" + HeaderFileName(FHeader);
+  const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
+                               ? (FHeader.Flags & FlagDirectory) != 0
+                               : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
   if (Operation == RAR_EXTRACT) {
-    const TSafePath<std::wstring> safe = PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader)), L"", false}
+    const TSafePath<std::wstring> safe = PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader), isDirectory), L"", false}
                                                   : SafeRelativePath(HeaderFileNameW(FHeader));
     if (!PathRule && (safe.Path.empty() || safe.Renamed) && OnRenamed)
       OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(safe.Path));
@@ -518,9 +521,6 @@ int TUnRar::ProcessFile(int Operation) {
   // (The background writer is used with OR_ALWAYS only, and leaves a file
   // that was there alone until data come: it needs no look beforehand.)
   const bool existed = !FWriter && !destination.empty() && FileExists(LongPathForm(destination));
-  const bool isDirectory = FDllVersion >= DllVersionWithDirectoryFlag
-                               ? (FHeader.Flags & FlagDirectory) != 0
-                               : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
   if (OverrideEvent != OR_ALWAYS) {
     bool listed = FileList.empty();
     for (const std::string& entry : FileList)

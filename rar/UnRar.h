@@ -5,8 +5,10 @@
 // attach event handlers and calls ProcessArchive. The component returns and
 // raises nothing of its own: failures, status changes, the comment, headers and
 // progress all leave through events; an event without a handler is skipped.
-// The binding and CurrentUnRar are process-wide, so one component runs at a
-// time, on the thread that created it.
+// A component runs on the thread that created it. The library keeps the
+// state of its errors for the whole process, so one component runs at a time
+// in a process: callers that extract several archives at once make RAR
+// archives take turns. (Loading the binding may be done from any thread.)
 
 #include <windows.h>
 
@@ -93,9 +95,10 @@ using TRarDiskFullEvent = std::function<void(TUnRar* Sender, const std::wstring&
 // them; the handler returns false to extract nothing.
 using TRarUnpackedSizeEvent = std::function<bool(TUnRar* Sender, uint64_t Size)>;
 // A caller's own rule for file names: the path below Directory that the file
-// named FileName in the archive is extracted to; empty: the file is skipped.
-// It replaces the component's rule (and its OnRenamed reports).
-using TRarPathRule = std::function<std::wstring(const std::wstring& FileName)>;
+// (or, IsDirectory, the folder) named FileName in the archive is extracted
+// to; empty: it is skipped. It replaces the component's rule (and its
+// OnRenamed reports).
+using TRarPathRule = std::function<std::wstring(const std::wstring& FileName, bool IsDirectory)>;
 
 // The two prompt dialogs are windows of this class; tests find them by it.
 extern const char UnRarPromptClassName[];
@@ -271,7 +274,7 @@ class TUnRar : public TComponent {
 };
 
 // The component whose HandleCallback answers the library.
-extern TUnRar* CurrentUnRar;
+extern thread_local TUnRar* CurrentUnRar;
 
 // The plain function registered with RARSetCallback.
 int CALLBACK UnRarCallback(UINT Msg, LPARAM UserData, LPARAM P1, LPARAM P2);

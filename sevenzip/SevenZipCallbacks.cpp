@@ -310,7 +310,7 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   // the archive says (no "..", drive, UNC or device names).
   const std::wstring path = item.Path.empty() ? FHost.DefaultItemName : item.Path;
   const TSafePath<std::wstring> safe =
-      FHost.PathRule ? TSafePath<std::wstring>{FHost.PathRule(path), L"", false} : SafeRelativePath(path);
+      FHost.PathRule ? TSafePath<std::wstring>{FHost.PathRule(path, item.IsDir), L"", false} : SafeRelativePath(path);
   std::wstring relative = safe.Path;
   if (FHost.Options & ExtractNoPath) relative = ExtractFileNameW(relative);
   if (!FHost.PathRule && (relative.empty() || safe.Renamed) && FHost.OnRenamed)

@@ -60,9 +60,9 @@ using TRenamedEvent =
 // the thread the engine finished it on.
 using TFileWrittenEvent = std::function<void(TComponent* Sender, const std::wstring& FileName)>;
 // A caller's own rule for item names: the path below the base folder that the
-// item ItemName is extracted to; empty: the item is skipped. It replaces the
-// component's rule (and its OnRenamed reports).
-using TItemPathRule = std::function<std::wstring(const std::wstring& ItemName)>;
+// item ItemName (a folder when IsFolder) is extracted to; empty: the item is
+// skipped. It replaces the component's rule (and its OnRenamed reports).
+using TItemPathRule = std::function<std::wstring(const std::wstring& ItemName, bool IsFolder)>;
 using TExtractOverwrite = std::function<void(TComponent* Sender, const std::wstring& FileName, bool& DoOverwrite)>;
 using TListfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, uint32_t Fileindex,
                                           uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr, uint32_t Filecrc,

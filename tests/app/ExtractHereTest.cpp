@@ -165,6 +165,22 @@ TEST(ExtractHereWindow, HandOversJoinTheQueueAndTheWindowClosesOnlyWhenAllWentWe
                                        ": CRC Error in \"bad.txt\".");
   }
   {
+    SCOPED_TRACE("closed just as a hand-over is served");
+    Shell s;
+    s->LaterStarts = [] { return false; };
+    const HWND window = s->Handle();
+    bool closeWaiting = true;
+    s.UI->OnBox = [&] {
+      MSG m;
+      closeWaiting = PeekMessageA(&m, window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) != 0;
+    };
+    s->ExtractHere({t / "bad.zip"});
+    SendMessageA(window, WM_CLOSE, 0, 0);  // the queue is served first
+    ASSERT_EQ(s.UI->Boxes.size(), 1u) << "no report";
+    EXPECT_FALSE(closeWaiting) << "a close waiting behind the report would take its box away";
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); })) << "the close asked for was lost";
+  }
+  {
     SCOPED_TRACE("stopped");
     Shell s;
     s->LaterStarts = [] { return false; };
@@ -205,6 +221,19 @@ TEST(ExtractQueue, TakesEachArchiveOnceInOrderUntilStopped) {
   EXPECT_EQ(walks, (std::vector<std::vector<std::string>>{{"a", "b", "c"}, {"d"}}));
   EXPECT_EQ(all.Report, (std::vector<std::string>{"a: a problem", "d: a problem"}));
   EXPECT_EQ(all.Notes, (std::vector<std::string>{"c: a note", "d: a note"}));
+  EXPECT_TRUE(queue.Empty());
+
+  // Every part of a set is handed over (Explorer starts one program per
+  // part): the later parts of a set taken before are done with it.
+  walks.clear();
+  queue.Add({"v.part1.rar", "w.part2.rar"});
+  queue.Run([&](const std::vector<std::string>& Archives) {
+    walks.push_back(Archives);
+    if (walks.size() == 1) queue.Add({"V.part2.rar", "x.zip"});
+    return TUnzipResult{};
+  });
+  queue.Add({"v.part3.rar"});
+  EXPECT_EQ(walks, (std::vector<std::vector<std::string>>{{"v.part1.rar", "w.part2.rar"}, {"x.zip"}}));
   EXPECT_TRUE(queue.Empty());
 
   queue.Add({"e"});

@@ -284,8 +284,8 @@ TEST(UnzipCommand, ACutArchiveKeepsTheMembersBeforeTheDamage) {
 }
 
 // An end record whose directory size runs past the file makes the reader
-// walk the local headers: the archive is named for its damaged directory,
-// and a member whose local name differs from the directory's is named too.
+// walk the local headers: notes name the damaged directory and a member
+// whose local name differs from the directory's (nothing was lost).
 TEST(UnzipCommand, MembersReadPastADamagedDirectoryAreNamed) {
   Tree t;
   std::string zip = ZipOf({{"text.txt", "text"}, {"other.txt", "other"}});
@@ -296,7 +296,8 @@ TEST(UnzipCommand, MembersReadPastADamagedDirectoryAreNamed) {
   Unzipper u;
   const TUnzipResult r = u.Run({t / "damaged.zip"}, t / "out");
   EXPECT_EQ(ReadWholeFile(t / "out\\damaged\\other.txt"), "other");
-  const std::vector<std::string> lines = LinesAbout(r, t / "damaged.zip");
+  EXPECT_TRUE(r.Report.empty()) << testing::PrintToString(r.Report);
+  const std::vector<std::string> lines = NotesAbout(r, t / "damaged.zip");
   ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
   EXPECT_EQ(lines[0], "its directory is damaged; its members were read from their local headers.");
   EXPECT_EQ(lines[1].rfind("\"text.txt\" (so its directory names it) was extracted as \"text.", 0), 0u) << lines[1];

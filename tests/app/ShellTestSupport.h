@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Engines.h"
 #include "ListItems.h"
 #include "Unit1.h"
 #include "UnzipCommand.h"
@@ -34,6 +35,7 @@ class TScriptedUI : public IUserInterface {
     int X = 0, Y = 0;
   };
   std::vector<Box> Boxes;
+  std::function<void()> OnBox;  // runs as each box is shown, before it is recorded
   std::deque<std::vector<std::string>> OpenAnswers;  // an empty answer cancels
   std::deque<std::string> SaveAnswers;               // an empty answer cancels
   std::deque<std::string> FolderAnswers;
@@ -42,9 +44,11 @@ class TScriptedUI : public IUserInterface {
   std::string LastSaveInitialDir;
 
   void ShowInformation(HWND, const std::string& Text, int X, int Y) override {
+    if (OnBox) OnBox();
     Boxes.push_back({"Information", Text, X, Y});
   }
   void ShowError(HWND, const std::string& Title, const std::string& Text) override {
+    if (OnBox) OnBox();
     Boxes.push_back({Title, Text, -1, -1});
   }
   bool OpenFiles(HWND, const std::string&, int& FilterIndex, std::vector<std::string>& Files) override {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "Engines.h"
 #include "UnzipCommand.h"
 #include "UserInterface.h"
 
