@@ -215,15 +215,21 @@ TEST(Walk, ArchivesOfOneFolderOrTooBigTogetherTakeTurns) {
 // the list as unfinished, not as an archive the user gave no password for.
 TEST(Walk, AStopWhileAQuestionWaitsLeavesTheArchiveUnfinished) {
   ScriptedWalk w({"a.zip", "b.zip"});
+  std::atomic<int> asking{0};
   for (const char* name : {"a.zip", "b.zip"})
-    w.Extractors.Scripts[name] = [](const TExtractRequest& r, int) {
-      if (r.Password.empty()) return Outcome(TExtractOutcome::Done, TPasswordState::Cancelled);
-      return UntilStopped(r);
+    w.Extractors.Scripts[name] = [&](const TExtractRequest& r, int) {
+      if (!r.Password.empty()) return UntilStopped(r);
+      ++asking;
+      return Outcome(TExtractOutcome::Done, TPasswordState::Cancelled);
     };
   // The first question is answered and the user stops while the archive
   // tries the password; the second question waits behind it meanwhile.
   w.UI.PasswordAnswers = {"secret"};
-  w.UI.OnPasswordAsked = [&] { w.Progress.Stop = true; };
+  w.UI.OnPasswordAsked = [&] {
+    while (asking < 2) Sleep(1);
+    Sleep(50);  // the other archive is waiting with its question by now
+    w.Progress.Stop = true;
+  };
   const TUnzipResult r = w.Run();
   EXPECT_TRUE(r.Stopped);
   EXPECT_EQ(w.UI.PasswordAsks.size(), 1u);
