@@ -150,7 +150,10 @@ class TUnRar : public TComponent {
   // thread of its own (TRarFileWriter), so that unpacking and writing
   // overlap. The files, their last-write times and attributes are the
   // library's; a file's write error is reported once the run is over, a
-  // full volume through OnDiskFull, any other through OnError.
+  // full volume through OnDiskFull, any other through OnError. OnFileWritten
+  // is then called on the writer's thread; an exception there (or any other
+  // on that thread) stops the run as a handler's does: the file it came with
+  // is removed, and it leaves ProcessArchive once the archive is closed.
   bool WriteInBackground = false;
 
   // Lists or extracts FileName. A file that fails, or is being written when
