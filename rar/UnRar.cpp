@@ -29,9 +29,10 @@ constexpr unsigned int FlagDirectory = 0x20;
 // size in DictSize (kilobytes) instead.
 constexpr int DllVersionWithDirectoryFlag = 6;
 
-// The library's kinds of link (RedirType); a file copy (5) is made by the
-// library itself, as a file.
-constexpr unsigned int RedirUnixSymlink = 1, RedirWindowsSymlink = 2, RedirJunction = 3, RedirHardLink = 4;
+// The library's kinds of link (RedirType), and a file reference (a file
+// stored once and named again, rar a -oi), which names the file it repeats.
+constexpr unsigned int RedirUnixSymlink = 1, RedirWindowsSymlink = 2, RedirJunction = 3, RedirHardLink = 4,
+                       RedirFileCopy = 5;
 constexpr unsigned int RedirNameSize = 2048;
 
 // How many times in a row the same missing volume may be asked for before the
@@ -67,7 +68,6 @@ void CopyToBuffer(wchar_t* Buffer, size_t Size, const std::wstring& Text) {
   std::wmemcpy(Buffer, Text.data(), n);
   Buffer[n] = L'\0';
 }
-
 
 // Copies Text into a zero-terminated buffer of Size bytes, cutting it to fit.
 void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
@@ -504,8 +504,9 @@ int TUnRar::ProcessFile(int Operation) {
   std::wstring destination, relative;
   std::string target = Directory + "\\" + HeaderFileName(FHeader);
   if (Operation == RAR_EXTRACT) {
-    const TSafePath<std::wstring> safe = PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader)), L"", false}
-                                                  : SafeRelativePath(HeaderFileNameW(FHeader));
+    const TSafePath<std::wstring> safe = PathRule
+                                             ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader)), L"", false}
+                                             : SafeRelativePath(HeaderFileNameW(FHeader));
     if (!PathRule && (safe.Path.empty() || safe.Renamed) && OnRenamed)
       OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(safe.Path));
     if (safe.Path.empty()) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
@@ -540,15 +541,19 @@ int TUnRar::ProcessFile(int Operation) {
       op = canOverride ? Operation : RAR_SKIP;
     }
   }
-  // A link is not the library's to make: it is made as a copy once every
-  // file is out.
+  // A link, or a file reference, is not the library's to make (it would write
+  // an empty file for a reference): it is made as a copy once every file is
+  // out.
   const unsigned int redirect = FHeader.RedirType;
-  if (op == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink && redirect <= RedirHardLink) {
+  if (op == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink && redirect <= RedirFileCopy) {
     std::wstring leadsTo(FRedirName.data(), wcsnlen(FRedirName.data(), FRedirName.size()));
     // The library gives Windows links' targets in their native form ("\??\C:\..." for an absolute one).
     if ((redirect == RedirJunction || redirect == RedirWindowsSymlink) && leadsTo.compare(0, 4, L"\\??\\") == 0)
       leadsTo.erase(0, 4);
-    FLinks->Add(HeaderFileNameW(FHeader), relative, leadsTo, redirect == RedirHardLink);
+    if (redirect == RedirFileCopy)
+      FLinks->AddReference(HeaderFileNameW(FHeader), relative, leadsTo);
+    else
+      FLinks->Add(HeaderFileNameW(FHeader), relative, leadsTo, redirect == RedirHardLink);
     return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   }
   if (FWriter && op == RAR_EXTRACT && isDirectory && !destination.empty()) {

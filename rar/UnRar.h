@@ -159,11 +159,12 @@ class TUnRar : public TComponent {
   // Lists or extracts FileName. A file that fails, or is being written when
   // the run stops (StopProcessing, a handler's exception, a failure), is
   // removed, unless the library never began writing over a file that was
-  // there before; the files finished before stay. Symbolic and hard links
-  // are not made by the library: once every file is out, a link to a file or
-  // folder inside Directory is made as a copy of it (told to OnFileWritten),
-  // and one that leads outside or to nothing is reported through OnError
-  // (code 0) with its path.
+  // there before; the files finished before stay. Symbolic and hard links,
+  // and file references (rar a -oi), are not made by the library: once every
+  // file is out, a link to a file or folder inside Directory, or a reference
+  // to a file extracted, is made as a copy of it (told to OnFileWritten), and
+  // one that leads outside or to nothing is reported through OnError (code 0)
+  // with its path.
   void ProcessArchive();
   void CountFiles();
 

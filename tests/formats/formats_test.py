@@ -421,6 +421,15 @@ class Hostile(FormatCase):
             f.write(whole[:47])
         with open(os.path.join(arc, "rar5-damaged.rar"), "wb") as f:
             f.write(b"Rar!\x1a\x07\x01\x00damaged")
+        # Identical files stored once (rar -oi), the others as references to
+        # it; and an archive whose referenced file was deleted from it.
+        alike = os.urandom(2048)
+        for name in ("a.bin", "b.bin", "c.bin"):
+            write(self.scratch("alike", "d", name), alike)
+        run(["rar", "a", "-idq", "-oi:1", os.path.join(arc, "references.rar"), "d"], cwd=self.scratch("alike"))
+        unsourced = os.path.join(arc, "reference-without-source.rar")
+        run(["rar", "a", "-idq", "-oi:1", unsourced, "d/a.bin", "d/b.bin"], cwd=self.scratch("alike"))
+        run(["rar", "d", "-idq", unsourced, "d/a.bin"])
         # Folders marked only by the MS-DOS directory attribute.
         with zipfile.ZipFile(os.path.join(arc, "dos-folder.zip"), "w") as z:
             for name, attributes, data in (("OLD", 0x10, b""), ("OLD/README.TXT", 0x20, b"read me\r\n"),
@@ -438,16 +447,19 @@ class Hostile(FormatCase):
             t.addfile(link)
 
         # archive, the files it gives, the line its report holds (None: no report)
+        out = self.scratch("faults-out")
         rows = [
             ("encrypted-directory.zip", {}, "its central directory is encrypted (PKWARE's strong encryption), which "
                                             "Quarn cannot read; nothing was extracted."),
             ("rar4-main-header.rar", None, "Main archive header is corrupt"),
             ("rar5-cut-47.rar", {}, "Unexpected end of archive"),
             ("rar5-damaged.rar", {}, "Unexpected end of archive"),
+            ("references.rar", {"d/a.bin": alike, "d/b.bin": alike, "d/c.bin": alike}, None),
+            ("reference-without-source.rar", {}, "Not made: a file reference whose source is not among the files "
+             "extracted (%s)" % TOOL.path(os.path.join(out, "reference-without-source", "d", "b.bin"))),
             ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
             ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
         ]
-        out = self.scratch("faults-out")
         reports, _ = TOOL.unzip(out, [os.path.join(arc, name) for name, _, _ in rows])
         for name, expected, line in rows:
             with self.subTest(name):
