@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "Files.h"
+#include "RarHeaders.h"
 #include "Streams.h"
 #include "SafePath.h"
 #include "Text.h"
@@ -282,6 +283,8 @@ void TUnRar::ProcessArchive() {
   } else {
     FDataTotal = 0;
   }
+  FVersionsOf.clear();
+  FOlderVersion = false;
   if (WriteInBackground && FMode == UNRAR_EXTRACT && OverrideEvent == OR_ALWAYS && FileList.empty())
     FWriter = std::make_unique<TRarFileWriter>([this](const std::wstring& File) {
       if (OnFileWritten) OnFileWritten(this, File);
@@ -294,6 +297,7 @@ void TUnRar::ProcessArchive() {
       HandleHeader(r);
       if (r != ERAR_SUCCESS && r != ERAR_BAD_DATA) NoteResult(r);
       if (StopProcessing || r != ERAR_SUCCESS) break;
+      FOlderVersion = FMode == UNRAR_EXTRACT && IsOlderVersion();
       const uint64_t start = FDataDone;
       const int c = ProcessFile(FFileOperation);
       RethrowPending();
@@ -307,6 +311,21 @@ void TUnRar::ProcessArchive() {
   });
   if (FWriter) FinishWriting();
   if (FLinks && !StopProcessing) MakeLinks();
+}
+
+// The library's record does not say whether a header holds an older version
+// of a file (which it names "name;N"); Quarn's own walk over the headers of
+// the volume that holds it does, in the same order.
+bool TUnRar::IsOlderVersion() {
+  const std::wstring volume(FHeader.ArcNameW, wcsnlen(FHeader.ArcNameW, 1024));
+  if (volume != FVersionsOf) {
+    FVersionsOf = volume;
+    FVersions = RarOlderVersions(WideToAnsi(volume));
+    FVersionAt = 0;
+  }
+  const bool older = FVersionAt < FVersions.size() && FVersions[FVersionAt];
+  ++FVersionAt;
+  return older && HeaderFileNameW(FHeader).find(L';') != std::wstring::npos;
 }
 
 void TUnRar::FinishWriting() {
@@ -497,6 +516,9 @@ DWORD DiskAttributes(const RARHeaderDataEx& Header, bool IsDirectory) {
 }  // namespace
 
 int TUnRar::ProcessFile(int Operation) {
+  // Only the latest version of a file is extracted, as the library's own
+  // tool does unless told otherwise.
+  if (Operation == RAR_EXTRACT && FOlderVersion) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   int op = Operation;
   // An extracted file goes where the program's one rule for item names puts
   // it below Directory (never outside it, never to a device); a name with

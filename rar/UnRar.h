@@ -164,7 +164,8 @@ class TUnRar : public TComponent {
   // file is out, a link to a file or folder inside Directory, or a reference
   // to a file extracted, is made as a copy of it (told to OnFileWritten), and
   // one that leads outside or to nothing is reported through OnError (code 0)
-  // with its path.
+  // with its path. Of a file kept in several versions (rar a -ver) only the
+  // latest is extracted, as the library's own tool does by default.
   void ProcessArchive();
   void CountFiles();
 
@@ -218,6 +219,9 @@ class TUnRar : public TComponent {
   void RethrowPending();
   // Makes the links of the run (see ProcessArchive).
   void MakeLinks();
+  // Whether the header just read holds an older version of a file; called
+  // once for each header of the main pass, in order.
+  bool IsOlderVersion();
 
   HANDLE FHandle = nullptr;
   int FFileOperation = RAR_TEST;
@@ -267,6 +271,13 @@ class TUnRar : public TComponent {
   std::vector<wchar_t> FRedirName;
   // The links of the run being extracted, made once every file is out.
   std::unique_ptr<TLinkCopies> FLinks;
+  // The volume whose headers were walked last, which of its file headers
+  // hold older versions, the next one's place, and whether the header being
+  // processed holds one.
+  std::wstring FVersionsOf;
+  std::vector<bool> FVersions;
+  size_t FVersionAt = 0;
+  bool FOlderVersion = false;
   // WriteInBackground: the writer of the run, and whether the library's
   // data go to it now (the file being tested is one to write).
   std::unique_ptr<TRarFileWriter> FWriter;

@@ -405,10 +405,10 @@ class Hostile(FormatCase):
             main = bytearray(block(0x73, 0, struct.pack("<HI", 0, 0)))
             main[0] ^= main_crc_flip
             out = b"Rar!\x1a\x07\x00" + bytes(main)
-            for name, data in files:
+            for name, data, *flags in files:
                 fields = struct.pack("<IIBIIBBHI", len(data), len(data), 3, zlib.crc32(data), 0x21A40000, 20, 0x30,
                                      len(name), 0x20) + name.encode()
-                out += block(0x74, 0x8000, fields, data)
+                out += block(0x74, 0x8000 | sum(flags), fields, data)
             return out + block(0x7B, 0x4000, b"")
 
         with open(os.path.join(arc, "rar4-main-header.rar"), "wb") as f:
@@ -430,6 +430,12 @@ class Hostile(FormatCase):
         unsourced = os.path.join(arc, "reference-without-source.rar")
         run(["rar", "a", "-idq", "-oi:1", unsourced, "d/a.bin", "d/b.bin"], cwd=self.scratch("alike"))
         run(["rar", "d", "-idq", unsourced, "d/a.bin"])
+        # Older versions of a file kept beside it (rar -ver; RAR 4's flag).
+        for content in (b"first\n", b"second\n", b"latest\n"):
+            write(self.scratch("versions", "a.txt"), content)
+            run(["rar", "a", "-idq", "-ver", os.path.join(arc, "versions.rar"), "a.txt"], cwd=self.scratch("versions"))
+        with open(os.path.join(arc, "rar4-versions.rar"), "wb") as f:
+            f.write(rar4([("a.txt;1", b"older\n", 0x0800), ("a.txt", b"latest\n")]))
         # Folders marked only by the MS-DOS directory attribute.
         with zipfile.ZipFile(os.path.join(arc, "dos-folder.zip"), "w") as z:
             for name, attributes, data in (("OLD", 0x10, b""), ("OLD/README.TXT", 0x20, b"read me\r\n"),
@@ -457,6 +463,8 @@ class Hostile(FormatCase):
             ("references.rar", {"d/a.bin": alike, "d/b.bin": alike, "d/c.bin": alike}, None),
             ("reference-without-source.rar", {}, "Not made: a file reference whose source is not among the files "
              "extracted (%s)" % TOOL.path(os.path.join(out, "reference-without-source", "d", "b.bin"))),
+            ("versions.rar", {"a.txt": b"latest\n"}, None),
+            ("rar4-versions.rar", {"a.txt": b"latest\n"}, None),
             ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
             ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
         ]
