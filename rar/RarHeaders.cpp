@@ -1,6 +1,5 @@
 #include "RarHeaders.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -27,6 +26,9 @@ constexpr uint64_t kRar5Main = 1, kRar5File = 2, kRar5Encryption = 4, kRar5End =
 constexpr uint64_t kRar5HasExtra = 0x01, kRar5HasData = 0x02, kRar5SplitBefore = 0x08;
 constexpr uint64_t kRar5VersionRecord = 4;
 constexpr uint64_t kRar5LargestHeader = 2 * 1024 * 1024;
+// The smallest RAR 5 header (CRC, size, type, flags): the library reads this
+// much at every header, and an archive that ends before holds one cut short.
+constexpr uint64_t kRar5SmallestHeader = 7;
 
 // Told each file header of the chain that is not continued from the volume
 // before, with whether it holds an older version of a file.
@@ -108,9 +110,7 @@ std::string WalkRar5(TStream& File, uint64_t Size, const TFileSeen& Seen) {
   std::string head;
   for (bool first = true;; first = false) {
     // The CRC and the header's size (at most 3 bytes for the largest header).
-    if (!ReadAt(File, at, head, static_cast<size_t>(std::min<uint64_t>(7, Size > at ? Size - at : 0))) ||
-        head.size() < 5)
-      return kUnexpectedEnd;
+    if (Size - at < kRar5SmallestHeader || !ReadAt(File, at, head, kRar5SmallestHeader)) return kUnexpectedEnd;
     size_t pos = 4;
     uint64_t headSize = 0;
     if (!ReadVint(head, pos, headSize) || headSize == 0 || headSize > kRar5LargestHeader)

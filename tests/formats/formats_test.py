@@ -421,6 +421,18 @@ class Hostile(FormatCase):
             f.write(whole[:47])
         with open(os.path.join(arc, "rar5-damaged.rar"), "wb") as f:
             f.write(b"Rar!\x1a\x07\x01\x00damaged")
+        # A RAR 5 file header whose Unix owner record gives the owner name a
+        # length beyond the header: the rest of the name ends the file, 47
+        # bytes in all, too short for another header. (Every field fits in
+        # one byte.)
+        def rar5_header(body):
+            return struct.pack("<IB", zlib.crc32(bytes([len(body)]) + body), len(body)) + body
+        owner = bytes([6, 1, 64]) + b"quarn-o"  # its type, flags (a user name), the name's length, its first bytes
+        # type (file), flags (an extra area), the area's size, file flags, size, attributes, compression, host (Unix),
+        # name; then the extra area
+        file_header = bytes([2, 1, 1 + len(owner), 0, 0, 0, 0, 1, 1]) + b"a" + bytes([len(owner)]) + owner
+        with open(os.path.join(arc, "rar5-owner-past-end.rar"), "wb") as f:
+            f.write(b"Rar!\x1a\x07\x01\x00" + rar5_header(bytes([1, 0, 0])) + rar5_header(file_header) + b"wner\0")
         # Identical files stored once (rar -oi), the others as references to
         # it; and an archive whose referenced file was deleted from it.
         alike = os.urandom(2048)
@@ -460,6 +472,7 @@ class Hostile(FormatCase):
             ("rar4-main-header.rar", None, "Main archive header is corrupt"),
             ("rar5-cut-47.rar", {}, "Unexpected end of archive"),
             ("rar5-damaged.rar", {}, "Unexpected end of archive"),
+            ("rar5-owner-past-end.rar", {"a": b""}, "Unexpected end of archive"),
             ("references.rar", {"d/a.bin": alike, "d/b.bin": alike, "d/c.bin": alike}, None),
             ("reference-without-source.rar", {}, "Not made: a file reference whose source is not among the files "
              "extracted (%s)" % TOOL.path(os.path.join(out, "reference-without-source", "d", "b.bin"))),
