@@ -10,6 +10,7 @@
 #include "Extractors.h"
 #include "Files.h"
 #include "RarHeaders.h"
+#include "RarPieces.h"
 #include "Text.h"
 #include "UnRar.h"
 #include "Win32Kit.h"
@@ -29,7 +30,9 @@ class TJoinedPieces {
 
   // Joins the pieces of First into Folder; a piece that is not there is asked
   // for, and one not given is named. False when the pieces are not all
-  // joined (told) or the user stopped (Stopped).
+  // joined (told) or the user stopped (Stopped). A piece that cannot be
+  // opened or read raises the file layer's error, which names it and the
+  // system's reason.
   bool Join(const std::string& First, const std::string& Folder, IExtractHost& Host, bool& Stopped) {
     const TSetPart set = SetPartOf(First);
     std::vector<std::string> parts = SetFilesOf(First);
@@ -59,30 +62,20 @@ class TJoinedPieces {
       Path.clear();
       return false;
     }
-    std::vector<char> buffer(1 << 20);
     uint64_t done = 0;
-    for (const std::string& part : parts) {
-      const THandle in(CreateFileW(LongPathForm(AnsiToWide(part)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-      DWORD got = 0, written = 0;
-      while (in && ReadFile(in.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
-        if (!WriteFile(out.Get(), buffer.data(), got, &written, nullptr) || written != got) {
-          Host.Problem(Format(kJoinFailed, Folder.c_str(), GetLastError()));
-          return false;
-        }
-        done += got;
-        // The joining is the first half of the way.
-        if (!Host.Step(done, 2 * total)) {
-          Stopped = true;
-          return false;
-        }
-      }
-      if (!in) {
+    bool written = true;
+    const bool whole = ReadPieces(parts, [&](const char* Data, size_t Size) {
+      DWORD count = 0;
+      if (!WriteFile(out.Get(), Data, static_cast<DWORD>(Size), &count, nullptr) || count != Size) {
         Host.Problem(Format(kJoinFailed, Folder.c_str(), GetLastError()));
-        return false;
+        return written = false;
       }
-    }
-    return true;
+      done += Size;
+      // The joining is the first half of the way.
+      return Host.Step(done, 2 * total);
+    });
+    Stopped = !whole && written;
+    return whole;
   }
 
  private:
@@ -181,7 +174,6 @@ class TRarExtractor final : public IExtractor {
         pieces && result.Outcome == TExtractOutcome::Failed ? PartAfterLastOf(Request.Archive) : "";
     if (!after.empty()) host.Problem(MissingPartText(after));
   }
-
 };
 }  // namespace
 

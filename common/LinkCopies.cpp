@@ -65,6 +65,7 @@ const char* TLinkCopies::Text(TNotMade Why) {
     case TNotMade::Outside: return "Not made: a link that leads outside the folder";
     case TNotMade::Missing: return "Not made: a link whose target is not among the files extracted";
     case TNotMade::HoldsItself: return "Not made: a link to a folder that holds the link";
+    case TNotMade::SourceMissing: return "Not made: a file reference whose source is not among the files extracted";
     default: return "Could not create file";
   }
 }
@@ -76,6 +77,11 @@ TLinkCopies::TLinkCopies(const std::wstring& Folder) : FFolder(Folder) {
 void TLinkCopies::Add(const std::wstring& ItemPath, const std::wstring& Relative, const std::wstring& Target,
                       bool Hard) {
   FLinks.push_back({ItemPath, Relative, Target, Hard, AttributesOf(FFolder + Relative) != INVALID_FILE_ATTRIBUTES});
+}
+
+void TLinkCopies::AddReference(const std::wstring& ItemPath, const std::wstring& Relative, const std::wstring& Source) {
+  Add(ItemPath, Relative, Source, true);
+  FLinks.back().Reference = true;
 }
 
 bool TLinkCopies::TargetOf(const TLink& Link, std::wstring& Relative) const {
@@ -180,7 +186,7 @@ void TLinkCopies::Make(const TWritten& Written, const TNotMadeEvent& NotMade) {
         ++it;
         continue;
       }
-      notMade(TNotMade::Missing, *it);
+      notMade(it->Reference ? TNotMade::SourceMissing : TNotMade::Missing, *it);
       it = links.erase(it);
       dropped = true;
     }

@@ -5,7 +5,9 @@
 // afterwards. A link to a file inside the folder becomes a copy of the file,
 // a link to a folder a copy of the folder; a link that leads outside the
 // folder, to nothing that was extracted, or to a folder that holds the link
-// itself is not made, and each is told.
+// itself is not made, and each is told. A file reference (a file stored once
+// in a RAR archive and named again elsewhere) is made the same way, as a copy
+// of the file it names.
 
 #include <functional>
 #include <string>
@@ -14,7 +16,7 @@
 class TLinkCopies {
  public:
   // Why a link was not made.
-  enum class TNotMade { Outside, Missing, HoldsItself, CopyFailed };
+  enum class TNotMade { Outside, Missing, HoldsItself, CopyFailed, SourceMissing };
   // The words the reports use for each.
   static const char* Text(TNotMade Why);
 
@@ -28,6 +30,10 @@ class TLinkCopies {
   // the folder, as the names of items are); that of a symbolic link a path
   // relative to the link's own folder (an absolute one leads outside).
   void Add(const std::wstring& ItemPath, const std::wstring& Relative, const std::wstring& Target, bool Hard);
+  // A file reference met in the archive: Source is the name in the archive of
+  // the file whose content it repeats, taken as a hard link's target is. One
+  // whose source was not extracted is told as SourceMissing.
+  void AddReference(const std::wstring& ItemPath, const std::wstring& Relative, const std::wstring& Source);
   bool Empty() const { return FLinks.empty(); }
 
   // Makes the copies: Written is told each file made (a folder's copy tells
@@ -42,6 +48,7 @@ class TLinkCopies {
     std::wstring ItemPath, Relative, Target;
     bool Hard = false;
     bool Existed = false;  // something was at the link's place before the extraction
+    bool Reference = false;
   };
   // The path below the folder that Link leads to (empty: the folder itself);
   // false when it leads outside.

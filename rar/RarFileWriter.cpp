@@ -73,6 +73,7 @@ bool TRarFileWriter::Failed() {
 bool TRarFileWriter::Finish(std::wstring& FailedPath, DWORD& Error, bool& Creating) {
   std::unique_lock<std::mutex> lock(FLock);
   FChanged.wait(lock, [&] { return FJobs.empty() && FIdle; });
+  if (FException) std::rethrow_exception(FException);
   FailedPath = FFailedPath;
   Error = FError;
   Creating = FCreating;
@@ -86,7 +87,7 @@ bool TRarFileWriter::OpenCurrent() {
   if (!folder.empty()) ForceDirectories(folder);
   for (int attempt = 0; attempt < 2; ++attempt) {
     FFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (FFile != INVALID_HANDLE_VALUE) return true;
+    if (FFile != INVALID_HANDLE_VALUE) return FMade = true;
     // A read-only (or hidden) file of the name is replaced as the library
     // replaces it: its attributes are cleared first.
     if (attempt > 0 || GetLastError() != ERROR_ACCESS_DENIED ||
@@ -97,12 +98,14 @@ bool TRarFileWriter::OpenCurrent() {
   return false;
 }
 
-void TRarFileWriter::Fail(DWORD Error, bool Creating) {
+void TRarFileWriter::Fail(DWORD Error, bool Creating, std::exception_ptr Exception) {
   if (FFile != INVALID_HANDLE_VALUE) {
     CloseHandle(FFile);
     FFile = INVALID_HANDLE_VALUE;
-    DeleteFileW(LongPathForm(FPath).c_str());
   }
+  // What this writer made of the current file goes (its attributes may be set already).
+  if (FMade) RemoveFile(FPath);
+  FMade = false;
   FSkipping = true;
   const std::lock_guard<std::mutex> lock(FLock);
   if (!FFailed) {
@@ -110,6 +113,53 @@ void TRarFileWriter::Fail(DWORD Error, bool Creating) {
     FFailedPath = FPath;
     FError = Error;
     FCreating = Creating;
+    FException = Exception;
+  }
+}
+
+void TRarFileWriter::Handle(TJob& Job) {
+  switch (Job.Kind) {
+    case TJob::MakeFolder:
+      if (Failed()) break;
+      ForceDirectories(Job.Path);
+      if ((Job.Attributes & kSettable & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
+        SetFileAttributesW(LongPathForm(Job.Path).c_str(), (Job.Attributes & kSettable) | FILE_ATTRIBUTE_DIRECTORY);
+      break;
+    case TJob::Open:
+      FMade = false;
+      FPath = std::move(Job.Path);
+      FSkipping = Failed();  // after a failure, nothing more is written
+      break;
+    case TJob::Data: {
+      if (FSkipping || !OpenCurrent()) break;
+      DWORD written = 0;
+      if (!WriteFile(FFile, Job.Bytes.data(), static_cast<DWORD>(Job.Bytes.size()), &written, nullptr) ||
+          written != Job.Bytes.size())
+        Fail(GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT, false);
+      break;
+    }
+    case TJob::Close:
+      if (FSkipping) break;
+      if (!Job.Keep) {
+        // Only what this writer made goes: a file it never opened was
+        // there before and stays.
+        if (FFile != INVALID_HANDLE_VALUE) {
+          CloseHandle(FFile);
+          FFile = INVALID_HANDLE_VALUE;
+          DeleteFileW(LongPathForm(FPath).c_str());
+        }
+        FMade = false;
+        break;
+      }
+      if (!OpenCurrent()) break;
+      if (Job.HasTime) SetFileTime(FFile, nullptr, nullptr, &Job.Time);
+      CloseHandle(FFile);
+      FFile = INVALID_HANDLE_VALUE;
+      if ((Job.Attributes & kSettable & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
+        SetFileAttributesW(LongPathForm(FPath).c_str(), Job.Attributes & kSettable);
+      if (FWritten) FWritten(FPath);
+      FMade = false;  // finished: it stays, whatever comes next
+      break;
   }
 }
 
@@ -126,45 +176,13 @@ void TRarFileWriter::Run() {
       FIdle = false;
     }
     FChanged.notify_all();  // room for the giver
-    switch (job.Kind) {
-      case TJob::MakeFolder:
-        if (Failed()) break;
-        ForceDirectories(job.Path);
-        if ((job.Attributes & kSettable & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
-          SetFileAttributesW(LongPathForm(job.Path).c_str(), (job.Attributes & kSettable) | FILE_ATTRIBUTE_DIRECTORY);
-        break;
-      case TJob::Open:
-        FPath = job.Path;
-        FSkipping = Failed();  // after a failure, nothing more is written
-        break;
-      case TJob::Data: {
-        if (FSkipping || !OpenCurrent()) break;
-        DWORD written = 0;
-        if (!WriteFile(FFile, job.Bytes.data(), static_cast<DWORD>(job.Bytes.size()), &written, nullptr) ||
-            written != job.Bytes.size())
-          Fail(GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT, false);
-        break;
-      }
-      case TJob::Close:
-        if (FSkipping) break;
-        if (!job.Keep) {
-          // Only what this writer made goes: a file it never opened was
-          // there before and stays.
-          if (FFile != INVALID_HANDLE_VALUE) {
-            CloseHandle(FFile);
-            FFile = INVALID_HANDLE_VALUE;
-            DeleteFileW(LongPathForm(FPath).c_str());
-          }
-          break;
-        }
-        if (!OpenCurrent()) break;
-        if (job.HasTime) SetFileTime(FFile, nullptr, nullptr, &job.Time);
-        CloseHandle(FFile);
-        FFile = INVALID_HANDLE_VALUE;
-        if ((job.Attributes & kSettable & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
-          SetFileAttributesW(LongPathForm(FPath).c_str(), job.Attributes & kSettable);
-        if (FWritten) FWritten(FPath);
-        break;
+    try {
+      Handle(job);
+    } catch (...) {
+      // Nothing may leave the thread: the failure (the writer's own, or
+      // Written's) ends the writing as a failed write does, and Finish
+      // raises it.
+      Fail(0, false, std::current_exception());
     }
     {
       const std::lock_guard<std::mutex> lock(FLock);

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -46,9 +47,12 @@ class TRarFileWriter {
   void End(bool Keep, const FILETIME* Time, DWORD Attributes);
   // Waits until every file given was written or removed. True when all went
   // well; otherwise the file whose creation or writing failed, its system
-  // error code and whether it failed to be created.
+  // error code and whether it failed to be created. An exception raised on
+  // the writer's thread (by Written, or by the writer itself: memory) ended
+  // the writing as a failed write does; Finish raises it again.
   bool Finish(std::wstring& FailedPath, DWORD& Error, bool& Creating);
-  // A write failed (the failing file was removed); what follows is dropped.
+  // A write failed, or an exception ended the writing (the failing file was
+  // removed); what follows is dropped.
   bool Failed();
 
  private:
@@ -65,9 +69,14 @@ class TRarFileWriter {
   };
   void Push(TJob&& Job);
   void Run();
+  // The writer's side: one job.
+  void Handle(TJob& Job);
   // The writer's side: opens the current file when it is not open yet.
   bool OpenCurrent();
-  void Fail(DWORD Error, bool Creating);
+  // The current file failed (its writing or creation, with the system's
+  // Error, or by the exception Exception): what this writer made of it is
+  // removed, and the first failure is kept.
+  void Fail(DWORD Error, bool Creating, std::exception_ptr Exception = nullptr);
 
   TWritten FWritten;
   std::mutex FLock;
@@ -80,9 +89,11 @@ class TRarFileWriter {
   std::wstring FFailedPath;
   DWORD FError = 0;
   bool FCreating = false;
+  std::exception_ptr FException;
   // The writer's own: the current file.
   std::wstring FPath;
   HANDLE FFile = INVALID_HANDLE_VALUE;
+  bool FMade = false;      // the current file was created by this writer and is not finished
   bool FSkipping = false;  // the current file failed: its data are dropped
   std::thread FThread;
 };

@@ -1,8 +1,8 @@
 #include "RarHeaders.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include <zlib.h>
@@ -20,12 +20,23 @@ const char kRar5Signature[] = "Rar!\x1A\x07\x01\x00";
 // Header types and flags of RAR 4.
 constexpr uint8_t kRar4Main = 0x73, kRar4File = 0x74, kRar4End = 0x7B;
 constexpr uint16_t kRar4LongBlock = 0x8000, kRar4LargeFile = 0x0100, kRar4EncryptedHeaders = 0x0080;
+constexpr uint16_t kRar4SplitBefore = 0x0001, kRar4Version = 0x0800;
 // Header types and flags of RAR 5.
-constexpr uint64_t kRar5Main = 1, kRar5Encryption = 4, kRar5End = 5;
-constexpr uint64_t kRar5HasExtra = 0x01, kRar5HasData = 0x02;
+constexpr uint64_t kRar5Main = 1, kRar5File = 2, kRar5Encryption = 4, kRar5End = 5;
+constexpr uint64_t kRar5HasExtra = 0x01, kRar5HasData = 0x02, kRar5SplitBefore = 0x08;
+constexpr uint64_t kRar5VersionRecord = 4;
 constexpr uint64_t kRar5LargestHeader = 2 * 1024 * 1024;
+// The smallest RAR 5 header (CRC, size, type, flags): the library reads this
+// much at every header, and an archive that ends before holds one cut short.
+constexpr uint64_t kRar5SmallestHeader = 7;
 
-uint32_t Crc32(const uint8_t* Data, size_t Size) { return static_cast<uint32_t>(crc32(0, Data, static_cast<uInt>(Size))); }
+// Told each file header of the chain that is not continued from the volume
+// before, with whether it holds an older version of a file.
+using TFileSeen = std::function<void(bool OlderVersion)>;
+
+uint32_t Crc32(const uint8_t* Data, size_t Size) {
+  return static_cast<uint32_t>(crc32(0, Data, static_cast<uInt>(Size)));
+}
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t U32(const uint8_t* p) { return U16(p) | static_cast<uint32_t>(U16(p + 2)) << 16; }
@@ -48,7 +59,7 @@ bool ReadVint(const std::string& Bytes, size_t& At, uint64_t& Value) {
   return false;
 }
 
-std::string WalkRar4(TStream& File, uint64_t Size) {
+std::string WalkRar4(TStream& File, uint64_t Size, const TFileSeen& Seen) {
   uint64_t at = 7;
   std::string block;
   for (bool first = true;; first = false) {
@@ -73,18 +84,33 @@ std::string WalkRar4(TStream& File, uint64_t Size) {
     }
     if (at + headSize + data > Size) return kUnexpectedEnd;
     if (type == kRar4End) return "";
+    if (type == kRar4File && !(flags & kRar4SplitBefore) && Seen) Seen((flags & kRar4Version) != 0);
     at += headSize + data;
   }
 }
 
-std::string WalkRar5(TStream& File, uint64_t Size) {
+// Whether the RAR 5 file header Head (whole, CRC first) holds a version
+// record with a version other than 0 in its extra area, the last Extra bytes.
+bool HoldsOlderVersion(const std::string& Head, uint64_t Extra) {
+  size_t at = Head.size() - static_cast<size_t>(Extra);
+  uint64_t size = 0, type = 0, flags = 0, version = 0;
+  while (at < Head.size() && ReadVint(Head, at, size) && size > 0 && size <= Head.size() - at) {
+    size_t field = at;
+    const size_t next = at + static_cast<size_t>(size);
+    if (ReadVint(Head, field, type) && type == kRar5VersionRecord && field <= next && ReadVint(Head, field, flags) &&
+        ReadVint(Head, field, version) && field <= next)
+      return version != 0;
+    at = next;
+  }
+  return false;
+}
+
+std::string WalkRar5(TStream& File, uint64_t Size, const TFileSeen& Seen) {
   uint64_t at = 8;
   std::string head;
   for (bool first = true;; first = false) {
     // The CRC and the header's size (at most 3 bytes for the largest header).
-    if (!ReadAt(File, at, head, static_cast<size_t>(std::min<uint64_t>(7, Size > at ? Size - at : 0))) ||
-        head.size() < 5)
-      return kUnexpectedEnd;
+    if (Size - at < kRar5SmallestHeader || !ReadAt(File, at, head, kRar5SmallestHeader)) return kUnexpectedEnd;
     size_t pos = 4;
     uint64_t headSize = 0;
     if (!ReadVint(head, pos, headSize) || headSize == 0 || headSize > kRar5LargestHeader)
@@ -103,22 +129,33 @@ std::string WalkRar5(TStream& File, uint64_t Size) {
     if (type == kRar5Encryption) return "";  // the rest is encrypted
     if (data > Size || at + whole + data > Size) return kUnexpectedEnd;
     if (type == kRar5End) return "";
+    if (type == kRar5File && !(flags & kRar5SplitBefore) && Seen)
+      Seen(extra < headSize && HoldsOlderVersion(head, extra));
     at += whole + data;
   }
 }
-}  // namespace
 
-std::string RarDamageOf(const std::string& Path) {
+// Walks the chain of headers of the archive file Path (see RarDamageOf).
+std::string WalkChain(const std::string& Path, const TFileSeen& Seen) {
   try {
     TFileStream file(Path, fmOpenRead | fmShareDenyWrite);
     const uint64_t size = static_cast<uint64_t>(file.GetSize());
     std::string signature;
     if (ReadAt(file, 0, signature, 8) && std::memcmp(signature.data(), kRar5Signature, 8) == 0)
-      return WalkRar5(file, size);
+      return WalkRar5(file, size, Seen);
     if (ReadAt(file, 0, signature, 7) && std::memcmp(signature.data(), kRar4Signature, 7) == 0)
-      return WalkRar4(file, size);
+      return WalkRar4(file, size, Seen);
   } catch (const Exception&) {
     // The library says why the file cannot be read.
   }
   return "";
+}
+}  // namespace
+
+std::string RarDamageOf(const std::string& Path) { return WalkChain(Path, nullptr); }
+
+std::vector<bool> RarOlderVersions(const std::string& Path) {
+  std::vector<bool> older;
+  WalkChain(Path, [&older](bool Older) { older.push_back(Older); });
+  return older;
 }

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "Files.h"
+#include "RarHeaders.h"
 #include "Streams.h"
 #include "SafePath.h"
 #include "Text.h"
@@ -29,9 +30,10 @@ constexpr unsigned int FlagDirectory = 0x20;
 // size in DictSize (kilobytes) instead.
 constexpr int DllVersionWithDirectoryFlag = 6;
 
-// The library's kinds of link (RedirType); a file copy (5) is made by the
-// library itself, as a file.
-constexpr unsigned int RedirUnixSymlink = 1, RedirWindowsSymlink = 2, RedirJunction = 3, RedirHardLink = 4;
+// The library's kinds of link (RedirType), and a file reference (a file
+// stored once and named again, rar a -oi), which names the file it repeats.
+constexpr unsigned int RedirUnixSymlink = 1, RedirWindowsSymlink = 2, RedirJunction = 3, RedirHardLink = 4,
+                       RedirFileCopy = 5;
 constexpr unsigned int RedirNameSize = 2048;
 
 // How many times in a row the same missing volume may be asked for before the
@@ -67,7 +69,6 @@ void CopyToBuffer(wchar_t* Buffer, size_t Size, const std::wstring& Text) {
   std::wmemcpy(Buffer, Text.data(), n);
   Buffer[n] = L'\0';
 }
-
 
 // Copies Text into a zero-terminated buffer of Size bytes, cutting it to fit.
 void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
@@ -282,6 +283,8 @@ void TUnRar::ProcessArchive() {
   } else {
     FDataTotal = 0;
   }
+  FVersionsOf.clear();
+  FOlderVersion = false;
   if (WriteInBackground && FMode == UNRAR_EXTRACT && OverrideEvent == OR_ALWAYS && FileList.empty())
     FWriter = std::make_unique<TRarFileWriter>([this](const std::wstring& File) {
       if (OnFileWritten) OnFileWritten(this, File);
@@ -294,6 +297,7 @@ void TUnRar::ProcessArchive() {
       HandleHeader(r);
       if (r != ERAR_SUCCESS && r != ERAR_BAD_DATA) NoteResult(r);
       if (StopProcessing || r != ERAR_SUCCESS) break;
+      FOlderVersion = FMode == UNRAR_EXTRACT && IsOlderVersion();
       const uint64_t start = FDataDone;
       const int c = ProcessFile(FFileOperation);
       RethrowPending();
@@ -307,6 +311,21 @@ void TUnRar::ProcessArchive() {
   });
   if (FWriter) FinishWriting();
   if (FLinks && !StopProcessing) MakeLinks();
+}
+
+// The library's record does not say whether a header holds an older version
+// of a file (which it names "name;N"); Quarn's own walk over the headers of
+// the volume that holds it does, in the same order.
+bool TUnRar::IsOlderVersion() {
+  const std::wstring volume(FHeader.ArcNameW, wcsnlen(FHeader.ArcNameW, 1024));
+  if (volume != FVersionsOf) {
+    FVersionsOf = volume;
+    FVersions = RarOlderVersions(WideToAnsi(volume));
+    FVersionAt = 0;
+  }
+  const bool older = FVersionAt < FVersions.size() && FVersions[FVersionAt];
+  ++FVersionAt;
+  return older && HeaderFileNameW(FHeader).find(L';') != std::wstring::npos;
 }
 
 void TUnRar::FinishWriting() {
@@ -497,6 +516,9 @@ DWORD DiskAttributes(const RARHeaderDataEx& Header, bool IsDirectory) {
 }  // namespace
 
 int TUnRar::ProcessFile(int Operation) {
+  // Only the latest version of a file is extracted, as the library's own
+  // tool does unless told otherwise.
+  if (Operation == RAR_EXTRACT && FOlderVersion) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   int op = Operation;
   // An extracted file goes where the program's one rule for item names puts
   // it below Directory (never outside it, never to a device); a name with
@@ -507,8 +529,9 @@ int TUnRar::ProcessFile(int Operation) {
                                ? (FHeader.Flags & FlagDirectory) != 0
                                : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
   if (Operation == RAR_EXTRACT) {
-    const TSafePath<std::wstring> safe = PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader), isDirectory), L"", false}
-                                                  : SafeRelativePath(HeaderFileNameW(FHeader));
+    const TSafePath<std::wstring> safe =
+        PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader), isDirectory), L"", false}
+                 : SafeRelativePath(HeaderFileNameW(FHeader));
     if (!PathRule && (safe.Path.empty() || safe.Renamed) && OnRenamed)
       OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(safe.Path));
     if (safe.Path.empty()) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
@@ -540,15 +563,19 @@ int TUnRar::ProcessFile(int Operation) {
       op = canOverride ? Operation : RAR_SKIP;
     }
   }
-  // A link is not the library's to make: it is made as a copy once every
-  // file is out.
+  // A link, or a file reference, is not the library's to make (it would write
+  // an empty file for a reference): it is made as a copy once every file is
+  // out.
   const unsigned int redirect = FHeader.RedirType;
-  if (op == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink && redirect <= RedirHardLink) {
+  if (op == RAR_EXTRACT && FLinks && !relative.empty() && redirect >= RedirUnixSymlink && redirect <= RedirFileCopy) {
     std::wstring leadsTo(FRedirName.data(), wcsnlen(FRedirName.data(), FRedirName.size()));
     // The library gives Windows links' targets in their native form ("\??\C:\..." for an absolute one).
     if ((redirect == RedirJunction || redirect == RedirWindowsSymlink) && leadsTo.compare(0, 4, L"\\??\\") == 0)
       leadsTo.erase(0, 4);
-    FLinks->Add(HeaderFileNameW(FHeader), relative, leadsTo, redirect == RedirHardLink);
+    if (redirect == RedirFileCopy)
+      FLinks->AddReference(HeaderFileNameW(FHeader), relative, leadsTo);
+    else
+      FLinks->Add(HeaderFileNameW(FHeader), relative, leadsTo, redirect == RedirHardLink);
     return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
   }
   if (FWriter && op == RAR_EXTRACT && isDirectory && !destination.empty()) {

@@ -153,17 +153,22 @@ class TUnRar : public TComponent {
   // thread of its own (TRarFileWriter), so that unpacking and writing
   // overlap. The files, their last-write times and attributes are the
   // library's; a file's write error is reported once the run is over, a
-  // full volume through OnDiskFull, any other through OnError.
+  // full volume through OnDiskFull, any other through OnError. OnFileWritten
+  // is then called on the writer's thread; an exception there (or any other
+  // on that thread) stops the run as a handler's does: the file it came with
+  // is removed, and it leaves ProcessArchive once the archive is closed.
   bool WriteInBackground = false;
 
   // Lists or extracts FileName. A file that fails, or is being written when
   // the run stops (StopProcessing, a handler's exception, a failure), is
   // removed, unless the library never began writing over a file that was
-  // there before; the files finished before stay. Symbolic and hard links
-  // are not made by the library: once every file is out, a link to a file or
-  // folder inside Directory is made as a copy of it (told to OnFileWritten),
-  // and one that leads outside or to nothing is reported through OnError
-  // (code 0) with its path.
+  // there before; the files finished before stay. Symbolic and hard links,
+  // and file references (rar a -oi), are not made by the library: once every
+  // file is out, a link to a file or folder inside Directory, or a reference
+  // to a file extracted, is made as a copy of it (told to OnFileWritten), and
+  // one that leads outside or to nothing is reported through OnError (code 0)
+  // with its path. Of a file kept in several versions (rar a -ver) only the
+  // latest is extracted, as the library's own tool does by default.
   void ProcessArchive();
   void CountFiles();
 
@@ -217,6 +222,9 @@ class TUnRar : public TComponent {
   void RethrowPending();
   // Makes the links of the run (see ProcessArchive).
   void MakeLinks();
+  // Whether the header just read holds an older version of a file; called
+  // once for each header of the main pass, in order.
+  bool IsOlderVersion();
 
   HANDLE FHandle = nullptr;
   int FFileOperation = RAR_TEST;
@@ -266,6 +274,13 @@ class TUnRar : public TComponent {
   std::vector<wchar_t> FRedirName;
   // The links of the run being extracted, made once every file is out.
   std::unique_ptr<TLinkCopies> FLinks;
+  // The volume whose headers were walked last, which of its file headers
+  // hold older versions, the next one's place, and whether the header being
+  // processed holds one.
+  std::wstring FVersionsOf;
+  std::vector<bool> FVersions;
+  size_t FVersionAt = 0;
+  bool FOlderVersion = false;
   // WriteInBackground: the writer of the run, and whether the library's
   // data go to it now (the file being tested is one to write).
   std::unique_ptr<TRarFileWriter> FWriter;

@@ -405,10 +405,10 @@ class Hostile(FormatCase):
             main = bytearray(block(0x73, 0, struct.pack("<HI", 0, 0)))
             main[0] ^= main_crc_flip
             out = b"Rar!\x1a\x07\x00" + bytes(main)
-            for name, data in files:
+            for name, data, *flags in files:
                 fields = struct.pack("<IIBIIBBHI", len(data), len(data), 3, zlib.crc32(data), 0x21A40000, 20, 0x30,
                                      len(name), 0x20) + name.encode()
-                out += block(0x74, 0x8000, fields, data)
+                out += block(0x74, 0x8000 | sum(flags), fields, data)
             return out + block(0x7B, 0x4000, b"")
 
         with open(os.path.join(arc, "rar4-main-header.rar"), "wb") as f:
@@ -421,6 +421,33 @@ class Hostile(FormatCase):
             f.write(whole[:47])
         with open(os.path.join(arc, "rar5-damaged.rar"), "wb") as f:
             f.write(b"Rar!\x1a\x07\x01\x00damaged")
+        # A RAR 5 file header whose Unix owner record gives the owner name a
+        # length beyond the header: the rest of the name ends the file, 47
+        # bytes in all, too short for another header. (Every field fits in
+        # one byte.)
+        def rar5_header(body):
+            return struct.pack("<IB", zlib.crc32(bytes([len(body)]) + body), len(body)) + body
+        owner = bytes([6, 1, 64]) + b"quarn-o"  # its type, flags (a user name), the name's length, its first bytes
+        # type (file), flags (an extra area), the area's size, file flags, size, attributes, compression, host (Unix),
+        # name; then the extra area
+        file_header = bytes([2, 1, 1 + len(owner), 0, 0, 0, 0, 1, 1]) + b"a" + bytes([len(owner)]) + owner
+        with open(os.path.join(arc, "rar5-owner-past-end.rar"), "wb") as f:
+            f.write(b"Rar!\x1a\x07\x01\x00" + rar5_header(bytes([1, 0, 0])) + rar5_header(file_header) + b"wner\0")
+        # Identical files stored once (rar -oi), the others as references to
+        # it; and an archive whose referenced file was deleted from it.
+        alike = os.urandom(2048)
+        for name in ("a.bin", "b.bin", "c.bin"):
+            write(self.scratch("alike", "d", name), alike)
+        run(["rar", "a", "-idq", "-oi:1", os.path.join(arc, "references.rar"), "d"], cwd=self.scratch("alike"))
+        unsourced = os.path.join(arc, "reference-without-source.rar")
+        run(["rar", "a", "-idq", "-oi:1", unsourced, "d/a.bin", "d/b.bin"], cwd=self.scratch("alike"))
+        run(["rar", "d", "-idq", unsourced, "d/a.bin"])
+        # Older versions of a file kept beside it (rar -ver; RAR 4's flag).
+        for content in (b"first\n", b"second\n", b"latest\n"):
+            write(self.scratch("versions", "a.txt"), content)
+            run(["rar", "a", "-idq", "-ver", os.path.join(arc, "versions.rar"), "a.txt"], cwd=self.scratch("versions"))
+        with open(os.path.join(arc, "rar4-versions.rar"), "wb") as f:
+            f.write(rar4([("a.txt;1", b"older\n", 0x0800), ("a.txt", b"latest\n")]))
         # Folders marked only by the MS-DOS directory attribute.
         with zipfile.ZipFile(os.path.join(arc, "dos-folder.zip"), "w") as z:
             for name, attributes, data in (("OLD", 0x10, b""), ("OLD/README.TXT", 0x20, b"read me\r\n"),
@@ -438,16 +465,22 @@ class Hostile(FormatCase):
             t.addfile(link)
 
         # archive, the files it gives, the line its report holds (None: no report)
+        out = self.scratch("faults-out")
         rows = [
             ("encrypted-directory.zip", {}, "its central directory is encrypted (PKWARE's strong encryption), which "
                                             "Quarn cannot read; nothing was extracted."),
             ("rar4-main-header.rar", None, "Main archive header is corrupt"),
             ("rar5-cut-47.rar", {}, "Unexpected end of archive"),
             ("rar5-damaged.rar", {}, "Unexpected end of archive"),
+            ("rar5-owner-past-end.rar", {"a": b""}, "Unexpected end of archive"),
+            ("references.rar", {"d/a.bin": alike, "d/b.bin": alike, "d/c.bin": alike}, None),
+            ("reference-without-source.rar", {}, "Not made: a file reference whose source is not among the files "
+             "extracted (%s)" % TOOL.path(os.path.join(out, "reference-without-source", "d", "b.bin"))),
+            ("versions.rar", {"a.txt": b"latest\n"}, None),
+            ("rar4-versions.rar", {"a.txt": b"latest\n"}, None),
             ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
             ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
         ]
-        out = self.scratch("faults-out")
         reports, _ = TOOL.unzip(out, [os.path.join(arc, name) for name, _, _ in rows])
         for name, expected, line in rows:
             with self.subTest(name):

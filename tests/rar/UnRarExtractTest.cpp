@@ -398,6 +398,22 @@ TEST(UnRarStop, HandlerExceptionsLeaveAfterTheArchiveIsClosed) {
     x.rar->ProcessArchive();
     EXPECT_EQ(ReadFile(x.Out("secret.txt")), "top secret\r\n");
   }
+  {
+    // Thrown on the thread that writes the files in the background: it must
+    // not end the process, and the file it came with goes.
+    Extraction x("basic.rar");
+    x.rar->OverrideEvent = OR_ALWAYS;
+    x.rar->WriteInBackground = true;
+    std::wstring written;
+    x.rar->OnFileWritten = [&written](TUnRar*, const std::wstring& File) {
+      written = File;
+      throw std::runtime_error("written");
+    };
+    EXPECT_THROW(x.rar->ProcessArchive(), std::runtime_error);
+    EXPECT_EQ(x.rec.events.back(), "status:AFTERCLOSE");
+    ASSERT_FALSE(written.empty());
+    EXPECT_FALSE(FileExists(written));
+  }
 }
 
 // The caller's loop: run, and after a wrong password ask again, three times
@@ -557,7 +573,8 @@ TEST(UnRarExtract, WritingInTheBackgroundGivesTheLibrarysFiles) {
         const std::string path = x.out / WideToAnsi(f);
         WIN32_FILE_ATTRIBUTE_DATA data{};
         GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
-        const uint64_t time = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        const uint64_t time =
+            (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
         const DWORD folder = GetFileAttributesA(path.substr(0, path.find_last_of('\\')).c_str());
         stamped[background].emplace_back(ReadFile(path), time, data.dwFileAttributes, folder);
       }
