@@ -15,6 +15,7 @@
 
 namespace {
 const char kNotAnArchive[] = "not an archive of a kind Quarn extracts; skipped.";
+const char kProgram[] = "not an archive: a program; it was not run";
 const char kOtherKind[] = "it is a %s archive, though its name says %s; extracted as %s.";
 const char kMoreProblems[] = "... and %d more problems.";
 const char kRenamed[] = "\"%s\" was extracted as ";
@@ -118,6 +119,12 @@ double UnpackingCost(TArchiveKind Kind) {
     case TArchiveKind::Rar: return 2;
     default: return 1;
   }
+}
+
+// Whether the walk hands the archive to an extractor: a file of no kind, and
+// numbered pieces or a program whose content shows no archive, are only named.
+bool Extracted(TArchiveKind Kind) {
+  return Kind != TArchiveKind::None && Kind != TArchiveKind::Split && Kind != TArchiveKind::SelfExtracting;
 }
 
 // "./" and the like name the output folder itself: nothing to report.
@@ -399,7 +406,7 @@ void TUnzipCommand::Start(TArchiveRun& Run) {
   // as they would one after another.
   for (const auto& run : FRuns) {
     if (run->Index > Run.Index) break;
-    if (run->HasFolder || run->Started || run->Named == TArchiveKind::None) continue;
+    if (run->HasFolder || run->Started || !Extracted(run->Kind)) continue;
     run->HasFolder = true;
     try {
       run->Folder = FolderFor(run->Archive);
@@ -407,7 +414,7 @@ void TUnzipCommand::Start(TArchiveRun& Run) {
       run->FolderError = ExceptionText(e);
     }
   }
-  if (Run.Named == TArchiveKind::None) Run.HasFolder = true;
+  if (!Extracted(Run.Kind)) Run.HasFolder = true;
   Run.Started = true;
   FMeter->Begin(static_cast<int>(Run.Index), Run.Archive);
   Run.Thread = std::thread([this, &Run] {
@@ -431,7 +438,12 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
     Run.Problem(kNotAnArchive);
     return;
   }
-  if (Run.Kind != Run.Named && Run.Named != TArchiveKind::Split) {
+  // A program is never run: it is an archive only when it carries one.
+  if (Run.Kind == TArchiveKind::SelfExtracting) {
+    Run.Problem(kProgram);
+    return;
+  }
+  if (Run.Kind != Run.Named && Run.Named != TArchiveKind::Split && Run.Named != TArchiveKind::SelfExtracting) {
     const char* is = KindInfo(Run.Kind).Name;
     Run.Note(Format(kOtherKind, is, KindInfo(Run.Named).Name, is));
   }

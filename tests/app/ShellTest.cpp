@@ -142,13 +142,16 @@ TEST(ShellLists, AddCommandsUseTheirDialogsAndStopAtADuplicate) {
 TEST(ShellDrops, FollowThePageAndStopAtADuplicate) {
   Tree t;
   Shell s;
-  s->HandleDroppedFiles(MakeDrop({t / "a.zip", t / "b.txt", t / "c.rar", t / "D.7Z", t.Path()}));
-  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "c.rar", t / "D.7Z"}));
+  // A program is taken too: it may be a self-extracting archive.
+  s->HandleDroppedFiles(MakeDrop({t / "a.zip", t / "b.txt", t / "c.rar", t / "D.7Z", t.Path(), t / "setup.exe"}));
+  EXPECT_EQ(s.Captions(s->ListView1),
+            (std::vector<std::string>{t / "a.zip", t / "c.rar", t / "D.7Z", t / "setup.exe"}));
   EXPECT_EQ(ItemImage(s->ListView1, 1), 1);
   EXPECT_EQ(ItemImage(s->ListView1, 2), 3);
+  EXPECT_EQ(ItemImage(s->ListView1, 3), kIconPackage);
   s->HandleDroppedFiles(MakeDrop({t / "x.zip", t / "a.zip", t / "z.zip"}));
-  EXPECT_EQ(ItemCount(s->ListView1), 4);
-  EXPECT_EQ(ItemCaption(s->ListView1, 3), t / "x.zip");
+  EXPECT_EQ(ItemCount(s->ListView1), 5);
+  EXPECT_EQ(ItemCaption(s->ListView1, 4), t / "x.zip");
 
   s.SwitchTo(1);
   s->HandleDroppedFiles(MakeDrop({t / "a.zip", t / "b.txt", t.Path()}));
@@ -161,7 +164,7 @@ TEST(ShellDrops, FollowThePageAndStopAtADuplicate) {
   const std::string deep = "C:\\" + std::string(200, 'd') + "\\" + std::string(100, 'n') + ".zip";
   s.SwitchTo(0);
   s->HandleDroppedFiles(MakeDrop({deep}));
-  EXPECT_EQ(ItemCaption(s->ListView1, 4), deep);
+  EXPECT_EQ(ItemCaption(s->ListView1, 5), deep);
 }
 
 TEST(ShellCommandLine, PathsGoToTheListOfTheirKindAndShowTheFirstPageThatReceived) {
