@@ -256,14 +256,22 @@ TSetPart SetPartOf(const std::string& Path) {
     part.Scheme = TSetScheme::RarOld;
     part.Later = true;
     part.First = part.Name = stem + ".rar";
-  } else if (ext == ".rar") {
+    // A self-extracting set begins with a program.
+    if (!IsFile(part.First) && IsFile(stem + ".exe")) part.First = stem + ".exe";
+  } else if (ext == ".rar" || ext == ".exe") {
     const std::string inner = Lower(ExtensionOf(stem));  // ".part2"
     if (inner.size() > 5 && inner.compare(0, 5, ".part") == 0 && AllDigits(inner.substr(5))) {
       const std::string base = stem.substr(0, stem.size() - inner.size());
+      const bool first = std::stoul(inner.substr(5)) == 1;
+      // A self-extracting set's first volume is a program ("vol.part1.exe"),
+      // its later volumes are RAR files.
+      if (ext == ".exe" && !first) return part;
       part.Scheme = TSetScheme::RarParts;
-      part.Later = std::stoul(inner.substr(5)) != 1;
-      part.Name = base + given;
+      part.Later = !first;
+      part.Name = base + (ext == ".exe" ? std::string(".rar") : given);
       part.First = stem.substr(0, base.size() + 5) + Numbered(1, inner.size() - 5) + given;
+      const std::string program = part.First.substr(0, part.First.size() - given.size()) + ".exe";
+      if (part.Later && !IsFile(part.First) && IsFile(program)) part.First = program;
     }
   }
   return part;
@@ -278,11 +286,12 @@ std::vector<std::string> SetFilesOf(const std::string& First) {
     for (uint32_t n : NumberedPartsOf(part.Name)) files.push_back(PieceOf(part.Name, n));
     if (files.empty() || files[0] != First) files.insert(files.begin(), First);
   } else if (part.Scheme == TSetScheme::RarParts) {
-    const std::string base = part.Name.substr(0, part.Name.size() - ext.size());
+    const std::string later = ExtensionOf(part.Name);  // also after a program as the first volume
+    const std::string base = part.Name.substr(0, part.Name.size() - later.size());
     const size_t width = First.size() - ext.size() - base.size() - 5;
     files.push_back(First);
-    for (uint32_t n = 2; IsFile(base + ".part" + Numbered(n, width) + ext); ++n)
-      files.push_back(base + ".part" + Numbered(n, width) + ext);
+    for (uint32_t n = 2; IsFile(base + ".part" + Numbered(n, width) + later); ++n)
+      files.push_back(base + ".part" + Numbered(n, width) + later);
   } else if (Lower(ext) == ".rar") {
     files.push_back(First);
     for (uint32_t n = 0; n < 1000 && IsFile(stem + ".r" + Numbered(n, 2)); ++n)

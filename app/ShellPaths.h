@@ -79,8 +79,8 @@ enum class TSetScheme {
   None,      // a file of its own (or the entry point of a set that is not known by its name alone)
   Numbered,  // the archive's bytes cut into pieces: NAME.001, NAME.002, ... (NAME.7z.001, NAME.zip.001 ...)
   Spanned,   // an Info-ZIP or WinZip spanned zip: NAME.z01, NAME.z02, ... and NAME.zip, read through NAME.zip
-  RarParts,  // RAR volumes NAME.part1.rar, NAME.part2.rar, ...
-  RarOld,    // RAR volumes of the old naming: NAME.rar, NAME.r00, NAME.r01, ...
+  RarParts,  // RAR volumes NAME.part1.rar (self-extracting: NAME.part1.exe), NAME.part2.rar, ...
+  RarOld,    // RAR volumes of the old naming: NAME.rar (self-extracting: NAME.exe), NAME.r00, NAME.r01, ...
 };
 
 // What the name of Path says of the set it belongs to.
@@ -96,6 +96,9 @@ struct TSetPart {
   // Path itself for a file of its own.
   std::string Name;
 };
+// The name decides, with one look at the disk: a later RAR volume whose set
+// has no first volume NAME.part1.rar (NAME.rar) but a program NAME.part1.exe
+// (NAME.exe) is extracted through that program.
 TSetPart SetPartOf(const std::string& Path);
 
 // The files of the set that First begins, as far as they are there: First

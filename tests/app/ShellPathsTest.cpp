@@ -71,6 +71,7 @@ TEST(ShellPaths, OutputFoldersAreNamedAfterTheArchive) {
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\movie.part01.rar"), "C:\\Out\\movie");
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\x.zipx"), "C:\\Out\\x");
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\drivers.exe"), "C:\\Out\\drivers");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\vol.part1.exe"), "C:\\Out\\vol");
   EXPECT_EQ(CompressedItemName("D:\\notes.txt.gz.001"), "notes.txt");
 }
 
@@ -92,6 +93,8 @@ TEST(ShellPaths, ThePartsOfSets) {
       {"D:\\a\\v.part1.rar", TSetScheme::RarParts, false, "D:\\a\\v.part1.rar", "D:\\a\\v.rar"},
       {"D:\\a\\v.Part07.RAR", TSetScheme::RarParts, true, "D:\\a\\v.Part01.RAR", "D:\\a\\v.RAR"},
       {"D:\\a\\v.r00", TSetScheme::RarOld, true, "D:\\a\\v.rar", "D:\\a\\v.rar"},
+      {"D:\\a\\v.part1.exe", TSetScheme::RarParts, false, "D:\\a\\v.part1.exe", "D:\\a\\v.rar"},
+      {"D:\\a\\v.part2.exe", TSetScheme::None, false, "D:\\a\\v.part2.exe", "D:\\a\\v.part2.exe"},
       {"D:\\a\\v.rar", TSetScheme::None, false, "D:\\a\\v.rar", "D:\\a\\v.rar"},
       {"D:\\a.001\\v.txt", TSetScheme::None, false, "D:\\a.001\\v.txt", "D:\\a.001\\v.txt"},
   };
