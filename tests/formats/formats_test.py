@@ -687,6 +687,12 @@ class SelfExtracting(FormatCase):
         made.append(("photos.exe", "7-Zip's console module (7zz -sfx)", files))
         shutil.copy(a("photos.exe"), a("photos-too.sfx"))
         made.append(("photos-too.sfx", "the same, named .sfx", files))
+        # As 7-Zip's installer modules have it: a configuration block between the module and the archive.
+        run(["7zz", "a", "-bso0", "-bsp0", self.scratch("p.7z")] + names, cwd=src)
+        with open(SFX_MODULE, "rb") as module, open(self.scratch("p.7z"), "rb") as archive:
+            write(a("install.exe"), module.read() + b';!@Install@!UTF-8!\r\nTitle="Photos"\r\n;!@InstallEnd@!\r\n' +
+                  archive.read())
+        made.append(("install.exe", "the same with an installer's configuration", files))
         run(["rar", "a", "-idq", "-sfx" + stub, a("drivers.exe")] + names, cwd=src)
         made.append(("drivers.exe", "RAR 5 (rar -sfx)", files))
         run(["rar", "a", "-idq", "-hp" + "sfx secret", "-sfx" + stub, a("locked.exe")] + names, cwd=src)
