@@ -23,7 +23,7 @@ const char kKindsLast[] = "and";
 const char kKindsEnd[] = "file type support.";
 const char kHelpAfter[] =
     "\r\n"
-    "Self-extracting archives and installers are extracted, never run.\r\n"
+    "A program (.exe) is never run: the archive in it is extracted.\r\n"
     "\r\n"
     "To unzip files:\r\n"
     "Simply drag and drop files, select a destination directory and\r\n"
@@ -37,9 +37,9 @@ const char kHelpAfter[] =
     "\r\n"
     "Make life easier and unzip with Quarn.";
 
-// No line of the help text is longer than its first: the dialog is as wide
-// as that.
-constexpr size_t kHelpWidth = 68;
+// The lines that name the kinds are no longer than the lines of the text
+// that the page shows whole.
+constexpr size_t kHelpWidth = 60;
 
 // The end-user agreement shipped in the program's resources, with CR LF line
 // ends (a multi-line edit breaks lines only there).
