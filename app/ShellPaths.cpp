@@ -18,6 +18,7 @@ std::string Lower(std::string s) {
 }
 
 namespace {
+const char kSelfExtractingFilter[] = "Self-extracting archives (*.exe)";
 
 // Position of the last "\" or ":" (or npos), stepping over double-byte pairs.
 size_t LastDelimiter(const std::string& path) {
@@ -46,6 +47,73 @@ constexpr size_t kHeadSize = 36 * 1024;
 
 bool At(const std::string& Head, size_t Offset, const char* Bytes, size_t Length) {
   return Head.size() >= Offset + Length && std::memcmp(Head.data() + Offset, Bytes, Length) == 0;
+}
+
+uint32_t U16At(const std::string& Bytes, uint64_t Offset) {
+  return static_cast<uint8_t>(Bytes[Offset]) | static_cast<uint32_t>(static_cast<uint8_t>(Bytes[Offset + 1])) << 8;
+}
+
+uint32_t U32At(const std::string& Bytes, uint64_t Offset) {
+  return U16At(Bytes, Offset) | U16At(Bytes, Offset + 2) << 16;
+}
+
+// How much of what follows a program's image is searched for the archive of
+// a self-extractor or an installer: its modules put the archive right there,
+// some after a little padding or a configuration block.
+constexpr size_t kProgramTailSize = 64 * 1024;
+
+// Where the image of the Windows program whose first bytes are Head ends:
+// the end of its sections' data in the file, as its PE headers say. 0 when
+// Head is no Windows program (or its headers lie beyond Head).
+uint64_t ProgramImageEnd(const std::string& Head) {
+  if (!At(Head, 0, "MZ", 2) || Head.size() < 0x40) return 0;
+  const uint64_t pe = U32At(Head, 0x3C);  // anything, in a hostile file: compared before it is used
+  if (Head.size() < pe + 24 || !At(Head, static_cast<size_t>(pe), "PE\0\0", 4)) return 0;
+  const uint32_t sections = U16At(Head, pe + 6);
+  const uint64_t table = pe + 24 + U16At(Head, pe + 20);
+  if (sections == 0 || Head.size() < table + 40ull * sections) return 0;
+  uint64_t end = 0;
+  for (uint32_t i = 0; i < sections; ++i) {
+    const uint64_t size = U32At(Head, table + 40ull * i + 16), at = U32At(Head, table + 40ull * i + 20);
+    if (size != 0) end = std::max(end, at + size);
+  }
+  return end;
+}
+
+// The kind of the archive that follows a program's image: Tail holds the
+// bytes from Offset, where the image ends. The archive that starts first
+// counts. An NSIS installer's data start at a multiple of 512 bytes with its
+// first header: flags, then the marker that the engine's handler looks for.
+TArchiveKind ArchiveKindAfterProgram(const std::string& Tail, uint64_t Offset) {
+  struct TSignature {
+    TArchiveKind Kind;
+    const char* Bytes;
+    size_t Length;
+  };
+  static const TSignature kSignatures[] = {
+      {TArchiveKind::SevenZip, "7z\xBC\xAF\x27\x1C", 6},
+      {TArchiveKind::Rar, "Rar!\x1A\x07\x00", 7},
+      {TArchiveKind::Rar, "Rar!\x1A\x07\x01\x00", 8},
+      {TArchiveKind::Zip, "PK\x03\x04", 4},
+      {TArchiveKind::Cab, "MSCF\0\0\0\0", 8},
+  };
+  static const char kNsisMarker[] =
+      "\xEF\xBE\xAD\xDE"
+      "NullsoftInst";
+  for (size_t i = 0; i < Tail.size(); ++i) {
+    for (const TSignature& s : kSignatures)
+      if (At(Tail, i, s.Bytes, s.Length)) return s.Kind;
+    if ((Offset + i) % 512 == 0 && At(Tail, i + 4, kNsisMarker, sizeof kNsisMarker - 1)) return TArchiveKind::Nsis;
+  }
+  return TArchiveKind::None;
+}
+
+// Size bytes of File from Offset (fewer at its end).
+std::string ReadPart(TStream& File, uint64_t Offset, size_t Size) {
+  std::string bytes(Size, '\0');
+  File.Seek(static_cast<int64_t>(Offset), TSeekOrigin::soBeginning);
+  bytes.resize(static_cast<size_t>(std::max<int64_t>(File.Read(&bytes[0], static_cast<int64_t>(bytes.size())), 0)));
+  return bytes;
 }
 
 bool AllDigits(const std::string& Text) {
@@ -112,7 +180,9 @@ const TArchiveKindInfo kArchiveKinds[] = {
     {TArchiveKind::Deb, "deb", ".deb", 0xEC, false, kIconPackage},
     {TArchiveKind::Lzh, "LZH", ".lzh;.lha", 0x06, false, kIconPackage},
     {TArchiveKind::Arj, "ARJ", ".arj", 0x04, false, kIconPackage},
+    {TArchiveKind::Nsis, "NSIS", "", 0x09, false, kIconPackage},
     {TArchiveKind::Split, "split", ".001", 0, false, kIconBundle},
+    {TArchiveKind::SelfExtracting, "self-extracting", ".exe;.sfx", 0, false, kIconPackage},
 };
 const size_t kArchiveKindCount = sizeof kArchiveKinds / sizeof kArchiveKinds[0];
 
@@ -127,6 +197,19 @@ const TArchiveKindInfo& KindInfo(TArchiveKind Kind) {
   for (const TArchiveKindInfo& info : kArchiveKinds)
     if (info.Kind == Kind) return info;
   return kNoKind;
+}
+
+std::vector<std::string> ExtensionsOf(const TArchiveKindInfo& Info) {
+  std::vector<std::string> extensions;
+  for (const char* p = Info.Extensions; *p != '\0';) {
+    const char* end = std::strchr(p, ';');
+    const std::string ext = end ? std::string(p, end) : std::string(p);
+    // ".z" is the compress program's ".Z": shown as users know it.
+    extensions.push_back(ext == ".z" ? std::string(".Z") : ext);
+    if (!end) break;
+    p = end + 1;
+  }
+  return extensions;
 }
 
 std::string ExtensionOf(const std::string& Path) {
@@ -173,14 +256,22 @@ TSetPart SetPartOf(const std::string& Path) {
     part.Scheme = TSetScheme::RarOld;
     part.Later = true;
     part.First = part.Name = stem + ".rar";
-  } else if (ext == ".rar") {
+    // A self-extracting set begins with a program.
+    if (!IsFile(part.First) && IsFile(stem + ".exe")) part.First = stem + ".exe";
+  } else if (ext == ".rar" || ext == ".exe") {
     const std::string inner = Lower(ExtensionOf(stem));  // ".part2"
     if (inner.size() > 5 && inner.compare(0, 5, ".part") == 0 && AllDigits(inner.substr(5))) {
       const std::string base = stem.substr(0, stem.size() - inner.size());
+      const bool first = std::stoul(inner.substr(5)) == 1;
+      // A self-extracting set's first volume is a program ("vol.part1.exe"),
+      // its later volumes are RAR files.
+      if (ext == ".exe" && !first) return part;
       part.Scheme = TSetScheme::RarParts;
-      part.Later = std::stoul(inner.substr(5)) != 1;
-      part.Name = base + given;
+      part.Later = !first;
+      part.Name = base + (ext == ".exe" ? std::string(".rar") : given);
       part.First = stem.substr(0, base.size() + 5) + Numbered(1, inner.size() - 5) + given;
+      const std::string program = part.First.substr(0, part.First.size() - given.size()) + ".exe";
+      if (part.Later && !IsFile(part.First) && IsFile(program)) part.First = program;
     }
   }
   return part;
@@ -195,11 +286,12 @@ std::vector<std::string> SetFilesOf(const std::string& First) {
     for (uint32_t n : NumberedPartsOf(part.Name)) files.push_back(PieceOf(part.Name, n));
     if (files.empty() || files[0] != First) files.insert(files.begin(), First);
   } else if (part.Scheme == TSetScheme::RarParts) {
-    const std::string base = part.Name.substr(0, part.Name.size() - ext.size());
+    const std::string later = ExtensionOf(part.Name);  // also after a program as the first volume
+    const std::string base = part.Name.substr(0, part.Name.size() - later.size());
     const size_t width = First.size() - ext.size() - base.size() - 5;
     files.push_back(First);
-    for (uint32_t n = 2; IsFile(base + ".part" + Numbered(n, width) + ext); ++n)
-      files.push_back(base + ".part" + Numbered(n, width) + ext);
+    for (uint32_t n = 2; IsFile(base + ".part" + Numbered(n, width) + later); ++n)
+      files.push_back(base + ".part" + Numbered(n, width) + later);
   } else if (Lower(ext) == ".rar") {
     files.push_back(First);
     for (uint32_t n = 0; n < 1000 && IsFile(stem + ".r" + Numbered(n, 2)); ++n)
@@ -269,36 +361,37 @@ TArchiveKind ArchiveKindOfContent(const std::string& Head) {
 
 TArchiveKind ArchiveKindToExtract(const std::string& Path) {
   const TArchiveKind byName = ArchiveKindOf(Path);
-  std::string head;
+  TArchiveKind byContent = TArchiveKind::None;
   try {
     TFileStream file(Path, fmOpenRead | fmShareDenyWrite);
-    head.resize(kHeadSize);
-    head.resize(static_cast<size_t>(std::max<int64_t>(file.Read(&head[0], static_cast<int64_t>(head.size())), 0)));
+    const std::string head = ReadPart(file, 0, kHeadSize);
+    byContent = ArchiveKindOfContent(head);
+    // A program is read no further than its headers and the bytes after its
+    // image, where self-extractors and installers carry their archive.
+    const uint64_t imageEnd = byContent == TArchiveKind::None ? ProgramImageEnd(head) : 0;
+    if (imageEnd != 0) byContent = ArchiveKindAfterProgram(ReadPart(file, imageEnd, kProgramTailSize), imageEnd);
   } catch (const Exception&) {
     return byName;  // the step that opens it says why it cannot
   }
-  const TArchiveKind byContent = ArchiveKindOfContent(head);
   return byContent != TArchiveKind::None ? byContent : byName;
 }
 
 std::string ArchiveFilter() {
   // The first three entries and the fourth's place (every archive, chosen at
   // the first activation) are what the dialog always had.
-  std::string others, all;
+  std::string others, all, programs;
   for (const TArchiveKindInfo& info : kArchiveKinds) {
     std::string patterns;
-    for (const char* p = info.Extensions; *p != '\0';) {
-      const char* end = std::strchr(p, ';');
-      const std::string ext = end ? std::string(p, end) : std::string(p);
-      // ".z" is the compress program's ".Z": shown as users know it.
-      patterns += (patterns.empty() ? "*" : ";*") + (ext == ".z" ? std::string(".Z") : ext);
-      if (!end) break;
-      p = end + 1;
-    }
+    for (const std::string& ext : ExtensionsOf(info)) patterns += (patterns.empty() ? "*" : ";*") + ext;
+    if (patterns.empty()) continue;  // known by its content alone
     all += (all.empty() ? "" : ";") + patterns;
-    if (info.EngineFormat != 0) others += std::string(info.Name) + " Files (" + patterns + ")|" + patterns + "|";
+    if (info.Kind == TArchiveKind::SelfExtracting)
+      programs = std::string(kSelfExtractingFilter) + "|" + patterns + "|";
+    else if (info.EngineFormat != 0)
+      others += std::string(info.Name) + " Files (" + patterns + ")|" + patterns + "|";
   }
-  return "Zip Files (*.zip)|*.zip|7-Zip Files (*.7z) |*.7z|Rar Files (*.rar)|*.rar|All Archives|" + all + "|" + others;
+  return "Zip Files (*.zip)|*.zip|7-Zip Files (*.7z) |*.7z|Rar Files (*.rar)|*.rar|All Archives|" + all + "|" + others +
+         programs;
 }
 
 std::string FolderOf(const std::string& Path) {

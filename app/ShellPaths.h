@@ -33,7 +33,12 @@ enum class TArchiveKind {
   Deb,
   Lzh,
   Arj,
+  Nsis,   // an NSIS installer: known by its content alone (its name is a program's)
   Split,  // the first part of an archive cut into numbered pieces: its content tells what it is
+  // A program (.exe, .sfx): a self-extracting archive or an installer when an
+  // archive follows its program part, and then extracted as that archive;
+  // never run.
+  SelfExtracting,
 };
 
 // The list's image of an archive kind (the order of the window's image list).
@@ -42,7 +47,7 @@ enum TListIcon : int { kIconZip, kIconRar, kIconFile, kIcon7z, kIconBundle, kIco
 struct TArchiveKindInfo {
   TArchiveKind Kind;
   const char* Name;        // as the report names the kind: "zip", "gzip", "ISO" ...
-  const char* Extensions;  // lower case, each with its dot, separated by ";"
+  const char* Extensions;  // lower case, each with its dot, separated by ";" ("": known by its content alone)
   uint8_t EngineFormat;    // the format's number in the all-format library (0: not there)
   bool Compressor;         // one compressed stream; a tarball inside is extracted in one step
   TListIcon Icon;
@@ -53,6 +58,10 @@ extern const TArchiveKindInfo kArchiveKinds[];
 extern const size_t kArchiveKindCount;
 // The entry of a kind (None: an entry named "" with the file icon).
 const TArchiveKindInfo& KindInfo(TArchiveKind Kind);
+
+// The extensions of a kind as the user knows them, each with its dot
+// (compress's ".z" as ".Z"), in the table's order.
+std::vector<std::string> ExtensionsOf(const TArchiveKindInfo& Info);
 
 // The extension of a path: from the last "." after the last "\" or ":",
 // dot included; empty when there is none.
@@ -70,8 +79,8 @@ enum class TSetScheme {
   None,      // a file of its own (or the entry point of a set that is not known by its name alone)
   Numbered,  // the archive's bytes cut into pieces: NAME.001, NAME.002, ... (NAME.7z.001, NAME.zip.001 ...)
   Spanned,   // an Info-ZIP or WinZip spanned zip: NAME.z01, NAME.z02, ... and NAME.zip, read through NAME.zip
-  RarParts,  // RAR volumes NAME.part1.rar, NAME.part2.rar, ...
-  RarOld,    // RAR volumes of the old naming: NAME.rar, NAME.r00, NAME.r01, ...
+  RarParts,  // RAR volumes NAME.part1.rar (self-extracting: NAME.part1.exe), NAME.part2.rar, ...
+  RarOld,    // RAR volumes of the old naming: NAME.rar (self-extracting: NAME.exe), NAME.r00, NAME.r01, ...
 };
 
 // What the name of Path says of the set it belongs to.
@@ -87,6 +96,9 @@ struct TSetPart {
   // Path itself for a file of its own.
   std::string Name;
 };
+// The name decides, with one look at the disk: a later RAR volume whose set
+// has no first volume NAME.part1.rar (NAME.rar) but a program NAME.part1.exe
+// (NAME.exe) is extracted through that program.
 TSetPart SetPartOf(const std::string& Path);
 
 // The files of the set that First begins, as far as they are there: First
@@ -112,9 +124,15 @@ TArchiveKind ArchiveKindOfContent(const std::string& Head);
 
 // The kind to extract Path as: what its content shows, else what its name
 // says. The file is read here; one that cannot be read is taken by its name.
+// A Windows program shows the archive that follows its program part, as a
+// self-extracting archive's or an installer's does (7z, RAR 4 and 5, zip,
+// cabinet, NSIS); only its headers and what follows its image are read, so
+// that however big a program is, deciding stays cheap. A program that carries
+// none is taken by its name (SelfExtracting for an .exe).
 TArchiveKind ArchiveKindToExtract(const std::string& Path);
 
-// The open dialog's filter of archives: one entry per kind, then all kinds.
+// The open dialog's filter of archives: zip, 7z and RAR, all kinds, one entry
+// per other kind of the all-format library, then self-extracting archives.
 std::string ArchiveFilter();
 
 // The folder Path lies in: its path up to the last "\" (a drive's ":" kept);

@@ -3,7 +3,9 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <vector>
 
+#include "ShellPaths.h"
 #include "Win32Window.h"
 #include "resource.h"
 
@@ -12,6 +14,32 @@ const char kCaption[] = "License";
 const char kHelpPage[] = "Help";
 const char kLicensePage[] = "License";
 const char kOk[] = "&OK";
+const char kHelpBefore[] =
+    "Quarn is a very user friendly,and easy to use, yet powerful, program\r\n"
+    "with drag and drop capabilities. This allows the user to work with \r\n";
+// The kinds sentence: these words, the extensions of every kind, the end.
+const char kKindsLead[] = "multiple files at one time with";
+const char kKindsLast[] = "and";
+const char kKindsEnd[] = "file type support.";
+const char kHelpAfter[] =
+    "\r\n"
+    "A program (.exe) is never run: the archive in it is extracted.\r\n"
+    "\r\n"
+    "To unzip files:\r\n"
+    "Simply drag and drop files, select a destination directory and\r\n"
+    "click 'unzip' button.\r\n"
+    "\r\n"
+    "To zip files:\r\n"
+    "Simply switch tabs, add files to be zipped, and select the\r\n"
+    "destination directory where the zipped file is to be created.\r\n"
+    "By default, files are zipped or unzipped to the desktop directory,\r\n"
+    "each zipped file is unzipped to its own folder.\r\n"
+    "\r\n"
+    "Make life easier and unzip with Quarn.";
+
+// The lines that name the kinds are no longer than the lines of the text
+// that the page shows whole.
+constexpr size_t kHelpWidth = 60;
 
 // The end-user agreement shipped in the program's resources, with CR LF line
 // ends (a multi-line edit breaks lines only there).
@@ -33,22 +61,27 @@ std::string LicenseText() {
 }
 }  // namespace
 
-const char* const TForm5::HelpText =
-    "Quarn is a very user friendly,and easy to use, yet powerful, program\r\n"
-    "with drag and drop capabilities. This allows the user to work with \r\n"
-    "multiple files at one time with .zip, .rar and .7z file type support.\r\n"
-    "\r\n"
-    "To unzip files:\r\n"
-    "Simply drag and drop files, select a destination directory and\r\n"
-    "click 'unzip' button.\r\n"
-    "\r\n"
-    "To zip files:\r\n"
-    "Simply switch tabs, add files to be zipped, and select the\r\n"
-    "destination directory where the zipped file is to be created.\r\n"
-    "By default, files are zipped or unzipped to the desktop directory,\r\n"
-    "each zipped file is unzipped to its own folder.\r\n"
-    "\r\n"
-    "Make life easier and unzip with Quarn.";
+std::string TForm5::HelpText() {
+  // Every kind Quarn takes, as the kinds table lists them.
+  std::vector<std::string> words = {kKindsLead};
+  std::vector<std::string> extensions;
+  for (size_t i = 0; i < kArchiveKindCount; ++i)
+    for (const std::string& ext : ExtensionsOf(kArchiveKinds[i])) extensions.push_back(ext);
+  for (size_t i = 0; i < extensions.size(); ++i) {
+    if (i + 1 == extensions.size() && i > 0) words.push_back(kKindsLast);
+    words.push_back(extensions[i] + (i + 2 < extensions.size() ? "," : ""));
+  }
+  words.push_back(kKindsEnd);
+  std::string text = kHelpBefore, line;
+  for (const std::string& word : words) {
+    if (!line.empty() && line.size() + 1 + word.size() > kHelpWidth) {
+      text += line + "\r\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  return text + line + kHelpAfter;
+}
 
 TForm5::TForm5(HWND Owner) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -114,11 +147,12 @@ void TForm5::FormCreate() {
   FPageArea = AddTwoPages(PageControl1, kHelpPage, kLicensePage, RECT{0, 0, Scale(385), Scale(330)});
 
   // The help text, in a label sized to it.
-  Label1 = child(0, "STATIC", HelpText, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, IDC_FORM5_LABEL1);
+  const std::string help = HelpText();
+  Label1 = child(0, "STATIC", help.c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, IDC_FORM5_LABEL1);
   HDC dc = GetDC(Label1);
   HGDIOBJ old = SelectObject(dc, FFont.Get());
   RECT text = {0, 0, 0, 0};
-  DrawTextA(dc, HelpText, -1, &text, DT_CALCRECT | DT_NOPREFIX);
+  DrawTextA(dc, help.c_str(), -1, &text, DT_CALCRECT | DT_NOPREFIX);
   SelectObject(dc, old);
   ReleaseDC(Label1, dc);
   const bool modern = WindowsMajorVersion() >= 6;

@@ -30,7 +30,9 @@ class TForm5 {
   bool FormKeyDown(WPARAM Key);
   void PageControl1Change();
 
-  static const char* const HelpText;
+  // The help page's text: how to use Quarn, and every kind it takes (the
+  // kinds table's extensions).
+  static std::string HelpText();
 
   // ---- controls (owned by the dialog) ----
   HWND Button1 = nullptr;

@@ -15,6 +15,7 @@
 
 namespace {
 const char kNotAnArchive[] = "not an archive of a kind Quarn extracts; skipped.";
+const char kProgram[] = "not an archive: a program; it was not run";
 const char kOtherKind[] = "it is a %s archive, though its name says %s; extracted as %s.";
 const char kMoreProblems[] = "... and %d more problems.";
 const char kRenamed[] = "\"%s\" was extracted as ";
@@ -448,8 +449,11 @@ void TUnzipCommand::Plan(TWalkSchedule& Schedule) {
         run.Problem(Format(PathExists(part.First) ? kLaterPart : kLaterPartMissing, FileNameOf(part.First).c_str()));
     } else if (named == TArchiveKind::None || run.Kind == TArchiveKind::Split) {
       run.Problem(kNotAnArchive);
+    } else if (run.Kind == TArchiveKind::SelfExtracting) {
+      // A program is never run: it is an archive only when it carries one.
+      run.Problem(kProgram);
     } else {
-      if (run.Kind != named && named != TArchiveKind::Split) {
+      if (run.Kind != named && named != TArchiveKind::Split && named != TArchiveKind::SelfExtracting) {
         const char* is = KindInfo(run.Kind).Name;
         run.Note(Format(kOtherKind, is, KindInfo(named).Name, is));
       }

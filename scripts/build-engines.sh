@@ -6,6 +6,9 @@
 #              bzip2, xz, zstd, ISO, CAB, WIM, cpio, RPM, deb, LZH, ARJ ...), from
 #              the same source; built without RAR, which Debian's source lacks
 #   unrar.dll  the UnRAR library, source package unrar-nonfree
+#   7zCon.sfx  7-Zip's console self-extractor module (the SFXCon bundle), from
+#              the 7zip source: the tests put 7z archives behind it to make
+#              real self-extracting archives; it is never shipped
 #
 # Usage: scripts/build-engines.sh [i686|x86_64]      (default i686)
 #
@@ -186,6 +189,7 @@ check_folder() {
   check_dll "$dir/7za.dll" "$SEVENZIP_EXPORTS" || return 1
   check_dll "$dir/7z.dll" "$SEVENZIP_EXPORTS" || return 1
   check_dll "$dir/unrar.dll" "$UNRAR_EXPORTS" || return 1
+  check_dll "$dir/7zCon.sfx" "" || return 1
   for f in 7-Zip-License.txt 7-Zip-debian-copyright.txt UnRAR-license.txt UnRAR-debian-copyright.txt; do
     [ -s "$dir/licences/$f" ] || { echo "licence text $dir/licences/$f is missing"; return 1; }
   done
@@ -277,6 +281,15 @@ run_logged "7z.dll" "$cache/build-7z-$arch.log" \
   make -C "$bundle" -f makefile.gcc -j"$jobs" "O=$work/7zipf" "${sevenzip_args[@]}" DISABLE_RAR=1
 "$STRIP" -o "$stage/7z.dll" "$work/7zipf/7z.dll"
 
+# 7zCon.sfx: the console self-extractor bundle has a makefile for GNU make of
+# its own; it links to 7zCon.exe.
+bundle=$src7/CPP/7zip/Bundles/SFXCon
+[ -f "$bundle/makefile.gcc" ] || die "$bundle/makefile.gcc not found in the 7zip source package"
+note "building 7zCon.sfx ($arch, 7zip $v7zip)"
+run_logged "7zCon.sfx" "$cache/build-sfx-$arch.log" \
+  make -C "$bundle" -f makefile.gcc -j"$jobs" "O=$work/sfxcon" "${sevenzip_args[@]}"
+"$STRIP" -o "$stage/7zCon.sfx" "$work/sfxcon/7zCon.exe"
+
 # unrar.dll: the sources that UnRAR's own DLL project compiles (rarpch.cpp
 # only makes the precompiled header).
 [ -f "$srcrar/UnRARDll.vcxproj" ] || die "UnRARDll.vcxproj not found in the unrar-nonfree source package"
@@ -309,5 +322,5 @@ rm -rf "$out.old"
 mv "$stage" "$out"
 rm -rf "$out.old" "$work"
 
-note "7za.dll $(stat -c %s "$out/7za.dll") bytes, 7z.dll $(stat -c %s "$out/7z.dll") bytes, unrar.dll $(stat -c %s "$out/unrar.dll") bytes"
+note "7za.dll $(stat -c %s "$out/7za.dll") bytes, 7z.dll $(stat -c %s "$out/7z.dll") bytes, unrar.dll $(stat -c %s "$out/unrar.dll") bytes, 7zCon.sfx $(stat -c %s "$out/7zCon.sfx") bytes"
 echo "$out" >&3

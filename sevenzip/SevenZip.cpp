@@ -22,6 +22,22 @@ bool SignatureAt(HANDLE h, uint64_t offset) {
   return ReadAt(h, offset, buf, 6) && memcmp(buf, kSignature, 6) == 0;
 }
 
+// Where the first 7z signature lies in the size bytes from offset (fewer at
+// the end of the file); false when there is none.
+bool FindSignature(HANDLE h, uint64_t offset, DWORD size, uint64_t& found) {
+  std::vector<uint8_t> buf(size);
+  LARGE_INTEGER li;
+  li.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD got = 0;
+  if (!SetFilePointerEx(h, li, nullptr, FILE_BEGIN) || !ReadFile(h, buf.data(), size, &got, nullptr)) return false;
+  for (DWORD i = 0; i + 6 <= got; ++i)
+    if (memcmp(&buf[i], kSignature, 6) == 0) {
+      found = offset + i;
+      return true;
+    }
+  return false;
+}
+
 // Closes the engine archive and clears the cancel flag however Extract ends.
 struct TExtractGuard {
   IInArchive* Archive;
@@ -108,27 +124,15 @@ bool TSevenZip::IsSFXArchive(const std::wstring& path) {
   const THandle file(CreateFileAuto(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
   if (!file) return false;
   const HANDLE h = file.Get();
-  bool found = false;
   LARGE_INTEGER zero{}, end{};
   const uint64_t fileSize = SetFilePointerEx(h, zero, &end, FILE_END) ? static_cast<uint64_t>(end.QuadPart) : 0;
 
   // Self-extractor modules are at least 64 KiB: look for the signature in the
   // 80 KiB that follow.
-  std::vector<uint8_t> buf(81920);
-  LARGE_INTEGER start;
-  start.QuadPart = 65536;
-  DWORD got = 0;
-  if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN) && ReadFile(h, buf.data(), 81920, &got, nullptr) && got >= 6) {
-    for (DWORD i = 0; i + 6 <= got; ++i) {
-      if (memcmp(&buf[i], kSignature, 6) == 0) {
-        SFXOffset = 65536 + i;
-        found = true;
-        break;
-      }
-    }
-  }
-  // Otherwise the data follows the executable image: its end is taken from
-  // the PE section table (the largest raw data end of any section).
+  bool found = FindSignature(h, 65536, 81920, SFXOffset);
+  // Otherwise the data follows the executable image, right after it or after
+  // an installer's configuration block: its end is taken from the PE section
+  // table (the largest raw data end of any section).
   if (!found) {
     uint32_t peOffset = 0;
     uint16_t sections = 0, optionalSize = 0;
@@ -148,10 +152,7 @@ bool TSevenZip::IsSFXArchive(const std::wstring& path) {
         if (!ReadAt(h, table + 40ull * s + 16, raw, 8)) break;
         imageEnd = std::max<uint64_t>(imageEnd, uint64_t(raw[1]) + raw[0]);
       }
-      if (!found && imageEnd != 0 && imageEnd < fileSize && SignatureAt(h, imageEnd)) {
-        SFXOffset = imageEnd;
-        found = true;
-      }
+      if (!found && imageEnd != 0 && imageEnd < fileSize) found = FindSignature(h, imageEnd, 65536, SFXOffset);
     }
   }
   SFXDetected = found;

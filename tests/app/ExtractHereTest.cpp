@@ -47,13 +47,16 @@ TEST(ExtractHere, EachArchiveGetsAFreshFolderBesideIt) {
   WriteWholeFile(t / "docs.zip", ZipOf({{"DOCS/d.txt", "d"}}));
   CreateDirectoryA((t / "docs").c_str(), nullptr);
   WriteWholeFile(t / "bad.rar", "not a RAR archive");
+  CopyInto(SevenZipFixture("sfx-small.exe"), t / "setup.exe");  // a program with a 7z archive behind it
+  CopyInto(SevenZipFixture("plain.exe"), t / "tool.exe");       // one with none: never run, and no folder
   const std::set<std::string> before = Listing(t.Path());
 
   NoticeSink notices;
   Unzipper u;
   u.Progress = &notices;
   const std::vector<std::string> archives = {t / "a.zip",     t / "b.rar",      t / "c.7z",     t / "src.zip",
-                                             t / "other.zip", t / "photos.zip", t / "docs.zip", t / "bad.rar"};
+                                             t / "other.zip", t / "photos.zip", t / "docs.zip", t / "bad.rar",
+                                             t / "setup.exe", t / "tool.exe"};
   const TUnzipResult r = u.RunHere(archives);
 
   const struct {
@@ -71,6 +74,7 @@ TEST(ExtractHere, EachArchiveGetsAFreshFolderBesideIt) {
       {"photos\\p.jpg", "the user's own"},
       {"photos (2)", "a file of the user's, named like a folder"},
       {"docs (2)\\d.txt", "d"},  // the name compared without regard to case
+      {"setup\\dir\\a.txt", "alpha\n"},
   };
   for (const auto& f : files) EXPECT_EQ(ReadWholeFile(t / f.File), f.Content) << f.File;
   std::set<std::string> top;
@@ -79,15 +83,16 @@ TEST(ExtractHere, EachArchiveGetsAFreshFolderBesideIt) {
   std::set<std::string> expected;
   for (const std::string& name : before)
     if (name.find('\\') == std::string::npos || name.find('\\') == name.size() - 1) expected.insert(name);
-  for (const char* made : {"a\\", "b\\", "c\\", "src\\", "other\\", "photos (3)\\", "docs (2)\\"})
+  for (const char* made : {"a\\", "b\\", "c\\", "src\\", "other\\", "photos (3)\\", "docs (2)\\", "setup\\"})
     expected.insert(made);
-  EXPECT_EQ(top, expected);  // no folder for bad.rar, nothing left of the lift
+  EXPECT_EQ(top, expected);  // no folder for bad.rar or tool.exe, nothing left of the lift
   EXPECT_EQ(Listing(t / "photos"), std::set<std::string>{"p.jpg"});
   EXPECT_TRUE(Listing(t / "docs").empty());
+  EXPECT_EQ(LinesAbout(r, t / "tool.exe"), std::vector<std::string>{"not an archive: a program; it was not run"});
   EXPECT_EQ(Listing(t / "src"), (std::set<std::string>{"a.txt", "src\\", "src\\b.txt"}));
 
   EXPECT_FALSE(LinesAbout(r, t / "bad.rar").empty());
-  EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "bad.rar").size());
+  EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "bad.rar").size() + 1);
   for (const char* notice : {"Extracting into \"a\"", "\"photos\" exists: extracting into \"photos (3)\"",
                              "\"docs\" exists: extracting into \"docs (2)\""})
     EXPECT_NE(std::find(notices.Notices.begin(), notices.Notices.end(), notice), notices.Notices.end()) << notice;

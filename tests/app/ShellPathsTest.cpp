@@ -30,6 +30,8 @@ TEST(ShellPaths, ArchiveKindsIgnoreTheCaseOfTheExtension) {
       {"C:\\in\\pkg.deb", TArchiveKind::Deb},
       {"C:\\in\\notes.txt.gz.part", TArchiveKind::None},
       {"C:\\in\\x.ZIPX", TArchiveKind::Zip},
+      {"C:\\in\\Setup.EXE", TArchiveKind::SelfExtracting},
+      {"C:\\in\\photos.sfx", TArchiveKind::SelfExtracting},
       // The parts of sets have their set's kind; numbered pieces of no
       // named kind are told by their content.
       {"C:\\in\\movie.7z.001", TArchiveKind::SevenZip},
@@ -68,6 +70,8 @@ TEST(ShellPaths, OutputFoldersAreNamedAfterTheArchive) {
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\report.v2.001"), "C:\\Out\\report.v2");
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\movie.part01.rar"), "C:\\Out\\movie");
   EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\x.zipx"), "C:\\Out\\x");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\drivers.exe"), "C:\\Out\\drivers");
+  EXPECT_EQ(OutputFolderOf("C:\\Out", "D:\\vol.part1.exe"), "C:\\Out\\vol");
   EXPECT_EQ(CompressedItemName("D:\\notes.txt.gz.001"), "notes.txt");
 }
 
@@ -89,6 +93,8 @@ TEST(ShellPaths, ThePartsOfSets) {
       {"D:\\a\\v.part1.rar", TSetScheme::RarParts, false, "D:\\a\\v.part1.rar", "D:\\a\\v.rar"},
       {"D:\\a\\v.Part07.RAR", TSetScheme::RarParts, true, "D:\\a\\v.Part01.RAR", "D:\\a\\v.RAR"},
       {"D:\\a\\v.r00", TSetScheme::RarOld, true, "D:\\a\\v.rar", "D:\\a\\v.rar"},
+      {"D:\\a\\v.part1.exe", TSetScheme::RarParts, false, "D:\\a\\v.part1.exe", "D:\\a\\v.rar"},
+      {"D:\\a\\v.part2.exe", TSetScheme::None, false, "D:\\a\\v.part2.exe", "D:\\a\\v.part2.exe"},
       {"D:\\a\\v.rar", TSetScheme::None, false, "D:\\a\\v.rar", "D:\\a\\v.rar"},
       {"D:\\a.001\\v.txt", TSetScheme::None, false, "D:\\a.001\\v.txt", "D:\\a.001\\v.txt"},
   };
@@ -154,24 +160,31 @@ TEST(ShellPaths, TheInstallersKindsAreTheProgramsKinds) {
     if (!ext.empty()) fromFile.push_back(ext);
     at = end + 1;
   }
+  // Programs get no Explorer verb: every .exe would carry it.
+  std::vector<std::string> programs;
   for (size_t i = 0; i < kArchiveKindCount; ++i) {
     std::string list = kArchiveKinds[i].Extensions;
-    for (size_t at = 0; at <= list.size();) {
+    for (size_t at = 0; at < list.size();) {
       const size_t end = std::min(list.find(';', at), list.size());
-      fromTable.push_back(list.substr(at, end - at));
+      (kArchiveKinds[i].Kind == TArchiveKind::SelfExtracting ? programs : fromTable)
+          .push_back(list.substr(at, end - at));
       at = end + 1;
     }
   }
   EXPECT_EQ(fromFile, fromTable);
-  // The open dialog's "All Archives" takes every one of them too.
+  EXPECT_EQ(programs, (std::vector<std::string>{".exe", ".sfx"}));
+  // The open dialog's "All Archives" takes every one of them too, and the
+  // programs have an entry of their own.
   const std::string filter = ArchiveFilter();
   const size_t all = filter.find("All Archives|");
   ASSERT_NE(all, std::string::npos);
   const std::string patterns = ";" + filter.substr(all + 13, filter.find('|', all + 13) - all - 13) + ";";
+  fromFile.insert(fromFile.end(), programs.begin(), programs.end());
   for (const std::string& ext : fromFile) {
     EXPECT_NE(ArchiveKindOf("C:\\a" + ext), TArchiveKind::None) << ext;
     EXPECT_NE(patterns.find(";*" + (ext == ".z" ? std::string(".Z") : ext) + ";"), std::string::npos) << ext;
   }
+  EXPECT_NE(filter.find("|Self-extracting archives (*.exe)|*.exe;*.sfx|"), std::string::npos) << filter;
 }
 
 TEST(ShellPaths, GenericErrorTextEndsWithAFullStop) {

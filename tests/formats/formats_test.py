@@ -32,6 +32,8 @@ import zlib
 
 TOOL = None
 WORK = None
+SFX_MODULE = None  # 7-Zip's console self-extractor module, built with the engines
+HERE = os.path.dirname(os.path.abspath(__file__))
 TIMEOUT = 300
 # A time far from now, so that a kept time cannot be the time of extraction.
 STAMP = 981173106  # 2001-02-03 04:05:06 UTC
@@ -97,6 +99,22 @@ def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
     os.utime(path, (STAMP, STAMP))
+
+
+def rar4(files, main_crc_flip=0):
+    """A RAR 4 archive of stored files [(name, bytes[, header flags])] (rar here writes RAR 5 only); main_crc_flip
+    damages its main header."""
+    def block(kind, flags, fields, data=b""):
+        head = struct.pack("<BHH", kind, flags, 7 + len(fields)) + fields
+        return struct.pack("<H", zlib.crc32(head) & 0xFFFF) + head + data
+    main = bytearray(block(0x73, 0, struct.pack("<HI", 0, 0)))
+    main[0] ^= main_crc_flip
+    out = b"Rar!\x1a\x07\x00" + bytes(main)
+    for name, data, *flags in files:
+        fields = struct.pack("<IIBIIBBHI", len(data), len(data), 3, zlib.crc32(data), 0x21A40000, 20, 0x30,
+                             len(name), 0x20) + name.encode()
+        out += block(0x74, 0x8000 | sum(flags), fields, data)
+    return out + block(0x7B, 0x4000, b"")
 
 
 class FormatCase(unittest.TestCase):
@@ -398,19 +416,6 @@ class Hostile(FormatCase):
         with open(os.path.join(arc, "encrypted-directory.zip"), "wb") as f:
             f.write(body + directory + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(directory), len(body), 0))
 
-        def rar4(files, main_crc_flip=0):
-            def block(kind, flags, fields, data=b""):
-                head = struct.pack("<BHH", kind, flags, 7 + len(fields)) + fields
-                return struct.pack("<H", zlib.crc32(head) & 0xFFFF) + head + data
-            main = bytearray(block(0x73, 0, struct.pack("<HI", 0, 0)))
-            main[0] ^= main_crc_flip
-            out = b"Rar!\x1a\x07\x00" + bytes(main)
-            for name, data, *flags in files:
-                fields = struct.pack("<IIBIIBBHI", len(data), len(data), 3, zlib.crc32(data), 0x21A40000, 20, 0x30,
-                                     len(name), 0x20) + name.encode()
-                out += block(0x74, 0x8000 | sum(flags), fields, data)
-            return out + block(0x7B, 0x4000, b"")
-
         with open(os.path.join(arc, "rar4-main-header.rar"), "wb") as f:
             f.write(rar4([("a.txt", b"alpha\n")], main_crc_flip=0x5A))
         write(self.scratch("one", "text.txt"), b"".join(b"line %d\n" % i for i in range(2000)))
@@ -683,16 +688,131 @@ class Sets(FormatCase):
         print_table("sets by how they were chosen (set | way | extracted | report):", table)
 
 
+class SelfExtracting(FormatCase):
+    """Programs are never run: one that carries an archive behind its program
+    part (a self-extracting archive, an installer) is extracted as that
+    archive, into a folder named after it, passing on the mark of the web it
+    has; one that carries none is named in the report, and nothing is made
+    for it."""
+
+    def test_programs_are_extracted_as_the_archive_they_carry(self):
+        src = self.scratch("src")
+        files = sample_files(src)
+        names = sorted(files)
+        arc = self.scratch("archives")
+        os.makedirs(arc)
+
+        def a(name):
+            return os.path.join(arc, name)
+
+        # A small Windows program, the program part of the archives that have no module of their own.
+        stub = self.scratch("stub.exe")
+        run(["x86_64-w64-mingw32-gcc", "-O1", "-s", "-DSTUB_PAD=4000", "-o", stub,
+             os.path.join(HERE, "..", "sevenzip", "SfxStub.c")])
+
+        def behind(name, archive):
+            with open(stub, "rb") as f, open(archive, "rb") as g, open(a(name), "wb") as out:
+                out.write(f.read() + g.read())
+
+        # archive, how it was made, the files it gives
+        made = []
+        run(["7zz", "a", "-bso0", "-bsp0", "-sfx" + SFX_MODULE, a("photos.exe")] + names, cwd=src)
+        made.append(("photos.exe", "7-Zip's console module (7zz -sfx)", files))
+        shutil.copy(a("photos.exe"), a("photos-too.sfx"))
+        made.append(("photos-too.sfx", "the same, named .sfx", files))
+        # As 7-Zip's installer modules have it: a configuration block between the module and the archive.
+        run(["7zz", "a", "-bso0", "-bsp0", self.scratch("p.7z")] + names, cwd=src)
+        with open(SFX_MODULE, "rb") as module, open(self.scratch("p.7z"), "rb") as archive:
+            write(a("install.exe"), module.read() + b';!@Install@!UTF-8!\r\nTitle="Photos"\r\n;!@InstallEnd@!\r\n' +
+                  archive.read())
+        made.append(("install.exe", "the same with an installer's configuration", files))
+        run(["rar", "a", "-idq", "-sfx" + stub, a("drivers.exe")] + names, cwd=src)
+        made.append(("drivers.exe", "RAR 5 (rar -sfx)", files))
+        run(["rar", "a", "-idq", "-hp" + "sfx secret", "-sfx" + stub, a("locked.exe")] + names, cwd=src)
+        made.append(("locked.exe", "RAR 5, headers encrypted (rar -sfx -hp)", files))
+        run(["rar", "a", "-idq", "-m1", "-v60k", "-sfx" + stub, a("vol.exe")] + names, cwd=src)
+        volumes = sorted(n for n in os.listdir(arc) if n.startswith("vol.part") and n != "vol.part1.exe")
+        self.assertGreaterEqual(len(volumes), 2)
+        made.append(("vol.part1.exe", "RAR 5 volumes, the first a program, all listed", files))
+        ascii_files = {n: d for n, d in files.items() if n.isascii()}  # as the RAR 4 writer here names them
+        write(self.scratch("old.rar"), rar4(sorted(ascii_files.items())))
+        behind("old.exe", self.scratch("old.rar"))
+        made.append(("old.exe", "RAR 4", ascii_files))
+        run(["zip", "-q", "-X", self.scratch("z.zip")] + names, cwd=src)
+        behind("zipped.exe", self.scratch("z.zip"))
+        made.append(("zipped.exe", "zip, its offsets the zip's own", files))
+        shutil.copy(a("zipped.exe"), a("adjusted.exe"))
+        run(["zip", "-q", "-A", a("adjusted.exe")])
+        made.append(("adjusted.exe", "zip, offsets adjusted (zip -A)", files))
+        run(["gcab", "-c", self.scratch("c.cab")] + names, cwd=src)
+        behind("cabinet.exe", self.scratch("c.cab"))
+        made.append(("cabinet.exe", "cabinet (gcab)", files))
+        made.append(("setup.exe", "Quarn's installer (NSIS, packaging/quarn.nsi)", self.installer(src, files, a("setup.exe"))))
+        shutil.copy(stub, a("tool.exe"))
+        archives = [a(n) for n in volumes] + [a(n) for n, _, _ in made] + [a("tool.exe")]
+        for archive in archives:
+            write(archive + ":Zone.Identifier", b"[ZoneTransfer]\r\nZoneId=3\r\n")
+
+        out = self.scratch("out")
+        reports, notes = TOOL.unzip(out, archives, password="sfx secret")
+        self.assertEqual((reports, notes), ({"tool.exe": ["not an archive: a program; it was not run"]}, {}))
+        # Each in a folder named after it; a set after the set.
+        folder_of = {n: "vol" if n == "vol.part1.exe" else os.path.splitext(n)[0] for n, _, _ in made}
+        self.assertEqual(sorted(os.listdir(out)), sorted(folder_of.values()))
+        table = []
+        for name, how, expected in made:
+            with self.subTest(name):
+                got, _ = tree(os.path.join(out, folder_of[name]))
+                marks = {n[: -len(":Zone.Identifier")]: d for n, d in got.items() if n.endswith(":Zone.Identifier")}
+                got = {n: d for n, d in got.items() if not n.endswith(":Zone.Identifier")}
+                self.assertEqual(got, expected)
+                self.assertEqual(sorted(marks), sorted(got))
+                self.assertTrue(all(b"ZoneId=3" in m for m in marks.values()))
+                table.append((name, how, "%d files byte for byte, marked" % len(got)))
+        table.append(("tool.exe", "a program with nothing behind it", reports["tool.exe"][0]))
+        print_table("self-extracting archives and installers (file | made as | outcome):", table)
+
+    def installer(self, src, files, setup):
+        """Makes Quarn's installer of files (below src) at setup; returns what it holds as the 7-Zip console
+        extracts it: those files, byte for byte, with the installer's plug-ins and uninstaller."""
+        licences = self.scratch("stage", "licences")
+        os.makedirs(licences)
+        shutil.copy(os.path.join(HERE, "..", "..", "app", "res", "license.txt"),
+                    os.path.join(licences, "Quarn-License.txt"))
+        lines = ["!macro QuarnInstallFiles"]
+        for folder in sorted({os.path.dirname(n) for n in files}):
+            lines.append('  SetOutPath "$INSTDIR%s"' % ("\\" + folder.replace("/", "\\") if folder else ""))
+            lines += ['  File "%s"' % os.path.join(src, n) for n in sorted(files) if os.path.dirname(n) == folder]
+        lines += ["!macroend", "!macro QuarnRemoveFiles", "!macroend"]
+        macros = self.scratch("files.nsh")
+        with open(macros, "w", encoding="utf-8-sig") as f:  # makensis reads UTF-8 names after a BOM
+            f.write("\n".join(lines) + "\n")
+        kinds = self.scratch("kinds.nsh")  # no kinds registered: the installer is not run
+        with open(kinds, "w") as f:
+            f.write("!macro QuarnForEachKind Action\n!macroend\n")
+        run(["makensis", "-V2", "-NOCD", "-DVERSION=1.00", "-DVERSION_QUAD=1.0.0.0",
+             "-DSTAGE=" + self.scratch("stage"), "-DFILES=" + macros, "-DKINDS=" + kinds,
+             "-DICON=/usr/share/nsis/Contrib/Graphics/Icons/modern-install.ico", "-DOUTFILE=" + setup,
+             os.path.join(HERE, "..", "..", "packaging", "quarn.nsi")])
+        console = self.scratch("installer-7zz")
+        run(["7zz", "x", "-bso0", "-bsp0", "-o" + console, setup])
+        held, _ = tree(console)
+        self.assertEqual({n: held.get(n) for n in files}, files)
+        return held
+
+
 def main():
-    global TOOL, WORK
+    global TOOL, WORK, SFX_MODULE
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--tool", required=True)
     parser.add_argument("--runner", default="")
     parser.add_argument("--work", required=True)
+    parser.add_argument("--sfx-module", required=True)
     parser.add_argument("tests", nargs="*")
     args = parser.parse_args()
     TOOL = Tool(args.tool, args.runner)
     WORK = os.path.abspath(args.work)
+    SFX_MODULE = args.sfx_module
     os.makedirs(WORK, exist_ok=True)
     module = sys.modules[__name__]
     loader = unittest.TestLoader()
