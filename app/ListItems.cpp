@@ -47,6 +47,22 @@ int ItemImage(HWND List, int Index) {
   return item.iImage;
 }
 
+TRoutedPaths RoutePaths(const std::vector<std::string>& Paths, const std::vector<std::string> (&Listed)[2]) {
+  TRoutedPaths routed;
+  std::unordered_set<std::string> taken[2];
+  for (int k = 0; k < 2; ++k) taken[k].insert(Listed[k].begin(), Listed[k].end());
+  for (const std::string& path : Paths) {
+    const TArchiveKind named = ArchiveKindOf(path);
+    const bool archive = named != TArchiveKind::None && (named != TArchiveKind::SelfExtracting ||
+                                                         ArchiveKindToExtract(path) != TArchiveKind::SelfExtracting);
+    const int k = archive ? 0 : 1;
+    if (!taken[k].insert(path).second) break;
+    routed.Lists[k].push_back(path);
+    if (routed.FirstList < 0) routed.FirstList = k;
+  }
+  return routed;
+}
+
 int64_t GetFileSizeKB(const std::string& Path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 0;

@@ -32,6 +32,18 @@ enum class TIconRule { Archive, File, None };
 // one redraw. Returns the number added.
 size_t AddPathsToList(HWND List, const std::vector<std::string>& Paths, TIconRule Rule, bool SkipOthers);
 
+// Where each of the paths given to the program (its command line, a later
+// start's hand-over) goes: Lists[0] the archive list, Lists[1] the file list,
+// in order. Archives go by their kind's extension (a program only when it
+// carries an archive), anything else to the files. The run ends at its first
+// path already in the list it goes to (Listed[k]: the captions of list k) or
+// given twice. FirstList: the list of the first path taken, -1 for none.
+struct TRoutedPaths {
+  std::vector<std::string> Lists[2];
+  int FirstList = -1;
+};
+TRoutedPaths RoutePaths(const std::vector<std::string>& Paths, const std::vector<std::string> (&Listed)[2]);
+
 // The size of the file at Path in whole kilobytes, truncated; 0 for a folder
 // or for a path that names nothing.
 int64_t GetFileSizeKB(const std::string& Path);

@@ -108,6 +108,20 @@ TArchiveKind ArchiveKindAfterProgram(const std::string& Tail, uint64_t Offset) {
   return TArchiveKind::None;
 }
 
+// How far from its end a zip's end record may start: the record and the
+// longest comment.
+constexpr size_t kZipEndSearch = 22 + 0xFFFF;
+
+// Whether Tail, the last bytes of a file, ends with a zip's end record (its
+// comment, if any, reaching exactly to the end).
+bool EndsWithZipEndRecord(const std::string& Tail) {
+  for (size_t at = Tail.size() >= 22 ? Tail.size() - 22 : std::string::npos; at != std::string::npos; --at) {
+    if (At(Tail, at, "PK\x05\x06", 4) && at + 22 + U16At(Tail, at + 20) == Tail.size()) return true;
+    if (at == 0) break;
+  }
+  return false;
+}
+
 // Size bytes of File from Offset (fewer at its end).
 std::string ReadPart(TStream& File, uint64_t Offset, size_t Size) {
   std::string bytes(Size, '\0');
@@ -370,6 +384,14 @@ TArchiveKind ArchiveKindToExtract(const std::string& Path) {
     // image, where self-extractors and installers carry their archive.
     const uint64_t imageEnd = byContent == TArchiveKind::None ? ProgramImageEnd(head) : 0;
     if (imageEnd != 0) byContent = ArchiveKindAfterProgram(ReadPart(file, imageEnd, kProgramTailSize), imageEnd);
+    // A zip appended to a program with more after its image (a symbol
+    // table, a signature) is told by its end record, at the file's end.
+    const int64_t size = imageEnd != 0 && byContent == TArchiveKind::None ? file.GetSize() : 0;
+    if (size > static_cast<int64_t>(imageEnd) &&
+        EndsWithZipEndRecord(
+            ReadPart(file, static_cast<uint64_t>(std::max<int64_t>(size - static_cast<int64_t>(kZipEndSearch), 0)),
+                     kZipEndSearch)))
+      byContent = TArchiveKind::Zip;
   } catch (const Exception&) {
     return byName;  // the step that opens it says why it cannot
   }

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 #include "CommandLine.h"
 #include "Engines.h"
@@ -775,23 +774,12 @@ void TForm1::HandleDroppedFiles(HDROP Drop) {
 
 void TForm1::AddPaths(const std::vector<std::string>& Paths) {
   if (FBusy) return;
-  // The run is cut at its first duplicate (in either list) first, then each
-  // list takes its share at once.
-  std::unordered_set<std::string> listed[2];
-  for (int k = 0; k < 2; ++k)
-    for (const std::string& caption : ItemCaptions(k == 0 ? ListView1 : ListView2)) listed[k].insert(caption);
-  std::vector<std::string> share[2];
-  int firstPage = -1;
-  for (const std::string& path : Paths) {
-    const int k = ArchiveKindOf(path) != TArchiveKind::None ? 0 : 1;
-    if (!listed[k].insert(path).second) break;
-    share[k].push_back(path);
-    if (firstPage < 0) firstPage = k;
-  }
-  if (firstPage < 0) return;
-  AddPathsToList(ListView1, share[0], TIconRule::Archive);
-  AddPathsToList(ListView2, share[1], TIconRule::File);
-  SendMessageA(PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(firstPage), 0);
+  const std::vector<std::string> listed[2] = {ItemCaptions(ListView1), ItemCaptions(ListView2)};
+  const TRoutedPaths routed = RoutePaths(Paths, listed);
+  if (routed.FirstList < 0) return;
+  AddPathsToList(ListView1, routed.Lists[0], TIconRule::Archive);
+  AddPathsToList(ListView2, routed.Lists[1], TIconRule::File);
+  SendMessageA(PageControl1, TCM_SETCURSEL, static_cast<WPARAM>(routed.FirstList), 0);
   PageControl1Change();  // also shows the count of the list in view
 }
 

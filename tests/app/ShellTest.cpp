@@ -169,21 +169,26 @@ TEST(ShellDrops, FollowThePageAndStopAtADuplicate) {
 
 TEST(ShellCommandLine, PathsGoToTheListOfTheirKindAndShowTheFirstPageThatReceived) {
   Tree t;
+  // A program goes to the files, unless it carries an archive.
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  CopyFileA(self, (t / "tool.exe").c_str(), FALSE);
+  WriteWholeFile(t / "setup.exe", ReadWholeFile(self) + ZipOf({{"a.txt", "a"}}));
   Shell s;
-  s->AddPaths({t / "notes.txt", t / "a.zip", t / "B.RAR", t.Path(), t / "c.7z"});
-  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "B.RAR", t / "c.7z"}));
-  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "notes.txt", t.Path()}));
+  s->AddPaths({t / "notes.txt", t / "a.zip", t / "B.RAR", t.Path(), t / "c.7z", t / "tool.exe", t / "setup.exe"});
+  EXPECT_EQ(s.Captions(s->ListView1), (std::vector<std::string>{t / "a.zip", t / "B.RAR", t / "c.7z", t / "setup.exe"}));
+  EXPECT_EQ(s.Captions(s->ListView2), (std::vector<std::string>{t / "notes.txt", t.Path(), t / "tool.exe"}));
   EXPECT_EQ(ItemImage(s->ListView1, 1), 1);
   EXPECT_EQ(ItemImage(s->ListView2, 0), 2);
   EXPECT_FALSE(s->ArchivePageShowing());
-  EXPECT_EQ(s->StatusText(0), "2 file(s)");
+  EXPECT_EQ(s->StatusText(0), "3 file(s)");
 
   // A duplicate ends the run, as in a drop; the page follows what was added.
   s->AddPaths({t / "d.zip", t / "a.zip", t / "e.txt"});
-  EXPECT_EQ(ItemCount(s->ListView1), 4);
-  EXPECT_EQ(ItemCount(s->ListView2), 2);
+  EXPECT_EQ(ItemCount(s->ListView1), 5);
+  EXPECT_EQ(ItemCount(s->ListView2), 3);
   EXPECT_TRUE(s->ArchivePageShowing());
-  EXPECT_EQ(s->StatusText(0), "4 archive(s)");
+  EXPECT_EQ(s->StatusText(0), "5 archive(s)");
   s->AddPaths({t / "notes.txt"});  // nothing added: the page stays
   EXPECT_TRUE(s->ArchivePageShowing());
 }

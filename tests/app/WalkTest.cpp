@@ -274,7 +274,9 @@ TEST(Walk, TheRoomCheckCountsWhatTheArchivesRunningStillNeed) {
   std::mutex lock;
   for (const char* name : {"a.zip", "b.zip"})
     w.Extractors.Scripts[name] = [&, name](const TExtractRequest& r, int) {
-      if (std::string(name) == "b.zip") EXPECT_TRUE(aHasRoom.Wait());
+      if (std::string(name) == "b.zip") {
+        EXPECT_TRUE(aHasRoom.Wait());
+      }
       const bool room = r.Host->RoomFor(600 << 10);
       {
         const std::lock_guard<std::mutex> hold(lock);
