@@ -4,9 +4,10 @@
 #
 # What the 64-bit path needs (the builds of both architectures, 64-bit Wine,
 # the peers and fixture makers) must install, or the run fails with apt's
-# reason. The 32-bit Wine set is installed on its own afterwards: when apt
-# cannot install it (on a day when the mirror's i386 index is missing, say),
-# one line says why, the reason is kept in /var/lib/quarn/wine32-missing.txt
+# reason. The 32-bit Wine set is installed on its own afterwards. When apt
+# refuses it (on a day when the mirror's i386 security index is missing, say),
+# it is tried once more preferring the main archive's versions; when that fails
+# too, one line says why, the reason is kept in /var/lib/quarn/wine32-missing.txt
 # for the probe in cmake/wine.sh, and the run goes on: the 32-bit Windows programs then
 # take the path of a host that cannot run them.
 #
@@ -111,16 +112,43 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The 32-bit set on its own: without it the 64-bit path runs in full.
+install32() {  # [apt-get option...]: installs the 32-bit set, apt's output in $out
+  out=$(apt-get install -y -q --no-install-recommends "$@" "${missing32[@]}" 2>&1)
+}
+# apt's verdict (its last "E:" line, else its last line) and the first
+# dependency it could not meet, if it named one. sed, not grep: a refusal
+# without such a line must not end the script under pipefail.
+refusal() {
+  local verdict unmet
+  verdict=$(sed -n 's/^E: //p' <<<"$out" | tail -n 1)
+  unmet=$(sed -nE '/ : Depends: /{s/^ +//; s/ +/ /g; p; q}' <<<"$out")
+  [ -n "$verdict" ] || verdict=$(tail -n 1 <<<"$out")
+  printf '%s' "$verdict${unmet:+ (first unmet: $unmet)}"
+}
 if [ ${#missing32[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing32[*]}"
-  if out=$(apt-get install -y -q --no-install-recommends "${missing32[@]}" 2>&1); then
+  installed32=0
+  if install32; then
+    installed32=1
+  else
+    # Multi-arch libraries must have the same version on both architectures.
+    # When the mirror's i386 security index is missing, the i386 libraries
+    # exist only at the main archive's versions while amd64 resolves to the
+    # security archive's, and apt refuses. For this one install, the main
+    # archive is preferred (a few amd64 libraries move to its versions, one
+    # may go back a version); the machine's own preferences are left out.
+    echo "install-deps: apt refused ${missing32[*]} ($(refusal)); trying again preferring the main archive's versions"
+    prefs=$(mktemp)
+    printf '%s\n' 'Package: *' 'Pin: release n=bookworm,l=Debian' 'Pin-Priority: 1001' '' \
+      'Package: *' 'Pin: release l=Debian-Security' 'Pin-Priority: 100' >"$prefs"
+    install32 -o Dir::Etc::preferences="$prefs" -o Dir::Etc::preferencesparts=/nonexistent --allow-downgrades &&
+      installed32=1
+    rm -f "$prefs"
+  fi
+  if [ "$installed32" -eq 1 ]; then
     rm -f "$why32_file"
   else
-    # apt's verdict (its last "E:" line) and the first dependency it could not meet.
-    reason=$(grep -E '^E:' <<<"$out" | tail -n 1 | sed -E 's/^E: //')
-    unmet=$(grep -E ' : Depends: ' <<<"$out" | head -n 1 | sed -E 's/^ +//; s/ +/ /g')
-    [ -n "$reason" ] || reason=$(tail -n 1 <<<"$out")
-    why="apt cannot install ${missing32[*]}: $reason${unmet:+ (first unmet: $unmet)}"
+    why="apt cannot install ${missing32[*]}: $(refusal)"
     echo "install-deps: $why; the 32-bit Windows programs will not run here"
     mkdir -p "$(dirname "$why32_file")"
     printf '%s\n' "$why" >"$why32_file"
