@@ -18,8 +18,7 @@ constexpr int kWidth = 340, kHeight = 150;  // client area at 96 DPI
 
 TPasswordDialog::TPasswordDialog(HWND Owner, const std::string& Archive, bool Retry)
     : FArchive(Archive), FRetry(Retry) {
-  RegisterWindowClass(QUARN_PASSWORD_CLASS, ObjectWindowProc<TPasswordDialog>, nullptr);
-  FDpi = ScreenDpi();
+  RegisterWindowClass(QUARN_PASSWORD_CLASS, ObjectWindowProc, nullptr);
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
   RECT r = {0, 0, Scale(kWidth), Scale(kHeight)};
@@ -31,7 +30,7 @@ TPasswordDialog::TPasswordDialog(HWND Owner, const std::string& Archive, bool Re
   const int x = over.left + ((over.right - over.left) - w) / 2;
   const int y = over.top + ((over.bottom - over.top) - h) / 2;
   FHandle = CreateWindowExA(exStyle, QUARN_PASSWORD_CLASS, kCaption, style, x, y, w, h, Owner, nullptr,
-                            GetModuleHandleA(nullptr), this);
+                            GetModuleHandleA(nullptr), static_cast<TObjectWindow*>(this));
 }
 
 TPasswordDialog::~TPasswordDialog() {

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "Win32Kit.h"
+#include "Windowing.h"
 
-class TPasswordDialog {
+class TPasswordDialog final : public TObjectWindow {
  public:
   // Archive is named in the dialog; Retry adds the line saying that the
   // password given before was wrong.
@@ -22,8 +23,6 @@ class TPasswordDialog {
   // with the typed password in Password. Nothing typed stays in the dialog.
   bool ShowModal(std::string& Password);
 
-  HWND Handle() const { return FHandle; }
-
   // ---- handlers ----
   void FormCreate();
   void ShowPasswordClick();
@@ -34,18 +33,12 @@ class TPasswordDialog {
   HWND OkButton = nullptr, CancelButton = nullptr;
 
  private:
-  template <typename T>
-  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
-  void AttachHandle(HWND Window) { FHandle = Window; }
-  void HandleException(const std::exception& E);
-  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam);
-  int Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
+  void HandleException(const std::exception& E) override;
+  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) override;
 
-  HWND FHandle = nullptr;
   std::string FArchive;
   bool FRetry;
   TFont FFont;
-  int FDpi = 96;
   wchar_t FMask = 0;  // the edit's own password character
   bool FDone = false;
   bool FAccepted = false;

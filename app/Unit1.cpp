@@ -63,7 +63,8 @@ const char kZipStopped[] =
     "The Zip command was stopped: the archive holds the %d file(s) added before.\r\n%d file(s) stay in the list.";
 const char kZipStoppedFirst[] =
     "The Zip command was stopped before its first file: no archive was made.\r\n%d file(s) stay in the list.";
-const char kZipRenamed[] = "These files had the name of another file in the archive and were stored under one of their own:";
+const char kZipRenamed[] =
+    "These files had the name of another file in the archive and were stored under one of their own:";
 const char kProgressText[] = "%d/%d  %d %%";
 
 constexpr int kDefaultPosition = 100;
@@ -84,16 +85,15 @@ TForm1::TForm1(HWND Application, std::unique_ptr<IUserInterface> UI)
   INITCOMMONCONTROLSEX icc = {sizeof icc,
                               ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
-  RegisterWindowClass(QUARN_MAIN_CLASS, ObjectWindowProc<TForm1>, LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUARN)));
-  FDpi = ScreenDpi();
+  RegisterWindowClass(QUARN_MAIN_CLASS, ObjectWindowProc, LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUARN)));
 
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
   RECT r = {0, 0, Scale(531), Scale(419)};
   AdjustWindowRectEx(&r, style, FALSE, exStyle);
-  FHandle =
-      CreateWindowExA(exStyle, QUARN_MAIN_CLASS, kCaption, style, Scale(kDefaultPosition), Scale(kDefaultPosition),
-                      r.right - r.left, r.bottom - r.top, Application, nullptr, instance, this);
+  FHandle = CreateWindowExA(exStyle, QUARN_MAIN_CLASS, kCaption, style, Scale(kDefaultPosition),
+                            Scale(kDefaultPosition), r.right - r.left, r.bottom - r.top, Application, nullptr, instance,
+                            static_cast<TObjectWindow*>(this));
   if (FHandle == nullptr)
     throw Exception(Format("Cannot create the main window (error %lu).", static_cast<unsigned long>(GetLastError())));
 }
@@ -144,8 +144,6 @@ void TForm1::Show() {
   UpdateWindow(FHandle);
   SetFocus(PageControl1);
 }
-
-int TForm1::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 
 void TForm1::Place(HWND Control, int X, int Y, int W, int H) const {
   SetWindowPos(Control, nullptr, Scale(X), Scale(Y), Scale(W), Scale(H), SWP_NOZORDER | SWP_NOACTIVATE);
@@ -205,7 +203,8 @@ void TForm1::CreateControls() {
   FImageList.Reset(
       ImageList_Create(Scale(16), Scale(16), ILC_COLOR32 | ILC_MASK, sizeof listIcons / sizeof *listIcons, 0));
   for (int id : listIcons) {
-    const TIcon icon(static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0)));
+    const TIcon icon(
+        static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, Scale(16), Scale(16), 0)));
     if (icon) ImageList_AddIcon(FImageList.Get(), icon.Get());
   }
 
@@ -740,9 +739,9 @@ void TForm1::BitBtn6Click() {
   // A stopped command leaves the files it did not add in the list.
   for (size_t i = 0; i < result.Added; ++i) SendMessageA(ListView2, LVM_DELETEITEM, 0, 0);
   const int left = static_cast<int>(files.size() - result.Added);
-  InformationBox(result.Added == 0 ? Format(kZipStoppedFirst, left)
-                                   : Format(kZipStopped, static_cast<int>(result.Added), left),
-                 160);
+  InformationBox(
+      result.Added == 0 ? Format(kZipStoppedFirst, left) : Format(kZipStopped, static_cast<int>(result.Added), left),
+      160);
 }
 
 // ---- the lists ----

@@ -16,10 +16,11 @@
 #include "ListItems.h"
 #include "UserInterface.h"
 #include "Win32Kit.h"
+#include "Windowing.h"
 
 class TEngines;
 
-class TForm1 {
+class TForm1 final : public TObjectWindow {
  public:
   // What AddPathToList does about the icon of a new item.
   using TIconRule = ::TIconRule;
@@ -32,7 +33,6 @@ class TForm1 {
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
-  HWND Handle() const { return FHandle; }
   void Show();
 
   // Gives the key preview and the window's own key handling a message before it
@@ -123,13 +123,9 @@ class TForm1 {
   bool ArchivePageShowing() const;
 
  private:
-  template <typename T>
-  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
-  void AttachHandle(HWND Window) { FHandle = Window; }
-  void HandleException(const std::exception& E);
-  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam);
+  void HandleException(const std::exception& E) override;
+  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) override;
   void CreateControls();
-  int Scale(int Value) const;
   void Place(HWND Control, int X, int Y, int W, int H) const;
   void PlaceOnPage(HWND Control, int X, int Y, int W, int H) const;
   void SetStatus(int Panel, const std::string& Text);
@@ -167,19 +163,17 @@ class TForm1 {
   // The status bar's last panel: a line about the archive at hand.
   void SetNotice(const std::string& Text);
 
-  HWND FHandle = nullptr;
   HWND FApplication = nullptr;
   std::unique_ptr<IUserInterface> FUI;
-  int FDpi = 96;
   bool FShown = false;
   bool FActivated = false;
-  bool FBusy = false;                 // inside a command that lets the message loop run
-  bool FCloseRequested = false;       // the window was asked to close during a command
-  bool FStopRequested = false;        // the user asked the running command to stop
-  bool FAdding = false;               // inside AddPathsToList: the status waits for the end
-  bool FInMenu = false;               // a context menu is up (its own message loop runs)
-  TExtractQueue FQueue;               // archives waiting to be extracted beside themselves
-  bool FQuietOnce = false;            // no later start was seen at the last look
+  bool FBusy = false;            // inside a command that lets the message loop run
+  bool FCloseRequested = false;  // the window was asked to close during a command
+  bool FStopRequested = false;   // the user asked the running command to stop
+  bool FAdding = false;          // inside AddPathsToList: the status waits for the end
+  bool FInMenu = false;          // a context menu is up (its own message loop runs)
+  TExtractQueue FQueue;          // archives waiting to be extracted beside themselves
+  bool FQuietOnce = false;       // no later start was seen at the last look
   std::unique_ptr<TEngines> FEngines;
   int FPage = 0;
   RECT FPageArea = {};  // display area of the page control, in window client pixels

@@ -85,8 +85,7 @@ std::string TForm5::HelpText() {
 
 TForm5::TForm5(HWND Owner) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  RegisterWindowClass(QUARN_HELP_CLASS, ObjectWindowProc<TForm5>, nullptr);
-  FDpi = ScreenDpi();
+  RegisterWindowClass(QUARN_HELP_CLASS, ObjectWindowProc, nullptr);
 
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
@@ -99,7 +98,8 @@ TForm5::TForm5(HWND Owner) {
   if (Owner != nullptr) GetWindowRect(Owner, &over);
   const int x = over.left + ((over.right - over.left) - w) / 2;
   const int y = over.top + ((over.bottom - over.top) - h) / 2;
-  FHandle = CreateWindowExA(exStyle, QUARN_HELP_CLASS, kCaption, style, x, y, w, h, Owner, nullptr, instance, this);
+  FHandle = CreateWindowExA(exStyle, QUARN_HELP_CLASS, kCaption, style, x, y, w, h, Owner, nullptr, instance,
+                            static_cast<TObjectWindow*>(this));
 }
 
 TForm5::~TForm5() {

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "Win32Kit.h"
+#include "Windowing.h"
 
-class TForm5 {
+class TForm5 final : public TObjectWindow {
  public:
   // Creates the dialog (hidden) owned by Owner, centred over it.
   explicit TForm5(HWND Owner);
@@ -21,8 +22,6 @@ class TForm5 {
   // disabled meanwhile.
   void ShowModal();
   void Close();
-
-  HWND Handle() const { return FHandle; }
 
   // ---- handlers ----
   void FormCreate();
@@ -45,16 +44,10 @@ class TForm5 {
   int FontPoints = 8;
 
  private:
-  template <typename T>
-  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
-  void AttachHandle(HWND Window) { FHandle = Window; }
-  void HandleException(const std::exception& E);
-  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam);
-  int Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
+  void HandleException(const std::exception& E) override;
+  LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) override;
 
-  HWND FHandle = nullptr;
   TFont FFont;
-  int FDpi = 96;
   bool FClosed = false;
   RECT FPageArea = {};
 };

@@ -83,3 +83,26 @@ bool RunModalLoop(HWND Dialog, const bool& Done, const std::function<bool(MSG&)>
   if (active != nullptr && active != Dialog && IsWindow(active)) SetActiveWindow(active);
   return !quit;
 }
+
+LRESULT CALLBACK ObjectWindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
+  TObjectWindow* self = reinterpret_cast<TObjectWindow*>(GetWindowLongPtrA(Window, GWLP_USERDATA));
+  if (Message == WM_NCCREATE) {
+    self = static_cast<TObjectWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    self->FHandle = Window;
+    SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (self == nullptr) return DefWindowProcA(Window, Message, wParam, lParam);
+  if (Message == WM_NCDESTROY) {
+    SetWindowLongPtrA(Window, GWLP_USERDATA, 0);
+    self->FHandle = nullptr;
+    return DefWindowProcA(Window, Message, wParam, lParam);
+  }
+  try {
+    return self->Dispatch(Message, wParam, lParam);
+  } catch (const std::exception& e) {
+    self->HandleException(e);
+  } catch (...) {
+    self->HandleException(std::runtime_error("Unknown error"));
+  }
+  return 0;
+}

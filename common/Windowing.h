@@ -32,31 +32,35 @@ HWND CreateChild(HWND Parent, HFONT Font, DWORD ExStyle, const char* ClassName, 
 // posted again for the outer loop; the result is false then.
 bool RunModalLoop(HWND Dialog, const bool& Done, const std::function<bool(MSG&)>& Preview = nullptr);
 
-// The window procedure of a class whose windows belong to objects of type T.
-// The object is the creation parameter; it is remembered at WM_NCCREATE and
-// told its handle (T::AttachHandle), and every message then goes to
-// T::Dispatch. No exception crosses into the window system: it goes to
-// T::HandleException.
-template <typename T>
-LRESULT CALLBACK ObjectWindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
-  T* self = reinterpret_cast<T*>(GetWindowLongPtrA(Window, GWLP_USERDATA));
-  if (Message == WM_NCCREATE) {
-    self = static_cast<T*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-    self->AttachHandle(Window);
-    SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  if (self == nullptr) return DefWindowProcA(Window, Message, wParam, lParam);
-  if (Message == WM_NCDESTROY) {
-    SetWindowLongPtrA(Window, GWLP_USERDATA, 0);
-    self->AttachHandle(nullptr);
-    return DefWindowProcA(Window, Message, wParam, lParam);
-  }
-  try {
-    return self->Dispatch(Message, wParam, lParam);
-  } catch (const std::exception& e) {
-    self->HandleException(e);
-  } catch (...) {
-    self->HandleException(std::runtime_error("Unknown error"));
-  }
-  return 0;
-}
+// The object behind a window of the program: its handle, its screen's dots
+// per inch, and where its messages go. A window class of such windows is
+// registered with ObjectWindowProc, and each window is created with its
+// object (as a TObjectWindow*) for the creation parameter.
+class TObjectWindow {
+ public:
+  TObjectWindow(const TObjectWindow&) = delete;
+  TObjectWindow& operator=(const TObjectWindow&) = delete;
+  HWND Handle() const { return FHandle; }
+
+ protected:
+  TObjectWindow() : FDpi(ScreenDpi()) {}
+  virtual ~TObjectWindow() = default;
+  // Every message of the window, from WM_NCCREATE's next on.
+  virtual LRESULT Dispatch(UINT Message, WPARAM wParam, LPARAM lParam) = 0;
+  // What a message's handler raised (nothing crosses into the window system).
+  virtual void HandleException(const std::exception& E) = 0;
+  // A length at 96 dots per inch, on this screen.
+  int Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
+
+  HWND FHandle = nullptr;  // null before WM_NCCREATE and after WM_NCDESTROY
+  int FDpi;
+
+ private:
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
+};
+
+// The window procedure of a class whose windows belong to TObjectWindow
+// objects: the object is remembered at WM_NCCREATE and given its handle, and
+// every message then goes to its Dispatch; an exception goes to its
+// HandleException.
+LRESULT CALLBACK ObjectWindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
