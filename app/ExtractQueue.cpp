@@ -37,3 +37,15 @@ TUnzipResult TExtractQueue::Run(const TWalk& Walk) {
   }
   return all;
 }
+
+TExtractQueue::TClosing TExtractQueue::Closing(bool Quiet, bool ListsEmpty) {
+  if (!CloseWhenDone || !Empty()) return TClosing::No;
+  if (!Quiet || !FQuietOnce) {
+    FQuietOnce = Quiet;
+    return TClosing::LookAgain;
+  }
+  FQuietOnce = false;
+  CloseWhenDone = false;
+  // Paths the user put in the lists meanwhile keep the window.
+  return ListsEmpty ? TClosing::Now : TClosing::No;
+}

@@ -32,8 +32,18 @@ class TExtractQueue {
   // queue went well (see TForm1::ExtractHere).
   bool CloseWhenDone = false;
 
+  // Whether the window closes now that the queue is served. Quiet: the
+  // window is free and no later start of the program is on its way with
+  // more; ListsEmpty: the user put nothing in the lists meanwhile. Explorer
+  // starts one program per selected archive, and a start just made may not
+  // be seen yet: the window closes only after two quiet looks in a row, and
+  // looks again meanwhile.
+  enum class TClosing { No, LookAgain, Now };
+  TClosing Closing(bool Quiet, bool ListsEmpty);
+
  private:
   std::vector<std::string> FWaiting;
   std::vector<std::string> FWalking;  // those of the walk in progress
+  bool FQuietOnce = false;            // the last look was quiet
   std::set<std::string> FFirstParts;  // every archive added that is no later part, folded
 };

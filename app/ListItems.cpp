@@ -47,6 +47,12 @@ int ItemImage(HWND List, int Index) {
   return item.iImage;
 }
 
+void KeepOnly(HWND List, const std::vector<size_t>& Indices) {
+  const std::unordered_set<size_t> keep(Indices.begin(), Indices.end());
+  for (int i = ItemCount(List) - 1; i >= 0; --i)
+    if (keep.count(static_cast<size_t>(i)) == 0) SendMessageA(List, LVM_DELETEITEM, static_cast<WPARAM>(i), 0);
+}
+
 TRoutedPaths RoutePaths(const std::vector<std::string>& Paths, const std::vector<std::string> (&Listed)[2]) {
   TRoutedPaths routed;
   std::unordered_set<std::string> taken[2];

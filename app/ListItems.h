@@ -20,6 +20,8 @@ std::string ItemSubText(HWND List, int Index);
 int ItemImage(HWND List, int Index);
 void DeleteSelected(HWND List);
 void DeleteAll(HWND List);
+// Deletes every item of List but those at Indices (in any order).
+void KeepOnly(HWND List, const std::vector<size_t>& Indices);
 
 // What AddPathsToList does about the icon of a new item: the icon of the
 // path's archive kind, the file icon, or none.

@@ -55,9 +55,6 @@ const char kSelectFile[] = "Please select at least one file first !";
 const char kFileExists[] = "File already exists !\r\nPlease choose another filename .";
 const char kNoArchive[] = "No archive was created !";
 const char kErrorTitle[] = "Error";
-const char kReportHead[] = "These archives were not extracted completely:";
-const char kNotesHead[] = "Every archive was extracted. Please note:";
-const char kNotesAfter[] = "Please note:";
 const char kStopQuestion[] = "Stop after the current file?";
 const char kZipStopped[] =
     "The Zip command was stopped: the archive holds the %d file(s) added before.\r\n%d file(s) stay in the list.";
@@ -637,10 +634,7 @@ void TForm1::BitBtn1Click() {
   }
   // A stopped walk leaves the archives it did not finish in the list.
   if (result.Stopped) {
-    for (int i = ItemCount(ListView1) - 1; i >= 0; --i)
-      if (std::find(result.Unfinished.begin(), result.Unfinished.end(), static_cast<size_t>(i)) ==
-          result.Unfinished.end())
-        SendMessageA(ListView1, LVM_DELETEITEM, static_cast<WPARAM>(i), 0);
+    KeepOnly(ListView1, result.Unfinished);
     ListView1Change();
   } else {
     DeleteAll(ListView1);
@@ -654,19 +648,14 @@ TEngines& TForm1::Engines() {
 }
 
 void TForm1::ShowReport(const TUnzipResult& Result, bool ShowNotes) {
-  std::string notes;
-  for (const std::string& line : Result.Notes) notes += "\r\n" + line;
-  if (Result.Report.empty()) {
+  const TReportBox box = ReportBoxOf(Result);
+  if (!box.Error) {
     FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
-    if (ShowNotes && !notes.empty()) InformationBox(kNotesHead + ("\r\n" + notes), 160);
+    if (ShowNotes && !box.Text.empty()) InformationBox(box.Text, 160);
     return;
   }
   FUI->TaskbarProgress(FHandle, TTaskbarState::Error, 1, 1);
-  std::string text = kReportHead;
-  text += "\r\n";
-  for (const std::string& line : Result.Report) text += "\r\n" + line;
-  if (!notes.empty()) text += "\r\n\r\n" + (kNotesAfter + ("\r\n" + notes));
-  FUI->ShowError(FHandle, kErrorTitle, text);
+  FUI->ShowError(FHandle, kErrorTitle, box.Text);
   FUI->TaskbarProgress(FHandle, TTaskbarState::None, 0, 0);
 }
 
@@ -802,20 +791,12 @@ void TForm1::ServeQueue() {
     }
     RunQueue();
   }
-  if (!FQueue.CloseWhenDone || !FQueue.Empty()) return;
-  // Explorer starts one program per selected archive: the window waits for
-  // the starts still on their way rather than close and open again. A start
-  // just created may not be listed yet, so none must be seen twice in a row.
-  const bool quiet = Free() && (LaterStarts == nullptr || !LaterStarts());
-  if (!quiet || !FQuietOnce) {
-    FQuietOnce = quiet;
-    SetTimer(FHandle, kQueueTimer, kQueueRetryMs, nullptr);
-    return;
+  switch (FQueue.Closing(Free() && (LaterStarts == nullptr || !LaterStarts()),
+                         ItemCount(ListView1) == 0 && ItemCount(ListView2) == 0)) {
+    case TExtractQueue::TClosing::No: return;
+    case TExtractQueue::TClosing::LookAgain: SetTimer(FHandle, kQueueTimer, kQueueRetryMs, nullptr); return;
+    case TExtractQueue::TClosing::Now: PostMessageA(FHandle, WM_CLOSE, 0, 0); return;
   }
-  FQuietOnce = false;
-  FQueue.CloseWhenDone = false;
-  // Paths the user put in the lists meanwhile keep the window.
-  if (ItemCount(ListView1) == 0 && ItemCount(ListView2) == 0) PostMessageA(FHandle, WM_CLOSE, 0, 0);
 }
 
 void TForm1::RunQueue() {

@@ -173,7 +173,6 @@ class TForm1 final : public TObjectWindow {
   bool FAdding = false;          // inside AddPathsToList: the status waits for the end
   bool FInMenu = false;          // a context menu is up (its own message loop runs)
   TExtractQueue FQueue;          // archives waiting to be extracted beside themselves
-  bool FQuietOnce = false;       // no later start was seen at the last look
   std::unique_ptr<TEngines> FEngines;
   int FPage = 0;
   RECT FPageArea = {};  // display area of the page control, in window client pixels

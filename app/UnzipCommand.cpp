@@ -45,6 +45,9 @@ const char kNoRoomBeside[] =
 const char kUnmarked[] =
     "the mark of the web, by which Windows warns before a file from the Internet opens, could not be "
     "given to %d file(s): %s.";
+const char kReportHead[] = "These archives were not extracted completely:";
+const char kNotesHead[] = "Every archive was extracted. Please note:";
+const char kNotesAfter[] = "Please note:";
 const char kDiskFull[] = "the disk is full: the extraction stopped at \"%s\", which was removed.";
 
 constexpr int kMaxPasswordAsks = 3;  // per archive
@@ -162,6 +165,21 @@ uint64_t OwnMemoryBudget() {
                                                       : status.ullTotalVirtual / 2;
 }
 }  // namespace
+
+TReportBox ReportBoxOf(const TUnzipResult& Result) {
+  TReportBox box;
+  std::string notes;
+  for (const std::string& line : Result.Notes) notes += "\r\n" + line;
+  if (Result.Report.empty()) {
+    if (!notes.empty()) box.Text = kNotesHead + ("\r\n" + notes);
+    return box;
+  }
+  box.Error = true;
+  box.Text = std::string(kReportHead) + "\r\n";
+  for (const std::string& line : Result.Report) box.Text += "\r\n" + line;
+  if (!notes.empty()) box.Text += "\r\n\r\n" + (kNotesAfter + ("\r\n" + notes));
+  return box;
+}
 
 // One archive of the walk: what the walk gives its extractor (the host), and
 // what it keeps of the archive: the problems and notes of its last attempt

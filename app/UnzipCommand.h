@@ -47,6 +47,15 @@ struct TUnzipResult {
   std::vector<size_t> Unfinished;
 };
 
+// What the box after a walk says: the problems, with the notes after them, in
+// an error box (Error, title "Error"); notes alone in an information box;
+// nothing (Text empty) when there is nothing to say.
+struct TReportBox {
+  bool Error = false;
+  std::string Text;
+};
+TReportBox ReportBoxOf(const TUnzipResult& Result);
+
 // The room free on the volume of Folder, and the volume's name (see
 // FreeSpaceOf); false when the system tells nothing.
 using TFreeSpaceQuery = std::function<bool(const std::wstring& Folder, uint64_t& Free, std::wstring& Volume)>;
