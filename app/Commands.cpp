@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "Files.h"
+
 namespace {
 constexpr uint64_t kTellEveryMs = 50;
 }  // namespace
@@ -82,9 +84,4 @@ void TBatchProgress::Tell(bool Now) {
   FSink.Pump();
 }
 
-uint64_t WeightOf(const std::string& Path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 1;
-  const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return std::max<uint64_t>(size, 1);
-}
+uint64_t WeightOf(const std::string& Path) { return std::max<uint64_t>(FileSizeOf(Path), 1); }

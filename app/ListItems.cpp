@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "Files.h"
 #include "ShellPaths.h"
 #include "Text.h"
 #include "Win32Kit.h"
@@ -69,13 +70,7 @@ TRoutedPaths RoutePaths(const std::vector<std::string>& Paths, const std::vector
   return routed;
 }
 
-int64_t GetFileSizeKB(const std::string& Path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
-  const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return static_cast<int64_t>(size / 1024);
-}
+int64_t GetFileSizeKB(const std::string& Path) { return static_cast<int64_t>(FileSizeOf(Path) / 1024); }
 
 std::string GetSpecialFolderPath(int Folder) {
   LPITEMIDLIST found = nullptr;

@@ -35,10 +35,9 @@ class TJoinedPieces {
   // system's reason.
   bool Join(const std::string& First, const std::string& Folder, IExtractHost& Host, bool& Stopped) {
     const TSetPart set = SetPartOf(First);
-    std::vector<std::string> parts = SetFilesOf(First);
-    const std::string last = parts.back();
-    const uint32_t count = static_cast<uint32_t>(std::stoul(last.substr(last.find_last_of('.') + 1)));
-    parts.clear();
+    const std::vector<uint32_t> numbers = PieceNumbersOf(set.Name);
+    const uint32_t count = numbers.empty() ? 1 : numbers.back();
+    std::vector<std::string> parts;
     uint64_t total = 0;
     for (uint32_t n = 1; n <= count; ++n) {
       std::string part = PieceOf(set.Name, n);
@@ -50,7 +49,7 @@ class TJoinedPieces {
         }
         part = found;
       }
-      total += static_cast<uint64_t>(std::max<int64_t>(GetFileSizeOf(part), 0));
+      total += FileSizeOf(part);
       parts.push_back(part);
     }
     ForceDirectories(Folder);
@@ -76,13 +75,6 @@ class TJoinedPieces {
     });
     Stopped = !whole && written;
     return whole;
-  }
-
- private:
-  static int64_t GetFileSizeOf(const std::string& File) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(File.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   }
 };
 

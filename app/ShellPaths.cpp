@@ -7,6 +7,7 @@
 #include <new>
 
 #include "Exception.h"
+#include "Files.h"
 #include "PathParts.h"
 #include "SevenZipPipe.h"
 #include "Streams.h"
@@ -141,38 +142,6 @@ std::string Numbered(uint32_t N, size_t Width) {
   return digits;
 }
 
-bool IsFile(const std::string& Path) {
-  const DWORD attributes = GetFileAttributesA(Path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-uint64_t SizeOf(const std::string& Path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-// The numbers of the parts NAME.NNN of a set of numbered pieces that are
-// there (three digits and more), in order.
-std::vector<uint32_t> NumberedPartsOf(const std::string& Name) {
-  std::vector<uint32_t> numbers;
-  WIN32_FIND_DATAA data;
-  const HANDLE find = FindFirstFileA((Name + ".*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return numbers;
-  const size_t delimiter = LastDelimiter(Name);
-  const std::string stem = Lower(delimiter == std::string::npos ? Name : Name.substr(delimiter + 1)) + ".";
-  do {
-    const std::string found = Lower(data.cFileName);
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || found.compare(0, stem.size(), stem) != 0) continue;
-    const std::string number = found.substr(stem.size());
-    if (number.size() >= 3 && AllDigits(number) && std::stoul(number) > 0)
-      numbers.push_back(static_cast<uint32_t>(std::stoul(number)));
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
-  std::sort(numbers.begin(), numbers.end());
-  return numbers;
-}
-
 }  // namespace
 
 const TArchiveKindInfo kArchiveKinds[] = {
@@ -271,7 +240,7 @@ TSetPart SetPartOf(const std::string& Path) {
     part.Later = true;
     part.First = part.Name = stem + ".rar";
     // A self-extracting set begins with a program.
-    if (!IsFile(part.First) && IsFile(stem + ".exe")) part.First = stem + ".exe";
+    if (!FileExists(part.First) && FileExists(stem + ".exe")) part.First = stem + ".exe";
   } else if (ext == ".rar" || ext == ".exe") {
     const std::string inner = Lower(ExtensionOf(stem));  // ".part2"
     if (inner.size() > 5 && inner.compare(0, 5, ".part") == 0 && AllDigits(inner.substr(5))) {
@@ -285,10 +254,29 @@ TSetPart SetPartOf(const std::string& Path) {
       part.Name = base + (ext == ".exe" ? std::string(".rar") : given);
       part.First = stem.substr(0, base.size() + 5) + Numbered(1, inner.size() - 5) + given;
       const std::string program = part.First.substr(0, part.First.size() - given.size()) + ".exe";
-      if (part.Later && !IsFile(part.First) && IsFile(program)) part.First = program;
+      if (part.Later && !FileExists(part.First) && FileExists(program)) part.First = program;
     }
   }
   return part;
+}
+
+std::vector<uint32_t> PieceNumbersOf(const std::string& Name) {
+  std::vector<uint32_t> numbers;
+  WIN32_FIND_DATAA data;
+  const HANDLE find = FindFirstFileA((Name + ".*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return numbers;
+  const size_t delimiter = LastDelimiter(Name);
+  const std::string stem = Lower(delimiter == std::string::npos ? Name : Name.substr(delimiter + 1)) + ".";
+  do {
+    const std::string found = Lower(data.cFileName);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || found.compare(0, stem.size(), stem) != 0) continue;
+    const std::string number = found.substr(stem.size());
+    if (number.size() >= 3 && AllDigits(number) && std::stoul(number) > 0)
+      numbers.push_back(static_cast<uint32_t>(std::stoul(number)));
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }
 
 std::vector<std::string> SetFilesOf(const std::string& First) {
@@ -297,23 +285,24 @@ std::vector<std::string> SetFilesOf(const std::string& First) {
   const std::string ext = ExtensionOf(First);
   const std::string stem = First.substr(0, First.size() - ext.size());
   if (part.Scheme == TSetScheme::Numbered) {
-    for (uint32_t n : NumberedPartsOf(part.Name)) files.push_back(PieceOf(part.Name, n));
+    for (uint32_t n : PieceNumbersOf(part.Name)) files.push_back(PieceOf(part.Name, n));
     if (files.empty() || files[0] != First) files.insert(files.begin(), First);
   } else if (part.Scheme == TSetScheme::RarParts) {
     const std::string later = ExtensionOf(part.Name);  // also after a program as the first volume
     const std::string base = part.Name.substr(0, part.Name.size() - later.size());
     const size_t width = First.size() - ext.size() - base.size() - 5;
     files.push_back(First);
-    for (uint32_t n = 2; IsFile(base + ".part" + Numbered(n, width) + later); ++n)
+    for (uint32_t n = 2; FileExists(base + ".part" + Numbered(n, width) + later); ++n)
       files.push_back(base + ".part" + Numbered(n, width) + later);
   } else if (Lower(ext) == ".rar") {
     files.push_back(First);
-    for (uint32_t n = 0; n < 1000 && IsFile(stem + ".r" + Numbered(n, 2)); ++n)
+    for (uint32_t n = 0; n < 1000 && FileExists(stem + ".r" + Numbered(n, 2)); ++n)
       files.push_back(stem + ".r" + Numbered(n, 2));
   } else if (Lower(ext) == ".zip" || Lower(ext) == ".zipx") {
     // A spanned zip's last part is the .zip itself.
     const std::string prefix = Lower(ext) == ".zip" ? ".z" : ".zx";
-    for (uint32_t n = 1; IsFile(stem + prefix + Numbered(n, 2)); ++n) files.push_back(stem + prefix + Numbered(n, 2));
+    for (uint32_t n = 1; FileExists(stem + prefix + Numbered(n, 2)); ++n)
+      files.push_back(stem + prefix + Numbered(n, 2));
     files.push_back(First);
   } else {
     files.push_back(First);
@@ -324,10 +313,10 @@ std::vector<std::string> SetFilesOf(const std::string& First) {
 std::string PartAfterLastOf(const std::string& First) {
   const TSetPart part = SetPartOf(First);
   if (part.Scheme != TSetScheme::Numbered) return "";
-  const std::vector<uint32_t> numbers = NumberedPartsOf(part.Name);
+  const std::vector<uint32_t> numbers = PieceNumbersOf(part.Name);
   if (numbers.empty()) return "";
   const std::string last = PieceOf(part.Name, numbers.back());
-  if (SizeOf(last) != SizeOf(First)) return "";
+  if (FileSizeOf(last) != FileSizeOf(First)) return "";
   return PieceOf(part.Name, numbers.back() + 1);
 }
 

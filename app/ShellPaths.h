@@ -107,6 +107,10 @@ TSetPart SetPartOf(const std::string& Path);
 // file of its own.
 std::vector<std::string> SetFilesOf(const std::string& First);
 
+// The numbers of the pieces of the set of numbered pieces Name that are
+// there (NAME.001 ..., three digits and more), in order.
+std::vector<uint32_t> PieceNumbersOf(const std::string& Name);
+
 // The name of the piece N of the set of numbered pieces Name: "movie.7z.002"
 // for ("movie.7z", 2).
 std::string PieceOf(const std::string& Name, uint32_t N);

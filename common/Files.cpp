@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "Text.h"
+
 namespace {
 
 DWORD Attributes(const std::string& Path) { return GetFileAttributesA(Path.c_str()); }
@@ -59,6 +61,14 @@ std::wstring LongPathForm(const std::wstring& Path) {
   if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
   if (full.compare(0, 2, L"\\\\") == 0 && full.compare(0, 4, L"\\\\.\\") != 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return Path;
+}
+
+uint64_t FileSizeOf(const std::string& Path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(LongPathForm(AnsiToWide(Path)).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return 0;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool RemoveFile(const std::wstring& Path) {

@@ -30,6 +30,10 @@ bool ForceDirectories(const std::wstring& Path, uint32_t Attributes = 0);
 // carry the prefix and paths that cannot be made full come back unchanged.
 std::wstring LongPathForm(const std::wstring& Path);
 
+// The size in bytes of the file at Path (a path of any length); 0 for a
+// folder or a path that names nothing.
+uint64_t FileSizeOf(const std::string& Path);
+
 // Removes the file at Path (of any length), read-only or not; false when it
 // cannot be removed or no file is there (a folder is never touched).
 bool RemoveFile(const std::wstring& Path);

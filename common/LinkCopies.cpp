@@ -4,6 +4,7 @@
 
 #include "Files.h"
 #include "SafePath.h"
+#include "Text.h"
 #include "Win32Kit.h"
 
 namespace {
@@ -52,8 +53,7 @@ std::wstring Joined(const std::vector<std::wstring>& Parts) {
 bool IsBelow(const std::wstring& Path, const std::wstring& Folder) {
   if (Folder.empty()) return true;
   if (Path.size() < Folder.size() || (Path.size() > Folder.size() && Path[Folder.size()] != L'\\')) return false;
-  return CompareStringOrdinal(Path.c_str(), static_cast<int>(Folder.size()), Folder.c_str(),
-                              static_cast<int>(Folder.size()), TRUE) == CSTR_EQUAL;
+  return FoldedName(Path.substr(0, Folder.size())) == FoldedName(Folder);
 }
 
 DWORD AttributesOf(const std::wstring& Path) { return GetFileAttributesW(LongPathForm(Path).c_str()); }

@@ -79,8 +79,7 @@ void CopyToBuffer(char* Buffer, size_t Size, const std::string& Text) {
 }
 
 bool SameTextA(const std::string& a, const std::string& b) {
-  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
-                        static_cast<int>(b.size())) == CSTR_EQUAL;
+  return FoldedName(AnsiToWide(a)) == FoldedName(AnsiToWide(b));
 }
 
 // Days from 30 December 1899 to the given civil date (proleptic Gregorian).
