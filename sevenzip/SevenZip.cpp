@@ -54,6 +54,7 @@ const TArchiveError kArchiveErrors[] = {
     {kErrorFlagUnsupportedMethod, SZ_UNSUPPORTED_METHOD, "Unsupported Method"},
 };
 
+const char kReadFailed[] = "Reading the archive failed: %s";
 const char kNearDamage[] = "Data Error: removed, its data reach the damaged end of the archive";
 const char kNotOpened[] = "The archive cannot be opened: it is damaged, or not of the kind its content shows";
 constexpr size_t kTarBlock = 512;
@@ -187,6 +188,7 @@ TReaderOptions TSevenZip::ReaderOptions() {
   options.SfxOffset = SFXOffset;
   options.OnOpenVolume = OnOpenVolume;
   options.Keeper = &FKeeper;
+  options.ReadFailure = &FReadFailure;
   return options;
 }
 
@@ -259,6 +261,7 @@ int32_t TSevenZip::Extract(bool TestMode) {
 
 int32_t TSevenZip::DoExtract(bool TestMode) {
   FDamageReports = 0;
+  FReadFailure.Clear();
   if (FFormat == kFormat7z && UpperCaseW(ExtractFileExtW(SZFileName)) == L".EXE") {
     if (!IsSFXArchive(SZFileName)) {
       Message(SZ_NOT_SFX, "File is not an 7z SFX archive", SZFileName);
@@ -276,7 +279,7 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   if (!OpenArchive(MakeCom<TMyArchiveOpenCallback>(host, ReaderOptions(), SZFileName).Get())) {
     // Encrypted headers that a given password does not open fail the way a
     // wrong password fails them; a declined password is no failure.
-    if (FKeeper.Holding() || FPasswords.Declined) return -1;
+    if (FKeeper.Holding() || FPasswords.Declined || ReportReadFailure()) return -1;
     if (FFormat != kFormat7z && !FPasswords.Asked) {
       Message(SZ_FILE_NOT_FOUND, kNotOpened, SZFileName);
     } else if (FPasswords.Missing) {
@@ -327,7 +330,8 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
     callback->CancelReported = true;
     Message(SZ_USER_CANCELED, "User canceled operation", callback->CurrentName);
   }
-  const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
+  const bool readFailed = ReportReadFailure();
+  const bool explained = readFailed || callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
                          FPasswords.Declined || FKeeper.Holding();
   if (result != S_OK && !explained) ReportEngineFailure(result, callback->CurrentName);
   if (result == S_OK && !TestMode) callback->ResolveLinks();
@@ -360,7 +364,8 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
         callback->CancelReported = true;
         Message(SZ_USER_CANCELED, "User canceled operation", callback->CurrentName);
       }
-      const bool explained = callback->CancelReported || callback->CreateFailed || FKeeper.Holding();
+      const bool readFailed = ReportReadFailure();
+      const bool explained = readFailed || callback->CancelReported || callback->CreateFailed || FKeeper.Holding();
       if (result != S_OK && !explained) ReportEngineFailure(result, callback->CurrentName);
       // A compressed stream cut short decodes to some bytes of nothing after
       // its end, which can complete the last file: that file goes.
@@ -369,7 +374,7 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
         Message(SZ_DATA_ERROR, kNearDamage, callback->LastKept);
       if (complete) {
         callback->ResolveLinks();
-        if (streamResult != kOpResultOK && streamResult != -1) {
+        if (streamResult != kOpResultOK && streamResult != -1 && !readFailed) {
           int32_t code = 0;
           std::string text;
           OperationFailure(streamResult, code, text);
@@ -395,6 +400,15 @@ void TSevenZip::ReportEngineFailure(HRESULT Result, const std::wstring& Writing)
     Message(SZ_DISK_FULL, EngineFailureText(Result), Writing);
   else
     Message(SZ_EXTRACT_FAILED, EngineFailureText(Result), SZFileName);
+}
+
+bool TSevenZip::ReportReadFailure() {
+  std::wstring file;
+  DWORD error = 0;
+  if (!FReadFailure.Failed(file, error)) return false;
+  FReadFailure.Clear();  // told once
+  Message(SZ_READ_FAILED, WithName(kReadFailed, SystemErrorText(error)), file);
+  return true;
 }
 
 bool TSevenZip::StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size) {

@@ -143,6 +143,9 @@ class TSevenZip : public TComponent {
   // Reports the engine's giving up with Result; Writing is the file that was
   // being written.
   void ReportEngineFailure(HRESULT Result, const std::wstring& Writing);
+  // Reports a read of the archive that failed, when one did (the engine's
+  // own failure that followed it is not told); true then.
+  bool ReportReadFailure();
   // The size of the files among Indices (empty: every item) as the opened
   // archive states it; false when it does not state every file's size.
   bool StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size);
@@ -153,6 +156,7 @@ class TSevenZip : public TComponent {
 
   // Declared before the engine objects, which may hold callbacks that use it.
   TExceptionKeeper FKeeper;
+  TReadFailure FReadFailure;
   std::wstring FLibraryName;
   uint8_t FFormat = kFormat7z;
   TModule FLibrary;

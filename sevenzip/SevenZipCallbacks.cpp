@@ -176,6 +176,7 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetStream(const wchar_t* name,
     if (known->second.empty() || !FileExistsW(known->second)) return S_FALSE;
     TReaderOptions options;
     options.Keeper = FVolumes.Keeper;
+    options.ReadFailure = FVolumes.ReadFailure;
     TComPtr<TMyStreamReader> reader = MakeCom<TMyStreamReader>(options, false, known->second);
     *inStream = static_cast<IInStream*>(reader.Detach());
     return S_OK;

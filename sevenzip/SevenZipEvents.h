@@ -39,6 +39,7 @@ enum : int32_t {
   SZ_EXTRACT_FAILED = 9,      // "Extraction failed": the engine gave up (see the text)
   SZ_ITEM_SKIPPED = 10,       // an item not made: a device, FIFO or socket, or a link that cannot be (see the text)
   SZ_DISK_FULL = 11,          // the engine gave up because the disk is full: Filename names the file being written
+  SZ_READ_FAILED = 12,        // a read of the archive failed: Filename names the file, the text the system's reason
 };
 
 using TExtractfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;
