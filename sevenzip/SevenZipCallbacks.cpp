@@ -66,6 +66,18 @@ bool IsSpecialFile(uint32_t Mode) {
   return type == 0020000 || type == 0060000 || type == 0010000 || type == 0140000;  // char, block, FIFO, socket
 }
 
+// The engine on Windows gives a "\" held inside an item's name (a 7z or tar
+// made where "\" is a plain character of names) as this private character,
+// keeping "\" for the separators it makes of "/". Windows has no such
+// names: such a "\" is read as a separator, as Windows programs wrote it,
+// and the rule for item names then keeps the path inside the folder.
+constexpr wchar_t kBackslashInName = 0xF05C;
+
+void BackslashesAsSeparators(std::wstring& Path) {
+  for (wchar_t& c : Path)
+    if (c == kBackslashInName) c = L'\\';
+}
+
 std::wstring StringProperty(IInArchive* Archive, uint32_t Index, PROPID Id) {
   std::wstring text;
   PROPVARIANT v;
@@ -120,6 +132,8 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
   if (info.PosixMode == 0 && (info.Attrib & 0x8000)) info.PosixMode = info.Attrib >> 16;
   info.SymLink = StringProperty(Archive, Index, kpidSymLink);
   info.HardLink = StringProperty(Archive, Index, kpidHardLink);
+  BackslashesAsSeparators(info.Path);
+  BackslashesAsSeparators(info.HardLink);
   return info;
 }
 

@@ -437,6 +437,18 @@ class Hostile(FormatCase):
             link.type, link.linkname = tarfile.LNKTYPE, "/data/a.txt"
             t.addfile(link)
 
+        # A 7z made where "\" is a plain character of names (here 7zz's own
+        # name for what it reads from its input): paths as Windows writes them,
+        # one too long for a single name.
+        long_part = "a-folder-name-that-goes-on-" * 4
+        backslashed = {"win/%s/%s/%s/file.txt" % (long_part, long_part, long_part): b"deep\n",
+                       "dir/sub/short.txt": b"short\n"}
+        for name, data in backslashed.items():
+            write(self.scratch("one", "content"), data)
+            with open(self.scratch("one", "content"), "rb") as content:
+                subprocess.run(["7zz", "a", "-bso0", "-bsp0", os.path.join(arc, "backslashes.7z"),
+                                "-si" + name.replace("/", "\\")], stdin=content, check=True, timeout=TIMEOUT)
+
         # archive, the files it gives, the line its report holds (None: no report)
         rows = [
             ("encrypted-directory.zip", {}, "its central directory is encrypted (PKWARE's strong encryption), which "
@@ -446,6 +458,7 @@ class Hostile(FormatCase):
             ("rar5-damaged.rar", {}, "Unexpected end of archive"),
             ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
             ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
+            ("backslashes.7z", backslashed, None),
         ]
         out = self.scratch("faults-out")
         reports, _ = TOOL.unzip(out, [os.path.join(arc, name) for name, _, _ in rows])
