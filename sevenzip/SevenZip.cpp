@@ -311,6 +311,15 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
     total += ReadItemInfo(FInArchive.Get(), static_cast<uint32_t>(index)).Size;
     indices.push_back(static_cast<uint32_t>(index));
   }
+  if (OnChooseItems && SelectedItems.Count == 0) {
+    OnChooseItems(ItemPlaces(), indices);
+    if (indices.empty()) return 0;  // nothing chosen, nothing to do
+    for (const uint32_t index : indices)
+      if (index >= count) {
+        Message(SZ_INDEX_OUT_OF_RANGE, "Index out of Range", std::wstring());
+        return -1;
+      }
+  }
   if (total > 0 && OnPreProgress) OnPreProgress(this, static_cast<int64_t>(total));
   if (indices.size() > 1) SortIndices(indices, 0, static_cast<int>(indices.size()) - 1);
   uint64_t size = 0;
@@ -409,6 +418,41 @@ bool TSevenZip::ReportReadFailure() {
   FReadFailure.Clear();  // told once
   Message(SZ_READ_FAILED, WithName(kReadFailed, SystemErrorText(error)), file);
   return true;
+}
+
+namespace {
+// A number property of the engine's; false when it states none.
+bool NumberOf(const PROPVARIANT& v, uint64_t& Number) {
+  switch (v.vt) {
+    case VT_UI8: Number = v.uhVal.QuadPart; return true;
+    case VT_UI4: Number = v.ulVal; return true;
+    case VT_I8: Number = static_cast<uint64_t>(v.hVal.QuadPart); return true;
+    default: return false;
+  }
+}
+}  // namespace
+
+std::vector<TItemPlace> TSevenZip::ItemPlaces() {
+  PROPVARIANT v;
+  PropVariantInit(&v);
+  // Item offsets count from the archive's own (data before it, as in a
+  // self-extractor); a negative one wraps as the sum does.
+  uint64_t base = 0;
+  if (FInArchive->GetArchiveProperty(kpidOffset, &v) == S_OK && !NumberOf(v, base)) base = 0;
+  PropVariantClear(&v);
+  UINT32 count = 0;
+  if (FInArchive->GetNumberOfItems(&count) != S_OK) count = 0;
+  std::vector<TItemPlace> places(count);
+  for (UINT32 i = 0; i < count; ++i) {
+    TItemPlace& place = places[i];
+    uint64_t offset = 0;
+    place.Known = FInArchive->GetProperty(i, kpidOffset, &v) == S_OK && NumberOf(v, offset);
+    PropVariantClear(&v);
+    place.Known = place.Known && FInArchive->GetProperty(i, kpidPackSize, &v) == S_OK && NumberOf(v, place.PackSize);
+    PropVariantClear(&v);
+    place.Offset = base + offset;
+  }
+  return places;
 }
 
 bool TSevenZip::StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size) {

@@ -117,6 +117,9 @@ class TSevenZip : public TComponent {
   // When set, the caller's rule for item names instead of the program's own
   // (see TItemPathRule).
   TItemPathRule PathRule;
+  // When set (and SelectedItems is empty), what Extract extracts is chosen
+  // by the items' places in the file (see TChooseItemsEvent).
+  TChooseItemsEvent OnChooseItems;
   // Fired (on the thread that called Extract) when the engine needs a
   // password and Password is empty; see TPasswordEvent.
   TPasswordEvent OnPassword;
@@ -149,6 +152,8 @@ class TSevenZip : public TComponent {
   // The size of the files among Indices (empty: every item) as the opened
   // archive states it; false when it does not state every file's size.
   bool StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size);
+  // The place of every item of the opened archive (see TItemPlace).
+  std::vector<TItemPlace> ItemPlaces();
   // Opens SZFileName in the engine; false when it cannot.
   bool OpenArchive(IArchiveOpenCallback* Callback);
   TReaderOptions ReaderOptions();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class TComponent;
 
@@ -64,6 +65,19 @@ using TFileWrittenEvent = std::function<void(TComponent* Sender, const std::wstr
 // item ItemName is extracted to; empty: the item is skipped. It replaces the
 // component's rule (and its OnRenamed reports).
 using TItemPathRule = std::function<std::wstring(const std::wstring& ItemName)>;
+// Where an item's data lie in the archive's file, as the engine states them:
+// the start of its header (the archive's own offset plus the item's) and its
+// packed size. Known is false when the engine does not state both.
+struct TItemPlace {
+  uint64_t Offset = 0;
+  uint64_t PackSize = 0;
+  bool Known = false;
+};
+// Chooses what to extract once the archive is open, before anything is
+// written: Places holds the place of every item, by the engine's index; the
+// handler adds the indices of the items to extract to Chosen (none: nothing
+// is extracted).
+using TChooseItemsEvent = std::function<void(const std::vector<TItemPlace>& Places, std::vector<uint32_t>& Chosen)>;
 using TExtractOverwrite = std::function<void(TComponent* Sender, const std::wstring& FileName, bool& DoOverwrite)>;
 using TListfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, uint32_t Fileindex,
                                           uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr, uint32_t Filecrc,

@@ -437,6 +437,41 @@ class Hostile(FormatCase):
             link.type, link.linkname = tarfile.LNKTYPE, "/data/a.txt"
             t.addfile(link)
 
+        # A zip bomb of members that overlap (each one's data quote the next
+        # member's local header in a stored block, then go on into one shared
+        # deflate stream: 12 KB that would write 335 MB), after a small LZMA
+        # member that sends the zip to the 7-Zip engine; and the same with a
+        # member count that makes Quarn's reader walk the local headers while
+        # the engine still reads the directory.
+        small = b"a small LZMA member\n" * 10
+        lzma_zip = io.BytesIO()
+        with zipfile.ZipFile(lzma_zip, "w", zipfile.ZIP_LZMA) as z:
+            z.writestr("small.txt", small)
+        lzma_zip = lzma_zip.getvalue()
+        directory_size, directory_at = struct.unpack_from("<II", lzma_zip, len(lzma_zip) - 10)
+        packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+        kernel_size = 8 << 20
+        kernel = packer.compress(b"a" * kernel_size) + packer.flush()
+        headers, expands_to = [], b""  # from the last member back
+        for i in reversed(range(40)):
+            crc = zlib.crc32(b"a" * kernel_size, zlib.crc32(expands_to))
+            name = b"bomb%02d.txt" % i
+            packed = len(kernel) + sum(5 + len(h) for h in headers)
+            headers.insert(0, struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 8, 0, 0, crc, packed,
+                                          len(expands_to) + kernel_size, len(name), 0) + name)
+            expands_to = headers[0] + expands_to
+        body, central = bytearray(lzma_zip[:directory_at]), bytearray(lzma_zip[directory_at:directory_at + directory_size])
+        for i, header in enumerate(headers):
+            central += struct.pack("<IHH", 0x02014B50, 20, 20) + header[6:30] + struct.pack("<HHHII", 0, 0, 0, 0,
+                                                                                           len(body)) + header[30:]
+            body += header
+            if i + 1 < len(headers):
+                body += struct.pack("<BHH", 0, len(headers[i + 1]), len(headers[i + 1]) ^ 0xFFFF)
+        body += kernel
+        for name, count in (("bomb-lzma.zip", 41), ("bomb-lzma-miscounted.zip", 40)):
+            with open(os.path.join(arc, name), "wb") as f:
+                f.write(bytes(body + central) + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central),
+                                                            len(body), 0))
         # A 7z made where "\" is a plain character of names (here 7zz's own
         # name for what it reads from its input): paths as Windows writes them,
         # one too long for a single name.
@@ -458,6 +493,10 @@ class Hostile(FormatCase):
             ("rar5-damaged.rar", {}, "Unexpected end of archive"),
             ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
             ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
+            ("bomb-lzma.zip", {"small.txt": small}, "its members overlap one another, as in a zip bomb: 40 members "
+                                                    "were not extracted."),
+            ("bomb-lzma-miscounted.zip", {"small.txt": small}, "its members overlap one another, as in a zip bomb: "
+                                                               "40 members were not extracted."),
             ("backslashes.7z", backslashed, None),
         ]
         out = self.scratch("faults-out")
@@ -467,6 +506,7 @@ class Hostile(FormatCase):
                 folder = os.path.join(out, os.path.splitext(name)[0])
                 got, _ = tree(folder) if os.path.isdir(folder) else ({}, set())
                 if expected is not None:
+                    self.assertEqual(sorted(got), sorted(expected))  # names first: a bomb's content is no diff
                     self.assertEqual(got, expected)
                 if line is None:
                     self.assertNotIn(name, reports)
