@@ -20,6 +20,8 @@ const char kMoreProblems[] = "... and %d more problems.";
 const char kRenamed[] = "\"%s\" was extracted as ";
 const char kNoName[] = "a member with an empty name was skipped.";
 const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
+const char kTooLong[] = "\"%s...\" was skipped: its path would be longer than Windows allows.";
+constexpr size_t kTooLongShown = 60;  // characters of such a name in the report
 const char kStopped[] = "stopped by the user before its end; it stays in the list.";
 const char kNotReached[] = "Stopped by the user: %d archive(s) not reached stay in the list.";
 const char kStoppedHere[] = "stopped by the user before its end.";
@@ -190,6 +192,9 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
         Problem(kNoName);
       else if (!NamesTheFolderItself(Name))
         Problem(WithName(kNoSafeName, WideToAnsi(Name)));
+    } else if (!FitsBelow(AnsiToWide(Folder), safe.Path)) {
+      Problem(WithName(kTooLong, WideToAnsi(Name.substr(0, kTooLongShown))));
+      return std::wstring();
     } else if (safe.Renamed) {
       Note(WithName(kRenamed, WideToAnsi(Name)) + "\"" + WideToAnsi(safe.Path) + "\".");
     }

@@ -486,9 +486,13 @@ void TSevenZip::ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed) {
   if (ItemsFailed) return;  // the items' failures said it
   PROPVARIANT v;
   PropVariantInit(&v);
+  // Its errors, and its warnings: damage the engine read past (a tar
+  // header it could not parse whole, say), which still leaves items wrong.
   uint32_t flags = 0;
-  if (Archive->GetArchiveProperty(kpidErrorFlags, &v) == S_OK && v.vt == VT_UI4) flags = v.ulVal;
-  PropVariantClear(&v);
+  for (const PROPID id : {kpidErrorFlags, kpidWarningFlags}) {
+    if (Archive->GetArchiveProperty(id, &v) == S_OK && v.vt == VT_UI4) flags |= v.ulVal;
+    PropVariantClear(&v);
+  }
   for (const TArchiveError& e : kArchiveErrors)
     if (flags & e.Flag) {
       Message(e.Code, e.Text, SZFileName);

@@ -141,7 +141,8 @@ class TSevenZip : public TComponent {
   // one; false (nothing extracted, the archive open again) when it is not.
   bool ExtractTarball(const TExtractHost& Host, int32_t& Result);
   // Reports what the engine found wrong with the opened archive as a whole
-  // (a truncated or damaged archive whose items did not tell it).
+  // (a truncated or damaged archive whose items did not tell it, damaged
+  // headers it read past).
   void ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed);
   // Reports the engine's giving up with Result; Writing is the file that was
   // being written.

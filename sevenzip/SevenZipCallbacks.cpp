@@ -322,15 +322,17 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   if (askExtractMode != kExtractModeExtract) return S_OK;
 
   // The item path is made relative and kept below the base folder, whatever
-  // the archive says (no "..", drive, UNC or device names).
+  // the archive says (no "..", drive, UNC or device names, nor a path longer
+  // than the system takes whole).
   const std::wstring path = item.Path.empty() ? FHost.DefaultItemName : item.Path;
   const TSafePath<std::wstring> safe =
       FHost.PathRule ? TSafePath<std::wstring>{FHost.PathRule(path), L"", false} : SafeRelativePath(path);
   std::wstring relative = safe.Path;
   if (FHost.Options & ExtractNoPath) relative = ExtractFileNameW(relative);
+  if (!FHost.PathRule && !FitsBelow(ExcludeTrailingBackslashW(FHost.BaseDir), relative)) relative.clear();
   if (!FHost.PathRule && (relative.empty() || safe.Renamed) && FHost.OnRenamed)
     FHost.OnRenamed(FHost.Sender, path, relative);
-  if (relative.empty()) return S_OK;  // nothing of the name is left: the item is skipped
+  if (relative.empty()) return S_OK;  // nothing of the name is left, or too much: the item is skipped
   std::wstring name = FHost.BaseDir + relative;
   if (FHost.OnSetExtractName) FHost.OnSetExtractName(FHost.Sender, name);
 

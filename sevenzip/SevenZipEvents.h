@@ -55,7 +55,8 @@ using TMessageEvent =
 using TSetNewNameEvent = std::function<void(TComponent* Sender, std::wstring& OldFileName)>;
 // An item was extracted under another name than its own, made safe for
 // Windows (ExtractedAs, relative to the base folder), or skipped because
-// nothing of its name was left (ExtractedAs empty).
+// nothing of its name was left, or its path would be longer than the system
+// takes (ExtractedAs empty).
 using TRenamedEvent =
     std::function<void(TComponent* Sender, const std::wstring& ItemName, const std::wstring& ExtractedAs)>;
 // A file was written out of the archive, complete, at FileName. Fired from
