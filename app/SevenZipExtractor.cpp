@@ -12,12 +12,17 @@ const char kExtractResult[] = "extraction failed (result %d).";
 
 class TSevenZipExtractor final : public IExtractor {
  public:
-  TExtractResult Extract(const TExtractRequest& Request) override {
-    return GuardedExtraction(*Request.Host, [&](TExtractResult& Result) { Run(Request, *Request.Host, Result); });
+  TExtractResult Extract(const TExtractRequest& Request) override { return ExtractChosen(Request, nullptr); }
+
+  // Extract, with only the items Choose picks when it is given.
+  static TExtractResult ExtractChosen(const TExtractRequest& Request, const TChooseItemsEvent& Choose) {
+    return GuardedExtraction(*Request.Host,
+                             [&](TExtractResult& Result) { Run(Request, *Request.Host, Choose, Result); });
   }
 
  private:
-  void Run(const TExtractRequest& Request, IExtractHost& host, TExtractResult& result) {
+  static void Run(const TExtractRequest& Request, IExtractHost& host, const TChooseItemsEvent& Choose,
+                  TExtractResult& result) {
     const TArchiveKindInfo& info = KindInfo(Request.Kind);
     // Owned by this extraction (several run at a time, each on its own
     // thread) and released when it ends; a missing engine raises here.
@@ -54,6 +59,7 @@ class TSevenZipExtractor final : public IExtractor {
     // Nothing is started that cannot fit (the walk says so).
     bool refused = false;
     component->OnUnpackedSize = [&](TComponent*, uint64_t Size) { return !(refused = !host.RoomFor(Size)); };
+    component->OnChooseItems = Choose;
     uint64_t total = 0;
     component->OnPreProgress = [&total](TComponent*, int64_t Max) { total = static_cast<uint64_t>(Max); };
     component->OnProgress = [&](TComponent*, const std::wstring&, int64_t Done, int64_t) {
@@ -94,8 +100,11 @@ class TSevenZipExtractor final : public IExtractor {
     if (!stopped && !partMissing && !after.empty()) host.Problem(MissingPartText(after));
     if (!partMissing && after.empty() && !notOpened.empty()) host.Problem(notOpened);
   }
-
 };
 }  // namespace
 
 std::unique_ptr<IExtractor> NewSevenZipExtractor() { return std::make_unique<TSevenZipExtractor>(); }
+
+TExtractResult ExtractChosenItems(const TExtractRequest& Request, const TChooseItemsEvent& Choose) {
+  return TSevenZipExtractor::ExtractChosen(Request, Choose);
+}

@@ -24,6 +24,8 @@ const char kSameName[] =
     "it was extracted as ";
 const char kNoName[] = "a member with an empty name was skipped.";
 const char kNoSafeName[] = "\"%s\" was skipped: nothing of its name leads to a place inside the folder.";
+const char kTooLong[] = "\"%s...\" was skipped: its path would be longer than Windows allows.";
+constexpr size_t kTooLongShown = 60;  // characters of such a name in the report
 const char kStopped[] = "stopped by the user before its end; it stays in the list.";
 const char kNotReached[] = "Stopped by the user: %d archive(s) not reached stay in the list.";
 const char kStoppedHere[] = "stopped by the user before its end.";
@@ -250,7 +252,7 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
                                  static_cast<double>(total));
   }
 
-  std::wstring PathFor(const std::wstring& Name, bool Folder) override {
+  std::wstring PathFor(const std::wstring& Name, bool IsFolder) override {
     // Nothing is ever written outside the archive's output folder, nor to a
     // device, whatever the item's name says.
     const TSafePath<std::wstring> safe = SafeRelativePath(Name);
@@ -261,8 +263,12 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
         Problem(WithName(kNoSafeName, WideToAnsi(Name)));
       return safe.Path;
     }
+    if (!FitsBelow(AnsiToWide(Folder), safe.Path)) {
+      Problem(WithName(kTooLong, WideToAnsi(Name.substr(0, kTooLongShown))));
+      return std::wstring();
+    }
     if (safe.Renamed) Note(WithName(kRenamed, WideToAnsi(Name)) + "\"" + WideToAnsi(safe.Path) + "\".");
-    return Distinct(safe.Path, Folder, Name);
+    return Distinct(safe.Path, IsFolder, Name);
   }
   bool Step(uint64_t Done, uint64_t Total) override {
     StepTotal = Total;
@@ -334,12 +340,12 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   // file's or folder's of this extraction (the same name stored twice, or
   // names that differ in case only), the first free "name (N).ext". Folders
   // of one name are one folder: nothing of theirs is lost.
-  std::wstring Distinct(const std::wstring& Path, bool Folder, const std::wstring& Name) {
+  std::wstring Distinct(const std::wstring& Path, bool IsFolder, const std::wstring& Name) {
     std::unique_lock<std::mutex> lock(FLock);
     const std::wstring key = FoldedName(Path);
     for (size_t cut = key.find(L'\\'); cut != std::wstring::npos; cut = key.find(L'\\', cut + 1))
       FFolders.insert(key.substr(0, cut));
-    if (Folder) {
+    if (IsFolder) {
       FFolders.insert(key);
       return Path;
     }

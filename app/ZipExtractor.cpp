@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <set>
 
 #include "Exception.h"
@@ -21,7 +22,8 @@ const char kCutAway[] = "\"%s\" cannot be extracted: its data lie in a part of t
 const char kNoMembers[] = "it holds no members; nothing was extracted.";
 const char kDirectoryDamaged[] = "its directory is damaged; its members were read from their local headers.";
 const char kOverlap[] = "its members overlap one another, as in a zip bomb: %d members were not extracted.";
-const char kOtherName[] = "\"%s\" (so its directory names it) was extracted as \"%s\", the name its local header gives.";
+const char kOtherName[] =
+    "\"%s\" (so its directory names it) was extracted as \"%s\", the name its local header gives.";
 const char kEncryptedDirectory[] =
     "its central directory is encrypted (PKWARE's strong encryption), which Quarn cannot read; nothing was extracted.";
 
@@ -119,23 +121,19 @@ class TZipExtractor final : public IExtractor {
     } catch (const std::exception&) {
       // Unreadable here: the reader below names the failure.
     }
-    bool handedOver = false;
-    TExtractResult result = GuardedExtraction(*Request.Host, [&](TExtractResult& Result) {
-      Run(Request, Result, handedOver);
-    });
-    return handedOver ? FEngine.Extract(Request) : result;
+    return GuardedExtraction(*Request.Host, [&](TExtractResult& Result) { Run(Request, Result); });
   }
 
  private:
-  // Extracts the zip, or says (HandOver) that the 7-Zip engine must.
-  static void Run(const TExtractRequest& Request, TExtractResult& Result, bool& HandOver) {
+  // Extracts the zip, or has the 7-Zip engine extract what it may of it.
+  static void Run(const TExtractRequest& Request, TExtractResult& Result) {
     IExtractHost& host = *Request.Host;
     // Read through the central directory, or without a sound one by walking
     // the local headers.
     TZipReader zip(Request.Archive);
     // Decided before anything is written: the whole archive goes one way.
     switch (DecoderOf(zip, Request.Archive)) {
-      case TDecoder::SevenZip: HandOver = true; return;
+      case TDecoder::SevenZip: Result = ToEngine(zip, Request); return;
       case TDecoder::Nobody:
         host.Problem(kEncryptedDirectory);
         Result.Outcome = TExtractOutcome::Failed;
@@ -186,6 +184,51 @@ class TZipExtractor final : public IExtractor {
 
  private:
   IExtractor& FEngine;  // the 7-Zip engine's extractor, for what this one does not decode
+
+  // Hands Zip, which this reader does not decode, to the 7-Zip engine, which
+  // gets only the members that pass the overlap check, as this reader
+  // extracts them: the engine's items up to the first whose data run into
+  // another's local header (by the places the engine reads them from, so
+  // that a directory this reader did not use cannot bring a bomb in), and,
+  // when this reader's directory found members that overlap, only the ones
+  // before them (where the directory puts them, with the same packed sizes).
+  // What is left out is told as this reader tells it.
+  static TExtractResult ToEngine(const TZipReader& Zip, const TExtractRequest& Request) {
+    std::map<uint64_t, uint64_t> passed;  // local header offset -> compressed size
+    const bool cut = !Zip.MembersFromOverlap().empty();
+    for (const TZipEntry& entry : Zip.Index()) passed[entry.LocalHeaderOffset] = entry.CompressedSize;
+    IExtractHost& host = *Request.Host;
+    bool left = false;  // members were left out
+    TExtractResult result =
+        ExtractChosenItems(Request, [&](const std::vector<TItemPlace>& Places, std::vector<uint32_t>& Chosen) {
+          // Items whose place the engine does not state are not extracted.
+          std::vector<uint32_t> known;
+          std::vector<TMemberExtent> extents;
+          for (uint32_t i = 0; i < Places.size(); ++i)
+            if (Places[i].Known) {
+              known.push_back(i);
+              extents.push_back({Places[i].Offset, Places[i].PackSize, 0});
+            }
+          TFileStream file(Request.Archive, fmOpenRead | fmShareDenyWrite);
+          const size_t first = FirstOverlappingMember(extents, UINT64_MAX, [&file](uint64_t At, TLocalFile& Header) {
+            uint8_t h[kLocalHeaderSize];
+            if (file.Seek(static_cast<int64_t>(At), TSeekOrigin::soBeginning) != static_cast<int64_t>(At) ||
+                file.Read(h, sizeof h) != static_cast<int64_t>(sizeof h))
+              return false;
+            ParseLocalHeader(h, Header);
+            return true;
+          });
+          for (size_t k = 0; k < first; ++k) {
+            const TItemPlace& place = Places[known[k]];
+            const auto member = passed.find(place.Offset);
+            if (!cut || (member != passed.end() && member->second == place.PackSize)) Chosen.push_back(known[k]);
+          }
+          left = Chosen.size() < Places.size();
+          if (left) host.Problem(Format(kOverlap, static_cast<int>(Places.size() - Chosen.size())));
+        });
+    if (left && result.Outcome == TExtractOutcome::Done) result.Outcome = TExtractOutcome::Failed;
+    return result;
+  }
 
   // Extracts every member; a member that fails ends the extraction with its
   // error (its name in Member, its file in Path), the files before it staying.

@@ -144,3 +144,14 @@ TSafePath<S> MakeSafe(const S& name) {
 
 TSafePath<std::string> SafeRelativePath(const std::string& Name) { return MakeSafe(Name); }
 TSafePath<std::wstring> SafeRelativePath(const std::wstring& Name) { return MakeSafe(Name); }
+
+bool FitsBelow(const std::wstring& Folder, const std::wstring& Relative) {
+  constexpr size_t kLongestPath = 32767;  // characters of a path the system takes
+  constexpr size_t kStreamRoom = 32;      // for ":Zone.Identifier" and the like
+  // The long form puts "\\?\" before a drive path and "\\?\UNC\" for the
+  // leading "\\" of a network one.
+  const bool prefixed = Folder.compare(0, 4, L"\\\\?\\") == 0;
+  const bool network = !prefixed && Folder.compare(0, 2, L"\\\\") == 0;
+  const size_t prefix = prefixed ? 0 : network ? 6 : 4;
+  return prefix + Folder.size() + 1 + Relative.size() + kStreamRoom <= kLongestPath;
+}

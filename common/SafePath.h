@@ -19,6 +19,8 @@
 // Byte strings are taken in the process's code page (the bytes after a
 // double-byte lead byte are never separators). The same name gives the same
 // result as a byte string and as a wide string.
+//
+// A path is also only safe when the system takes it whole: see FitsBelow.
 
 #include <string>
 
@@ -31,3 +33,12 @@ struct TSafePath {
 
 TSafePath<std::string> SafeRelativePath(const std::string& Name);
 TSafePath<std::wstring> SafeRelativePath(const std::wstring& Name);
+
+// Whether Relative (a relative path of the rule above) below the folder
+// Folder (a full path) makes a path that the wide file functions take whole:
+// its long form ("\\?\" prefix included) within the system's 32767
+// characters, with room left for the name of a stream added to a file (its
+// mark of the web). The system does not refuse a longer path: it cuts it
+// short (Wine at a multiple of 32768 characters), so that it names another
+// file, even one outside Folder. Nothing may be made at such a path.
+bool FitsBelow(const std::wstring& Folder, const std::wstring& Relative);

@@ -70,6 +70,7 @@ const TArchiveError kArchiveErrors[] = {
     {kErrorFlagUnsupportedMethod, SZ_UNSUPPORTED_METHOD, "Unsupported Method"},
 };
 
+const char kReadFailed[] = "Reading the archive failed: %s";
 const char kNearDamage[] = "Data Error: removed, its data reach the damaged end of the archive";
 const char kNotOpened[] = "The archive cannot be opened: it is damaged, or not of the kind its content shows";
 constexpr size_t kTarBlock = 512;
@@ -181,6 +182,7 @@ TReaderOptions TSevenZip::ReaderOptions() {
   options.SfxOffset = SFXOffset;
   options.OnOpenVolume = OnOpenVolume;
   options.Keeper = &FKeeper;
+  options.ReadFailure = &FReadFailure;
   return options;
 }
 
@@ -253,6 +255,7 @@ int32_t TSevenZip::Extract(bool TestMode) {
 
 int32_t TSevenZip::DoExtract(bool TestMode) {
   FDamageReports = 0;
+  FReadFailure.Clear();
   if (FFormat == kFormat7z && UpperCaseW(ExtractFileExtW(SZFileName)) == L".EXE") {
     if (!IsSFXArchive(SZFileName)) {
       Message(SZ_NOT_SFX, "File is not an 7z SFX archive", SZFileName);
@@ -270,7 +273,7 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
   if (!OpenArchive(MakeCom<TMyArchiveOpenCallback>(host, ReaderOptions(), SZFileName).Get())) {
     // Encrypted headers that a given password does not open fail the way a
     // wrong password fails them; a declined password is no failure.
-    if (FKeeper.Holding() || FPasswords.Declined) return -1;
+    if (FKeeper.Holding() || FPasswords.Declined || ReportReadFailure()) return -1;
     if (FFormat != kFormat7z && !FPasswords.Asked) {
       Message(SZ_FILE_NOT_FOUND, kNotOpened, SZFileName);
     } else if (FPasswords.Missing) {
@@ -302,6 +305,15 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
     total += ReadItemInfo(FInArchive.Get(), static_cast<uint32_t>(index)).Size;
     indices.push_back(static_cast<uint32_t>(index));
   }
+  if (OnChooseItems && SelectedItems.Count == 0) {
+    OnChooseItems(ItemPlaces(), indices);
+    if (indices.empty()) return 0;  // nothing chosen, nothing to do
+    for (const uint32_t index : indices)
+      if (index >= count) {
+        Message(SZ_INDEX_OUT_OF_RANGE, "Index out of Range", std::wstring());
+        return -1;
+      }
+  }
   if (total > 0 && OnPreProgress) OnPreProgress(this, static_cast<int64_t>(total));
   if (indices.size() > 1) SortIndices(indices, 0, static_cast<int>(indices.size()) - 1);
   uint64_t size = 0;
@@ -321,7 +333,8 @@ int32_t TSevenZip::DoExtract(bool TestMode) {
     callback->CancelReported = true;
     Message(SZ_USER_CANCELED, "User canceled operation", callback->CurrentName);
   }
-  const bool explained = callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
+  const bool readFailed = ReportReadFailure();
+  const bool explained = readFailed || callback->StopRequested || callback->CancelReported || callback->CreateFailed ||
                          FPasswords.Declined || FKeeper.Holding();
   if (result != S_OK && !explained) ReportEngineFailure(result, callback->CurrentName);
   if (result == S_OK && !TestMode) callback->ResolveLinks();
@@ -354,7 +367,8 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
         callback->CancelReported = true;
         Message(SZ_USER_CANCELED, "User canceled operation", callback->CurrentName);
       }
-      const bool explained = callback->CancelReported || callback->CreateFailed || FKeeper.Holding();
+      const bool readFailed = ReportReadFailure();
+      const bool explained = readFailed || callback->CancelReported || callback->CreateFailed || FKeeper.Holding();
       if (result != S_OK && !explained) ReportEngineFailure(result, callback->CurrentName);
       // A compressed stream cut short decodes to some bytes of nothing after
       // its end, which can complete the last file: that file goes.
@@ -363,7 +377,7 @@ bool TSevenZip::ExtractTarball(const TExtractHost& Host, int32_t& Result) {
         Message(SZ_DATA_ERROR, kNearDamage, callback->LastKept);
       if (complete) {
         callback->ResolveLinks();
-        if (streamResult != kOpResultOK && streamResult != -1) {
+        if (streamResult != kOpResultOK && streamResult != -1 && !readFailed) {
           int32_t code = 0;
           std::string text;
           OperationFailure(streamResult, code, text);
@@ -389,6 +403,50 @@ void TSevenZip::ReportEngineFailure(HRESULT Result, const std::wstring& Writing)
     Message(SZ_DISK_FULL, EngineFailureText(Result), Writing);
   else
     Message(SZ_EXTRACT_FAILED, EngineFailureText(Result), SZFileName);
+}
+
+bool TSevenZip::ReportReadFailure() {
+  std::wstring file;
+  DWORD error = 0;
+  if (!FReadFailure.Failed(file, error)) return false;
+  FReadFailure.Clear();  // told once
+  Message(SZ_READ_FAILED, WithName(kReadFailed, SystemErrorText(error)), file);
+  return true;
+}
+
+namespace {
+// A number property of the engine's; false when it states none.
+bool NumberOf(const PROPVARIANT& v, uint64_t& Number) {
+  switch (v.vt) {
+    case VT_UI8: Number = v.uhVal.QuadPart; return true;
+    case VT_UI4: Number = v.ulVal; return true;
+    case VT_I8: Number = static_cast<uint64_t>(v.hVal.QuadPart); return true;
+    default: return false;
+  }
+}
+}  // namespace
+
+std::vector<TItemPlace> TSevenZip::ItemPlaces() {
+  PROPVARIANT v;
+  PropVariantInit(&v);
+  // Item offsets count from the archive's own (data before it, as in a
+  // self-extractor); a negative one wraps as the sum does.
+  uint64_t base = 0;
+  if (FInArchive->GetArchiveProperty(kpidOffset, &v) == S_OK && !NumberOf(v, base)) base = 0;
+  PropVariantClear(&v);
+  UINT32 count = 0;
+  if (FInArchive->GetNumberOfItems(&count) != S_OK) count = 0;
+  std::vector<TItemPlace> places(count);
+  for (UINT32 i = 0; i < count; ++i) {
+    TItemPlace& place = places[i];
+    uint64_t offset = 0;
+    place.Known = FInArchive->GetProperty(i, kpidOffset, &v) == S_OK && NumberOf(v, offset);
+    PropVariantClear(&v);
+    place.Known = place.Known && FInArchive->GetProperty(i, kpidPackSize, &v) == S_OK && NumberOf(v, place.PackSize);
+    PropVariantClear(&v);
+    place.Offset = base + offset;
+  }
+  return places;
 }
 
 bool TSevenZip::StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size) {
@@ -422,9 +480,13 @@ void TSevenZip::ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed) {
   if (ItemsFailed) return;  // the items' failures said it
   PROPVARIANT v;
   PropVariantInit(&v);
+  // Its errors, and its warnings: damage the engine read past (a tar
+  // header it could not parse whole, say), which still leaves items wrong.
   uint32_t flags = 0;
-  if (Archive->GetArchiveProperty(kpidErrorFlags, &v) == S_OK && v.vt == VT_UI4) flags = v.ulVal;
-  PropVariantClear(&v);
+  for (const PROPID id : {kpidErrorFlags, kpidWarningFlags}) {
+    if (Archive->GetArchiveProperty(id, &v) == S_OK && v.vt == VT_UI4) flags |= v.ulVal;
+    PropVariantClear(&v);
+  }
   for (const TArchiveError& e : kArchiveErrors)
     if (flags & e.Flag) {
       Message(e.Code, e.Text, SZFileName);

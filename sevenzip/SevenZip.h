@@ -117,6 +117,9 @@ class TSevenZip : public TComponent {
   // When set, the caller's rule for item names instead of the program's own
   // (see TItemPathRule).
   TItemPathRule PathRule;
+  // When set (and SelectedItems is empty), what Extract extracts is chosen
+  // by the items' places in the file (see TChooseItemsEvent).
+  TChooseItemsEvent OnChooseItems;
   // Fired (on the thread that called Extract) when the engine needs a
   // password and Password is empty; see TPasswordEvent.
   TPasswordEvent OnPassword;
@@ -138,14 +141,20 @@ class TSevenZip : public TComponent {
   // one; false (nothing extracted, the archive open again) when it is not.
   bool ExtractTarball(const TExtractHost& Host, int32_t& Result);
   // Reports what the engine found wrong with the opened archive as a whole
-  // (a truncated or damaged archive whose items did not tell it).
+  // (a truncated or damaged archive whose items did not tell it, damaged
+  // headers it read past).
   void ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed);
   // Reports the engine's giving up with Result; Writing is the file that was
   // being written.
   void ReportEngineFailure(HRESULT Result, const std::wstring& Writing);
+  // Reports a read of the archive that failed, when one did (the engine's
+  // own failure that followed it is not told); true then.
+  bool ReportReadFailure();
   // The size of the files among Indices (empty: every item) as the opened
   // archive states it; false when it does not state every file's size.
   bool StatedSize(const std::vector<uint32_t>& Indices, uint64_t& Size);
+  // The place of every item of the opened archive (see TItemPlace).
+  std::vector<TItemPlace> ItemPlaces();
   // Opens SZFileName in the engine; false when it cannot.
   bool OpenArchive(IArchiveOpenCallback* Callback);
   TReaderOptions ReaderOptions();
@@ -153,6 +162,7 @@ class TSevenZip : public TComponent {
 
   // Declared before the engine objects, which may hold callbacks that use it.
   TExceptionKeeper FKeeper;
+  TReadFailure FReadFailure;
   std::wstring FLibraryName;
   uint8_t FFormat = kFormat7z;
   TModule FLibrary;

@@ -66,6 +66,18 @@ bool IsSpecialFile(uint32_t Mode) {
   return type == 0020000 || type == 0060000 || type == 0010000 || type == 0140000;  // char, block, FIFO, socket
 }
 
+// The engine on Windows gives a "\" held inside an item's name (a 7z or tar
+// made where "\" is a plain character of names) as this private character,
+// keeping "\" for the separators it makes of "/". Windows has no such
+// names: such a "\" is read as a separator, as Windows programs wrote it,
+// and the rule for item names then keeps the path inside the folder.
+constexpr wchar_t kBackslashInName = 0xF05C;
+
+void BackslashesAsSeparators(std::wstring& Path) {
+  for (wchar_t& c : Path)
+    if (c == kBackslashInName) c = L'\\';
+}
+
 std::wstring StringProperty(IInArchive* Archive, uint32_t Index, PROPID Id) {
   std::wstring text;
   PROPVARIANT v;
@@ -120,6 +132,8 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
   if (info.PosixMode == 0 && (info.Attrib & 0x8000)) info.PosixMode = info.Attrib >> 16;
   info.SymLink = StringProperty(Archive, Index, kpidSymLink);
   info.HardLink = StringProperty(Archive, Index, kpidHardLink);
+  BackslashesAsSeparators(info.Path);
+  BackslashesAsSeparators(info.HardLink);
   return info;
 }
 
@@ -176,6 +190,7 @@ HRESULT STDMETHODCALLTYPE TMyArchiveOpenCallback::GetStream(const wchar_t* name,
     if (known->second.empty() || !FileExistsW(known->second)) return S_FALSE;
     TReaderOptions options;
     options.Keeper = FVolumes.Keeper;
+    options.ReadFailure = FVolumes.ReadFailure;
     TComPtr<TMyStreamReader> reader = MakeCom<TMyStreamReader>(options, false, known->second);
     *inStream = static_cast<IInStream*>(reader.Detach());
     return S_OK;
@@ -307,15 +322,17 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   if (askExtractMode != kExtractModeExtract) return S_OK;
 
   // The item path is made relative and kept below the base folder, whatever
-  // the archive says (no "..", drive, UNC or device names).
+  // the archive says (no "..", drive, UNC or device names, nor a path longer
+  // than the system takes whole).
   const std::wstring path = item.Path.empty() ? FHost.DefaultItemName : item.Path;
   const TSafePath<std::wstring> safe =
       FHost.PathRule ? TSafePath<std::wstring>{FHost.PathRule(path, item.IsDir), L"", false} : SafeRelativePath(path);
   std::wstring relative = safe.Path;
   if (FHost.Options & ExtractNoPath) relative = ExtractFileNameW(relative);
+  if (!FHost.PathRule && !FitsBelow(ExcludeTrailingBackslashW(FHost.BaseDir), relative)) relative.clear();
   if (!FHost.PathRule && (relative.empty() || safe.Renamed) && FHost.OnRenamed)
     FHost.OnRenamed(FHost.Sender, path, relative);
-  if (relative.empty()) return S_OK;  // nothing of the name is left: the item is skipped
+  if (relative.empty()) return S_OK;  // nothing of the name is left, or too much: the item is skipped
   std::wstring name = FHost.BaseDir + relative;
   if (FHost.OnSetExtractName) FHost.OnSetExtractName(FHost.Sender, name);
 

@@ -53,13 +53,16 @@ enum : PROPID {
   kpidName = 4,
   kpidIsDir = 6,
   kpidSize = 7,
+  kpidPackSize = 8,
   kpidAttrib = 9,
   kpidMTime = 12,
   kpidEncrypted = 15,
-  kpidPosixAttrib = 53,  // the Unix mode: type and permission bits
-  kpidSymLink = 54,      // a symbolic link's target
-  kpidErrorFlags = 71,   // of the archive: what was wrong with it (kErrorFlag...)
-  kpidHardLink = 90,     // a hard link's target, a path in the archive
+  kpidOffset = 36,        // of an item: where its header starts; of the archive: where the item offsets count from
+  kpidPosixAttrib = 53,   // the Unix mode: type and permission bits
+  kpidSymLink = 54,       // a symbolic link's target
+  kpidErrorFlags = 71,    // of the archive: what was wrong with it (kErrorFlag...)
+  kpidWarningFlags = 72,  // of the archive: what is wrong with it that did not stop the engine (kErrorFlag...)
+  kpidHardLink = 90,      // a hard link's target, a path in the archive
 };
 
 // Bits of an archive's kpidErrorFlags.

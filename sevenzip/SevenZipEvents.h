@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class TComponent;
 
@@ -39,6 +40,7 @@ enum : int32_t {
   SZ_EXTRACT_FAILED = 9,      // "Extraction failed": the engine gave up (see the text)
   SZ_ITEM_SKIPPED = 10,       // an item not made: a device, FIFO or socket, or a link that cannot be (see the text)
   SZ_DISK_FULL = 11,          // the engine gave up because the disk is full: Filename names the file being written
+  SZ_READ_FAILED = 12,        // a read of the archive failed: Filename names the file, the text the system's reason
 };
 
 using TExtractfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, int64_t Filesize)>;
@@ -53,7 +55,8 @@ using TMessageEvent =
 using TSetNewNameEvent = std::function<void(TComponent* Sender, std::wstring& OldFileName)>;
 // An item was extracted under another name than its own, made safe for
 // Windows (ExtractedAs, relative to the base folder), or skipped because
-// nothing of its name was left (ExtractedAs empty).
+// nothing of its name was left, or its path would be longer than the system
+// takes (ExtractedAs empty).
 using TRenamedEvent =
     std::function<void(TComponent* Sender, const std::wstring& ItemName, const std::wstring& ExtractedAs)>;
 // A file was written out of the archive, complete, at FileName. Fired from
@@ -63,6 +66,19 @@ using TFileWrittenEvent = std::function<void(TComponent* Sender, const std::wstr
 // item ItemName (a folder when IsFolder) is extracted to; empty: the item is
 // skipped. It replaces the component's rule (and its OnRenamed reports).
 using TItemPathRule = std::function<std::wstring(const std::wstring& ItemName, bool IsFolder)>;
+// Where an item's data lie in the archive's file, as the engine states them:
+// the start of its header (the archive's own offset plus the item's) and its
+// packed size. Known is false when the engine does not state both.
+struct TItemPlace {
+  uint64_t Offset = 0;
+  uint64_t PackSize = 0;
+  bool Known = false;
+};
+// Chooses what to extract once the archive is open, before anything is
+// written: Places holds the place of every item, by the engine's index; the
+// handler adds the indices of the items to extract to Chosen (none: nothing
+// is extracted).
+using TChooseItemsEvent = std::function<void(const std::vector<TItemPlace>& Places, std::vector<uint32_t>& Chosen)>;
 using TExtractOverwrite = std::function<void(TComponent* Sender, const std::wstring& FileName, bool& DoOverwrite)>;
 using TListfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, uint32_t Fileindex,
                                           uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr, uint32_t Filecrc,

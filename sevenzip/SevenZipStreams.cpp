@@ -89,6 +89,31 @@ void TExceptionKeeper::RethrowKept() {
 }
 
 // ---------------------------------------------------------------------------
+// TReadFailure
+
+void TReadFailure::Keep(const std::wstring& File, DWORD Error) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (FFailed) return;
+  FFailed = true;
+  FFile = File;
+  FError = Error;
+}
+
+bool TReadFailure::Failed(std::wstring& File, DWORD& Error) {
+  std::lock_guard<std::mutex> lock(FLock);
+  File = FFile;
+  Error = FError;
+  return FFailed;
+}
+
+void TReadFailure::Clear() {
+  std::lock_guard<std::mutex> lock(FLock);
+  FFailed = false;
+  FFile.clear();
+  FError = 0;
+}
+
+// ---------------------------------------------------------------------------
 // TInterfacedObject
 
 ULONG TInterfacedObject::DoRelease() {
@@ -278,11 +303,19 @@ HRESULT TMyStreamReader::ReadBody(void* data, UINT32 size, UINT32* processedSize
   }
   uint8_t* out = static_cast<uint8_t*>(data);
   UINT32 count = 0;
+  // A read that fails is an error of its own, told as the system's; taken
+  // for a short read it would look like an archive cut short.
+  const auto failed = [this](const TVolume& v) {
+    const DWORD error = GetLastError();
+    if (FOptions.ReadFailure != nullptr) FOptions.ReadFailure->Keep(v.Name, error);
+    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+  };
   if (LastPart <= 1) {
     TVolume& v = Volumes[0];
     DWORD got = 0;
-    if (v.Handle && SeekHandle(v.Handle.Get(), Position) && ReadFile(v.Handle.Get(), out, size, &got, nullptr))
-      count = got;
+    if (v.Handle && !(SeekHandle(v.Handle.Get(), Position) && ReadFile(v.Handle.Get(), out, size, &got, nullptr)))
+      return failed(v);
+    count = got;
   } else {
     // Find the part holding Position.
     uint32_t n = 1;
@@ -305,10 +338,8 @@ HRESULT TMyStreamReader::ReadBody(void* data, UINT32 size, UINT32* processedSize
       const uint64_t chunk64 = std::min<uint64_t>(size - count, v.Size - offset);
       DWORD got = 0;
       if (!SeekHandle(v.Handle.Get(), offset) ||
-          !ReadFile(v.Handle.Get(), out + count, static_cast<DWORD>(chunk64), &got, nullptr)) {
-        count = 0;
-        break;
-      }
+          !ReadFile(v.Handle.Get(), out + count, static_cast<DWORD>(chunk64), &got, nullptr))
+        return failed(v);
       count += got;
       if (got < chunk64) break;
       offset = 0;

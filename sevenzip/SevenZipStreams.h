@@ -43,6 +43,23 @@ class TExceptionKeeper {
   std::exception_ptr FFirst;
 };
 
+// The first read of an archive's files that failed, and the system's error:
+// the engine hears only an error result, the component names the failure
+// once the engine call has returned. Safe to use from any thread.
+class TReadFailure {
+ public:
+  void Keep(const std::wstring& File, DWORD Error);
+  // True when a read failed since the last Clear; File and Error tell the first.
+  bool Failed(std::wstring& File, DWORD& Error);
+  void Clear();
+
+ private:
+  std::mutex FLock;
+  bool FFailed = false;
+  std::wstring FFile;
+  DWORD FError = 0;
+};
+
 // Runs Body, the body of a method the engine calls, so that no exception
 // reaches the engine: one that leaves Body is kept by Keeper (when given) and
 // the method answers E_ABORT, which ends the engine's work.
@@ -98,16 +115,19 @@ struct TVolume {
 
 // What a reader needs to know of the component that opens it.
 struct TReaderOptions {
-  bool Sfx = false;                    // the 7z data sit inside a self-extracting executable,
-  uint64_t SfxOffset = 0;              // starting here
-  TOpenVolume OnOpenVolume;            // asked for a missing part (a file dialog otherwise)
-  TExceptionKeeper* Keeper = nullptr;  // keeps an exception of OnOpenVolume (not owned)
+  bool Sfx = false;                     // the 7z data sit inside a self-extracting executable,
+  uint64_t SfxOffset = 0;               // starting here
+  TOpenVolume OnOpenVolume;             // asked for a missing part (a file dialog otherwise)
+  TExceptionKeeper* Keeper = nullptr;   // keeps an exception of OnOpenVolume (not owned)
+  TReadFailure* ReadFailure = nullptr;  // told of a read that failed (not owned)
 };
 
 class TMyStreamReader final : public IInStream, public IStreamGetSize, public TInterfacedObject {
  public:
   // Opens FileName (a file that cannot be opened gives reads of 0 bytes). With
   // MultiVolume the data may continue in numbered parts (a.7z.001, a.7z.002, ...).
+  // A read of an open file that fails answers the system's error (and tells
+  // Options.ReadFailure), never a short read.
   TMyStreamReader(const TReaderOptions& Options, bool MultiVolume, const std::wstring& FileName);
   ~TMyStreamReader() override;
 

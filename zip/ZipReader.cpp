@@ -382,40 +382,52 @@ bool TZipReader::ReadCentralDirectory(int64_t endRecordAt) {
 // Honest archives never do this (members may touch, but data descriptors and
 // zip64 records lie outside a member's data), so the extraction ends before
 // the first member whose data reach another member's local header or the
-// directory. A member is measured with the directory's name length first;
-// its local header, whose name and extra field decide where its data start,
-// is read only when the next header is close enough for them to matter.
-void TZipReader::StopAtOverlap(uint64_t DirectoryStart) {
+// directory. A member is measured with its known name length first; its
+// local header, whose name and extra field decide where its data start, is
+// read only when the next header is close enough for them to matter.
+size_t FirstOverlappingMember(const std::vector<TMemberExtent>& Members, uint64_t Limit,
+                              const std::function<bool(uint64_t Offset, TLocalFile& Header)>& ReadLocalHeader) {
   const auto sum = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
-  constexpr uint64_t kHeaderSlack = 2 * 0xFFFF;  // a local name and extra field longer than the directory's
+  constexpr uint64_t kHeaderSlack = 2 * 0xFFFF;  // a local name and extra field longer than the one known
   std::vector<uint64_t> starts;
-  starts.reserve(FIndex.size());
-  for (const TZipEntry& entry : FIndex) starts.push_back(entry.LocalHeaderOffset);
+  starts.reserve(Members.size());
+  for (const TMemberExtent& member : Members) starts.push_back(member.LocalHeaderOffset);
   std::sort(starts.begin(), starts.end());
-  for (size_t i = 0; i < FIndex.size(); ++i) {
-    const TZipEntry& entry = FIndex[i];
-    const uint64_t at = entry.LocalHeaderOffset;
+  for (size_t i = 0; i < Members.size(); ++i) {
+    const TMemberExtent& member = Members[i];
+    const uint64_t at = member.LocalHeaderOffset;
     const auto next = std::upper_bound(starts.begin(), starts.end(), at);
     // Another member's header at the very same place.
     bool overlaps = next - starts.begin() >= 2 && *(next - 2) == at;
     uint64_t limit = next == starts.end() ? UINT64_MAX : *next;
-    if (DirectoryStart > at) limit = std::min(limit, DirectoryStart);
-    const uint64_t end = sum(at + kLocalHeaderSize + entry.Name.size(), entry.CompressedSize);
+    if (Limit > at) limit = std::min(limit, Limit);
+    const uint64_t end = sum(at + kLocalHeaderSize + member.NameSize, member.CompressedSize);
     if (!overlaps && sum(end, kHeaderSlack) > limit) {
-      uint8_t h[kLocalHeaderSize] = {0};
       TLocalFile local;
-      if (FReader->ReadAt(static_cast<int64_t>(at), h, sizeof h) == sizeof h) ParseLocalHeader(h, local);
       // Without a local header the member fails on its own when extracted.
       overlaps =
-          local.Signature == kLocalFileHeaderSignature &&
-          sum(at + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength, entry.CompressedSize) > limit;
+          ReadLocalHeader(at, local) && local.Signature == kLocalFileHeaderSignature &&
+          sum(at + kLocalHeaderSize + local.FileNameLength + local.ExtraFieldLength, member.CompressedSize) > limit;
     }
-    if (overlaps) {
-      FFromOverlap.assign(FIndex.begin() + static_cast<std::ptrdiff_t>(i), FIndex.end());
-      FIndex.resize(i);
-      return;
-    }
+    if (overlaps) return i;
   }
+  return Members.size();
+}
+
+void TZipReader::StopAtOverlap(uint64_t DirectoryStart) {
+  std::vector<TMemberExtent> members;
+  members.reserve(FIndex.size());
+  for (const TZipEntry& entry : FIndex)
+    members.push_back({entry.LocalHeaderOffset, entry.CompressedSize, entry.Name.size()});
+  const size_t first = FirstOverlappingMember(members, DirectoryStart, [this](uint64_t At, TLocalFile& Header) {
+    uint8_t h[kLocalHeaderSize] = {0};
+    if (FReader->ReadAt(static_cast<int64_t>(At), h, sizeof h) != sizeof h) return false;
+    ParseLocalHeader(h, Header);
+    return true;
+  });
+  if (first == FIndex.size()) return;
+  FFromOverlap.assign(FIndex.begin() + static_cast<std::ptrdiff_t>(first), FIndex.end());
+  FIndex.resize(first);
 }
 
 void TZipReader::SalvageDirectory(int64_t endRecordAt) {

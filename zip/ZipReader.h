@@ -35,6 +35,25 @@
 #include "ZipProgress.h"
 #include "ZipRecords.h"
 
+// Where a member's data lie: its local header's offset, its compressed size
+// and the length of its name as known before the local header is read (0
+// when unknown).
+struct TMemberExtent {
+  uint64_t LocalHeaderOffset = 0;
+  uint64_t CompressedSize = 0;
+  size_t NameSize = 0;
+};
+
+// The position, in Members' order, of the first member whose data (from its
+// local header to the end of its compressed data) run into another member's
+// local header or past Limit (where the directory starts; UINT64_MAX when
+// unknown), as a zip bomb's members share their data; Members.size() when
+// none does. ReadLocalHeader reads the local header at Offset (false when
+// none can be read there); it is called only for members whose data end near
+// the next header.
+size_t FirstOverlappingMember(const std::vector<TMemberExtent>& Members, uint64_t Limit,
+                              const std::function<bool(uint64_t Offset, TLocalFile& Header)>& ReadLocalHeader);
+
 class TZipReader {
  public:
   // Reads the index of the archive in Archive (not owned; it must outlive the
@@ -155,11 +174,11 @@ class TZipReader {
   std::unique_ptr<class TArchiveReader> FReader;
   std::unique_ptr<class TMemberReader> FMember;
   bool FUsesCentral = false;
-  std::vector<TZipEntry> FIndex;    // the central directory
-  std::vector<TZipEntry> FMissing;  // listed there, cut away from this file
+  std::vector<TZipEntry> FIndex;        // the central directory
+  std::vector<TZipEntry> FMissing;      // listed there, cut away from this file
   std::vector<TZipEntry> FFromOverlap;  // listed there, from the first overlapping member on
-  std::vector<TZipEntry> FSalvaged;  // of a damaged directory, see DirectoryEntryAt
-  size_t FNext = 0;                 // index of the member after the current one
+  std::vector<TZipEntry> FSalvaged;     // of a damaged directory, see DirectoryEntryAt
+  size_t FNext = 0;                     // index of the member after the current one
   TZipEntry FEntry;
   std::string FComment;
   // A walk: where the current member's data start, where the next header

@@ -16,6 +16,7 @@ Usage:
 """
 
 import argparse
+import bz2
 import gzip
 import io
 import os
@@ -27,6 +28,7 @@ import sys
 import tarfile
 import tempfile
 import unittest
+import warnings
 import zipfile
 import zlib
 
@@ -51,14 +53,16 @@ class Tool:
         p = os.path.abspath(p)
         return "Z:" + p.replace("/", "\\") if self.runner else p
 
-    def unzip(self, destination, archives, password=None):
-        """Runs the Unzip walk; returns its problems and its notes, each {archive file name: [lines]}."""
+    def unzip(self, destination, archives, password=None, at_once=None):
+        """Runs the Unzip walk (at_once: how many archives at a time; the walk's own choice when None); returns its
+        problems and its notes, each {archive file name: [lines]}."""
         args = ([] if password is None else ["--password=" + password]) + [self.path(destination)]
         args += [self.path(a) for a in archives]
         # Output through files: Wine's server would keep a pipe open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            env = dict(os.environ, **({"QUARN_AT_ONCE": at_once} if at_once else {}))
             proc = subprocess.run(self.runner + [self.exe] + args, stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=err, timeout=TIMEOUT)
+                                  stderr=err, timeout=TIMEOUT, env=env)
             out.seek(0)
             err.seek(0)
             text = out.read().decode("utf-8", "replace")
@@ -290,7 +294,8 @@ class Kinds(FormatCase):
 class Hostile(FormatCase):
     """Hostile and damaged archives are reported and write nothing outside
     their folder: traversal, links outward, devices, truncation, a wrong CRC,
-    a bomb of nested gzip."""
+    a bomb of nested gzip, zip bombs whichever engine reads them, paths too
+    long for Windows; names as Windows writes them into 7z archives."""
 
     def test_hostile_archives_are_reported_and_stay_inside(self):
         arc = self.scratch("archives")
@@ -469,37 +474,134 @@ class Hostile(FormatCase):
             link.type, link.linkname = tarfile.LNKTYPE, "/data/a.txt"
             t.addfile(link)
 
+        # A zip bomb of members that overlap (each one's data quote the next
+        # member's local header in a stored block, then go on into one shared
+        # deflate stream: 12 KB that would write 335 MB), after a small LZMA
+        # member that sends the zip to the 7-Zip engine; and the same with a
+        # member count that makes Quarn's reader walk the local headers while
+        # the engine still reads the directory.
+        small = b"a small LZMA member\n" * 10
+        lzma_zip = io.BytesIO()
+        with zipfile.ZipFile(lzma_zip, "w", zipfile.ZIP_LZMA) as z:
+            z.writestr("small.txt", small)
+        lzma_zip = lzma_zip.getvalue()
+        directory_size, directory_at = struct.unpack_from("<II", lzma_zip, len(lzma_zip) - 10)
+        packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+        kernel_size = 8 << 20
+        kernel = packer.compress(b"a" * kernel_size) + packer.flush()
+        headers, expands_to = [], b""  # from the last member back
+        for i in reversed(range(40)):
+            crc = zlib.crc32(b"a" * kernel_size, zlib.crc32(expands_to))
+            name = b"bomb%02d.txt" % i
+            packed = len(kernel) + sum(5 + len(h) for h in headers)
+            headers.insert(0, struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 8, 0, 0, crc, packed,
+                                          len(expands_to) + kernel_size, len(name), 0) + name)
+            expands_to = headers[0] + expands_to
+        body, central = bytearray(lzma_zip[:directory_at]), bytearray(lzma_zip[directory_at:directory_at + directory_size])
+        for i, header in enumerate(headers):
+            central += struct.pack("<IHH", 0x02014B50, 20, 20) + header[6:30] + struct.pack("<HHHII", 0, 0, 0, 0,
+                                                                                           len(body)) + header[30:]
+            body += header
+            if i + 1 < len(headers):
+                body += struct.pack("<BHH", 0, len(headers[i + 1]), len(headers[i + 1]) ^ 0xFFFF)
+        body += kernel
+        for name, count in (("bomb-lzma.zip", 41), ("bomb-lzma-miscounted.zip", 40)):
+            with open(os.path.join(arc, name), "wb") as f:
+                f.write(bytes(body + central) + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central),
+                                                            len(body), 0))
+        # A bzip2 tar whose PAX extended header (about 1 MB) is malformed: its
+        # path is given twice, each far longer than a path may be. Cut at a
+        # multiple of 32768 characters, as Wine cuts a path too long, the
+        # second lands on "pax-b" beside the archive's folder.
+        name_length = 16 * 32768 - len("\\pax-bad-hdr-large\\") + len("\\pax-b")
+
+        def pax_record(key, value):
+            line = b" %s=%s\n" % (key, value)
+            size = len(line) + len(str(len(line)))
+            size += len(str(size)) - len(str(len(line)))
+            return b"%d%s" % (size, line)
+
+        records = pax_record(b"path", b"p" * name_length) + pax_record(b"path", b"q" * name_length)
+        tarball = io.BytesIO()
+        with tarfile.open(fileobj=tarball, mode="w", format=tarfile.USTAR_FORMAT) as t:
+            extended = tarfile.TarInfo("PaxHeaders/big")
+            extended.type, extended.size = tarfile.XHDTYPE, len(records)
+            t.addfile(extended, io.BytesIO(records))
+            t.addfile(tarfile.TarInfo("after.txt"), io.BytesIO(b""))
+        with open(os.path.join(arc, "pax-bad-hdr-large.tar.bz2"), "wb") as f:
+            f.write(bz2.compress(tarball.getvalue()))
+        # A 7z made where "\" is a plain character of names (here 7zz's own
+        # name for what it reads from its input): paths as Windows writes them,
+        # one too long for a single name.
+        long_part = "a-folder-name-that-goes-on-" * 4
+        backslashed = {"win/%s/%s/%s/file.txt" % (long_part, long_part, long_part): b"deep\n",
+                       "dir/sub/short.txt": b"short\n"}
+        for name, data in backslashed.items():
+            write(self.scratch("one", "content"), data)
+            with open(self.scratch("one", "content"), "rb") as content:
+                subprocess.run(["7zz", "a", "-bso0", "-bsp0", os.path.join(arc, "backslashes.7z"),
+                                "-si" + name.replace("/", "\\")], stdin=content, check=True, timeout=TIMEOUT)
+
+        # Names that are one name on Windows: each file is written, the later
+        # ones under the next free name (with a note), whatever the threads.
+        with zipfile.ZipFile(os.path.join(arc, "one-name.zip"), "w") as z:
+            for name, data in (("README", b"1"), ("readme", b"2"), ("dup.txt", b"3"), ("dup.txt", b"4"),
+                               ("x/Data.txt", b"5"), ("x/data.txt", b"6")):
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")  # the duplicate name
+                    z.writestr(name, data)
+        one_name = {"README": b"1", "readme (2)": b"2", "dup.txt": b"3", "dup (2).txt": b"4", "x/Data.txt": b"5",
+                    "x/data (2).txt": b"6"}
+
         # archive, the files it gives, the line its report holds (None: no report)
-        out = self.scratch("faults-out")
-        rows = [
-            ("encrypted-directory.zip", {}, "its central directory is encrypted (PKWARE's strong encryption), which "
-                                            "Quarn cannot read; nothing was extracted."),
-            ("rar4-main-header.rar", None, "Main archive header is corrupt"),
-            ("rar5-cut-47.rar", {}, "Unexpected end of archive"),
-            ("rar5-damaged.rar", {}, "Unexpected end of archive"),
-            ("rar5-owner-past-end.rar", {"a": b""}, "Unexpected end of archive"),
-            ("references.rar", {"d/a.bin": alike, "d/b.bin": alike, "d/c.bin": alike}, None),
-            ("reference-without-source.rar", {}, "Not made: a file reference whose source is not among the files "
-             "extracted (%s)" % TOOL.path(os.path.join(out, "reference-without-source", "d", "b.bin"))),
-            ("versions.rar", {"a.txt": b"latest\n"}, None),
-            ("rar4-versions.rar", {"a.txt": b"latest\n"}, None),
-            ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
-            ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
-        ]
-        reports, _ = TOOL.unzip(out, [os.path.join(arc, name) for name, _, _ in rows])
-        for name, expected, line in rows:
-            with self.subTest(name):
-                folder = os.path.join(out, os.path.splitext(name)[0])
-                got, _ = tree(folder) if os.path.isdir(folder) else ({}, set())
-                if expected is not None:
-                    self.assertEqual(got, expected)
-                if line is None:
-                    self.assertNotIn(name, reports)
-                else:
-                    self.assertIn(line, reports.get(name, []))
+        def rows_for(out):
+            return [
+                ("encrypted-directory.zip", {}, "its central directory is encrypted (PKWARE's strong encryption), which "
+                                                "Quarn cannot read; nothing was extracted."),
+                ("rar4-main-header.rar", None, "Main archive header is corrupt"),
+                ("rar5-cut-47.rar", {}, "Unexpected end of archive"),
+                ("rar5-damaged.rar", {}, "Unexpected end of archive"),
+                ("rar5-owner-past-end.rar", {"a": b""}, "Unexpected end of archive"),
+                ("references.rar", {"d/a.bin": alike, "d/b.bin": alike, "d/c.bin": alike}, None),
+                ("reference-without-source.rar", {}, "Not made: a file reference whose source is not among the files "
+                 "extracted (%s)" % TOOL.path(os.path.join(out, "reference-without-source", "d", "b.bin"))),
+                ("versions.rar", {"a.txt": b"latest\n"}, None),
+                ("rar4-versions.rar", {"a.txt": b"latest\n"}, None),
+                ("dos-folder.zip", {"OLD/README.TXT": b"read me\r\n", "OLD/SUB/X.TXT": b"x\r\n"}, None),
+                ("absolute-hard-link.tar", {"data/a.txt": b"alpha\n", "data/hard": b"alpha\n"}, None),
+                ("bomb-lzma.zip", {"small.txt": small}, "its members overlap one another, as in a zip bomb: 40 members "
+                                                        "were not extracted."),
+                ("bomb-lzma-miscounted.zip", {"small.txt": small}, "its members overlap one another, as in a zip bomb: "
+                                                                   "40 members were not extracted."),
+                ("pax-bad-hdr-large.tar.bz2", {}, '"%s..." was skipped: its path would be longer than Windows allows.'
+                                                  % ("q" * 60)),
+                ("pax-bad-hdr-large.tar.bz2", None, "Data Error: headers error (%s)"
+                                                    % TOOL.path(os.path.join(arc, "pax-bad-hdr-large.tar.bz2"))),
+                ("backslashes.7z", backslashed, None),
+                ("one-name.zip", one_name, None),
+            ]
+        # The same outcome with every archive at once and one after another.
+        for at_once, out in ((None, self.scratch("faults-out")), ("1", self.scratch("faults-out-1"))):
+            rows = rows_for(out)
+            archives = list(dict.fromkeys(os.path.join(arc, name) for name, _, _ in rows))
+            reports, notes = TOOL.unzip(out, archives, at_once=at_once)
+            # Nothing beside the archives' folders.
+            self.assertLessEqual(set(os.listdir(out)), {Kinds.folder_name(name) for name, _, _ in rows})
+            for name, expected, line in rows:
+                with self.subTest(name):
+                    folder = os.path.join(out, Kinds.folder_name(name))
+                    got, _ = tree(folder) if os.path.isdir(folder) else ({}, set())
+                    if expected is not None:
+                        self.assertEqual(sorted(got), sorted(expected))  # names first: a bomb's content is no diff
+                        self.assertEqual(got, expected)
+                    if line is None:
+                        self.assertNotIn(name, reports)
+                    else:
+                        self.assertIn(line, reports.get(name, []))
+            self.assertEqual(len(notes.get("one-name.zip", [])), 3)
         print_table("the small faults (archive | files | report):",
-                    [(name, str(len(tree(os.path.join(out, os.path.splitext(name)[0]))[0])),
-                      "; ".join(reports.get(name, [])) or "no report") for name, _, _ in rows])
+                    [(name, str(len(tree(os.path.join(out, Kinds.folder_name(name)))[0])),
+                      "; ".join(reports.get(name, [])) or "no report") for name in dict.fromkeys(r[0] for r in rows)])
 
 
 def sample_files(root):

@@ -135,6 +135,27 @@ TEST(SevenZipStreams, ReaderOverPlainFileAndMissingFile) {
   EXPECT_EQ(missing->Seek(0, 2, &pos), S_FALSE);
   EXPECT_EQ(pos, 0u);
   missing->Release();
+
+  // A read that fails (through a handle that may not read, as a failing disk
+  // fails one) answers the system's error, never a short read that looks
+  // like an archive cut short, and is kept for the report.
+  TReadFailure failure;
+  TReaderOptions options;
+  options.ReadFailure = &failure;
+  TMyStreamReader* unreadable = new TMyStreamReader(options, false, dir / L"plain.dat");
+  unreadable->AddRef();
+  unreadable->Volumes[0].Handle.Reset();
+  unreadable->Volumes[0].Handle.Reset(
+      CreateFileW((dir / L"plain.dat").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  got = 99;
+  EXPECT_EQ(unreadable->Read(buf, 16, &got), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(got, 0u);
+  unreadable->Release();
+  std::wstring file;
+  DWORD error = 0;
+  ASSERT_TRUE(failure.Failed(file, error));
+  EXPECT_EQ(file, dir / L"plain.dat");
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST(SevenZipStreams, ObjectsAnswerOnlyTheirInterfaces) {
