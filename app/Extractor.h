@@ -32,7 +32,7 @@
 //   writes any asks Host.RoomFor once, first.
 // - Threads. Extract runs on a thread of the walk and may use Request.Threads
 //   worker threads of its own. The host is called from the thread that
-//   called Extract; Step, FileWritten, DiskFull, Problem and Note also from
+//   called Extract; Step, Stopping, FileWritten, DiskFull, Problem and Note also from
 //   the engine's own threads.
 
 #include <cstdint>
@@ -58,6 +58,9 @@ class IExtractHost {
   // False once the user asked to stop: the extractor stops at its next safe
   // point, removing the file it was writing. Any thread may ask.
   virtual bool Step(uint64_t Done, uint64_t Total) = 0;
+  // Whether the user asked to stop, without telling progress: for an
+  // engine's own threads, which may ask as often as they like.
+  virtual bool Stopping() = 0;
   // Asks the user where the part Missing of a volume set is. False when the
   // user gave none (or the walk is stopping); Found is the path given
   // otherwise.

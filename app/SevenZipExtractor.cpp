@@ -45,7 +45,7 @@ class TSevenZipExtractor final : public IExtractor {
     const bool pieces = SetPartOf(Request.Archive).Scheme == TSetScheme::Numbered;
     std::string notOpened;
     component->OnMessage = [&](TComponent*, int32_t Code, const std::string& Message, const std::wstring& File) {
-      if (Code == SZ_USER_CANCELED && stopped) return;  // the walk says so itself
+      if (Code == SZ_USER_CANCELED && component->CancelRequested) return;  // the walk says so itself
       failed = true;
       if (Code == SZ_FILE_NOT_FOUND && pieces) {
         notOpened = File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")";
@@ -68,6 +68,8 @@ class TSevenZipExtractor final : public IExtractor {
         component->CancelRequested = true;
       }
     };
+    // The engine's own threads see a stop too, whichever of them works.
+    component->StopWanted = [&host] { return host.Stopping(); };
     // The walk asks for passwords between runs: without one, the engine stops
     // at the first item that needs it.
     component->OnPassword = [](TComponent*, std::wstring&) { return false; };
@@ -88,6 +90,7 @@ class TSevenZipExtractor final : public IExtractor {
     const int32_t code = component->Extract(false);
     Wipe(component->Password);
     result.Password = component->PasswordState();
+    stopped = stopped || (code != 0 && component->CancelRequested);
     if (stopped) {
       result.Outcome = TExtractOutcome::Stopped;
     } else if (code != 0) {

@@ -276,6 +276,7 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
     if (FCommand.FMeter != nullptr) FCommand.FMeter->Set(static_cast<int>(Index), Done, Total);
     return !FCommand.FStopped;
   }
+  bool Stopping() override { return FCommand.FStopped; }
   bool AskVolume(const std::string& Missing, std::string& Found) override {
     return FCommand.Ask([&] { return FCommand.FUI.AskVolume(FCommand.FOwner, Missing, Found); });
   }

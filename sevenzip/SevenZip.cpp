@@ -195,6 +195,7 @@ TExtractHost TSevenZip::ExtractHost() {
   host.Password = &Password;
   host.Passwords = &FPasswords;
   host.CancelRequested = &CancelRequested;
+  host.StopWanted = StopWanted;
   host.Keeper = &FKeeper;
   host.OnExtractfile = OnExtractfile;
   host.OnProgress = OnProgress;

@@ -130,6 +130,10 @@ class TSevenZip : public TComponent {
   uint64_t SFXOffset = 0;
   // Set (for example from an event handler) to stop the running Extract.
   std::atomic<bool> CancelRequested{false};
+  // When set, asked also from the engine's own threads whenever they report
+  // progress: true stops the running Extract as CancelRequested does, so a
+  // stop reaches the engine however its work is shared among its threads.
+  TStopQuery StopWanted;
 
   // Fires OnMessage when assigned.
   void Message(int32_t code, const std::string& text, const std::wstring& fileName);

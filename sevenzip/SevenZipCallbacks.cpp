@@ -277,10 +277,13 @@ HRESULT STDMETHODCALLTYPE TMyArchiveExtractCallback::SetCompleted(const UINT64* 
     while (*completeValue > seen && !FLatestCompleted.compare_exchange_weak(seen, *completeValue)) {
     }
   }
-  // From a worker thread of the engine only the value is kept (and a cancel
+  // From a worker thread of the engine only the value is kept (and a stop
   // obeyed); the extracting thread fires the events with it.
-  if (GetCurrentThreadId() != FHost.Thread)
-    return FHost.CancelRequested != nullptr && *FHost.CancelRequested ? E_ABORT : S_OK;
+  if (GetCurrentThreadId() != FHost.Thread) {
+    if (FHost.CancelRequested == nullptr) return S_OK;
+    if (!*FHost.CancelRequested && FHost.StopWanted && FHost.StopWanted()) *FHost.CancelRequested = true;
+    return *FHost.CancelRequested ? E_ABORT : S_OK;
+  }
   return EngineCall(FHost.Keeper, [&] {
     AnnounceTotal();
     const uint64_t latest = FHost.SourceDone != nullptr ? FHost.SourceDone->load() : FLatestCompleted.load();

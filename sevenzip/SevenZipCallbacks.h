@@ -39,10 +39,11 @@ struct TExtractHost {
   DWORD Thread = 0;
   std::wstring BaseDir;  // where the items go, with a trailing backslash
   ExtractOpts Options = 0;
-  std::wstring* Password = nullptr;                    // the component's, set by OnPassword (not owned)
-  TPasswordLog* Passwords = nullptr;                   // not owned
-  const std::atomic<bool>* CancelRequested = nullptr;  // not owned
-  TExceptionKeeper* Keeper = nullptr;                  // not owned
+  std::wstring* Password = nullptr;              // the component's, set by OnPassword (not owned)
+  TPasswordLog* Passwords = nullptr;             // not owned
+  std::atomic<bool>* CancelRequested = nullptr;  // not owned
+  TStopQuery StopWanted;
+  TExceptionKeeper* Keeper = nullptr;  // not owned
   TExtractfileEvent OnExtractfile;
   TProgressEvent OnProgress;
   TPreProgressEvent OnPreProgress;

@@ -79,6 +79,8 @@ struct TItemPlace {
 // handler adds the indices of the items to extract to Chosen (none: nothing
 // is extracted).
 using TChooseItemsEvent = std::function<void(const std::vector<TItemPlace>& Places, std::vector<uint32_t>& Chosen)>;
+// Whether the caller wants the extraction to stop; asked from any thread.
+using TStopQuery = std::function<bool()>;
 using TExtractOverwrite = std::function<void(TComponent* Sender, const std::wstring& FileName, bool& DoOverwrite)>;
 using TListfileEvent = std::function<void(TComponent* Sender, const std::wstring& Filename, uint32_t Fileindex,
                                           uint32_t FileSizeU, uint32_t FileSizeP, uint32_t Fileattr, uint32_t Filecrc,
