@@ -29,24 +29,6 @@ const char kEncryptedDirectory[] =
 
 bool IsFolderName(const std::string& Name) { return !Name.empty() && (Name.back() == '/' || Name.back() == '\\'); }
 
-// A folder marked by its attributes alone, without a trailing "/": the
-// MS-DOS directory attribute of the FAT, HPFS, NTFS and VFAT hosts, or a
-// Unix directory mode.
-bool IsFolderByAttributes(const TZipEntry& Entry) {
-  switch (Entry.VersionMadeBy >> 8) {
-    case 0:
-    case 6:
-    case 11:
-    case 14: return (Entry.ExternalAttributes & 0x10) != 0;
-    case 3: return ((Entry.ExternalAttributes >> 16) & 0170000) == 0040000;
-    default: return false;
-  }
-}
-
-// Bit 13 of the flags: the central directory is encrypted and the local
-// headers' names and sizes are masked.
-constexpr uint16_t kFlagMaskedHeaders = 0x2000;
-
 // Whether this reader decodes the member: stored or deflated, plain or
 // encrypted the traditional way or with WinZip AES.
 bool Decodes(const TZipEntry& Entry) {
@@ -61,24 +43,6 @@ bool Decodes(const TZipEntry& Entry) {
     }
   }
   return method == kMethodStored || method == kMethodDeflated;
-}
-
-// Whether the zip at Path is the last part of a spanned set (its end record
-// lies on a disk after the first).
-bool IsSpannedZip(const std::string& Path) {
-  TFileStream file(Path, fmOpenRead | fmShareDenyWrite);
-  const int64_t size = file.GetSize();
-  const int64_t from = std::max<int64_t>(0, size - (0xFFFF + static_cast<int64_t>(kEndRecordSize)));
-  file.Seek(from, TSeekOrigin::soBeginning);
-  std::string tail(static_cast<size_t>(size - from), '\0');
-  tail.resize(static_cast<size_t>(std::max<int64_t>(file.Read(&tail[0], static_cast<int64_t>(tail.size())), 0)));
-  const size_t at = tail.size() >= kEndRecordSize
-                        ? tail.rfind(std::string("PK\x05\x06", 4), tail.size() - kEndRecordSize)
-                        : std::string::npos;
-  if (at == std::string::npos) return false;
-  TEndOfCentralDirectory end;
-  ParseEndRecord(reinterpret_cast<const uint8_t*>(tail.data() + at), end);
-  return end.DiskNumber != 0 && end.DiskNumber != 0xFFFF;
 }
 
 enum class TDecoder { Quarn, SevenZip, Nobody };
@@ -99,7 +63,7 @@ TDecoder DecoderOf(const TZipReader& Zip, const std::string& Path) {
   }
   const std::vector<TZipEntry>& entries = Zip.UsesCentralDirectory() ? Zip.Index() : walked;
   for (const TZipEntry& entry : entries)
-    if (entry.Flags & kFlagMaskedHeaders) return TDecoder::Nobody;
+    if (entry.HasMaskedHeaders()) return TDecoder::Nobody;
   for (const TZipEntry& entry : entries)
     if (!Decodes(entry)) return TDecoder::SevenZip;
   return TDecoder::Quarn;
@@ -116,7 +80,7 @@ class TZipExtractor final : public IExtractor {
   TExtractResult Extract(const TExtractRequest& Request) override {
     // The 7-Zip engine reads across the files of a set.
     try {
-      if (SetPartOf(Request.Archive).Scheme == TSetScheme::Numbered || IsSpannedZip(Request.Archive))
+      if (SetPartOf(Request.Archive).Scheme == TSetScheme::Numbered || IsSpannedZipEnd(Request.Archive))
         return FEngine.Extract(Request);
     } catch (const std::exception&) {
       // Unreadable here: the reader below names the failure.
@@ -241,7 +205,7 @@ class TZipExtractor final : public IExtractor {
     // Names are decided and folders made here, in archive order.
     const auto decide = [&](const TZipEntry& Entry) -> std::string {
       const std::string name = NameOf(Entry);
-      const bool folder = IsFolderName(name) || IsFolderByAttributes(Entry);
+      const bool folder = IsFolderName(name) || Entry.IsFolderByAttributes();
       const std::string relative = WideToAnsi(Host.PathFor(AnsiToWide(name), folder));
       if (relative.empty()) return "";
       const size_t cut = relative.find_last_of('\\');

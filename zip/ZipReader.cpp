@@ -211,6 +211,35 @@ void ToNewFile(const std::string& path, Extract extract) {
 
 }  // namespace
 
+namespace {
+// The last end record that starts in Tail (the end of an archive) before
+// Before, whose comment fits in Tail; npos when there is none.
+size_t LastEndRecordIn(const std::string& Tail, size_t Before) {
+  static const std::string kEndSignature("PK\x05\x06", 4);
+  const auto* t = reinterpret_cast<const uint8_t*>(Tail.data());
+  for (size_t at = Tail.size() < kEndRecordSize || Before == 0
+                       ? std::string::npos
+                       : Tail.rfind(kEndSignature, std::min(Before - 1, Tail.size() - kEndRecordSize));
+       at != std::string::npos; at = at == 0 ? std::string::npos : Tail.rfind(kEndSignature, at - 1))
+    if (at + kEndRecordSize + GetU16(t + at + 20) <= Tail.size()) return at;
+  return std::string::npos;
+}
+}  // namespace
+
+bool IsSpannedZipEnd(const std::string& FileName) {
+  TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
+  const int64_t size = file.GetSize();
+  const int64_t from = std::max<int64_t>(0, size - kEndSearch);
+  file.Seek(from, TSeekOrigin::soBeginning);
+  std::string tail(static_cast<size_t>(size - from), '\0');
+  tail.resize(static_cast<size_t>(std::max<int64_t>(file.Read(&tail[0], static_cast<int64_t>(tail.size())), 0)));
+  const size_t at = LastEndRecordIn(tail, tail.size());
+  if (at == std::string::npos) return false;
+  TEndOfCentralDirectory end;
+  ParseEndRecord(reinterpret_cast<const uint8_t*>(tail.data() + at), end);
+  return end.DiskNumber != 0 && end.DiskNumber != 0xFFFF;
+}
+
 TZipReader::TZipReader(TStream& Archive) : FStream(Archive) { ReadIndex(); }
 
 TZipReader::TZipReader(const std::string& FileName)
@@ -227,12 +256,7 @@ void TZipReader::ReadIndex() {
   const int64_t searchFrom = std::max<int64_t>(0, size - kEndSearch);
   FReader->SeekTo(searchFrom);
   const std::string tail = FReader->ReadString(static_cast<uint64_t>(size - searchFrom));
-  const auto* t = reinterpret_cast<const uint8_t*>(tail.data());
-  static const std::string kEndSignature("PK\x05\x06", 4);
-  for (size_t at = tail.size() >= kEndRecordSize ? tail.rfind(kEndSignature, tail.size() - kEndRecordSize)
-                                                 : std::string::npos;
-       at != std::string::npos; at = at == 0 ? std::string::npos : tail.rfind(kEndSignature, at - 1)) {
-    if (at + kEndRecordSize + GetU16(t + at + 20) > tail.size()) continue;
+  for (size_t at = LastEndRecordIn(tail, tail.size()); at != std::string::npos; at = LastEndRecordIn(tail, at)) {
     if (ReadCentralDirectory(searchFrom + static_cast<int64_t>(at))) {
       FUsesCentral = true;
       return;

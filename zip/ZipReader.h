@@ -54,6 +54,11 @@ struct TMemberExtent {
 size_t FirstOverlappingMember(const std::vector<TMemberExtent>& Members, uint64_t Limit,
                               const std::function<bool(uint64_t Offset, TLocalFile& Header)>& ReadLocalHeader);
 
+// Whether the zip in FileName is the last part of a spanned set (its end
+// record lies on a disk after the first); false for a file with no end
+// record. Raises EFOpenError when the file cannot be opened.
+bool IsSpannedZipEnd(const std::string& FileName);
+
 class TZipReader {
  public:
   // Reads the index of the archive in Archive (not owned; it must outlive the

@@ -249,3 +249,15 @@ bool EntryFromLocal(const TLocalFile& Header, TZipEntry& Entry) {
   Entry.ExternalAttributes = 0;
   return FillEntry(Header, false, 0, Entry);
 }
+
+bool TZipEntry::IsFolderByAttributes() const {
+  switch (VersionMadeBy >> 8) {
+    case 0:   // MS-DOS and OS/2 (FAT)
+    case 6:   // OS/2 HPFS
+    case 11:  // NTFS
+    case 14:  // VFAT
+      return (ExternalAttributes & 0x10) != 0;
+    case 3: return ((ExternalAttributes >> 16) & 0170000) == 0040000;  // Unix
+    default: return false;
+  }
+}

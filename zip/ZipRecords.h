@@ -203,6 +203,13 @@ struct TZipEntry {
   uint64_t UncompressedSize = 0;
   uint64_t LocalHeaderOffset = 0;
   bool IsFolder() const { return !Name.empty() && Name.back() == '/'; }
+  // A folder by its attributes alone, without a trailing "/": the MS-DOS
+  // directory attribute of the FAT, HPFS, NTFS and VFAT hosts, or a Unix
+  // directory mode.
+  bool IsFolderByAttributes() const;
+  // Bit 13 of the flags: the central directory is encrypted (PKWARE's strong
+  // encryption) and the local headers' names and sizes are masked.
+  bool HasMaskedHeaders() const { return (Flags & 0x2000) != 0; }
 };
 
 // The entry a central header describes; false when a field marked for zip64
