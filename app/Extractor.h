@@ -37,6 +37,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "Exception.h"
@@ -119,6 +120,47 @@ inline TExtractResult GuardedExtraction(IExtractHost& Host, const std::function<
   }
   return result;
 }
+
+// The walk's answers that the 7-Zip and the RAR extractors keep while their
+// engine's component runs, and the lines both tell alike.
+class TComponentAnswers {
+ public:
+  explicit TComponentAnswers(IExtractHost& Host) : FHost(Host) {}
+  // Whether the archive's files, Size bytes as its headers state them, fit
+  // where they go (the host says so when not).
+  bool RoomFor(uint64_t Size) {
+    Refused = !FHost.RoomFor(Size);
+    return !Refused;
+  }
+  // The path of the part Missing of a volume set, asked for once (a
+  // component may look for it more than once); "" when the user gave none,
+  // which is named in the report.
+  std::string PartFor(const std::string& Missing) {
+    const auto known = FLocated.find(Missing);
+    if (known != FLocated.end()) return known->second;
+    std::string found;
+    if (!FHost.AskVolume(Missing, found)) found.clear();
+    if (found.empty()) {
+      PartMissing = true;
+      FHost.Problem(MissingPartText(Missing));
+    }
+    return FLocated[Missing] = found;
+  }
+  // After numbered pieces failed: when the last part found is as long as the
+  // first, the part after it is what they lack, and it is named. True when
+  // it was.
+  bool TellPieceAfterLast(const std::string& Archive) {
+    const std::string after = PartAfterLastOf(Archive);
+    if (!after.empty()) FHost.Problem(MissingPartText(after));
+    return !after.empty();
+  }
+  bool Refused = false;      // RoomFor said no
+  bool PartMissing = false;  // a part asked for was not given
+
+ private:
+  IExtractHost& FHost;
+  std::map<std::string, std::string> FLocated;
+};
 
 class IExtractor {
  public:

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <map>
 #include <vector>
 
 #include "Exception.h"
@@ -118,8 +117,8 @@ class TRarExtractor final : public IExtractor {
       host.DiskFull(File);
     };
     // Nothing is started that cannot fit (the walk says so).
-    bool refused = false;
-    component->OnUnpackedSize = [&](TUnRar*, uint64_t Size) { return !(refused = !host.RoomFor(Size)); };
+    TComponentAnswers answers(host);
+    component->OnUnpackedSize = [&answers](TUnRar*, uint64_t Size) { return answers.RoomFor(Size); };
     // Everything the component reports (a missing library included) is a
     // problem of the archive. Password failures are the walk's own to report.
     bool failed = false;
@@ -137,34 +136,20 @@ class TRarExtractor final : public IExtractor {
     // The walk asks for passwords between runs: without one, the library
     // stops at the first file that needs it.
     component->OnPassword = [](TUnRar*, std::string&) {};
-    // A missing volume is asked for, once: the counting pass and the
-    // extraction each look for it. An empty name gives it up.
-    std::map<std::string, std::string> located;
-    component->OnVolChange = [&host, &located](TUnRar*, std::string& Name, int32_t) {
-      const auto known = located.find(Name);
-      if (known != located.end()) {
-        Name = known->second;
-        return;
-      }
-      std::string found;
-      if (!host.AskVolume(Name, found)) found.clear();
-      if (found.empty()) host.Problem(MissingPartText(Name));
-      located[Name] = found;
-      Name = found;
-    };
+    // A missing volume is asked for once (the counting pass and the
+    // extraction each look for it); an empty name gives it up.
+    component->OnVolChange = [&answers](TUnRar*, std::string& Name, int32_t) { Name = answers.PartFor(Name); };
     component->Password = Request.Password;
     component->ProcessArchive();
     Wipe(component->Password);
     result.Password = component->PasswordState();
     if (stopped)
       result.Outcome = TExtractOutcome::Stopped;
-    else if (failed || refused || full || !damage.empty())
+    else if (failed || answers.Refused || full || !damage.empty())
       result.Outcome = TExtractOutcome::Failed;
     // Pieces that failed after a last part as long as the first: the part
     // after it is what they lack.
-    const std::string after =
-        pieces && result.Outcome == TExtractOutcome::Failed ? PartAfterLastOf(Request.Archive) : "";
-    if (!after.empty()) host.Problem(MissingPartText(after));
+    if (pieces && result.Outcome == TExtractOutcome::Failed) answers.TellPieceAfterLast(Request.Archive);
   }
 };
 }  // namespace

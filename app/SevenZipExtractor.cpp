@@ -57,8 +57,8 @@ class TSevenZipExtractor final : public IExtractor {
         host.Problem(File.empty() ? Message : Message + " (" + WideToAnsi(File) + ")");
     };
     // Nothing is started that cannot fit (the walk says so).
-    bool refused = false;
-    component->OnUnpackedSize = [&](TComponent*, uint64_t Size) { return !(refused = !host.RoomFor(Size)); };
+    TComponentAnswers answers(host);
+    component->OnUnpackedSize = [&answers](TComponent*, uint64_t Size) { return answers.RoomFor(Size); };
     component->OnChooseItems = Choose;
     uint64_t total = 0;
     component->OnPreProgress = [&total](TComponent*, int64_t Max) { total = static_cast<uint64_t>(Max); };
@@ -75,16 +75,10 @@ class TSevenZipExtractor final : public IExtractor {
     component->OnPassword = [](TComponent*, std::wstring&) { return false; };
     // A part of a set that is not where the set's name says is asked for;
     // one the user does not give is named in the report.
-    bool partMissing = false;
-    component->OnOpenVolume = [&](std::wstring& Name, bool, bool& Cancel) {
-      std::string found;
-      Cancel = !host.AskVolume(WideToAnsi(Name), found);
-      if (Cancel) {
-        partMissing = true;
-        host.Problem(MissingPartText(WideToAnsi(Name)));
-      } else {
-        Name = AnsiToWide(found);
-      }
+    component->OnOpenVolume = [&answers](std::wstring& Name, bool, bool& Cancel) {
+      const std::string found = answers.PartFor(WideToAnsi(Name));
+      Cancel = found.empty();
+      if (!Cancel) Name = AnsiToWide(found);
     };
     component->Password = AnsiToWide(Request.Password);
     const int32_t code = component->Extract(false);
@@ -94,14 +88,14 @@ class TSevenZipExtractor final : public IExtractor {
     if (stopped) {
       result.Outcome = TExtractOutcome::Stopped;
     } else if (code != 0) {
-      if (!failed && !refused) host.Problem(Format(kExtractResult, static_cast<int>(code)));
+      if (!failed && !answers.Refused) host.Problem(Format(kExtractResult, static_cast<int>(code)));
       result.Outcome = TExtractOutcome::Failed;
     }
     // Pieces that failed after a last part as long as the first: the part
     // after it is what they lack.
-    const std::string after = failed || code != 0 ? PartAfterLastOf(Request.Archive) : "";
-    if (!stopped && !partMissing && !after.empty()) host.Problem(MissingPartText(after));
-    if (!partMissing && after.empty() && !notOpened.empty()) host.Problem(notOpened);
+    const bool lacking =
+        (failed || code != 0) && !stopped && !answers.PartMissing && answers.TellPieceAfterLast(Request.Archive);
+    if (!answers.PartMissing && !lacking && !notOpened.empty()) host.Problem(notOpened);
   }
 };
 }  // namespace
