@@ -155,3 +155,13 @@ bool FitsBelow(const std::wstring& Folder, const std::wstring& Relative) {
   const size_t prefix = prefixed ? 0 : network ? 6 : 4;
   return prefix + Folder.size() + 1 + Relative.size() + kStreamRoom <= kLongestPath;
 }
+
+std::wstring ItemPathBelow(const TNameRule& Rule, const std::wstring& Folder, const std::wstring& Name, bool IsFolder,
+                           bool& Changed) {
+  Changed = false;
+  if (Rule) return Rule(Name, IsFolder);
+  const TSafePath<std::wstring> safe = SafeRelativePath(Name);
+  const std::wstring path = FitsBelow(Folder, safe.Path) ? safe.Path : std::wstring();
+  Changed = path.empty() || safe.Renamed;
+  return path;
+}

@@ -22,6 +22,7 @@
 //
 // A path is also only safe when the system takes it whole: see FitsBelow.
 
+#include <functional>
 #include <string>
 
 template <typename S>
@@ -42,3 +43,15 @@ TSafePath<std::wstring> SafeRelativePath(const std::wstring& Name);
 // short (Wine at a multiple of 32768 characters), so that it names another
 // file, even one outside Folder. Nothing may be made at such a path.
 bool FitsBelow(const std::wstring& Folder, const std::wstring& Relative);
+
+// A caller's own rule for the path of an archive's item named Name (a folder
+// when Folder): the path below the output folder, or "" to skip the item.
+using TNameRule = std::function<std::wstring(const std::wstring& Name, bool Folder)>;
+
+// The path below the output folder Folder (a full path) of the item Name (a
+// folder when IsFolder): Rule's answer when a caller gave one; else the rule
+// above, "" when it leaves nothing or the path would not fit (FitsBelow).
+// Changed tells whether the rule above dropped or changed something of the
+// name, for a component to report (a caller's rule reports for itself).
+std::wstring ItemPathBelow(const TNameRule& Rule, const std::wstring& Folder, const std::wstring& Name, bool IsFolder,
+                           bool& Changed);

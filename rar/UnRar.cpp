@@ -528,17 +528,14 @@ int TUnRar::ProcessFile(int Operation) {
                                ? (FHeader.Flags & FlagDirectory) != 0
                                : (FHeader.Flags & FlagDictionaryBits) == FlagDictionaryBits;
   if (Operation == RAR_EXTRACT) {
-    const TSafePath<std::wstring> safe =
-        PathRule ? TSafePath<std::wstring>{PathRule(HeaderFileNameW(FHeader), isDirectory), L"", false}
-                 : SafeRelativePath(HeaderFileNameW(FHeader));
-    if (!PathRule && (safe.Path.empty() || safe.Renamed) && OnRenamed)
-      OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(safe.Path));
-    if (safe.Path.empty()) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
-    target = Directory + "\\" + WideToAnsi(safe.Path);
     std::wstring folder = AnsiToWide(Directory);
+    bool changed = false;
+    relative = ItemPathBelow(PathRule, folder, HeaderFileNameW(FHeader), isDirectory, changed);
+    if (changed && OnRenamed) OnRenamed(this, HeaderFileName(FHeader), WideToAnsi(relative));
+    if (relative.empty()) return UnRarLib.RARProcessFileW(FHandle, RAR_SKIP, nullptr, nullptr);
+    target = Directory + "\\" + WideToAnsi(relative);
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L':') folder += L'\\';
-    destination = folder + safe.Path;
-    relative = safe.Path;
+    destination = folder + relative;
   }
   // (The background writer is used with OR_ALWAYS only, and leaves a file
   // that was there alone until data come: it needs no look beforehand.)

@@ -22,6 +22,7 @@
 #include "Component.h"
 #include "LinkCopies.h"
 #include "RarFileWriter.h"
+#include "SafePath.h"
 #include "PasswordState.h"
 #include "UnRarLib.h"
 
@@ -94,11 +95,9 @@ using TRarDiskFullEvent = std::function<void(TUnRar* Sender, const std::wstring&
 // The files of the archive take Size bytes in all, as its headers state
 // them; the handler returns false to extract nothing.
 using TRarUnpackedSizeEvent = std::function<bool(TUnRar* Sender, uint64_t Size)>;
-// A caller's own rule for file names: the path below Directory that the file
-// (or, IsDirectory, the folder) named FileName in the archive is extracted
-// to; empty: it is skipped. It replaces the component's rule (and its
-// OnRenamed reports).
-using TRarPathRule = std::function<std::wstring(const std::wstring& FileName, bool IsDirectory)>;
+// A caller's own rule for file names (see TNameRule); it replaces the
+// component's rule (and its OnRenamed reports).
+using TRarPathRule = TNameRule;
 
 // The two prompt dialogs are windows of this class; tests find them by it.
 extern const char UnRarPromptClassName[];

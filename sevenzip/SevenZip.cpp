@@ -56,20 +56,6 @@ std::string EngineFailureText(HRESULT result) {
   return text;
 }
 
-// What an archive's error flags tell, in the words of the items' failures.
-struct TArchiveError {
-  uint32_t Flag;
-  int32_t Code;
-  const char* Text;
-};
-const TArchiveError kArchiveErrors[] = {
-    {kErrorFlagUnexpectedEnd, SZ_DATA_ERROR, "Data Error: the archive ends before its data do (it is cut short)"},
-    {kErrorFlagHeadersError, SZ_DATA_ERROR, "Data Error: headers error"},
-    {kErrorFlagDataError, SZ_DATA_ERROR, "Data Error"},
-    {kErrorFlagCrcError, SZ_CRC_ERROR, "CRC Error"},
-    {kErrorFlagUnsupportedMethod, SZ_UNSUPPORTED_METHOD, "Unsupported Method"},
-};
-
 const char kReadFailed[] = "Reading the archive failed: %s";
 const char kNearDamage[] = "Data Error: removed, its data reach the damaged end of the archive";
 const char kNotOpened[] = "The archive cannot be opened: it is damaged, or not of the kind its content shows";
@@ -488,9 +474,7 @@ void TSevenZip::ReportArchiveErrors(IInArchive* Archive, bool ItemsFailed) {
     if (Archive->GetArchiveProperty(id, &v) == S_OK && v.vt == VT_UI4) flags |= v.ulVal;
     PropVariantClear(&v);
   }
-  for (const TArchiveError& e : kArchiveErrors)
-    if (flags & e.Flag) {
-      Message(e.Code, e.Text, SZFileName);
-      return;
-    }
+  int32_t code = 0;
+  std::string text;
+  if (ArchiveFailure(flags, code, text)) Message(code, text, SZFileName);
 }

@@ -38,24 +38,28 @@ bool FailsAsWrongPassword(int32_t opRes) {
   return opRes == kOpResultDataError || opRes == kOpResultCRCError || opRes == kOpResultWrongPassword;
 }
 
-// How each result of an item the engine reports is told to the user.
-struct TOperationMessage {
+// How each failure the engine reports is told to the user: an item's result
+// (kOpResult..., -1: none) and the error flag of a whole archive that means
+// the same (kErrorFlag..., 0: none), in the order an archive's flags are
+// told. The engine's other item failures are damage of the same kind: they
+// are reported with the data error code and the engine's reason.
+struct TEngineFailure {
   int32_t Result;
+  uint32_t Flag;
   int32_t Code;
   const char* Text;
 };
-// The engine's other item failures are damage of the same kind: they are
-// reported with the data error code and the engine's reason.
-const TOperationMessage kOperationMessages[] = {
-    {kOpResultUnsupportedMethod, SZ_UNSUPPORTED_METHOD, "Unsupported Method"},
-    {kOpResultDataError, SZ_DATA_ERROR, "Data Error"},
-    {kOpResultCRCError, SZ_CRC_ERROR, "CRC Error"},
-    {kOpResultUnavailable, SZ_DATA_ERROR, "Data Error: unavailable data"},
-    {kOpResultUnexpectedEnd, SZ_DATA_ERROR, "Data Error: unexpected end of data"},
-    {kOpResultDataAfterEnd, SZ_DATA_ERROR, "Data Error: data after the end"},
-    {kOpResultIsNotArc, SZ_DATA_ERROR, "Data Error: not an archive"},
-    {kOpResultHeadersError, SZ_DATA_ERROR, "Data Error: headers error"},
-    {kOpResultWrongPassword, SZ_DATA_ERROR, "Data Error: wrong password"},
+const TEngineFailure kEngineFailures[] = {
+    {-1, kErrorFlagUnexpectedEnd, SZ_DATA_ERROR, "Data Error: the archive ends before its data do (it is cut short)"},
+    {kOpResultHeadersError, kErrorFlagHeadersError, SZ_DATA_ERROR, "Data Error: headers error"},
+    {kOpResultDataError, kErrorFlagDataError, SZ_DATA_ERROR, "Data Error"},
+    {kOpResultCRCError, kErrorFlagCrcError, SZ_CRC_ERROR, "CRC Error"},
+    {kOpResultUnsupportedMethod, kErrorFlagUnsupportedMethod, SZ_UNSUPPORTED_METHOD, "Unsupported Method"},
+    {kOpResultUnavailable, 0, SZ_DATA_ERROR, "Data Error: unavailable data"},
+    {kOpResultUnexpectedEnd, 0, SZ_DATA_ERROR, "Data Error: unexpected end of data"},
+    {kOpResultDataAfterEnd, 0, SZ_DATA_ERROR, "Data Error: data after the end"},
+    {kOpResultIsNotArc, 0, SZ_DATA_ERROR, "Data Error: not an archive"},
+    {kOpResultWrongPassword, 0, SZ_DATA_ERROR, "Data Error: wrong password"},
 };
 const char kWrongPasswordOrDamage[] = "Data Error: wrong password or damaged data";
 
@@ -94,14 +98,24 @@ constexpr uint32_t kWindowsAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE
 }  // namespace
 
 void OperationFailure(int32_t OpRes, int32_t& Code, std::string& Text) {
-  for (const TOperationMessage& m : kOperationMessages)
-    if (m.Result == OpRes) {
-      Code = m.Code;
-      Text = m.Text;
+  for (const TEngineFailure& f : kEngineFailures)
+    if (f.Result == OpRes) {
+      Code = f.Code;
+      Text = f.Text;
       return;
     }
   Code = SZ_DATA_ERROR;
   Text = "Data Error: code " + std::to_string(OpRes);
+}
+
+bool ArchiveFailure(uint32_t Flags, int32_t& Code, std::string& Text) {
+  for (const TEngineFailure& f : kEngineFailures)
+    if (Flags & f.Flag) {
+      Code = f.Code;
+      Text = f.Text;
+      return true;
+    }
+  return false;
 }
 
 TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index) {
@@ -328,13 +342,11 @@ HRESULT TMyArchiveExtractCallback::DoGetStream(UINT32 index, ISequentialOutStrea
   // the archive says (no "..", drive, UNC or device names, nor a path longer
   // than the system takes whole).
   const std::wstring path = item.Path.empty() ? FHost.DefaultItemName : item.Path;
-  const TSafePath<std::wstring> safe =
-      FHost.PathRule ? TSafePath<std::wstring>{FHost.PathRule(path, item.IsDir), L"", false} : SafeRelativePath(path);
-  std::wstring relative = safe.Path;
+  bool changed = false;
+  std::wstring relative =
+      ItemPathBelow(FHost.PathRule, ExcludeTrailingBackslashW(FHost.BaseDir), path, item.IsDir, changed);
   if (FHost.Options & ExtractNoPath) relative = ExtractFileNameW(relative);
-  if (!FHost.PathRule && !FitsBelow(ExcludeTrailingBackslashW(FHost.BaseDir), relative)) relative.clear();
-  if (!FHost.PathRule && (relative.empty() || safe.Renamed) && FHost.OnRenamed)
-    FHost.OnRenamed(FHost.Sender, path, relative);
+  if (changed && FHost.OnRenamed) FHost.OnRenamed(FHost.Sender, path, relative);
   if (relative.empty()) return S_OK;  // nothing of the name is left, or too much: the item is skipped
   std::wstring name = FHost.BaseDir + relative;
   if (FHost.OnSetExtractName) FHost.OnSetExtractName(FHost.Sender, name);

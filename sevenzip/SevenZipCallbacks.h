@@ -84,6 +84,9 @@ TItemInfo ReadItemInfo(IInArchive* Archive, uint32_t Index);
 
 // The message code and text of an item's failed result (kOpResult...).
 void OperationFailure(int32_t OpRes, int32_t& Code, std::string& Text);
+// The message code and text of a whole archive's error flags (kErrorFlag...,
+// the first that is told); false when none of them is set.
+bool ArchiveFailure(uint32_t Flags, int32_t& Code, std::string& Text);
 
 // Also gives a handler the other files of the archive it opens (the parts of
 // a spanned zip, the next cabinets of a cabinet; names relative to

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "SafePath.h"
+
 class TComponent;
 
 enum ExtractOptsEnum : uint8_t { ExtractNoPath = 1 << 0, ExtractOverwrite = 1 << 1 };
@@ -62,10 +64,9 @@ using TRenamedEvent =
 // A file was written out of the archive, complete, at FileName. Fired from
 // the thread the engine finished it on.
 using TFileWrittenEvent = std::function<void(TComponent* Sender, const std::wstring& FileName)>;
-// A caller's own rule for item names: the path below the base folder that the
-// item ItemName (a folder when IsFolder) is extracted to; empty: the item is
-// skipped. It replaces the component's rule (and its OnRenamed reports).
-using TItemPathRule = std::function<std::wstring(const std::wstring& ItemName, bool IsFolder)>;
+// A caller's own rule for item names (see TNameRule); it replaces the
+// component's rule (and its OnRenamed reports).
+using TItemPathRule = TNameRule;
 // Where an item's data lie in the archive's file, as the engine states them:
 // the start of its header (the archive's own offset plus the item's) and its
 // packed size. Known is false when the engine does not state both.
