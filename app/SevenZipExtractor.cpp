@@ -14,6 +14,20 @@ class TSevenZipExtractor final : public IExtractor {
  public:
   TExtractResult Extract(const TExtractRequest& Request) override { return ExtractChosen(Request, nullptr); }
 
+  uint64_t DecoderMemory(const std::string& Archive, TArchiveKind Kind) override {
+    // What decodes with a dictionary of its own: 7z, xz and lzma (a zip's
+    // methods take little).
+    if (Kind != TArchiveKind::SevenZip && Kind != TArchiveKind::Xz && Kind != TArchiveKind::Lzma) return 0;
+    try {
+      TComponent owner(nullptr);
+      const auto component = ComponentFor(owner, Kind);
+      component->SZFileName = AnsiToWide(Archive);
+      return DictionaryOfMethods(component->ArchiveMethods());
+    } catch (const std::exception&) {
+      return 0;  // the extraction says what is wrong
+    }
+  }
+
   // Extract, with only the items Choose picks when it is given.
   static TExtractResult ExtractChosen(const TExtractRequest& Request, const TChooseItemsEvent& Choose) {
     return GuardedExtraction(*Request.Host,
@@ -21,16 +35,22 @@ class TSevenZipExtractor final : public IExtractor {
   }
 
  private:
+  // The engine's component for archives of Kind: 7za.dll for 7z, the
+  // all-format library's handler for every other kind. Raises when the
+  // engine is missing.
+  static std::unique_ptr<TSevenZip> ComponentFor(TComponent& Owner, TArchiveKind Kind) {
+    if (Kind == TArchiveKind::SevenZip) return std::make_unique<TSevenZip>(&Owner);
+    const uint8_t format = Kind == TArchiveKind::Zip ? kFormatZip : KindInfo(Kind).EngineFormat;
+    return std::make_unique<TSevenZip>(&Owner, L"7z.dll", format);
+  }
+
   static void Run(const TExtractRequest& Request, IExtractHost& host, const TChooseItemsEvent& Choose,
                   TExtractResult& result) {
     const TArchiveKindInfo& info = KindInfo(Request.Kind);
     // Owned by this extraction (several run at a time, each on its own
     // thread) and released when it ends; a missing engine raises here.
     TComponent owner(nullptr);
-    const uint8_t format = Request.Kind == TArchiveKind::Zip ? kFormatZip : info.EngineFormat;
-    const auto component = Request.Kind == TArchiveKind::SevenZip
-                               ? std::make_unique<TSevenZip>(&owner)
-                               : std::make_unique<TSevenZip>(&owner, L"7z.dll", format);
+    const auto component = ComponentFor(owner, Request.Kind);
     component->UnwrapTarball = info.Compressor;
     component->DefaultItemName = AnsiToWide(CompressedItemName(Request.Archive));
     component->ExtrBaseDir = AnsiToWide(Request.Folder + "\\");

@@ -157,14 +157,16 @@ std::wstring NumberedName(const std::wstring& Path, int N) {
   return Path.substr(0, dot) + L" (" + std::to_wstring(N) + L")" + Path.substr(dot);
 }
 
-// What this process can give the archives' decoders of its address space.
+// What this process can give the archives' decoders of its address space:
+// no limit in 64 bits; in 32 bits what is still free of it (2 to 4 GB, less
+// what the program has taken), less what the program goes on needing.
 uint64_t OwnMemoryBudget() {
   if (sizeof(void*) >= 8) return std::numeric_limits<uint64_t>::max();
   MEMORYSTATUSEX status = {};
   status.dwLength = sizeof status;
   if (!GlobalMemoryStatusEx(&status)) return 1ull << 30;
-  return status.ullTotalVirtual > 2 * kProgramReserve ? status.ullTotalVirtual - kProgramReserve
-                                                      : status.ullTotalVirtual / 2;
+  return status.ullAvailVirtual > 2 * kProgramReserve ? status.ullAvailVirtual - kProgramReserve
+                                                      : status.ullAvailVirtual / 2;
 }
 }  // namespace
 

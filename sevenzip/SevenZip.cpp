@@ -212,6 +212,63 @@ bool TSevenZip::OpenArchive(IArchiveOpenCallback* Callback) {
   return FInArchive->Open(reader.Get(), nullptr, Callback) == S_OK;
 }
 
+std::wstring TSevenZip::ArchiveMethods() {
+  if (!FInArchive) return L"";
+  std::wstring methods;
+  if (OpenArchive(nullptr)) {
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    if (FInArchive->GetArchiveProperty(kpidMethod, &v) == S_OK && v.vt == VT_BSTR && v.bstrVal)
+      methods.assign(v.bstrVal, SysStringLen(v.bstrVal));
+    PropVariantClear(&v);
+  }
+  FInArchive->Close();
+  FKeeper.RethrowKept();
+  return methods;
+}
+
+uint64_t DictionaryOfMethods(const std::wstring& Methods) {
+  // A size as the engine writes it: a power of two by its exponent, or a
+  // number with k, m or g.
+  const auto sizeOf = [](const std::wstring& Text) -> uint64_t {
+    size_t digits = 0;
+    while (digits < Text.size() && Text[digits] >= L'0' && Text[digits] <= L'9') ++digits;
+    if (digits == 0 || digits > 9) return 0;
+    const uint64_t n = std::stoull(Text.substr(0, digits));
+    if (digits == Text.size()) return n < 64 ? 1ull << n : 0;
+    if (digits + 1 != Text.size()) return 0;
+    switch (Text[digits] | 0x20) {
+      case L'k': return n << 10;
+      case L'm': return n << 20;
+      case L'g': return n << 30;
+      default: return 0;
+    }
+  };
+  uint64_t most = 0;
+  size_t start = 0;
+  while (start < Methods.size()) {
+    size_t end = Methods.find(L' ', start);
+    if (end == std::wstring::npos) end = Methods.size();
+    const std::wstring method = Methods.substr(start, end - start);
+    start = end + 1;
+    const size_t colon = method.find(L':');
+    if (colon == std::wstring::npos) continue;
+    const std::wstring name = method.substr(0, colon);
+    size_t at = colon + 1;
+    while (at <= method.size()) {
+      size_t next = method.find(L':', at);
+      if (next == std::wstring::npos) next = method.size();
+      const std::wstring part = method.substr(at, next - at);
+      at = next + 1;
+      if (part.compare(0, 3, L"mem") == 0)
+        most = std::max(most, sizeOf(part.substr(3)));
+      else if (name == L"LZMA" || name == L"LZMA2")
+        most = std::max(most, sizeOf(part));
+    }
+  }
+  return most;
+}
+
 int32_t TSevenZip::IndexOfItemPath(const std::wstring& path) {
   if (!FInArchive) return -1;
   const int32_t result = OpenArchive(nullptr) ? FindItemPath(path) : -1;

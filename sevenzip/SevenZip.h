@@ -61,6 +61,11 @@ class TSevenZip : public TComponent {
   // Index of the first item whose path equals path (case-insensitive, '/' and
   // '\' alike), or -1. Opens and closes SZFileName itself.
   int32_t IndexOfItemPath(const std::wstring& path);
+  // The methods the archive SZFileName states for its data as the engine
+  // names them ("LZMA2:24 BCJ", "LZMA:3m", "LZMA2:26 CRC64"); "" when it
+  // states none or cannot be opened (without a password, say). Opens and
+  // closes the archive itself.
+  std::wstring ArchiveMethods();
   // Whether path is an .exe that carries 7z data; sets SFXDetected and SFXOffset.
   bool IsSFXArchive(const std::wstring& path);
   void ResetCancel() { CancelRequested = false; }
@@ -178,3 +183,8 @@ class TSevenZip : public TComponent {
   TPasswordState FPasswordState = TPasswordState::NotAsked;
   int FDamageReports = 0;  // items reported damaged in the current Extract
 };
+
+// The largest dictionary (or model memory) that methods as ArchiveMethods
+// gives them name, in bytes: "LZMA2:24" is 2^24, "LZMA:3m" 3 MiB,
+// "PPMD:o6:mem192m" 192 MiB; 0 when they name none.
+uint64_t DictionaryOfMethods(const std::wstring& Methods);

@@ -57,6 +57,7 @@ enum : PROPID {
   kpidAttrib = 9,
   kpidMTime = 12,
   kpidEncrypted = 15,
+  kpidMethod = 22,  // of the archive: the methods of its data, with their dictionaries
   kpidOffset = 36,        // of an item: where its header starts; of the archive: where the item offsets count from
   kpidPosixAttrib = 53,   // the Unix mode: type and permission bits
   kpidSymLink = 54,       // a symbolic link's target

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "ShellPaths.h"
 #include "ShellTestSupport.h"
@@ -77,9 +80,9 @@ TEST(ShellArchives, EveryArchiveOfABatchIsAttemptedAndNamedOnce) {
   WriteWholeFile(t / "notes.txt", "notes");
   const struct {
     const char* Name;
-    const char* File;     // a file it gives (below its folder), or none
+    const char* File;  // a file it gives (below its folder), or none
     const char* Content;
-    const char* Line;     // its first line in the box, after "<archive>: "; a problem unless Note
+    const char* Line;  // its first line in the box, after "<archive>: "; a problem unless Note
     bool Note;
   } archives[] = {
       {"a.zip", "z\\zip.txt", "from the zip", nullptr, false},
@@ -94,10 +97,10 @@ TEST(ShellArchives, EveryArchiveOfABatchIsAttemptedAndNamedOnce) {
       {"notes.txt", nullptr, nullptr, "not an archive of a kind Quarn extracts; skipped.", false},
   };
   const std::vector<std::vector<int>> batches = {
-      {0, 4, 2},                        // a failed zip between two good archives
-      {0, 5, 1, 6, 2, 7, 8, 3, 9},      // an empty zip second, every kind of failure mixed in
-      {9, 8, 7, 6, 5, 4, 3, 2, 1, 0},   // the same the other way round
-      {3, 0},                           // notes alone
+      {0, 4, 2},                       // a failed zip between two good archives
+      {0, 5, 1, 6, 2, 7, 8, 3, 9},     // an empty zip second, every kind of failure mixed in
+      {9, 8, 7, 6, 5, 4, 3, 2, 1, 0},  // the same the other way round
+      {3, 0},                          // notes alone
   };
   for (size_t b = 0; b < batches.size(); ++b) {
     SCOPED_TRACE("batch " + std::to_string(b));
@@ -306,10 +309,7 @@ TEST(ShellArchives, SeveralAtATimeGiveWhatOneAfterAnotherGives) {
     const char* Name;
     std::string Data;
   } made[] = {
-      {"late.zip", late},
-      {"a.zip", slow},
-      {"notes.txt", "not an archive"},
-      {"tarred.tar.gz", TarGzOf(Parts(4, 50000))},
+      {"late.zip", late}, {"a.zip", slow}, {"notes.txt", "not an archive"}, {"tarred.tar.gz", TarGzOf(Parts(4, 50000))},
       {"empty.zip", ""},
   };
   for (const char* place : {"in1", "in4"}) {
@@ -320,8 +320,8 @@ TEST(ShellArchives, SeveralAtATimeGiveWhatOneAfterAnotherGives) {
     CopyInto(SevenZipFixture("basic.7z"), t / (std::string(place) + "\\a.7z"));  // the folder of a.zip
     CopyInto(SevenZipFixture("crc.7z"), t / (std::string(place) + "\\crc.7z"));
   }
-  const std::vector<std::string> names = {"late.zip", "damaged.rar", "a.zip", "basic.rar", "a.7z",
-                                          "notes.txt", "crc.7z", "tarred.tar.gz", "empty.zip"};
+  const std::vector<std::string> names = {"late.zip",  "damaged.rar", "a.zip",         "basic.rar", "a.7z",
+                                          "notes.txt", "crc.7z",      "tarred.tar.gz", "empty.zip"};
   for (bool here : {false, true}) {
     SCOPED_TRACE(here ? "beside the archives" : "below a destination");
     TUnzipResult results[2];
@@ -528,6 +528,59 @@ TEST(ShellArchives, TheCommandLeavesNoHandleOpen) {
   // is no leak.
   EXPECT_LE(OpenHandleCount(), before + 1);
   EXPECT_EQ(ReadWholeFile(t / "again7\\vol\\big.bin"), rartest::Pattern(100000, 3));
+}
+
+// Archives whose decoders need more of the address space together than the
+// walk has for them take turns: three xz files whose headers ask for a
+// 512 MiB dictionary each (read through the 7-Zip engine) run two at a time
+// in 1.2 GiB, or in what a 32-bit process has; in a 32-bit process the third
+// at once would fail for want of memory.
+TEST(ShellArchives, DecodersThatDoNotFitTogetherTakeTurns) {
+  // The engines' extractors, counting the archives that run at once, each
+  // held until the three run or a while passed, so that they overlap.
+  struct Counting : IExtractors, IExtractor {
+    TEngines Engines;
+    std::mutex Lock;
+    std::condition_variable Changed;
+    int Running = 0, Most = 0;
+    std::vector<uint64_t> Memory;
+    IExtractor& For(TArchiveKind) override { return *this; }
+    uint64_t DecoderMemory(const std::string& Archive, TArchiveKind Kind) override {
+      const uint64_t memory = Engines.For(Kind).DecoderMemory(Archive, Kind);
+      Memory.push_back(memory);
+      return memory;
+    }
+    TExtractResult Extract(const TExtractRequest& Request) override {
+      {
+        std::unique_lock<std::mutex> lock(Lock);
+        Most = std::max(Most, ++Running);
+        Changed.notify_all();
+        Changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return Running == 3; });
+      }
+      const TExtractResult result = Engines.For(Request.Kind).Extract(Request);
+      const std::lock_guard<std::mutex> lock(Lock);
+      --Running;
+      return result;
+    }
+  } counting;
+  Tree t;
+  std::vector<std::string> archives;
+  for (const char* name : {"a.txt.xz", "b.txt.xz", "c.txt.xz"}) {
+    CopyInto(SevenZipFixture("dict512.xz"), t / name);
+    archives.push_back(t / name);
+  }
+  TScriptedUI ui;
+  IProgressSink silent;
+  TUnzipCommand command(nullptr, ui, silent, counting);
+  command.ArchivesAtOnce = 3;
+  if (sizeof(void*) == 8) command.MemoryBudget = 1229ull << 20;  // a 32-bit process's, roughly
+  const TUnzipResult r = command.Run(archives, t / "out");
+  EXPECT_EQ(r.Report, std::vector<std::string>());
+  for (const char* name : {"a", "b", "c"})
+    EXPECT_EQ(TreeOf(t / "out\\" + name + ".txt"),
+              (std::map<std::string, std::string>{{name + std::string(".txt"), "a few bytes behind a big dictionary\n"}}));
+  EXPECT_EQ(counting.Memory, std::vector<uint64_t>(3, 512ull << 20));
+  EXPECT_EQ(counting.Most, 2);
 }
 
 // Without the engine DLLs beside the program: RAR and 7z archives are

@@ -173,6 +173,26 @@ TEST(SevenZipStreams, ObjectsAnswerOnlyTheirInterfaces) {
   EXPECT_EQ(unk->Release(), 0u);
 }
 
+// The dictionary the engine's names of methods state, as the walk weighs
+// what decoders take of a 32-bit address space.
+TEST(SevenZipHelpers, DictionaryOfMethods) {
+  const struct {
+    const wchar_t* Methods;
+    uint64_t Bytes;
+  } cases[] = {
+      {L"LZMA2:24", 16u << 20},
+      {L"LZMA2:1536m BCJ", 1536ull << 20},
+      {L"LZMA:3m", 3u << 20},
+      {L"LZMA2:29 CRC64", 512u << 20},
+      {L"LZMA:24 LZMA2:26", 64u << 20},
+      {L"PPMD:o6:mem192m", 192u << 20},
+      {L"BZip2 Deflate AES-256", 0},
+      {L"", 0},
+      {L"LZMA2:", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DictionaryOfMethods(c.Methods), c.Bytes) << testing::PrintToString(c.Methods);
+}
+
 TEST(SevenZipComponent, DefaultsAndSfxSetters) {
   TComponent owner(nullptr);
   TSevenZip* sz = new TSevenZip(&owner);

@@ -7,7 +7,7 @@ out=$1
 src_dir=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
-stamp=.fixtures-v7
+stamp=.fixtures-v8
 if [ -f "$stamp" ] && { [ "${QUARN_7Z_LARGE:-0}" != 1 ] || [ -f large.7z ]; }; then
   exit 0
 fi
@@ -99,6 +99,10 @@ $cc -O1 -s -DSTUB_PAD=200000 -o stub-big.exe "$src_dir/SfxStub.c"
 cat stub-small.exe basic.7z > sfx-small.exe
 cat stub-big.exe basic.7z > sfx-big.exe
 cp stub-small.exe plain.exe
+
+# --- a few bytes whose header asks for a 512 MiB dictionary: what decoding
+# them takes of the address space is told by the header alone.
+printf 'a few bytes behind a big dictionary\n' | xz --lzma2=dict=512MiB > dict512.xz
 
 # --- hostile item names: "..", absolute and drive paths.
 mkdir -p hostile/a/b hostile/evil
