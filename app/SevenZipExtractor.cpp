@@ -22,6 +22,10 @@ class TSevenZipExtractor final : public IExtractor {
       TComponent owner(nullptr);
       const auto component = ComponentFor(owner, Kind);
       component->SZFileName = AnsiToWide(Archive);
+      // Only the headers there are are read: a missing part of a set is not
+      // asked for here (the extraction asks), nor a password.
+      component->OnOpenVolume = [](std::wstring&, bool, bool& Cancel) { Cancel = true; };
+      component->OnPassword = [](TComponent*, std::wstring&) { return false; };
       return DictionaryOfMethods(component->ArchiveMethods());
     } catch (const std::exception&) {
       return 0;  // the extraction says what is wrong
