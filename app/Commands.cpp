@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "Files.h"
+#include "Sync.h"
 
 namespace {
 constexpr uint64_t kTellEveryMs = 50;
@@ -59,13 +60,13 @@ void TBatchProgress::Begin(int Index, const std::string& Path) {
 void TBatchProgress::Set(int Index, uint64_t Done, uint64_t Total) {
   if (Index < 0 || Index >= static_cast<int>(FParts.size()) || Total == 0) return;
   const double part = std::min(1.0, static_cast<double>(Done) / static_cast<double>(Total));
-  const std::lock_guard<std::mutex> lock(FLock);
+  const std::lock_guard<TLock> lock(FLock);
   FParts[Index] = std::max(FParts[Index], part);
 }
 
 void TBatchProgress::End(int Index) {
   if (Index < 0 || Index >= static_cast<int>(FParts.size())) return;
-  const std::lock_guard<std::mutex> lock(FLock);
+  const std::lock_guard<TLock> lock(FLock);
   FParts[Index] = 1.0;
 }
 
@@ -75,7 +76,7 @@ void TBatchProgress::Tell(bool Now) {
   FLastTell = tick;
   uint64_t done = 0;
   {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     for (size_t i = 0; i < FParts.size(); ++i)
       done += FParts[i] >= 1.0 ? FWeights[i] : static_cast<uint64_t>(FParts[i] * static_cast<double>(FWeights[i]));
   }

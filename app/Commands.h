@@ -5,9 +5,10 @@
 // default or a scripted one.
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "Sync.h"
 
 class IProgressSink {
  public:
@@ -76,7 +77,7 @@ class TBatchProgress {
   IProgressSink& FSink;
   std::vector<uint64_t> FWeights;
   uint64_t FTotal = 0;
-  std::mutex FLock;
+  TLock FLock;
   std::vector<double> FParts;  // how much of each item is done, 0 to 1
   uint64_t FShown = 0;         // the most told so far
   uint64_t FLastTell = 0;      // tick of the last telling

@@ -9,6 +9,7 @@
 #include "FreeSpace.h"
 #include "SafePath.h"
 #include "ShellPaths.h"
+#include "Sync.h"
 #include "Text.h"
 #include "WalkSchedule.h"
 #include "WebMark.h"
@@ -235,7 +236,7 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   std::vector<std::string> Unmarked;  // the files its mark could not be given to (guarded)
 
   void NewAttempt() {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     Problems.resize(KeptProblems);
     Notes.resize(KeptNotes);
     Unmarked.clear();
@@ -290,7 +291,7 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
     uint64_t free = 0;
     std::wstring volume;
     if (!FCommand.FreeSpace || !FCommand.FreeSpace(AnsiToWide(Folder), free, volume)) return true;
-    const std::lock_guard<std::mutex> lock(FCommand.FLock);
+    const std::lock_guard<TLock> lock(FCommand.FLock);
     uint64_t reserved = 0;
     for (const auto& run : FCommand.FRuns)
       if (run.get() != this && run->Started && !run->Ended && run->RoomVolume == volume) reserved += run->RoomLeft();
@@ -307,13 +308,13 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   }
   void FileWritten(const std::wstring& Path) override {
     if (WebMark.empty() || MarkFile(Path, WebMark)) return;
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     Unmarked.push_back(WideToAnsi(Path));
   }
   // The line about the files that could not be marked, or "" when every
   // file was.
   std::string UnmarkedLine() {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     if (Unmarked.empty()) return "";
     std::string names;
     for (size_t i = 0; i < Unmarked.size() && i < kUnmarkedShown; ++i) {
@@ -330,11 +331,11 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
     Problem(WithName(kDiskFull, file));
   }
   void Problem(const std::string& Line) override {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     Problems.push_back(Line);
   }
   void Note(const std::string& Line) override {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     Notes.push_back(Line);
   }
 
@@ -344,7 +345,7 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   // names that differ in case only), the first free "name (N).ext". Folders
   // of one name are one folder: nothing of theirs is lost.
   std::wstring Distinct(const std::wstring& Path, bool IsFolder, const std::wstring& Name) {
-    std::unique_lock<std::mutex> lock(FLock);
+    std::unique_lock<TLock> lock(FLock);
     const std::wstring key = FoldedName(Path);
     for (size_t cut = key.find(L'\\'); cut != std::wstring::npos; cut = key.find(L'\\', cut + 1))
       FFolders.insert(key.substr(0, cut));
@@ -364,7 +365,7 @@ class TUnzipCommand::TArchiveRun final : public IExtractHost {
   }
 
   TUnzipCommand& FCommand;
-  std::mutex FLock;                                   // engines may report from threads of their own
+  TLock FLock;                                        // engines may report from threads of their own
   std::unordered_set<std::wstring> FFiles, FFolders;  // the paths given out, folded
 };
 
@@ -413,7 +414,7 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
   // archives' threads see it at their next step, and questions waiting give up.
   const auto stopping = [this] {
     if (!FStopped && FProgress.Cancelled()) {
-      const std::lock_guard<std::mutex> lock(FLock);
+      const std::lock_guard<TLock> lock(FLock);
       FStopped = true;
       FChanged.notify_all();
     }
@@ -441,7 +442,7 @@ TUnzipResult TUnzipCommand::Walk(const std::vector<std::string>& Archives) {
     meter.Tell(false);  // lets the window's messages run: Escape asks to stop
   }
   {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     FClosing = true;
   }
   FChanged.notify_all();
@@ -522,7 +523,7 @@ void TUnzipCommand::Start(TArchiveRun& Run, int Threads) {
   FMeter->Begin(static_cast<int>(Run.Index), Run.Archive);
   bool hire = false;
   {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     FJobs.push_back(&Run);
     // A worker waiting takes it; else one more is hired (never more than
     // the archives running at once).
@@ -536,7 +537,7 @@ void TUnzipCommand::Start(TArchiveRun& Run, int Threads) {
 }
 
 void TUnzipCommand::Work() {
-  std::unique_lock<std::mutex> lock(FLock);
+  std::unique_lock<TLock> lock(FLock);
   for (;;) {
     FChanged.wait(lock, [this] { return FClosing || !FJobs.empty(); });
     if (FJobs.empty()) return;
@@ -587,7 +588,7 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
     TArchiveRun& Run;
     ~TSettled() {
       {
-        const std::lock_guard<std::mutex> lock(Command.FLock);
+        const std::lock_guard<TLock> lock(Command.FLock);
         Run.Trying = false;
       }
       Command.FChanged.notify_all();
@@ -598,7 +599,7 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
   // becomes the walk's, tried first on the archives that follow.
   std::string password;
   {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     password = FPassword;
   }
   if (!password.empty()) Run.Tried.push_back(password);
@@ -609,7 +610,7 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
     const TExtractResult result = extractor.Extract(request);
     outcome = result.Outcome;
     {
-      const std::lock_guard<std::mutex> lock(FLock);
+      const std::lock_guard<TLock> lock(FLock);
       if (result.Password == TPasswordState::Given && !password.empty()) {
         Wipe(FPassword);
         FPassword = password;
@@ -642,7 +643,7 @@ void TUnzipCommand::ExtractArchive(TArchiveRun& Run) {
 
 bool TUnzipCommand::AskPassword(TArchiveRun& Run, bool Retry, std::string& Password) {
   {
-    std::unique_lock<std::mutex> lock(FLock);
+    std::unique_lock<TLock> lock(FLock);
     // While another archive asks for a password, or tries one the user just
     // gave, the question waits: when it works, it is the walk's, and tried
     // here first.
@@ -666,7 +667,7 @@ bool TUnzipCommand::AskPassword(TArchiveRun& Run, bool Retry, std::string& Passw
   }
   const bool given = Ask([&] { return FUI.AskPassword(FOwner, Run.Archive, Retry, Password); }) && !Password.empty();
   {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     if (given)
       Run.Tried.push_back(Password);
     else
@@ -678,7 +679,7 @@ bool TUnzipCommand::AskPassword(TArchiveRun& Run, bool Retry, std::string& Passw
 
 bool TUnzipCommand::Ask(const std::function<bool()>& Question) {
   TQuestion question{Question};
-  std::unique_lock<std::mutex> lock(FLock);
+  std::unique_lock<TLock> lock(FLock);
   if (FStopped) return false;
   FQuestions.push_back(&question);
   SetEvent(FWake.Get());
@@ -690,7 +691,7 @@ void TUnzipCommand::AnswerQuestions() {
   for (;;) {
     TQuestion* question = nullptr;
     {
-      const std::lock_guard<std::mutex> lock(FLock);
+      const std::lock_guard<TLock> lock(FLock);
       if (FQuestions.empty()) return;
       question = FQuestions.front();
       FQuestions.pop_front();
@@ -698,7 +699,7 @@ void TUnzipCommand::AnswerQuestions() {
     // One dialog at a time; the other archives go on meanwhile.
     const bool answer = !FStopped && question->Ask();
     {
-      const std::lock_guard<std::mutex> lock(FLock);
+      const std::lock_guard<TLock> lock(FLock);
       question->Answer = answer;
       question->Done = true;
     }

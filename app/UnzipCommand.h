@@ -15,12 +15,10 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -28,6 +26,7 @@
 
 #include "Commands.h"
 #include "Extractor.h"
+#include "Sync.h"
 #include "UserInterface.h"
 #include "Win32Kit.h"
 
@@ -142,8 +141,8 @@ class TUnzipCommand {
   TBatchProgress* FMeter = nullptr;   // not owned; set while a walk runs
   std::atomic<bool> FStopped{false};  // the user asked to stop
   THandle FWake;                      // set when an archive has ended or asks something
-  std::mutex FLock;                   // guards what follows
-  std::condition_variable FChanged;   // a question was answered, a password's fate is known, a job came
+  TLock FLock;                        // guards what follows
+  TCondition FChanged;                // a question was answered, a password's fate is known, a job came
   std::deque<TQuestion*> FQuestions;
   std::string FPassword;  // the walk's password; wiped when the walk ends
   std::deque<TArchiveRun*> FJobs;

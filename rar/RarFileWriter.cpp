@@ -1,6 +1,7 @@
 #include "RarFileWriter.h"
 
 #include "Files.h"
+#include "Sync.h"
 
 namespace {
 // Data waiting to be written at most, before the giver waits.
@@ -19,7 +20,7 @@ TRarFileWriter::TRarFileWriter(TWritten Written) : FWritten(std::move(Written)),
 
 TRarFileWriter::~TRarFileWriter() {
   {
-    const std::lock_guard<std::mutex> lock(FLock);
+    const std::lock_guard<TLock> lock(FLock);
     FDone = true;
   }
   FChanged.notify_all();
@@ -27,7 +28,7 @@ TRarFileWriter::~TRarFileWriter() {
 }
 
 void TRarFileWriter::Push(TJob&& Job) {
-  std::unique_lock<std::mutex> lock(FLock);
+  std::unique_lock<TLock> lock(FLock);
   FChanged.wait(lock, [&] { return FFailed || FWaitingBytes < kWaitingLimit; });
   FWaitingBytes += Job.Bytes.size();
   FJobs.push_back(std::move(Job));
@@ -66,12 +67,12 @@ void TRarFileWriter::End(bool Keep, const FILETIME* Time, DWORD Attributes) {
 }
 
 bool TRarFileWriter::Failed() {
-  const std::lock_guard<std::mutex> lock(FLock);
+  const std::lock_guard<TLock> lock(FLock);
   return FFailed;
 }
 
 bool TRarFileWriter::Finish(std::wstring& FailedPath, DWORD& Error, bool& Creating) {
-  std::unique_lock<std::mutex> lock(FLock);
+  std::unique_lock<TLock> lock(FLock);
   FChanged.wait(lock, [&] { return FJobs.empty() && FIdle; });
   if (FException) std::rethrow_exception(FException);
   FailedPath = FFailedPath;
@@ -107,7 +108,7 @@ void TRarFileWriter::Fail(DWORD Error, bool Creating, std::exception_ptr Excepti
   if (FMade) RemoveFile(FPath);
   FMade = false;
   FSkipping = true;
-  const std::lock_guard<std::mutex> lock(FLock);
+  const std::lock_guard<TLock> lock(FLock);
   if (!FFailed) {
     FFailed = true;
     FFailedPath = FPath;
@@ -167,7 +168,7 @@ void TRarFileWriter::Run() {
   for (;;) {
     TJob job;
     {
-      std::unique_lock<std::mutex> lock(FLock);
+      std::unique_lock<TLock> lock(FLock);
       FChanged.wait(lock, [&] { return FDone || !FJobs.empty(); });
       if (FJobs.empty()) break;
       job = std::move(FJobs.front());
@@ -185,7 +186,7 @@ void TRarFileWriter::Run() {
       Fail(0, false, std::current_exception());
     }
     {
-      const std::lock_guard<std::mutex> lock(FLock);
+      const std::lock_guard<TLock> lock(FLock);
       FIdle = true;
     }
     FChanged.notify_all();

@@ -12,14 +12,14 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "Sync.h"
 
 class TRarFileWriter {
  public:
@@ -79,8 +79,8 @@ class TRarFileWriter {
   void Fail(DWORD Error, bool Creating, std::exception_ptr Exception = nullptr);
 
   TWritten FWritten;
-  std::mutex FLock;
-  std::condition_variable FChanged;
+  TLock FLock;
+  TCondition FChanged;
   std::deque<TJob> FJobs;
   size_t FWaitingBytes = 0;  // data bytes in FJobs
   bool FDone = false;        // no more jobs will come

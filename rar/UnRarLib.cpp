@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "Sync.h"
+
 TUnRarLibrary UnRarLib;
 
 namespace {
@@ -15,7 +17,7 @@ std::string& LibraryName() {
 // matched by an UnloadUnRarLibrary; components load and unload it on the
 // threads they run on.
 int LoadCount = 0;
-std::mutex LoadLock;
+TLock LoadLock;
 
 template <typename T>
 void Bind(T& entry, const char* name) {
@@ -29,7 +31,7 @@ void SetUnRarLibraryName(const std::string& Name) { LibraryName() = Name; }
 const std::string& GetUnRarLibraryName() { return LibraryName(); }
 
 void LoadUnRarLibrary() {
-  const std::lock_guard<std::mutex> lock(LoadLock);
+  const std::lock_guard<TLock> lock(LoadLock);
   if (UnRarLib.Loaded) {
     ++LoadCount;
     return;
@@ -54,7 +56,7 @@ void LoadUnRarLibrary() {
 }
 
 void UnloadUnRarLibrary() {
-  const std::lock_guard<std::mutex> lock(LoadLock);
+  const std::lock_guard<TLock> lock(LoadLock);
   if (!UnRarLib.Module) return;
   if (--LoadCount > 0) return;
   UnRarLib = TUnRarLibrary();  // frees the library

@@ -1,4 +1,5 @@
 #include "SevenZipPipe.h"
+#include "Sync.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +25,7 @@ bool IsTarHeader(const std::string& Block) {
 // TPipe
 
 bool TPipe::Write(const uint8_t* Data, size_t Size) {
-  std::unique_lock<std::mutex> lock(FMutex);
+  std::unique_lock<TLock> lock(FMutex);
   while (Size > 0) {
     FChanged.wait(lock, [&] { return FReadClosed || FCount < FBuffer.size(); });
     if (FReadClosed) return false;
@@ -40,7 +41,7 @@ bool TPipe::Write(const uint8_t* Data, size_t Size) {
 }
 
 size_t TPipe::Read(uint8_t* Data, size_t Size) {
-  std::unique_lock<std::mutex> lock(FMutex);
+  std::unique_lock<TLock> lock(FMutex);
   FChanged.wait(lock, [&] { return FWriteClosed || FCount > 0; });
   const size_t n = std::min({Size, FCount, FBuffer.size() - FStart});
   std::memcpy(Data, FBuffer.data() + FStart, n);
@@ -51,19 +52,19 @@ size_t TPipe::Read(uint8_t* Data, size_t Size) {
 }
 
 void TPipe::CloseWrite() {
-  std::lock_guard<std::mutex> lock(FMutex);
+  std::lock_guard<TLock> lock(FMutex);
   FWriteClosed = true;
   FChanged.notify_all();
 }
 
 void TPipe::CloseRead() {
-  std::lock_guard<std::mutex> lock(FMutex);
+  std::lock_guard<TLock> lock(FMutex);
   FReadClosed = true;
   FChanged.notify_all();
 }
 
 bool TPipe::ReaderClosed() {
-  std::lock_guard<std::mutex> lock(FMutex);
+  std::lock_guard<TLock> lock(FMutex);
   return FReadClosed;
 }
 

@@ -6,17 +6,16 @@
 // with nothing written to disk in between.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "SevenZipEngine.h"
 #include "SevenZipStreams.h"
+#include "Sync.h"
 
 // Whether Block (at least 512 bytes) starts with a tar header: its checksum
 // (the sum of its bytes, the checksum field taken as spaces) is the octal
@@ -36,8 +35,8 @@ class TPipe {
   bool ReaderClosed();
 
  private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
+  TLock FMutex;
+  TCondition FChanged;
   std::vector<uint8_t> FBuffer;  // a ring
   size_t FStart = 0, FCount = 0;
   bool FWriteClosed = false, FReadClosed = false;

@@ -8,6 +8,7 @@
 
 #include "Files.h"
 #include "SevenZipPaths.h"
+#include "Sync.h"
 
 namespace {
 const HRESULT kNegativeSeek = HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK);
@@ -70,19 +71,19 @@ std::wstring VolumeNumberText(uint32_t n) {
 // TExceptionKeeper
 
 void TExceptionKeeper::Keep(std::exception_ptr E) {
-  std::lock_guard<std::mutex> lock(FLock);
+  std::lock_guard<TLock> lock(FLock);
   if (!FFirst) FFirst = E;
 }
 
 bool TExceptionKeeper::Holding() {
-  std::lock_guard<std::mutex> lock(FLock);
+  std::lock_guard<TLock> lock(FLock);
   return FFirst != nullptr;
 }
 
 void TExceptionKeeper::RethrowKept() {
   std::exception_ptr kept;
   {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<TLock> lock(FLock);
     std::swap(kept, FFirst);
   }
   if (kept) std::rethrow_exception(kept);
@@ -92,7 +93,7 @@ void TExceptionKeeper::RethrowKept() {
 // TReadFailure
 
 void TReadFailure::Keep(const std::wstring& File, DWORD Error) {
-  std::lock_guard<std::mutex> lock(FLock);
+  std::lock_guard<TLock> lock(FLock);
   if (FFailed) return;
   FFailed = true;
   FFile = File;
@@ -100,14 +101,14 @@ void TReadFailure::Keep(const std::wstring& File, DWORD Error) {
 }
 
 bool TReadFailure::Failed(std::wstring& File, DWORD& Error) {
-  std::lock_guard<std::mutex> lock(FLock);
+  std::lock_guard<TLock> lock(FLock);
   File = FFile;
   Error = FError;
   return FFailed;
 }
 
 void TReadFailure::Clear() {
-  std::lock_guard<std::mutex> lock(FLock);
+  std::lock_guard<TLock> lock(FLock);
   FFailed = false;
   FFile.clear();
   FError = 0;

@@ -14,11 +14,11 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "SevenZipEngine.h"
+#include "Sync.h"
 #include "Win32Kit.h"
 
 // Diagnostic trace sink of the 7z component: the line goes to the debugger
@@ -39,7 +39,7 @@ class TExceptionKeeper {
   void RethrowKept();
 
  private:
-  std::mutex FLock;
+  TLock FLock;
   std::exception_ptr FFirst;
 };
 
@@ -54,7 +54,7 @@ class TReadFailure {
   void Clear();
 
  private:
-  std::mutex FLock;
+  TLock FLock;
   bool FFailed = false;
   std::wstring FFile;
   DWORD FError = 0;

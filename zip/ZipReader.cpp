@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "Sync.h"
 #include "ZipCodec.h"
 #include "ZipCrypto.h"
 #include "ZipFile.h"
@@ -677,7 +678,7 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
     for (;;) {
       size_t j;
       {
-        std::unique_lock<std::mutex> lock(workers.Mutex);
+        std::unique_lock<TLock> lock(workers.Mutex);
         while (!workers.Stop && nextJob >= published) workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
         if (workers.Stop) return;
         j = nextJob++;
@@ -687,7 +688,7 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
         try {
           ToNewFile(job.Path, [&](TStream& out) {
             member.ExtractIndexed(FIndex[first + j], out, [&](uint64_t) {
-              std::unique_lock<std::mutex> lock(workers.Mutex);
+              std::unique_lock<TLock> lock(workers.Mutex);
               if (workers.Stop) throw EAbort();
             });
           });
@@ -695,7 +696,7 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
           job.Error = std::current_exception();
         }
       }
-      std::unique_lock<std::mutex> lock(workers.Mutex);
+      std::unique_lock<TLock> lock(workers.Mutex);
       job.Done = true;
       workers.Changed.notify_all();
     }
@@ -707,14 +708,14 @@ void TZipReader::ExtractInParallel(const TPathFor& PathFor, const TMemberDone& D
     for (size_t i = 0; i < count; ++i) {
       while (published < count && published < i + window) {
         std::string path = PathFor(FIndex[first + published]);
-        std::unique_lock<std::mutex> lock(workers.Mutex);
+        std::unique_lock<TLock> lock(workers.Mutex);
         jobs[published++].Path = std::move(path);
         workers.Changed.notify_all();
       }
       FEntry = FIndex[first + i];
       for (;;) {
         {
-          std::unique_lock<std::mutex> lock(workers.Mutex);
+          std::unique_lock<TLock> lock(workers.Mutex);
           if (jobs[i].Done) break;
           workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
           if (jobs[i].Done) break;

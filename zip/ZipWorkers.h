@@ -4,11 +4,11 @@
 // Stop, wakes everyone and waits for the workers, so a worker must look at
 // Stop under the lock whenever it waits. Not for callers outside zip/.
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "Sync.h"
 
 // Number of processors this process may use (at least 1).
 inline int ProcessorCount() {
@@ -30,7 +30,7 @@ class TWorkers {
   // Tells the threads to stop and waits until they have ended.
   void StopAndWait() {
     {
-      const std::lock_guard<std::mutex> lock(Mutex);
+      const std::lock_guard<TLock> lock(Mutex);
       Stop = true;
     }
     Changed.notify_all();
@@ -38,8 +38,8 @@ class TWorkers {
     FThreads.clear();
   }
 
-  std::mutex Mutex;
-  std::condition_variable Changed;
+  TLock Mutex;
+  TCondition Changed;
   bool Stop = false;  // guarded by Mutex
 
  private:

@@ -5,6 +5,7 @@
 #include <exception>
 #include <set>
 
+#include "Sync.h"
 #include "ZipCodec.h"
 #include "ZipFile.h"
 #include "ZipNames.h"
@@ -337,7 +338,7 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
       size_t i;
       std::string name;
       {
-        std::unique_lock<std::mutex> lock(workers.Mutex);
+        std::unique_lock<TLock> lock(workers.Mutex);
         while (!workers.Stop && nextJob < jobs.size() &&
                (nextJob >= nextWrite + window || reading.count(folded(jobs[nextJob].FileName)) > 0))
           workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
@@ -347,7 +348,7 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
         reading.insert(name);
       }
       prepare(jobs[i]);
-      std::unique_lock<std::mutex> lock(workers.Mutex);
+      std::unique_lock<TLock> lock(workers.Mutex);
       reading.erase(reading.find(name));
       jobs[i].Done = true;
       workers.Changed.notify_all();
@@ -360,7 +361,7 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
     FailedFile = job.FileName;
     for (;;) {
       {
-        std::unique_lock<std::mutex> lock(workers.Mutex);
+        std::unique_lock<TLock> lock(workers.Mutex);
         if (job.Done) break;
         workers.Changed.wait_for(lock, std::chrono::milliseconds(100));
         if (job.Done) break;
@@ -385,7 +386,7 @@ void TZipWriter::TImpl::AddDiskFiles(const std::vector<std::string>& files) {
     }
     Done += job.Size;
     std::string().swap(job.Compressed);
-    std::unique_lock<std::mutex> lock(workers.Mutex);
+    std::unique_lock<TLock> lock(workers.Mutex);
     nextWrite = i + 1;
     workers.Changed.notify_all();
   }
