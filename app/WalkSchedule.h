@@ -12,13 +12,15 @@
 // - Archives whose decoders need more of the address space together than the
 //   process has for them are not started together (a 32-bit process has 2 to
 //   4 GB, and a 7z or xz archive needs about its dictionary's size).
-// - Of the archives that may start, the one that will take longest starts
-//   first: the batch ends soonest when no long one is left for the end.
+// - Of the archives that may start, the one that heads the longest work
+//   starts first (its own, or that of the archives that must wait for it):
+//   the batch ends soonest when no long one is left for the end.
 // - The worker threads of the archives running add up to the processors.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // What the schedule knows of one archive.
@@ -65,7 +67,14 @@ class TWalkSchedule {
     TState State = TState::Waiting;
     int Threads = 0;
   };
-  bool MayStart(size_t Index) const;
+  // What keeps archives waiting, as it stands: an archive that takes turns
+  // running, and the first archive not ended of each folder.
+  struct TBlocks {
+    bool TurnTaken = false;
+    std::unordered_map<std::string, size_t> FolderHead;
+  };
+  TBlocks Blocks() const;
+  bool MayStart(size_t Index, const TBlocks& Blocks) const;
 
   const int FSlots, FProcessors;
   const uint64_t FMemoryBudget;

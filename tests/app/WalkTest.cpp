@@ -183,6 +183,20 @@ TEST(WalkSchedule, WhoMayStartAndWithHowManyThreads) {
   }
 }
 
+// Archives that must wait for one another form a chain as long as all of
+// them: a run of small RAR archives starts first and goes on beside the rest,
+// instead of running alone after the big zip.
+TEST(WalkSchedule, TheLongestChainStartsFirst) {
+  TWalkSchedule schedule(2, 2, ~0ull);
+  schedule.Add({"z", false, 5, 0});
+  for (const char* rar : {"r1", "r2", "r3"}) schedule.Add({rar, true, 2, 0});
+  std::vector<int> order;
+  for (int next; (next = schedule.Next()) >= 0;) order.push_back(next), schedule.Start(static_cast<size_t>(next));
+  EXPECT_EQ(order, (std::vector<int>{1, 0}));
+  schedule.End(1);
+  EXPECT_EQ(schedule.Next(), 2) << "the next RAR follows at once";
+}
+
 // Archives of one output folder run one after another in the list's order;
 // others run beside them. (Decoders too big together: the schedule's table
 // and ShellArchives.DecodersThatDoNotFitTogetherTakeTurns.)
