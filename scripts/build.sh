@@ -19,5 +19,12 @@ case "$kind" in
     ;;
   *) echo "usage: $0 i686|x86_64|native" >&2; exit 2 ;;
 esac
+# The compilers' output is kept between builds and between clones of the
+# tree (ccache, paths taken relative to the tree): a new clone of a tree built
+# before compiles only what changed.
+if command -v ccache >/dev/null; then
+  args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+fi
 cmake -S . -B "build/$kind" "${args[@]}" >/dev/null
 cmake --build "build/$kind" -j"$jobs"

@@ -34,6 +34,8 @@ PACKAGES=(
   p7zip-full 7zip rar zip unzip python3
   zlib1g-dev clang libclang-rt-14-dev
   dpkg-dev file
+  # Keeps the compilers' output between builds and clones.
+  ccache
   nsis
   # Makers of the archives of every other kind the tests extract.
   tar gzip bzip2 xz-utils zstd ncompress xorriso gcab cpio rpm wimtools jlha-utils arj
