@@ -49,6 +49,7 @@ TEST(ExtractHere, EachArchiveGetsAFreshFolderBesideIt) {
   WriteWholeFile(t / "bad.rar", "not a RAR archive");
   CopyInto(SevenZipFixture("sfx-small.exe"), t / "setup.exe");  // a program with a 7z archive behind it
   CopyInto(SevenZipFixture("plain.exe"), t / "tool.exe");       // one with none: never run, and no folder
+  WriteWholeFile(t / "data.001", "the first piece of nothing Quarn knows");  // no folder either
   const std::set<std::string> before = Listing(t.Path());
 
   NoticeSink notices;
@@ -56,7 +57,7 @@ TEST(ExtractHere, EachArchiveGetsAFreshFolderBesideIt) {
   u.Progress = &notices;
   const std::vector<std::string> archives = {t / "a.zip",     t / "b.rar",      t / "c.7z",     t / "src.zip",
                                              t / "other.zip", t / "photos.zip", t / "docs.zip", t / "bad.rar",
-                                             t / "setup.exe", t / "tool.exe"};
+                                             t / "setup.exe", t / "tool.exe",   t / "data.001"};
   const TUnzipResult r = u.RunHere(archives);
 
   const struct {
@@ -85,14 +86,15 @@ TEST(ExtractHere, EachArchiveGetsAFreshFolderBesideIt) {
     if (name.find('\\') == std::string::npos || name.find('\\') == name.size() - 1) expected.insert(name);
   for (const char* made : {"a\\", "b\\", "c\\", "src\\", "other\\", "photos (3)\\", "docs (2)\\", "setup\\"})
     expected.insert(made);
-  EXPECT_EQ(top, expected);  // no folder for bad.rar or tool.exe, nothing left of the lift
+  EXPECT_EQ(top, expected);  // no folder for bad.rar, tool.exe or data.001, nothing left of the lift
   EXPECT_EQ(Listing(t / "photos"), std::set<std::string>{"p.jpg"});
   EXPECT_TRUE(Listing(t / "docs").empty());
   EXPECT_EQ(LinesAbout(r, t / "tool.exe"), std::vector<std::string>{"not an archive: a program; it was not run"});
   EXPECT_EQ(Listing(t / "src"), (std::set<std::string>{"a.txt", "src\\", "src\\b.txt"}));
 
   EXPECT_FALSE(LinesAbout(r, t / "bad.rar").empty());
-  EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "bad.rar").size() + 1);
+  EXPECT_EQ(LinesAbout(r, t / "data.001").size(), 1u);
+  EXPECT_EQ(r.Report.size(), LinesAbout(r, t / "bad.rar").size() + 2);
   for (const char* notice : {"Extracting into \"a\"", "\"photos\" exists: extracting into \"photos (3)\"",
                              "\"docs\" exists: extracting into \"docs (2)\""})
     EXPECT_NE(std::find(notices.Notices.begin(), notices.Notices.end(), notice), notices.Notices.end()) << notice;

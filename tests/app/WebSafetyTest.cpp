@@ -143,11 +143,12 @@ TEST(WebSafety, EveryFileWrittenCarriesTheArchivesMarkAndNoFolderDoes) {
 // An archive extracted out of a marked archive carries the mark, naming the
 // outer archive; extracted in turn (here beside itself, as Explorer's verb
 // does), its files carry the zone on, naming the inner one. A mark without a
-// host gives marks without one.
+// host gives marks without one; one saved in UTF-8 with its byte order mark
+// (as an editor saves it) is read like any other.
 TEST(WebSafety, AnArchiveExtractedOutOfAMarkedOneMarksItsFilesInTurn) {
   Tree t;
   WriteWholeFile(t / "outer.zip", ZipOf({{"inner.zip", ZipOf({{"a.txt", "a\n"}, {"b.txt", "b\n"}})}}));
-  Mark(t / "outer.zip", "[ZoneTransfer]\r\nZoneId=4\r\n");
+  Mark(t / "outer.zip", "\xEF\xBB\xBF[ZoneTransfer]\r\nZoneId=4\r\n");
   Unzipper u;
   EXPECT_EQ(u.Run({t / "outer.zip"}, t / "out").Report, std::vector<std::string>());
   const std::string inner = t / "out\\outer\\inner.zip";
