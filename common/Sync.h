@@ -21,7 +21,6 @@ class TLock {
   TLock& operator=(const TLock&) = delete;
   void lock() { AcquireSRWLockExclusive(&FLock); }
   void unlock() { ReleaseSRWLockExclusive(&FLock); }
-  bool try_lock() { return TryAcquireSRWLockExclusive(&FLock) != 0; }
 
  private:
   friend class TCondition;
@@ -33,7 +32,6 @@ class TCondition {
   TCondition() = default;
   TCondition(const TCondition&) = delete;
   TCondition& operator=(const TCondition&) = delete;
-  void notify_one() { WakeConditionVariable(&FVariable); }
   void notify_all() { WakeAllConditionVariable(&FVariable); }
   // Waits, Lock held, until woken (or for no reason: callers look again).
   void wait(std::unique_lock<TLock>& Lock) { SleepConditionVariableSRW(&FVariable, &Lock.mutex()->FLock, INFINITE, 0); }
@@ -46,17 +44,6 @@ class TCondition {
   void wait_for(std::unique_lock<TLock>& Lock, const std::chrono::duration<Rep, Period>& Time) {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(Time).count();
     SleepConditionVariableSRW(&FVariable, &Lock.mutex()->FLock, ms > 0 ? static_cast<DWORD>(ms) : 0, 0);
-  }
-  // Waits until Done holds or Time has passed; returns Done().
-  template <typename Rep, typename Period, typename Predicate>
-  bool wait_for(std::unique_lock<TLock>& Lock, const std::chrono::duration<Rep, Period>& Time, Predicate Done) {
-    const auto until = std::chrono::steady_clock::now() + Time;
-    while (!Done()) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return Done();
-      SleepConditionVariableSRW(&FVariable, &Lock.mutex()->FLock, static_cast<DWORD>(left.count()), 0);
-    }
-    return true;
   }
 
  private:
